@@ -1,0 +1,58 @@
+#include "support/fake_platform.h"
+
+#include "var/error.h"
+
+namespace sa::testing {
+namespace {
+
+[[noreturn]] void Fail(long number, const char* description, const std::string& path,
+                       const char* reason) {
+  throw Error(number, description, path + ": " + reason);
+}
+
+}  // namespace
+
+bool FakeFileSystem::IsFile(const std::string& path) const { return files.contains(path); }
+
+bool FakeFileSystem::Exists(const std::string& path) const {
+  return files.contains(path) || folders.contains(path);
+}
+
+void FakeFileSystem::MakeFolder(const std::string& path) {
+  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot create folder", path, "refused");
+  if (Exists(path)) Fail(kErrPathAccess, "Cannot create folder", path, "exists");
+  folders.insert(path);
+  foldersMade.push_back(path);
+}
+
+void FakeFileSystem::RemoveFile(const std::string& path) {
+  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot delete file", path, "refused");
+  if (files.erase(path) == 0) Fail(kErrFileNotFound, "Cannot delete file", path, "not found");
+  removed.push_back(path);
+}
+
+void FakeFileSystem::RenameFile(const std::string& from, const std::string& to) {
+  if (failing.contains(from) || failing.contains(to)) {
+    Fail(kErrPathAccess, "Cannot rename file", from, "refused");
+  }
+  const auto found = files.find(from);
+  if (found == files.end()) Fail(kErrFileNotFound, "Cannot rename file", from, "not found");
+  std::string bytes = std::move(found->second);
+  files.erase(found);
+  files[to] = std::move(bytes);
+  renamed.emplace_back(from, to);
+}
+
+std::string FakeFileSystem::ReadFile(const std::string& path) const {
+  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot read file", path, "refused");
+  const auto found = files.find(path);
+  if (found == files.end()) Fail(kErrFileNotFound, "Cannot read file", path, "not found");
+  return found->second;
+}
+
+void FakeFileSystem::AppendFile(const std::string& path, std::string_view bytes) {
+  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot write file", path, "refused");
+  files[path].append(bytes);
+}
+
+}  // namespace sa::testing
