@@ -1,0 +1,165 @@
+// The file system on POSIX systems, through the system calls themselves so
+// that every failure carries errno. Paths are UTF-8 bytes, passed unchanged.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "platform/file_system.h"
+#include "var/error.h"
+
+namespace sa::platform {
+namespace {
+
+// Closes a descriptor when the scope ends.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::string ParentFolder(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Maps errno to the program's numbers. A missing name is "file not found"
+// when its folder is there and "path not found" when the folder is missing
+// too; everything else (access, a folder where a file was meant, I/O) is
+// "path/file access error".
+long ErrorNumberFor(int err, const std::string& path) {
+  switch (err) {
+    case ENOENT:
+      return IsFolder(ParentFolder(path)) ? kErrFileNotFound : kErrPathNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return kErrPathNotFound;
+    default:
+      return kErrPathAccess;
+  }
+}
+
+[[noreturn]] void Fail(const char* description, const std::string& path, int err) {
+  throw Error(ErrorNumberFor(err, path), description, path + ": " + std::strerror(err));
+}
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  bool IsFile(const std::string& path) const override {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+
+  // lstat: a dangling link still occupies the name.
+  bool Exists(const std::string& path) const override {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+  }
+
+  void MakeFolder(const std::string& path) override {
+    if (::mkdir(path.c_str(), 0777) != 0) Fail("Cannot create folder", path, errno);
+  }
+
+  void RemoveFile(const std::string& path) override {
+    if (::unlink(path.c_str()) != 0) Fail("Cannot delete file", path, errno);
+  }
+
+  void RenameFile(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+      const int err = errno;
+      throw Error(ErrorNumberFor(err, from), "Cannot rename file",
+                  from + " -> " + to + ": " + std::strerror(err));
+    }
+  }
+
+  std::string ReadFile(const std::string& path) const override {
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) Fail("Cannot read file", path, errno);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) Fail("Cannot read file", path, errno);
+    // Opening a folder read-only succeeds on POSIX; refuse it here so that
+    // the failure names the path rather than surfacing on the first read.
+    if (S_ISDIR(st.st_mode)) Fail("Cannot read file", path, EISDIR);
+
+    std::string bytes;
+    if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail("Cannot read file", path, errno);
+      }
+      bytes.append(buffer, static_cast<size_t>(n));
+    }
+    return bytes;
+  }
+
+  void AppendFile(const std::string& path, std::string_view bytes) override {
+    const Descriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (fd.get() < 0) Fail("Cannot write file", path, errno);
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail("Cannot write file", path, errno);
+      }
+      bytes.remove_prefix(static_cast<size_t>(n));
+    }
+  }
+};
+
+}  // namespace
+
+FileSystem& RealFileSystem() {
+  static PosixFileSystem fs;
+  return fs;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return PathSeparator() + name;
+  if (IsPathSeparator(folder.back())) return folder + name;
+  return folder + PathSeparator() + name;
+}
+
+char PathSeparator() { return '/'; }
+
+bool IsPathSeparator(char c) { return c == '/'; }
+
+std::string ProgramFolder() {
+  const std::unique_ptr<char, decltype(&::free)> resolved(::realpath("/proc/self/exe", nullptr),
+                                                          &::free);
+  if (!resolved) {
+    const int err = errno;
+    throw Error(kErrPathNotFound, "Cannot find the program folder",
+                std::string("/proc/self/exe: ") + std::strerror(err));
+  }
+  const std::string exe(resolved.get());
+  const size_t slash = exe.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return "/";
+  return exe.substr(0, slash);
+}
+
+}  // namespace sa::platform

@@ -1,0 +1,93 @@
+#include "platform/file_system.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+#include "var/error.h"
+
+namespace sa::platform {
+namespace {
+
+using sa::testing::TempDir;
+
+// Runs `action` and returns the sa::Error it throws.
+template <typename Action>
+Error ErrorFrom(Action action) {
+  try {
+    action();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no sa::Error thrown";
+  return Error(0, "");
+}
+
+TEST(JoinPathTest, UsesOneSeparatorAndTreatsAnEmptyFolderAsTheRoot) {
+  const std::string sep(1, PathSeparator());
+  EXPECT_EQ(JoinPath("data", "S"), "data" + sep + "S");
+  EXPECT_EQ(JoinPath("data" + sep, "S"), "data" + sep + "S");
+  EXPECT_EQ(JoinPath("", "S"), sep + "S");
+  EXPECT_TRUE(IsPathSeparator(PathSeparator()));
+  EXPECT_FALSE(IsPathSeparator(':'));
+}
+
+TEST(RealFileSystemTest, TellsFilesFromFolders) {
+  TempDir dir;
+  dir.Write("file", "x");
+  dir.MakeFolder("folder");
+  FileSystem& fs = RealFileSystem();
+  EXPECT_TRUE(fs.IsFile(dir.Path("file")));
+  EXPECT_FALSE(fs.IsFile(dir.Path("folder")));
+  EXPECT_TRUE(fs.Exists(dir.Path("folder")));
+  EXPECT_FALSE(fs.Exists(dir.Path("missing")));
+  EXPECT_FALSE(fs.IsFile(""));
+}
+
+TEST(RealFileSystemTest, ReadsAppendsRenamesAndRemoves) {
+  TempDir dir;
+  FileSystem& fs = RealFileSystem();
+  const std::string log = dir.Path("log.txt");
+  fs.AppendFile(log, std::string("a\0b", 3));
+  fs.AppendFile(log, "\r\n");
+  EXPECT_EQ(fs.ReadFile(log), std::string("a\0b\r\n", 5));
+
+  dir.Write("target", "old");
+  fs.RenameFile(log, dir.Path("target"));
+  EXPECT_EQ(dir.Read("target"), std::string("a\0b\r\n", 5));
+  EXPECT_FALSE(dir.Exists("log.txt"));
+
+  fs.RemoveFile(dir.Path("target"));
+  EXPECT_FALSE(dir.Exists("target"));
+  fs.MakeFolder(dir.Path("S"));
+  EXPECT_TRUE(dir.IsFolder("S"));
+}
+
+TEST(RealFileSystemTest, FailuresCarryTheNumberAndNameThePath) {
+  TempDir dir;
+  dir.MakeFolder("folder");
+  FileSystem& fs = RealFileSystem();
+
+  const Error missing = ErrorFrom([&] { fs.ReadFile(dir.Path("missing.ini")); });
+  EXPECT_EQ(missing.Number(), kErrFileNotFound);
+  EXPECT_EQ(missing.Description(), "Cannot read file");
+  EXPECT_EQ(missing.Cause().rfind(dir.Path("missing.ini") + ": ", 0), 0u) << missing.Cause();
+
+  EXPECT_EQ(ErrorFrom([&] { fs.ReadFile(dir.Path("no/such.ini")); }).Number(), kErrPathNotFound);
+  EXPECT_EQ(ErrorFrom([&] { fs.MakeFolder(dir.Path("no/S")); }).Number(), kErrPathNotFound);
+  EXPECT_EQ(ErrorFrom([&] { fs.ReadFile(dir.Path("folder")); }).Number(), kErrPathAccess);
+  EXPECT_EQ(ErrorFrom([&] { fs.MakeFolder(dir.Path("folder")); }).Number(), kErrPathAccess);
+  EXPECT_EQ(ErrorFrom([&] { fs.RemoveFile(dir.Path("missing")); }).Description(),
+            "Cannot delete file");
+  EXPECT_EQ(ErrorFrom([&] { fs.RenameFile(dir.Path("missing"), dir.Path("x")); }).Number(),
+            kErrFileNotFound);
+}
+
+TEST(ProgramFolderTest, IsTheFolderOfTheRunningExecutable) {
+  const std::string folder = ProgramFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_TRUE(RealFileSystem().Exists(folder));
+  EXPECT_FALSE(RealFileSystem().IsFile(folder));
+}
+
+}  // namespace
+}  // namespace sa::platform

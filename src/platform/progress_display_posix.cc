@@ -1,0 +1,68 @@
+// The text bar on standard error, drawn in place with '\r'. Drawn only when
+// standard error is a terminal, so logs and pipes stay free of it.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "platform/progress_display.h"
+
+namespace sa::platform {
+namespace {
+
+constexpr int kBarWidth = 40;
+
+class TerminalProgressDisplay final : public ProgressDisplay {
+ public:
+  TerminalProgressDisplay() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+
+  void Show() override {
+    lastFilled_ = -1;
+    lastPercent_ = -1;
+    lineOpen_ = false;
+  }
+
+  void Draw(float min, float max, float value) override {
+    if (!enabled_) return;
+    double fraction = 1.0;
+    if (max > min) fraction = (static_cast<double>(value) - min) / (static_cast<double>(max) - min);
+    if (!(fraction >= 0.0)) fraction = 0.0;  // also catches NaN
+    if (fraction > 1.0) fraction = 1.0;
+    const int filled = static_cast<int>(std::lround(fraction * kBarWidth));
+    const int percent = static_cast<int>(std::lround(fraction * 100));
+
+    // Draw comes on every refresh; write only when something visible changed.
+    const bool changed = filled != lastFilled_ || percent != lastPercent_;
+    if (changed) {
+      std::string bar = "\r[";
+      bar.append(static_cast<size_t>(filled), '#');
+      bar.append(static_cast<size_t>(kBarWidth - filled), ' ');
+      bar += "] " + std::to_string(percent) + "%";
+      std::fputs(bar.c_str(), stderr);
+      lineOpen_ = true;
+      lastFilled_ = filled;
+      lastPercent_ = percent;
+    }
+    if (value >= max && lineOpen_) {
+      std::fputc('\n', stderr);
+      lineOpen_ = false;
+    }
+    std::fflush(stderr);
+  }
+
+ private:
+  const bool enabled_;
+  bool lineOpen_ = false;  // a bar is on the current line, not yet ended
+  int lastFilled_ = -1;
+  int lastPercent_ = -1;
+};
+
+}  // namespace
+
+ProgressDisplay& RealProgressDisplay() {
+  static TerminalProgressDisplay display;
+  return display;
+}
+
+}  // namespace sa::platform
