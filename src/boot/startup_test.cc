@@ -1,0 +1,302 @@
+#include "boot/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "support/fake_platform.h"
+#include "support/temp_dir.h"
+#include "var/error.h"
+
+namespace sa::boot {
+namespace {
+
+using sa::testing::FakeFileSystem;
+using sa::testing::FakeMessageSink;
+using sa::testing::TempDir;
+
+// Records each run it is asked for, and what start-up had filled in by then.
+class RecordingRunner : public ArchiveRunner {
+ public:
+  RecordingRunner(const LaunchParams& launch, const Settings& settings)
+      : launch_(launch), settings_(settings) {}
+
+  int RunArchive(bool upToToday) override {
+    runs.push_back(upToToday);
+    launchAtRun = launch_;
+    settingsAtRun = settings_;
+    if (failure) throw *failure;
+    return result;
+  }
+
+  std::vector<bool> runs;
+  LaunchParams launchAtRun;
+  Settings settingsAtRun;
+  int result = 0;
+  std::optional<Error> failure;
+
+ private:
+  const LaunchParams& launch_;
+  const Settings& settings_;
+};
+
+// A valid settings text: livestock on, 30 days of retention.
+std::string SettingsText() {
+  std::string text;
+  for (int position = 0; position < 93; ++position) {
+    std::string first = "x";
+    if ((position >= 3 && position <= 6) || (position >= 14 && position <= 31) || position == 75)
+      first = "True";
+    if (position == 34) first = "1";
+    if (position == 45 || position == 47 || position == 91 || position == 92) first = "";
+    if (position == 76) first = "30";
+    text += first + ",0\r\n";
+  }
+  return text;
+}
+
+std::string Join(const std::vector<std::string>& lines, const std::string& end) {
+  std::string text;
+  for (const std::string& line : lines) text += line + end;
+  return text;
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  StartupTest() {
+    data.Write("zizezivazer.ini", SettingsText());
+    data.Write("live.db", "");
+  }
+
+  // The seven lines the host writes for a full run without login.
+  std::vector<std::string> FifoLines() const {
+    return {data.Path("live.db"),
+            data.Path("zizezivazer.ini"),
+            "ProcTotalHistorico",
+            "unused",
+            "N",
+            "maria",
+            "5"};
+  }
+
+  void WriteFifo(const std::vector<std::string>& lines, const std::string& end = "\r\n") {
+    program.Write("fifo", Join(lines, end));
+  }
+
+  // Writes a fifo with line `index` (0-based) replaced by `text`.
+  void WriteFifoWith(size_t index, const std::string& text) {
+    std::vector<std::string> lines = FifoLines();
+    lines[index] = text;
+    WriteFifo(lines);
+  }
+
+  int Run(platform::FileSystem& fs = platform::RealFileSystem()) {
+    return RunStartup(StartupPlatform{fs, messages, program.path()}, launch, settings, runner);
+  }
+
+  // Expects the one message that ends a failed start-up, its cause holding `detail`.
+  void ExpectStartupFailure(const std::string& detail) {
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].message, "Este programa sólo puede ser ejecutado desde Brelna+");
+    EXPECT_NE(messages.shown[0].cause.find(detail), std::string::npos) << messages.shown[0].cause;
+    EXPECT_TRUE(runner.runs.empty());
+  }
+
+  TempDir program;
+  TempDir data;
+  FakeMessageSink messages;
+  LaunchParams launch;
+  Settings settings;
+  RecordingRunner runner{launch, settings};
+};
+
+TEST_F(StartupTest, CompleteRunFillsTheParametersAndReturnsZero) {
+  program.Write("registro.txt", "old run");
+  WriteFifo(FifoLines());
+  const std::string fifoBefore = program.Read("fifo");
+
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(messages.shown.empty());
+  ASSERT_EQ(runner.runs, std::vector<bool>{false});
+  EXPECT_EQ(runner.launchAtRun.dbPath, data.Path("live.db"));
+  EXPECT_EQ(runner.launchAtRun.settingsPath, data.Path("zizezivazer.ini"));
+  EXPECT_EQ(runner.launchAtRun.dataFolder, data.path());
+  EXPECT_FALSE(runner.launchAtRun.loginActive);
+  EXPECT_EQ(runner.launchAtRun.userName, "admin");
+  EXPECT_EQ(runner.launchAtRun.userLevel, 0);
+  EXPECT_EQ(runner.settingsAtRun.retentionDays, 30);
+  EXPECT_TRUE(runner.settingsAtRun.livestockEnabled);
+
+  EXPECT_TRUE(data.IsFolder("S"));
+  EXPECT_FALSE(program.Exists("registro.txt"));
+  EXPECT_EQ(program.Read("fifo"), fifoBefore);
+}
+
+TEST_F(StartupTest, DispatchesOnTheProcessName) {
+  WriteFifoWith(2, "PROCSIOSI");
+  runner.result = 3;
+  EXPECT_EQ(Run(), 2);
+  EXPECT_EQ(runner.runs, std::vector<bool>{true});
+  EXPECT_TRUE(messages.shown.empty());
+
+  for (const std::string unknown : {"procsiosi ", "procsi", ""}) {
+    runner.runs.clear();
+    messages.shown.clear();
+    WriteFifoWith(2, unknown);
+    EXPECT_EQ(Run(), 1) << unknown;
+    ExpectStartupFailure("\"" + unknown + "\"");
+  }
+}
+
+TEST_F(StartupTest, LoginNeedsExactlyY) {
+  WriteFifo(
+      {data.Path("live.db"), data.Path("zizezivazer.ini"), "procsiosi", "", "y", "ana", "3.5"});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(runner.launchAtRun.loginActive);
+  EXPECT_EQ(runner.launchAtRun.userName, "ana");
+  EXPECT_EQ(runner.launchAtRun.userLevel, 4);
+
+  // Anything else means no login, and line 7 is then not read at all.
+  for (const std::string flag : {"Y ", "YES", "", "N", " Y"}) {
+    WriteFifo({data.Path("live.db"), data.Path("zizezivazer.ini"), "procsiosi", "", flag, "ana",
+               "99999"});
+    EXPECT_EQ(Run(), 0) << flag;
+    EXPECT_FALSE(runner.launchAtRun.loginActive) << flag;
+    EXPECT_EQ(runner.launchAtRun.userName, "admin");
+    EXPECT_EQ(runner.launchAtRun.userLevel, 0);
+  }
+}
+
+TEST_F(StartupTest, UserLevelIsTheLeadingNumberRoundedHalfToEven) {
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"3.5", 4},   {"2.5", 2},         {"abc", 0},        {"7 users", 7},
+      {" 1 2", 12}, {"-32768", -32768}, {"32767.4", 32767}};
+  for (const auto& [text, level] : cases) {
+    WriteFifo(
+        {data.Path("live.db"), data.Path("zizezivazer.ini"), "procsiosi", "", "Y", "ana", text});
+    EXPECT_EQ(Run(), 0) << text;
+    EXPECT_EQ(runner.launchAtRun.userLevel, level) << text;
+  }
+  runner.runs.clear();
+  WriteFifo(
+      {data.Path("live.db"), data.Path("zizezivazer.ini"), "procsiosi", "", "Y", "ana", "32767.5"});
+  EXPECT_EQ(Run(), 1);
+  ExpectStartupFailure("32767.5");
+}
+
+TEST_F(StartupTest, ReadsSevenLinesOfAnyLineEndAndIgnoresMore) {
+  std::vector<std::string> lines = FifoLines();
+  lines.push_back("an eighth line");
+  WriteFifo(lines, "\r");
+  EXPECT_EQ(Run(), 0);
+
+  WriteFifo(FifoLines(), "\n");
+  EXPECT_EQ(Run(), 0);
+  // The last line needs no line end.
+  std::string noFinalEnd = Join(FifoLines(), "\r\n");
+  noFinalEnd.resize(noFinalEnd.size() - 2);
+  program.Write("fifo", noFinalEnd);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(runner.runs.size(), 3u);
+  EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(StartupTest, DecodesTheFifo) {
+  WriteFifo({"\xEF\xBB\xBF" + data.Path("live.db"), data.Path("zizezivazer.ini"), "procsiosi", "",
+             "Y", "Jos\xE9", "1"});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(runner.launchAtRun.dbPath, data.Path("live.db"));
+  EXPECT_EQ(runner.launchAtRun.userName, "Jos\xC3\xA9");
+}
+
+TEST_F(StartupTest, ShortFifoFailsAfterTheOldLogIsGone) {
+  program.Write("registro.txt", "old run");
+  std::vector<std::string> lines = FifoLines();
+  lines.pop_back();
+  WriteFifo(lines);
+  EXPECT_EQ(Run(), 1);
+  ExpectStartupFailure("fifo has 6 lines, 7 expected");
+  EXPECT_NE(messages.shown[0].cause.find(program.Path("fifo")), std::string::npos);
+  EXPECT_FALSE(program.Exists("registro.txt"));
+  EXPECT_FALSE(data.Exists("S"));
+}
+
+TEST_F(StartupTest, WithoutFifoRefusesAtOnce) {
+  program.Write("registro.txt", "old run");
+  program.MakeFolder("fifo");  // only an ordinary file counts
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].message, "This program must be executed by Brelna+");
+  EXPECT_TRUE(runner.runs.empty());
+  EXPECT_FALSE(program.Exists("registro.txt"));
+  EXPECT_FALSE(data.Exists("S"));
+}
+
+TEST_F(StartupTest, FailsWhenTheOldLogCannotBeDeleted) {
+  FakeFileSystem fs;
+  const std::string oldLog = program.Path("registro.txt");
+  fs.files[oldLog] = "old run";
+  fs.failing.insert(oldLog);
+  EXPECT_EQ(Run(fs), 1);
+  ExpectStartupFailure(oldLog);
+}
+
+TEST_F(StartupTest, DataFolderIsTheDatabasePathWithoutItsLastComponent) {
+  WriteFifoWith(0, "live.db");
+  EXPECT_EQ(Run(), 1);
+  ExpectStartupFailure("\"live.db\"");
+
+  // A database in the root folder puts the archive folder in the root.
+  FakeFileSystem fs;
+  fs.files[program.Path("fifo")] = Join({"/live.db", "/z.ini", "procsiosi", "", "", "", ""}, "\n");
+  fs.files["/z.ini"] = SettingsText();
+  messages.shown.clear();
+  EXPECT_EQ(Run(fs), 0);
+  EXPECT_EQ(runner.launchAtRun.dataFolder, "");
+  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{"/S"});
+}
+
+TEST_F(StartupTest, LeavesAnythingNamedSAlone) {
+  data.Write("S", "a file");
+  WriteFifo(FifoLines());
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(data.IsFile("S"));
+  EXPECT_EQ(runner.runs.size(), 1u);
+
+  data.Write("sub/live.db", "");
+  data.MakeFolder("sub/S");
+  data.Write("sub/S/kept", "x");
+  WriteFifoWith(0, data.Path("sub/live.db"));
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(data.Read("sub/S/kept"), "x");
+}
+
+TEST_F(StartupTest, UnreadableSettingsEndTheProgramWithTheirOwnMessage) {
+  WriteFifoWith(1, data.Path("missing.ini"));
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].message, "Error accediendo a zizezivazer.ini");
+  EXPECT_TRUE(runner.runs.empty());
+}
+
+TEST_F(StartupTest, InvalidSettingsAreAStartupFailure) {
+  data.Write("zizezivazer.ini", "a,b\r\nc");
+  WriteFifo(FifoLines());
+  EXPECT_EQ(Run(), 1);
+  ExpectStartupFailure(data.Path("zizezivazer.ini"));
+}
+
+TEST_F(StartupTest, RunnerErrorIsAStartupFailure) {
+  WriteFifo(FifoLines());
+  runner.failure = Error(3024, "Could not find file", data.Path("live.db"));
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].message, "Este programa sólo puede ser ejecutado desde Brelna+");
+  EXPECT_EQ(messages.shown[0].cause, "Could not find file\n" + data.Path("live.db"));
+}
+
+}  // namespace
+}  // namespace sa::boot
