@@ -1,0 +1,46 @@
+// What the program asks of the file system. The real body talks to the
+// operating system; tests use the recording in-memory one in
+// tests/support/fake_platform.h or the real one on a scoped temporary folder.
+// Every failure is an sa::Error whose cause names the path and the system's
+// reason.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace sa::platform {
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // True for an ordinary file only: a folder or a device does not count.
+  virtual bool IsFile(const std::string& path) const = 0;
+  // True for anything of that name: file, folder, or other.
+  virtual bool Exists(const std::string& path) const = 0;
+  virtual void MakeFolder(const std::string& path) = 0;
+  virtual void RemoveFile(const std::string& path) = 0;
+  // Replaces `to` if it exists; atomic where the system allows.
+  virtual void RenameFile(const std::string& from, const std::string& to) = 0;
+  // The whole file as bytes.
+  virtual std::string ReadFile(const std::string& path) const = 0;
+  // Appends bytes, creating the file when missing.
+  virtual void AppendFile(const std::string& path, std::string_view bytes) = 0;
+};
+
+// The operating system's file system.
+FileSystem& RealFileSystem();
+
+// Joins a folder and a name with the platform's separator. An empty folder
+// is the root ("" + "S" gives "/S"), and a folder already ending in a
+// separator gets no second one.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// The platform's preferred separator, and whether `c` separates components.
+char PathSeparator();
+bool IsPathSeparator(char c);
+
+// The folder holding the running executable, links followed.
+std::string ProgramFolder();
+
+}  // namespace sa::platform

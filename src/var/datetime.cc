@@ -1,0 +1,108 @@
+#include "var/datetime.h"
+
+#include <cstdio>
+
+namespace sa {
+
+// Howard Hinnant's days_from_civil / civil_from_days.
+int64_t DaysFromCivil(const CivilDate& d) {
+  const int64_t y = d.month <= 2 ? d.year - 1 : d.year;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t mp = (d.month + 9) % 12;
+  const int64_t doy = (153 * mp + 2) / 5 + d.day - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+CivilDate CivilFromDays(int64_t z) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+  return {year, month, day};
+}
+
+bool IsValidDate(const CivilDate& d) {
+  if (d.year < 1 || d.year > 9999 || d.month < 1 || d.month > 12 || d.day < 1) return false;
+  return CivilFromDays(DaysFromCivil(d)) == d;
+}
+
+std::string DateTime::ToIso() const {
+  const CivilDate d = Date();
+  const int s = SecondOfDay();
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day, s / 3600,
+                s / 60 % 60, s % 60);
+  return buf;
+}
+
+std::string DateTime::ToText() const {
+  std::string iso = ToIso();
+  if (IsMidnight()) iso.resize(10);
+  return iso;
+}
+
+std::string DateTime::MonthKey() const {
+  const CivilDate d = Date();
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d%02d", d.year, d.month);
+  return buf;
+}
+
+namespace {
+
+// Reads exactly `n` digits at `pos`; advances `pos`.
+bool Digits(std::string_view t, size_t& pos, size_t n, int& out) {
+  if (pos + n > t.size()) return false;
+  int v = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = t[pos + i];
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  pos += n;
+  out = v;
+  return true;
+}
+
+bool Expect(std::string_view t, size_t& pos, char c) {
+  if (pos >= t.size() || t[pos] != c) return false;
+  ++pos;
+  return true;
+}
+
+}  // namespace
+
+std::optional<DateTime> DateTime::ParseIso(std::string_view t) {
+  size_t pos = 0;
+  CivilDate d;
+  if (!Digits(t, pos, 4, d.year) || !Expect(t, pos, '-') || !Digits(t, pos, 2, d.month) ||
+      !Expect(t, pos, '-') || !Digits(t, pos, 2, d.day) || !IsValidDate(d)) {
+    return std::nullopt;
+  }
+  if (pos == t.size()) return FromDate(d);
+  if (t[pos] != ' ' && t[pos] != 'T') return std::nullopt;
+  ++pos;
+  int h = 0, mi = 0, s = 0;
+  if (!Digits(t, pos, 2, h) || !Expect(t, pos, ':') || !Digits(t, pos, 2, mi)) return std::nullopt;
+  if (pos < t.size() && t[pos] == ':') {
+    ++pos;
+    if (!Digits(t, pos, 2, s)) return std::nullopt;
+    if (pos < t.size() && t[pos] == '.') {
+      ++pos;
+      const size_t start = pos;
+      while (pos < t.size() && t[pos] >= '0' && t[pos] <= '9') ++pos;
+      if (pos == start) return std::nullopt;
+    }
+  }
+  if (pos != t.size() || h > 23 || mi > 59 || s > 59) return std::nullopt;
+  return FromParts(d, h, mi, s);
+}
+
+}  // namespace sa
