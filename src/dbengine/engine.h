@@ -1,0 +1,149 @@
+// The database engine: DAO-shaped operations over database files, behind an
+// interface that does not show the backend. Every operation either succeeds
+// or throws sa::Error with the engine's number and description, and the path
+// or table concerned in its cause.
+//
+// Properties callers rely on:
+//  1. A SELECT opens an updatable record set in ORDER BY order, positioned on
+//     its first record. The set of rows and their order are fixed when it
+//     opens (keyset); values are read from the current row.
+//  2. Move(rows) moves that many records forward.
+//  3. RecordCount counts the records visited so far; after MoveLast it is the
+//     full count.
+//  4. After Delete the position stays on the deleted record until MoveNext.
+//  5. Table and field names match without regard to case.
+//  6. Closing a database discards an added record not yet updated and closes
+//     its record sets.
+//  7. AllowZeroLength may be set on any field, and a size passed for a fixed
+//     width type, before the table is appended.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbengine/table_def.h"
+#include "dbengine/value.h"
+
+namespace sa::dbengine {
+
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+
+  virtual bool Eof() const = 0;
+  virtual void MoveFirst() = 0;
+  virtual void MoveLast() = 0;
+  virtual void MoveNext() = 0;
+  virtual void Move(long rows) = 0;
+  virtual long RecordCount() const = 0;
+
+  virtual int FieldCount() const = 0;
+  virtual const std::string& FieldName(int index) const = 0;
+  // Throws sa::Error 3265 when no field has that name (letter case ignored).
+  virtual int FieldIndex(std::string_view name) const = 0;
+
+  virtual Value GetValue(int index) = 0;
+  Value GetValue(std::string_view name) { return GetValue(FieldIndex(name)); }
+  // Only between AddNew and Update.
+  virtual void SetValue(int index, const Value& value) = 0;
+  void SetValue(std::string_view name, const Value& value) { SetValue(FieldIndex(name), value); }
+
+  virtual void AddNew() = 0;
+  // Writes the added record, converting each value to its field's type.
+  virtual void Update() = 0;
+  virtual void Delete() = 0;
+  virtual void Close() = 0;
+
+  // The identity of the current record in its table, stable while it lives.
+  virtual int64_t Bookmark() = 0;
+};
+
+class Database {
+ public:
+  virtual ~Database() = default;
+
+  // The file this database was opened or created from.
+  virtual const std::string& Name() const = 0;
+
+  TableDef CreateTableDef(std::string name) const { return TableDef(std::move(name)); }
+  // TableDefs.Append: creates the table with its fields in their order.
+  virtual void AppendTableDef(const TableDef& def) = 0;
+  // The tables, in creation order, with their fields.
+  virtual std::vector<TableDef> TableDefs() = 0;
+
+  // Runs an action query; returns the number of records it touched.
+  virtual long Execute(const std::string& sql) = 0;
+  virtual std::unique_ptr<Recordset> OpenRecordset(const std::string& sql) = 0;
+  virtual void Close() = 0;
+
+  // Workspace transactions: one transaction over this database and every
+  // database attached to it.
+  virtual void BeginTrans() = 0;
+  virtual void CommitTrans() = 0;
+  virtual void Rollback() = 0;
+  virtual bool InTransaction() const = 0;
+
+  // Makes another database file reachable from this one under `alias`
+  // (tables named "alias.table"), so that one transaction spans both.
+  virtual void Attach(const std::string& path, const std::string& alias) = 0;
+  virtual void Detach(const std::string& alias) = 0;
+  // True when a transaction over this database and attached ones commits in
+  // all files or none, even across a crash.
+  virtual bool AtomicAcrossAttached() = 0;
+
+  // Set-based moves between this database and an attached one, inside the
+  // caller's transaction. Records are named by their bookmarks in `table`.
+  // Appends the named records to `alias`.`table`, every field of the target
+  // filled from the source field of the same name with the engine's
+  // conversions; a record that cannot be converted fails the whole call.
+  // Returns the number of records appended.
+  virtual long AppendRecordsTo(const std::string& alias, const std::string& table,
+                               std::span<const int64_t> bookmarks) = 0;
+  // Deletes the named records; returns how many existed.
+  virtual long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) = 0;
+};
+
+class Engine {
+ public:
+  virtual ~Engine() = default;
+  // Opens an existing database, shared, for reading and writing.
+  virtual std::unique_ptr<Database> OpenDatabase(const std::string& path) = 0;
+  // Creates a new, empty database; refuses an existing file. `locale` and
+  // `options` are recorded in the file.
+  virtual std::unique_ptr<Database> CreateDatabase(const std::string& path,
+                                                   const std::string& locale,
+                                                   int32_t options) = 0;
+};
+
+// The general sort order, and the version 4.0 file format option.
+inline constexpr char kLangGeneral[] = ";LANGID=0x0409;CP=1252;COUNTRY=0";
+inline constexpr int32_t kVersion40 = 64;
+
+// Engine error numbers.
+enum EngineError : long {
+  kErrItemNotFound = 3265,     // no field or table of that name
+  kErrNoCurrentRecord = 3021,
+  kErrRecordDeleted = 3167,
+  kErrUpdateWithoutAddNew = 3020,
+  kErrDataConversion = 3421,   // a value that does not convert to the field's type
+  kErrFieldTooSmall = 3163,    // text longer than the field's size
+  kErrNumericOverflow = 3349,  // number outside the field type's range
+  kErrDatabaseExists = 3204,
+  kErrFileNotFound = 3024,
+  kErrUnrecognizedFormat = 3343,
+  kErrInvalidArgument = 3001,
+  kErrTableExists = 3010,
+  kErrTableNotFound = 3078,
+  kErrSyntax = 3075,
+  kErrLocked = 3260,           // locked by another program past the timeout
+  kErrDiskFull = 3026,
+  kErrIo = 3043,
+  kErrReadOnly = 3051,
+  kErrInvalidPath = 3044,
+};
+
+}  // namespace sa::dbengine

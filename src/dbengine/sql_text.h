@@ -1,0 +1,31 @@
+// Turns the engine's SQL texts into SQLite's dialect. Date literals between
+// "#" signs (ISO "#yyyy-mm-dd[ hh:mm:ss]#" or US "#mm/dd/yyyy#") become the
+// stored text form, and a field compared with one is read through
+// dao_date(), which brings every accepted stored form to that same form, so
+// the comparison is by calendar date and time whatever form the row holds.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "var/datetime.h"
+
+namespace sa::dbengine {
+
+// Throws sa::Error (syntax) on an unterminated or unreadable date literal.
+std::string TranslateSql(std::string_view sql);
+
+// Reads the text between the "#" signs of a date literal.
+std::optional<DateTime> ParseDateLiteral(std::string_view text);
+
+// The parts of "SELECT list FROM table rest"; nullopt when `sql` is not a
+// single-table SELECT of that shape.
+struct SelectParts {
+  std::string list;   // "*" or a comma-separated list of field names
+  std::string table;  // unquoted
+  std::string rest;   // WHERE / ORDER BY clauses, already translated
+};
+std::optional<SelectParts> SplitSelect(std::string_view translatedSql);
+
+}  // namespace sa::dbengine

@@ -1,0 +1,457 @@
+#include "dbengine/sqlite_engine.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "dbengine/sql_text.h"
+#include "dbengine/sqlite_handle.h"
+#include "dbengine/sqlite_recordset.h"
+
+namespace sa::dbengine {
+
+namespace {
+
+// Written into every database this engine creates, with the creation options
+// in the user version: (language id << 16) | options.
+constexpr int32_t kApplicationId = 0x53415243;  // "SARC"
+
+struct Locale {
+  const char* text;
+  int32_t langId;
+};
+constexpr Locale kLocales[] = {
+    {";LANGID=0x0409;CP=1252;COUNTRY=0", 0x0409},  // general sort order
+    {";LANGID=0x040A;CP=1252;COUNTRY=0", 0x040A},  // Spanish
+};
+// File format versions 1.0, 1.1, 2.0, 3.0, 4.0 and the engine's default.
+constexpr int32_t kOptions[] = {0, 1, 8, 16, 32, 64};
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+std::string Quoted(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+// Refuses anything at `path` that is not a SQLite database, naming what it is.
+void CheckDatabaseFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    throw Error(kErrFileNotFound, "Could not find file.", path + ": " + std::strerror(errno));
+  }
+  if (S_ISDIR(st.st_mode)) {
+    throw Error(kErrUnrecognizedFormat, "Unrecognized database format.",
+                path + ": a folder, not a database file");
+  }
+  if (st.st_size == 0) {
+    throw Error(kErrUnrecognizedFormat, "Unrecognized database format.",
+                path + ": the file is empty");
+  }
+  unsigned char head[32] = {};
+  size_t got = 0;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+  } else {
+    throw Error(kErrReadOnly, "The database file cannot be read.",
+                path + ": " + std::strerror(errno));
+  }
+  if (got >= 16 && std::memcmp(head, "SQLite format 3", 16) == 0) return;
+  if (got >= 19 && (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 ||
+                    std::memcmp(head + 4, "Standard ACE DB", 15) == 0)) {
+    throw Error(kErrUnrecognizedFormat, "Unrecognized database format.",
+                path + ": a Jet/Access database; this build reads SQLite database files only");
+  }
+  throw Error(kErrUnrecognizedFormat, "Unrecognized database format.",
+              path + ": not a SQLite database file");
+}
+
+class SqliteDatabase : public Database {
+ public:
+  explicit SqliteDatabase(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}
+  ~SqliteDatabase() override { conn_->Close(); }
+
+  const std::string& Name() const override { return conn_->Path(); }
+
+  void AppendTableDef(const TableDef& def) override {
+    if (def.Fields().Count() == 0) {
+      throw Error(kErrInvalidArgument, "No field defined.", def.Name() + " in " + Name());
+    }
+    std::string sql = "CREATE TABLE " + QuoteName(def.Name()) + " (";
+    bool first = true;
+    for (const Field& f : def.Fields()) {
+      if (!first) sql += ", ";
+      first = false;
+      sql += QuoteName(f.name) + ' ' + DeclaredType(f.type, f.size);
+      if (f.type == FieldType::kText) sql += " COLLATE NOCASE";
+    }
+    sql += ')';
+    BeforeWrite();
+    conn_->Exec(sql);
+  }
+
+  std::vector<TableDef> TableDefs() override {
+    conn_->EnsureRead();
+    std::vector<TableDef> defs;
+    Statement names = conn_->Prepare(
+        "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE 'sqlite!_%' "
+        "ESCAPE '!' ORDER BY rowid");
+    while (sqlite3_step(names.get()) == SQLITE_ROW) {
+      const auto* n = reinterpret_cast<const char*>(sqlite3_column_text(names.get(), 0));
+      defs.emplace_back(n != nullptr ? n : "");
+    }
+    for (TableDef& def : defs) {
+      for (const Column& c : Columns("main", def.Name())) {
+        Field f;
+        f.name = c.name;
+        f.type = c.type;
+        f.size = c.size;
+        def.Fields().Append(f);
+      }
+    }
+    return defs;
+  }
+
+  long Execute(const std::string& sql) override {
+    const std::string translated = TranslateSql(sql);
+    BeforeWrite();
+    Statement stmt = conn_->Prepare(translated);
+    if (sqlite3_stmt_readonly(stmt.get()) != 0 && sqlite3_column_count(stmt.get()) > 0) {
+      throw Error(kErrInvalidArgument, "Cannot execute a select query.", Name() + ": " + sql);
+    }
+    return conn_->Run(stmt.get(), Name() + ": " + sql);
+  }
+
+  std::unique_ptr<Recordset> OpenRecordset(const std::string& sql) override {
+    const std::string translated = TranslateSql(sql);
+    const std::optional<SelectParts> parts = SplitSelect(translated);
+    if (!parts) {
+      throw Error(kErrSyntax, "Only single-table SELECT texts open record sets.",
+                  Name() + ": " + sql);
+    }
+    conn_->EnsureRead();
+    const std::string table = RealTableName("main", parts->table);
+    const std::vector<Column> all = Columns("main", table);
+    std::vector<Column> columns;
+    if (parts->list == "*") {
+      columns = all;
+    } else {
+      size_t start = 0;
+      while (start <= parts->list.size()) {
+        size_t comma = parts->list.find(',', start);
+        if (comma == std::string::npos) comma = parts->list.size();
+        std::string name = parts->list.substr(start, comma - start);
+        while (!name.empty() && name.front() == ' ') name.erase(0, 1);
+        while (!name.empty() && name.back() == ' ') name.pop_back();
+        if (name.size() >= 2 && (name.front() == '[' || name.front() == '"')) {
+          name = name.substr(1, name.size() - 2);
+        }
+        const Column* found = nullptr;
+        for (const Column& c : all) {
+          if (SameName(c.name, name)) found = &c;
+        }
+        if (found == nullptr) {
+          throw Error(kErrItemNotFound, "Item not found in this collection.",
+                      "field " + name + " of table " + table + " in " + Name());
+        }
+        columns.push_back(*found);
+        start = comma + 1;
+      }
+    }
+    std::vector<int64_t> keys;
+    Statement keyset = conn_->Prepare("SELECT rowid FROM " + QuoteName(table) + " " + parts->rest);
+    int rc;
+    while ((rc = sqlite3_step(keyset.get())) == SQLITE_ROW) {
+      keys.push_back(sqlite3_column_int64(keyset.get(), 0));
+    }
+    if (rc != SQLITE_DONE) conn_->Fail(rc, Name() + ": " + sql);
+    return std::make_unique<SqliteRecordset>(conn_, table, std::move(columns), std::move(keys));
+  }
+
+  void Close() override { conn_->Close(); }
+
+  void BeginTrans() override { conn_->Begin(); }
+  void CommitTrans() override { conn_->Commit(); }
+  void Rollback() override {
+    staged_.clear();
+    stagedValid_ = false;
+    conn_->Rollback();
+  }
+  bool InTransaction() const override { return conn_->InUserTransaction(); }
+
+  void Attach(const std::string& path, const std::string& alias) override {
+    CheckDatabaseFile(path);
+    if (conn_->InUserTransaction()) {
+      throw Error(kErrInvalidArgument, "Cannot attach inside a transaction.", path);
+    }
+    conn_->EndImplicitRead();
+    Statement stmt = conn_->Prepare("ATTACH DATABASE ?1 AS " + QuoteName(alias));
+    sqlite3_bind_text(stmt.get(), 1, path.c_str(), -1, SQLITE_TRANSIENT);
+    conn_->Run(stmt.get(), path);
+    attached_[Lower(alias)] = path;
+    try {
+      // Archives keep the rollback journal with full synchronisation.
+      conn_->Exec("PRAGMA " + QuoteName(alias) + ".journal_mode=DELETE");
+      conn_->Exec("PRAGMA " + QuoteName(alias) + ".synchronous=FULL");
+      // Reads the schema now, so a damaged file fails here and not half way.
+      conn_->Exec("SELECT count(*) FROM " + QuoteName(alias) + ".sqlite_schema");
+    } catch (...) {
+      Detach(alias);
+      throw;
+    }
+  }
+
+  void Detach(const std::string& alias) override {
+    conn_->EndImplicitRead();
+    conn_->Exec("DETACH DATABASE " + QuoteName(alias));
+    attached_.erase(Lower(alias));
+  }
+
+  bool AtomicAcrossAttached() override {
+    Statement stmt = conn_->Prepare("PRAGMA main.journal_mode");
+    std::string mode;
+    if (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+      mode = Lower(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
+    }
+    return mode == "delete" || mode == "truncate" || mode == "persist";
+  }
+
+  long AppendRecordsTo(const std::string& alias, const std::string& table,
+                       std::span<const int64_t> bookmarks) override {
+    const std::string path = AttachedPath(alias);
+    const std::string target = RealTableName(alias, table);
+    const std::string source = RealTableName("main", table);
+    const std::vector<Column> to = Columns(alias, target);
+    const std::vector<Column> from = Columns("main", source);
+    std::string names, exprs;
+    for (const Column& t : to) {
+      const Column* s = nullptr;
+      for (const Column& c : from) {
+        if (SameName(c.name, t.name)) s = &c;
+      }
+      if (s == nullptr) {
+        throw Error(kErrItemNotFound, "Item not found in this collection.",
+                    "field " + t.name + " of table " + table + ", missing in " + Name());
+      }
+      if (!names.empty()) {
+        names += ',';
+        exprs += ',';
+      }
+      names += QuoteName(t.name);
+      exprs += ConvertExpression("s." + QuoteName(s->name), *s, t, target);
+    }
+    StageKeys(bookmarks);
+    const std::string sql = "INSERT INTO " + QuoteName(alias) + "." + QuoteName(target) + " (" +
+                            names + ") SELECT " + exprs + " FROM temp.sa_keys AS k JOIN main." +
+                            QuoteName(source) + " AS s ON s.rowid = k.k ORDER BY k.seq";
+    Statement stmt = conn_->Prepare(sql);
+    return conn_->Run(stmt.get(), table + " into " + path);
+  }
+
+  long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) override {
+    const std::string source = RealTableName("main", table);
+    StageKeys(bookmarks);
+    Statement stmt = conn_->Prepare("DELETE FROM main." + QuoteName(source) +
+                                    " WHERE rowid IN (SELECT k FROM temp.sa_keys)");
+    return conn_->Run(stmt.get(), table + " in " + Name());
+  }
+
+ private:
+  void BeforeWrite() {
+    if (!conn_->InUserTransaction()) conn_->EndImplicitRead();
+  }
+
+  std::string AttachedPath(const std::string& alias) const {
+    const auto it = attached_.find(Lower(alias));
+    if (it == attached_.end()) {
+      throw Error(kErrInvalidArgument, "No database is attached under that name.", alias);
+    }
+    return it->second;
+  }
+
+  std::string SchemaPath(const std::string& schema) const {
+    return Lower(schema) == "main" ? Name() : AttachedPath(schema);
+  }
+
+  // The table's name as stored, found without regard to case.
+  std::string RealTableName(const std::string& schema, const std::string& table) {
+    Statement stmt = conn_->Prepare("SELECT name FROM " + QuoteName(schema) +
+                                    ".sqlite_schema WHERE type='table' AND name=?1 COLLATE NOCASE");
+    sqlite3_bind_text(stmt.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_ROW) return reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+    if (rc != SQLITE_DONE) conn_->Fail(rc, SchemaPath(schema));
+    throw Error(kErrTableNotFound, "Cannot find the input table or query.",
+                "table " + table + " in " + SchemaPath(schema));
+  }
+
+  std::vector<Column> Columns(const std::string& schema, const std::string& table) {
+    Statement stmt = conn_->Prepare("SELECT name, type FROM pragma_table_info(?1, ?2)");
+    sqlite3_bind_text(stmt.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
+    std::vector<Column> cols;
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      Column c;
+      c.name = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+      const auto* decl = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 1));
+      c.type = FieldTypeOfDeclared(decl != nullptr ? decl : "", c.size);
+      cols.push_back(std::move(c));
+    }
+    if (rc != SQLITE_DONE) conn_->Fail(rc, SchemaPath(schema));
+    return cols;
+  }
+
+  // The SQL that reads `value` (a source field) for target field `t`: the
+  // value itself where it already has the target's storage form and range,
+  // else dao_convert(), which converts it or fails the statement.
+  static std::string ConvertExpression(const std::string& value, const Column& s, const Column& t,
+                                       const std::string& table) {
+    const bool fromDate = s.type == FieldType::kDate;
+    const std::string convert = "dao_convert(" + value + "," + (fromDate ? "1" : "0") + "," +
+                                std::to_string(static_cast<int>(t.type)) + "," +
+                                std::to_string(t.size) + "," + Quoted(table + "." + t.name) + ")";
+    std::string ready;
+    switch (t.type) {
+      case FieldType::kBoolean:
+        ready = "typeof(" + value + ")='integer' AND " + value + " IN (0,1)";
+        break;
+      case FieldType::kInteger:
+        ready = "typeof(" + value + ")='integer' AND " + value + " BETWEEN -32768 AND 32767";
+        break;
+      case FieldType::kLong:
+        ready = "typeof(" + value + ")='integer' AND " + value +
+                " BETWEEN -2147483648 AND 2147483647";
+        break;
+      case FieldType::kDouble:
+        ready = "typeof(" + value + ") IN ('real','integer')";
+        break;
+      case FieldType::kText:
+        if (fromDate) return "CASE WHEN " + value + " IS NULL THEN NULL ELSE " + convert + " END";
+        ready = "typeof(" + value + ")='text' AND length(" + value + ")<=" +
+                std::to_string(t.size > 0 ? t.size : kDefaultTextSize);
+        break;
+      case FieldType::kDate:
+        return "CASE WHEN " + value + " IS NULL THEN NULL ELSE " + convert + " END";
+    }
+    return "CASE WHEN " + value + " IS NULL OR (" + ready + ") THEN " + value + " ELSE " + convert +
+           " END";
+  }
+
+  // Puts `keys` into temp.sa_keys in their order, unless they are there already.
+  void StageKeys(std::span<const int64_t> keys) {
+    if (stagedValid_ && staged_.size() == keys.size() &&
+        std::equal(keys.begin(), keys.end(), staged_.begin())) {
+      return;
+    }
+    const bool own = !conn_->InUserTransaction();
+    if (own) conn_->Begin();
+    try {
+      conn_->Exec(
+          "CREATE TEMP TABLE IF NOT EXISTS sa_keys(seq INTEGER PRIMARY KEY, k INTEGER NOT NULL)");
+      conn_->Exec("DELETE FROM temp.sa_keys");
+      Statement insert = conn_->Prepare("INSERT INTO temp.sa_keys(seq, k) VALUES (?1, ?2)");
+      for (size_t i = 0; i < keys.size(); ++i) {
+        sqlite3_bind_int64(insert.get(), 1, static_cast<int64_t>(i));
+        sqlite3_bind_int64(insert.get(), 2, keys[i]);
+        conn_->Run(insert.get(), "temp.sa_keys");
+      }
+      if (own) conn_->Commit();
+    } catch (...) {
+      if (own) conn_->Rollback();
+      stagedValid_ = false;
+      throw;
+    }
+    staged_.assign(keys.begin(), keys.end());
+    stagedValid_ = !own;
+  }
+
+  std::shared_ptr<Connection> conn_;
+  std::map<std::string, std::string> attached_;  // lower-cased alias -> path
+  std::vector<int64_t> staged_;
+  bool stagedValid_ = false;
+};
+
+class SqliteEngine : public Engine {
+ public:
+  explicit SqliteEngine(int busyTimeoutMs) : busyTimeoutMs_(busyTimeoutMs) {}
+
+  std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
+    CheckDatabaseFile(path);
+    auto conn = Connect(path, SQLITE_OPEN_READWRITE);
+    // Reads the schema now, so a damaged file fails on open.
+    conn->Exec("SELECT count(*) FROM sqlite_schema");
+    return std::make_unique<SqliteDatabase>(std::move(conn));
+  }
+
+  std::unique_ptr<Database> CreateDatabase(const std::string& path, const std::string& locale,
+                                           int32_t options) override {
+    int32_t langId = -1;
+    for (const Locale& l : kLocales) {
+      if (locale == l.text) langId = l.langId;
+    }
+    if (langId < 0) throw Error(kErrInvalidArgument, "Invalid locale argument.", locale);
+    if (std::find(std::begin(kOptions), std::end(kOptions), options) == std::end(kOptions)) {
+      throw Error(kErrInvalidArgument, "Invalid options argument.", std::to_string(options));
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+      throw Error(kErrDatabaseExists, "Database already exists.", path);
+    }
+    auto conn = Connect(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    try {
+      conn->Exec("PRAGMA journal_mode=DELETE");
+      conn->Exec("PRAGMA synchronous=FULL");
+      conn->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
+      conn->Exec("PRAGMA user_version=" + std::to_string((langId << 16) | options));
+    } catch (...) {
+      conn->Close();
+      std::remove(path.c_str());
+      throw;
+    }
+    return std::make_unique<SqliteDatabase>(std::move(conn));
+  }
+
+ private:
+  std::shared_ptr<Connection> Connect(const std::string& path, int flags) {
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+      const Error e = rc == SQLITE_CANTOPEN
+                          ? Error(kErrInvalidPath, "Not a valid path, or the file cannot be opened.",
+                                  path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)))
+                          : SqliteError(db, rc, path);
+      sqlite3_close_v2(db);
+      throw e;
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, busyTimeoutMs_);
+    RegisterFunctions(db);
+    auto conn = std::make_shared<Connection>(db, path);
+    conn->Exec("PRAGMA temp_store=MEMORY");
+    return conn;
+  }
+
+  int busyTimeoutMs_;
+};
+
+}  // namespace
+
+std::unique_ptr<Engine> MakeSqliteEngine(int busyTimeoutMs) {
+  return std::make_unique<SqliteEngine>(busyTimeoutMs);
+}
+
+}  // namespace sa::dbengine

@@ -1,0 +1,313 @@
+#include "dbengine/sqlite_engine.h"
+
+#include <gtest/gtest.h>
+
+#include "support/sqlite_probe.h"
+#include "support/temp_dir.h"
+#include "var/error.h"
+
+namespace sa::dbengine {
+namespace {
+
+using ::sa::testing::Exec;
+using ::sa::testing::Query;
+using ::sa::testing::QueryLong;
+using ::sa::testing::TempDir;
+
+long ErrorNumberOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Engine> engine_ = MakeSqliteEngine(200);
+  TempDir dir_;
+};
+
+TEST_F(EngineTest, CreateRecordsOptionsWithoutAddingObjectsAndRefusesExistingFiles) {
+  const std::string path = dir_.Path("a.mdb");
+  engine_->CreateDatabase(path, kLangGeneral, kVersion40)->Close();
+  EXPECT_EQ(QueryLong(path, "SELECT count(*) FROM sqlite_schema"), 0);
+  EXPECT_EQ(QueryLong(path, "PRAGMA user_version"), (0x0409 << 16) | 64);
+  EXPECT_EQ(Query(path, "PRAGMA journal_mode")[0][0], "delete");
+  EXPECT_EQ(ErrorNumberOf([&] { engine_->CreateDatabase(path, kLangGeneral, kVersion40); }),
+            kErrDatabaseExists);
+  EXPECT_EQ(ErrorNumberOf([&] { engine_->CreateDatabase(dir_.Path("b"), ";LANGID=0x9999", 64); }),
+            kErrInvalidArgument);
+  EXPECT_EQ(ErrorNumberOf([&] { engine_->CreateDatabase(dir_.Path("c"), kLangGeneral, 2); }),
+            kErrInvalidArgument);
+  EXPECT_NE(ErrorNumberOf([&] { engine_->CreateDatabase(dir_.Path("no/such/x.mdb"), kLangGeneral, 64); }),
+            0);
+}
+
+TEST_F(EngineTest, OpenRefusesWhatIsNotASqliteDatabaseAndNamesIt) {
+  std::string jet(2048, '\0');
+  jet.replace(4, 15, "Standard Jet DB");
+  dir_.Write("jet.mdb", jet);
+  dir_.Write("empty.mdb", "");
+  dir_.Write("text.mdb", "hello, this is no database at all");
+  dir_.MakeFolder("folder.mdb");
+  for (const char* name : {"jet.mdb", "empty.mdb", "text.mdb", "folder.mdb", "missing.mdb"}) {
+    try {
+      engine_->OpenDatabase(dir_.Path(name));
+      ADD_FAILURE() << name << " was opened";
+    } catch (const Error& e) {
+      EXPECT_NE(e.Cause().find(dir_.Path(name)), std::string::npos) << e.Cause();
+    }
+  }
+  try {
+    engine_->OpenDatabase(dir_.Path("jet.mdb"));
+  } catch (const Error& e) {
+    EXPECT_NE(e.Cause().find("Jet/Access"), std::string::npos);
+  }
+}
+
+TEST_F(EngineTest, TruncatedDatabaseFailsWithAnEngineError) {
+  const std::string path = dir_.Path("live.db");
+  Exec(path, "CREATE TABLE t(a INTEGER, b TEXT); WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
+       "FROM c WHERE x < 5000) INSERT INTO t SELECT x, hex(randomblob(20)) FROM c");
+  dir_.Write("cut.db", dir_.Read("live.db").substr(0, 5000));
+  EXPECT_NE(ErrorNumberOf([&] {
+              auto db = engine_->OpenDatabase(dir_.Path("cut.db"));
+              auto rs = db->OpenRecordset("SELECT * FROM t ORDER BY a");
+              rs->MoveLast();
+            }),
+            0);
+}
+
+TEST_F(EngineTest, TablesKeepFieldOrderDeclaredTypesAndAreFoundInAnyCase) {
+  const std::string path = dir_.Path("a.mdb");
+  {
+    auto db = engine_->CreateDatabase(path, kLangGeneral, kVersion40);
+    TableDef def = db->CreateTableDef("Cliente");
+    def.Fields().Append(def.CreateField("cod_cli", FieldType::kDouble, 8));
+    def.Fields().Append(def.CreateField("nom_cli", FieldType::kText));
+    def.Fields().Append(def.CreateField("dpt", FieldType::kText, 4));
+    def.Fields().Append(def.CreateField("alta", FieldType::kDate));
+    def.Fields().Append(def.CreateField("activo", FieldType::kBoolean, 1));
+    def.Fields().Append(def.CreateField("nivel", FieldType::kInteger));
+    def.Fields().Append(def.CreateField("puntos", FieldType::kLong));
+    for (int i = 0; i < def.Fields().Count(); ++i) def.Fields().Item(i).allowZeroLength = true;
+    EXPECT_EQ(ErrorNumberOf([&] { def.Fields().Append(def.CreateField("NOM_CLI", FieldType::kText)); }),
+              kErrInvalidArgument);
+    db->AppendTableDef(def);
+    EXPECT_EQ(ErrorNumberOf([&] { db->AppendTableDef(def); }), kErrTableExists);
+    EXPECT_EQ(db->Execute("delete from cliente"), 0);
+  }
+  const auto cols = Query(path, "SELECT name, type FROM pragma_table_info('Cliente')");
+  const std::vector<std::vector<std::string>> expected = {
+      {"cod_cli", "DOUBLE"},   {"nom_cli", "VARCHAR(255)"}, {"dpt", "VARCHAR(4)"},
+      {"alta", "DATETIME"},    {"activo", "BOOLEAN"},       {"nivel", "SMALLINT"},
+      {"puntos", "INTEGER"}};
+  EXPECT_EQ(cols, expected);
+}
+
+class ValuesTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    db_ = engine_->CreateDatabase(path_, kLangGeneral, kVersion40);
+    TableDef def = db_->CreateTableDef("v");
+    def.Fields().Append(def.CreateField("t", FieldType::kText, 4));
+    def.Fields().Append(def.CreateField("i", FieldType::kInteger));
+    def.Fields().Append(def.CreateField("l", FieldType::kLong));
+    def.Fields().Append(def.CreateField("d", FieldType::kDouble));
+    def.Fields().Append(def.CreateField("b", FieldType::kBoolean));
+    def.Fields().Append(def.CreateField("f", FieldType::kDate));
+    db_->AppendTableDef(def);
+    rs_ = db_->OpenRecordset("SELECT * FROM v");
+  }
+  void Add(const char* field, const Value& v) {
+    rs_->AddNew();
+    rs_->SetValue(field, v);
+    rs_->Update();
+  }
+  std::string path_ = dir_.Path("v.mdb");
+  std::unique_ptr<Database> db_;
+  std::unique_ptr<Recordset> rs_;
+};
+
+TEST_F(ValuesTest, StoredFormsAreThoseAnyClientReads) {
+  Add("t", std::string(""));
+  Add("t", std::monostate{});
+  Add("t", std::string("Ñoño"));  // four characters, more bytes
+  Add("i", std::string("2.5"));
+  Add("i", -32768.0);
+  Add("l", int64_t{2147483647});
+  Add("d", std::string(" 1.25 "));
+  Add("b", std::string("TRUE"));
+  Add("b", int64_t{-1});
+  Add("f", std::string("2024-02-29T23:59:58.25"));
+  const auto rows = Query(path_, "SELECT quote(t), quote(i), quote(l), quote(d), quote(b), quote(f) FROM v");
+  ASSERT_EQ(rows.size(), 10u);
+  EXPECT_EQ(rows[0][0], "''");
+  EXPECT_EQ(rows[1][0], "NULL");
+  EXPECT_EQ(rows[2][0], "'Ñoño'");
+  EXPECT_EQ(rows[3][1], "2");
+  EXPECT_EQ(rows[4][1], "-32768");
+  EXPECT_EQ(rows[5][2], "2147483647");
+  EXPECT_EQ(rows[6][3], "1.25");
+  EXPECT_EQ(rows[7][4], "1");
+  EXPECT_EQ(rows[8][4], "1");
+  EXPECT_EQ(rows[9][5], "'2024-02-29 23:59:58'");
+}
+
+TEST_F(ValuesTest, ValuesThatDoNotFitAreRefusedWithTheEngineNumber) {
+  rs_->AddNew();
+  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("t", std::string("abcde")); }), kErrFieldTooSmall);
+  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("t", DateTime::FromDate({2024, 3, 1})); }),
+            kErrFieldTooSmall);
+  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("i", int64_t{32768}); }), kErrNumericOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("i", -32768.5 - 1); }), kErrNumericOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("l", int64_t{2147483648}); }), kErrNumericOverflow);
+  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("d", std::string("12,5x")); }), kErrDataConversion);
+  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("b", std::string("si")); }), kErrDataConversion);
+  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("f", std::string("2023-02-29")); }),
+            kErrDataConversion);
+  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("nope", int64_t{1}); }), kErrItemNotFound);
+  rs_->Close();
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM v"), 0);
+}
+
+TEST_F(ValuesTest, ReadsBackTypedValues) {
+  Add("f", std::string("2024-01-31"));
+  Add("b", int64_t{1});
+  rs_->Close();
+  Exec(path_, "INSERT INTO v(b) VALUES (7)");  // any non-zero number is true
+  auto rs = db_->OpenRecordset("SELECT * FROM V");
+  EXPECT_EQ(std::get<DateTime>(rs->GetValue("F")), DateTime::FromDate({2024, 1, 31}));
+  EXPECT_TRUE(IsNull(rs->GetValue("t")));
+  rs->MoveNext();
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue("B")), 1);
+  rs->MoveNext();
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue("b")), 1);
+}
+
+class RecordsetTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    Exec(path_,
+         "CREATE TABLE ventas(n INTEGER, D_FECHA DATETIME);"
+         "INSERT INTO ventas VALUES (3,'2024-03-01 00:00:00'),(1,'2024-02-29 23:59:59'),"
+         "(2,'2024-03-01'),(4,'2024-03-01T00:00:01'),(0,'2024-02-29 00:00:00'),"
+         "(5,'1999-12-31 23:59:59'),(6,NULL)");
+    db_ = engine_->OpenDatabase(path_);
+  }
+  std::vector<int64_t> Numbers(const std::string& sql) {
+    std::vector<int64_t> out;
+    auto rs = db_->OpenRecordset(sql);
+    while (!rs->Eof()) {
+      out.push_back(std::get<int64_t>(rs->GetValue("N")));
+      rs->MoveNext();
+    }
+    return out;
+  }
+  std::string path_ = dir_.Path("live.db");
+  std::unique_ptr<Database> db_;
+};
+
+TEST_F(RecordsetTest, DateLiteralsBoundWholeDaysWhateverTheStoredForm) {
+  // Midnight of the upper bound is in; one second later is out, in any form.
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE d_fecha >= #2000-01-01# AND d_fecha <= #2024-03-01# "
+                    "ORDER BY n"),
+            (std::vector<int64_t>{0, 1, 2, 3}));
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE D_FECHA>= #03/01/2024# ORDER BY n"),
+            (std::vector<int64_t>{2, 3, 4}));
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE D_FECHA < #2000-01-01# ORDER BY n"),
+            (std::vector<int64_t>{5}));
+  EXPECT_NE(ErrorNumberOf([&] { db_->OpenRecordset("SELECT * FROM ventas WHERE d_fecha >= #2024-13-01#"); }),
+            0);
+}
+
+TEST_F(RecordsetTest, MovesCountsAndDeletesAsTheCallersExpect) {
+  auto rs = db_->OpenRecordset("SELECT * FROM ventas WHERE n <= 4 ORDER BY n");
+  EXPECT_EQ(rs->RecordCount(), 1);  // records visited so far
+  rs->Move(2);
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue(0)), 2);
+  EXPECT_EQ(rs->RecordCount(), 3);
+  rs->MoveLast();
+  EXPECT_EQ(rs->RecordCount(), 5);
+  rs->MoveFirst();
+  rs->MoveNext();
+  rs->Delete();
+  EXPECT_EQ(ErrorNumberOf([&] { rs->GetValue(0); }), kErrRecordDeleted);
+  rs->MoveNext();
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue("n")), 2);
+  rs->Move(10);
+  EXPECT_TRUE(rs->Eof());
+  EXPECT_EQ(ErrorNumberOf([&] { rs->MoveNext(); }), kErrNoCurrentRecord);
+  rs->Close();
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM ventas"), 6);
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM ventas WHERE n = 1"), 0);
+}
+
+TEST_F(RecordsetTest, KeysetIsFixedWhenTheSetOpens) {
+  auto rs = db_->OpenRecordset("SELECT * FROM ventas ORDER BY n");
+  db_->Execute("INSERT INTO ventas VALUES (9, '2024-01-01')");
+  rs->MoveLast();
+  EXPECT_EQ(rs->RecordCount(), 7);
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue("n")), 6);
+}
+
+TEST_F(RecordsetTest, ClosingTheDatabaseDiscardsAnUnfinishedRecordAndItsSets) {
+  auto rs = db_->OpenRecordset("SELECT * FROM ventas");
+  rs->AddNew();
+  rs->SetValue("n", int64_t{42});
+  db_->Close();
+  EXPECT_NE(ErrorNumberOf([&] { rs->Update(); }), 0);
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM ventas WHERE n = 42"), 0);
+}
+
+TEST_F(RecordsetTest, MovesRecordsToAnAttachedDatabaseByIdentityInOrder) {
+  const std::string arc = dir_.Path("arc.mdb");
+  Exec(arc, "CREATE TABLE VENTAS(d_fecha DATETIME, N SMALLINT, nota VARCHAR(3))");
+  // The archive's field "nota" is missing from the live table.
+  db_->Attach(arc, "arc");
+  auto rs = db_->OpenRecordset("SELECT * FROM ventas WHERE n >= 1 AND n <= 3 ORDER BY n DESC");
+  std::vector<int64_t> keys;
+  for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
+  db_->BeginTrans();
+  EXPECT_EQ(ErrorNumberOf([&] { db_->AppendRecordsTo("arc", "ventas", keys); }), kErrItemNotFound);
+  db_->Rollback();
+  db_->Detach("arc");
+  Exec(arc, "DROP TABLE VENTAS; CREATE TABLE VENTAS(d_fecha DATETIME, N SMALLINT)");
+  db_->Attach(arc, "arc");
+  db_->BeginTrans();
+  EXPECT_EQ(db_->AppendRecordsTo("arc", "ventas", keys), 3);
+  EXPECT_EQ(db_->DeleteRecords("ventas", keys), 3);
+  db_->CommitTrans();
+  db_->Detach("arc");
+  EXPECT_EQ(Query(arc, "SELECT N, d_fecha FROM VENTAS ORDER BY rowid"),
+            (testing::Rows{{"3", "2024-03-01 00:00:00"},
+                           {"2", "2024-03-01 00:00:00"},
+                           {"1", "2024-02-29 23:59:59"}}));
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM ventas"), 4);
+}
+
+TEST_F(RecordsetTest, ARunWithOneValueThatDoesNotFitIsRefusedWhole) {
+  const std::string arc = dir_.Path("arc.mdb");
+  Exec(arc, "CREATE TABLE ventas(n BOOLEAN, d_fecha VARCHAR(10))");
+  Exec(path_, "UPDATE ventas SET n = 'x' WHERE n = 4");
+  db_->Attach(arc, "arc");
+  auto rs = db_->OpenRecordset("SELECT * FROM ventas ORDER BY rowid");
+  std::vector<int64_t> keys;
+  for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
+  db_->BeginTrans();
+  try {
+    db_->AppendRecordsTo("arc", "ventas", keys);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_TRUE(e.Number() == kErrDataConversion || e.Number() == kErrFieldTooSmall) << e.Number();
+    EXPECT_NE(e.Cause().find("ventas."), std::string::npos) << e.Cause();
+  }
+  db_->Rollback();
+  db_->Detach("arc");
+  EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM ventas"), 0);
+}
+
+}  // namespace
+}  // namespace sa::dbengine

@@ -1,0 +1,85 @@
+// Thin RAII over the SQLite C API for the SQLite backend: a connection shared
+// by a database and its record sets, prepared statements, and the conversion
+// of SQLite result codes into engine errors.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbengine/value.h"
+#include "var/error.h"
+
+namespace sa::dbengine {
+
+struct StatementDeleter {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+class SqliteRecordset;
+
+// Declared column type of each field type, and back.
+std::string DeclaredType(FieldType type, int size);
+// Reads a declared type, including those of tables this program did not make
+// (by SQLite's affinity rules where the name is not one of ours); `size` gets
+// the text length, kDefaultTextSize when none is declared.
+FieldType FieldTypeOfDeclared(const std::string& declared, int& size);
+
+// One open SQLite connection and the state its users share: the implicit read
+// transaction that open record sets hold, the explicit one of BeginTrans, and
+// the record sets to close with the database.
+class Connection {
+ public:
+  Connection(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  sqlite3* Handle() const { return db_; }
+  const std::string& Path() const { return path_; }
+  bool IsOpen() const { return db_ != nullptr; }
+
+  // Throws an engine error for result code `rc`, naming `context`.
+  [[noreturn]] void Fail(int rc, const std::string& context) const;
+  Statement Prepare(const std::string& sql) const;
+  void Exec(const std::string& sql) const;
+  // Steps a statement to completion; returns sqlite3_changes().
+  long Run(sqlite3_stmt* stmt, const std::string& context) const;
+
+  // Record sets read inside one read transaction; writers end it first.
+  void EnsureRead();
+  void EndImplicitRead();
+
+  bool InUserTransaction() const { return userTxn_; }
+  void Begin();
+  void Commit();
+  void Rollback();
+
+  void Register(SqliteRecordset* rs) { recordsets_.push_back(rs); }
+  void Unregister(SqliteRecordset* rs);
+  void Close();
+
+ private:
+  sqlite3* db_;
+  std::string path_;
+  bool implicitRead_ = false;
+  bool userTxn_ = false;
+  std::vector<SqliteRecordset*> recordsets_;
+};
+
+// An engine error from a SQLite result code and the connection's message.
+Error SqliteError(sqlite3* db, int rc, const std::string& context);
+
+// Reads column `i` of the current row as a value of a field of `type`.
+Value ColumnValue(sqlite3_stmt* stmt, int i, FieldType type);
+// Binds a value converted for its field.
+void BindValue(sqlite3_stmt* stmt, int i, const Value& v);
+
+// Registers dao_date() and dao_convert() on a connection.
+void RegisterFunctions(sqlite3* db);
+
+}  // namespace sa::dbengine

@@ -1,0 +1,76 @@
+// Keyset-driven record sets of the SQLite backend: the rows and their order
+// are fixed when the set opens (their rowids); values are fetched from the
+// current row when first read.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "dbengine/engine.h"
+#include "dbengine/sqlite_handle.h"
+
+namespace sa::dbengine {
+
+struct Column {
+  std::string name;
+  FieldType type = FieldType::kText;
+  int size = 0;
+};
+
+class SqliteRecordset : public Recordset {
+ public:
+  // `keys` are the rowids of `table`'s selected rows, in the set's order.
+  SqliteRecordset(std::shared_ptr<Connection> conn, std::string table, std::vector<Column> columns,
+                  std::vector<int64_t> keys);
+  ~SqliteRecordset() override;
+
+  bool Eof() const override;
+  void MoveFirst() override;
+  void MoveLast() override;
+  void MoveNext() override;
+  void Move(long rows) override;
+  long RecordCount() const override { return visited_; }
+
+  int FieldCount() const override { return static_cast<int>(columns_.size()); }
+  const std::string& FieldName(int index) const override;
+  int FieldIndex(std::string_view name) const override;
+
+  Value GetValue(int index) override;
+  void SetValue(int index, const Value& value) override;
+
+  void AddNew() override;
+  void Update() override;
+  void Delete() override;
+  void Close() override;
+  int64_t Bookmark() override;
+
+ private:
+  void CheckOpen() const;
+  void CheckCurrent() const;
+  void CheckIndex(int index) const;
+  void Moved();
+  // Ends the connection's implicit read so a write commits on its own.
+  void BeforeWrite();
+
+  std::shared_ptr<Connection> conn_;
+  std::string table_;
+  std::vector<Column> columns_;
+  std::vector<int64_t> keys_;
+  std::unordered_set<long> deleted_;
+  long pos_ = 0;
+  long visited_ = 0;
+  Statement fetch_;
+  std::vector<Value> row_;
+  bool rowLoaded_ = false;
+  bool adding_ = false;
+  std::vector<Value> pending_;
+  std::vector<bool> pendingSet_;
+  bool open_ = true;
+};
+
+// Quotes an identifier for SQLite.
+std::string QuoteName(std::string_view name);
+
+}  // namespace sa::dbengine

@@ -1,0 +1,97 @@
+#include "support/faulty_engine.h"
+
+#include "var/error.h"
+
+namespace sa::testing {
+
+namespace {
+
+using dbengine::Database;
+using dbengine::Recordset;
+using dbengine::TableDef;
+using dbengine::Value;
+
+class FaultyRecordset : public Recordset {
+ public:
+  FaultyRecordset(FaultyEngine& e, std::unique_ptr<Recordset> r) : e_(e), r_(std::move(r)) {}
+  bool Eof() const override { return r_->Eof(); }
+  void MoveFirst() override { e_.Step("MoveFirst"), r_->MoveFirst(); }
+  void MoveLast() override { e_.Step("MoveLast"), r_->MoveLast(); }
+  void MoveNext() override { e_.Step("MoveNext"), r_->MoveNext(); }
+  void Move(long rows) override { e_.Step("Move"), r_->Move(rows); }
+  long RecordCount() const override { return r_->RecordCount(); }
+  int FieldCount() const override { return r_->FieldCount(); }
+  const std::string& FieldName(int i) const override { return r_->FieldName(i); }
+  int FieldIndex(std::string_view name) const override { return r_->FieldIndex(name); }
+  Value GetValue(int i) override { return e_.Step("GetValue"), r_->GetValue(i); }
+  void SetValue(int i, const Value& v) override { e_.Step("SetValue"), r_->SetValue(i, v); }
+  void AddNew() override { e_.Step("AddNew"), r_->AddNew(); }
+  void Update() override { e_.Step("Update"), r_->Update(); }
+  void Delete() override { e_.Step("Delete"), r_->Delete(); }
+  void Close() override { r_->Close(); }
+  int64_t Bookmark() override { return e_.Step("Bookmark"), r_->Bookmark(); }
+
+ private:
+  FaultyEngine& e_;
+  std::unique_ptr<Recordset> r_;
+};
+
+class FaultyDatabase : public Database {
+ public:
+  FaultyDatabase(FaultyEngine& e, std::unique_ptr<Database> d) : e_(e), d_(std::move(d)) {}
+  const std::string& Name() const override { return d_->Name(); }
+  void AppendTableDef(const TableDef& def) override {
+    e_.Step("AppendTableDef"), d_->AppendTableDef(def);
+  }
+  std::vector<TableDef> TableDefs() override { return d_->TableDefs(); }
+  long Execute(const std::string& sql) override { return e_.Step("Execute"), d_->Execute(sql); }
+  std::unique_ptr<Recordset> OpenRecordset(const std::string& sql) override {
+    e_.Step("OpenRecordset");
+    return std::make_unique<FaultyRecordset>(e_, d_->OpenRecordset(sql));
+  }
+  void Close() override { d_->Close(); }
+  void BeginTrans() override { e_.Step("BeginTrans"), d_->BeginTrans(); }
+  void CommitTrans() override { e_.Step("CommitTrans"), d_->CommitTrans(); }
+  void Rollback() override { d_->Rollback(); }
+  bool InTransaction() const override { return d_->InTransaction(); }
+  void Attach(const std::string& path, const std::string& alias) override {
+    e_.Step("Attach"), d_->Attach(path, alias);
+  }
+  void Detach(const std::string& alias) override { d_->Detach(alias); }
+  bool AtomicAcrossAttached() override { return d_->AtomicAcrossAttached(); }
+  long AppendRecordsTo(const std::string& alias, const std::string& table,
+                       std::span<const int64_t> keys) override {
+    return e_.Step("AppendRecordsTo"), d_->AppendRecordsTo(alias, table, keys);
+  }
+  long DeleteRecords(const std::string& table, std::span<const int64_t> keys) override {
+    return e_.Step("DeleteRecords"), d_->DeleteRecords(table, keys);
+  }
+
+ private:
+  FaultyEngine& e_;
+  std::unique_ptr<Database> d_;
+};
+
+}  // namespace
+
+void FaultyEngine::Step(const char* op) {
+  if (!only.empty() && std::string(op).find(only) == std::string::npos) return;
+  ++count_;
+  if (failAt_ != 0 && count_ == failAt_) {
+    throw Error(3999, std::string("Injected failure in ") + op + ".", "operation " + std::to_string(count_));
+  }
+}
+
+std::unique_ptr<dbengine::Database> FaultyEngine::OpenDatabase(const std::string& path) {
+  Step("OpenDatabase");
+  return std::make_unique<FaultyDatabase>(*this, real_->OpenDatabase(path));
+}
+
+std::unique_ptr<dbengine::Database> FaultyEngine::CreateDatabase(const std::string& path,
+                                                                 const std::string& locale,
+                                                                 int32_t options) {
+  Step("CreateDatabase");
+  return std::make_unique<FaultyDatabase>(*this, real_->CreateDatabase(path, locale, options));
+}
+
+}  // namespace sa::testing
