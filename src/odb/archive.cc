@@ -1,0 +1,124 @@
+#include "odb/archive.h"
+
+#include <vector>
+
+#include "odb/table_builders.h"
+
+namespace sa::odb {
+
+namespace {
+
+constexpr char kAlias[] = "arc";
+
+// Detaches the archive on every path out of a transfer.
+class Attachment {
+ public:
+  Attachment(dbengine::Database& live, const std::string& path) : live_(live) {
+    live_.Attach(path, kAlias);
+  }
+  ~Attachment() {
+    try {
+      if (live_.InTransaction()) live_.Rollback();
+      live_.Detach(kAlias);
+    } catch (const Error&) {
+      // The connection closes with the live database; nothing is lost by
+      // leaving the archive attached until then.
+    }
+  }
+  Attachment(const Attachment&) = delete;
+  Attachment& operator=(const Attachment&) = delete;
+
+ private:
+  dbengine::Database& live_;
+};
+
+// The bookmarks of positions first..last, leaving the cursor after last.
+std::vector<int64_t> RunBookmarks(dbengine::Recordset& source, long first, long last) {
+  std::vector<int64_t> keys;
+  if (last >= first) keys.reserve(static_cast<size_t>(last - first + 1));
+  source.MoveFirst();
+  source.Move(first);
+  for (long pos = first; pos <= last; ++pos) {
+    keys.push_back(source.Bookmark());
+    source.MoveNext();
+  }
+  return keys;
+}
+
+}  // namespace
+
+std::string PartialArchivePath(const std::string& archivePath) { return archivePath + ".partial"; }
+
+std::string ArchivePath(const std::string& dataFolder, const std::string& monthKey) {
+  return platform::JoinPath(platform::JoinPath(dataFolder, "S"), monthKey + ".mdb");
+}
+
+void CreateMonthArchive(dbengine::Engine& engine, platform::FileSystem& fs,
+                        platform::MessageSink& messages, const std::string& archivePath,
+                        bool livestockEnabled) {
+  const std::string partial = PartialArchivePath(archivePath);
+  // A build cut short by a crash leaves its partial file; start afresh.
+  if (fs.Exists(partial)) fs.RemoveFile(partial);
+  std::unique_ptr<dbengine::Database> db =
+      engine.CreateDatabase(partial, dbengine::kLangGeneral, dbengine::kVersion40);
+  try {
+    CreateTicketHeaderTable(*db);
+    CreateTicketLineTable(*db);
+    CreateSectionVendorArticleTables(*db);
+    CreateVendorSummaryTable(*db);
+    CreateHourlyTotalsTable(*db);
+    if (livestockEnabled) CreateLivestockTotalsTable(*db);
+    CreateCustomerTable(*db);
+    db->Close();
+  } catch (const Error& e) {
+    db->Close();
+    try {
+      fs.RemoveFile(partial);
+    } catch (const Error&) {
+      // The partial name is never taken for an archive; the next build
+      // removes it before starting.
+    }
+    messages.ShowCritical(e.Description(), e.Cause().empty() ? archivePath
+                                                             : archivePath + "\n" + e.Cause());
+    throw;
+  }
+  fs.RenameFile(partial, archivePath);
+}
+
+TransferResult TransferMonth(const TransferContext& ctx, const std::string& monthKey,
+                             const std::string& tableName, dbengine::Recordset& source,
+                             long firstIndex, long lastIndex) {
+  const std::string path = ArchivePath(ctx.dataFolder, monthKey);
+  if (!ctx.fs.IsFile(path)) {
+    CreateMonthArchive(ctx.engine, ctx.fs, ctx.messages, path, ctx.livestockEnabled);
+  }
+  Attachment archive(ctx.live, path);
+
+  TransferResult result;
+  const bool customers = tableName == "cliente";
+  try {
+    const std::vector<int64_t> keys = RunBookmarks(source, firstIndex, lastIndex);
+    const bool atomic = ctx.live.AtomicAcrossAttached();
+    ctx.live.BeginTrans();
+    if (customers) ctx.live.Execute(std::string("delete from ") + kAlias + ".cliente");
+    result.moved = ctx.live.AppendRecordsTo(kAlias, tableName, keys);
+    if (!customers) {
+      if (!atomic) {
+        // Without a commit that spans both files, the archive is committed
+        // first: a crash in between leaves copies, never losses.
+        ctx.live.CommitTrans();
+        ctx.live.BeginTrans();
+      }
+      ctx.live.DeleteRecords(tableName, keys);
+    }
+    ctx.live.CommitTrans();
+  } catch (const Error& e) {
+    if (ctx.live.InTransaction()) ctx.live.Rollback();
+    result.status = 1;
+    result.moved = 0;
+    result.failure = e;
+  }
+  return result;
+}
+
+}  // namespace sa::odb

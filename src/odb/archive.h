@@ -1,0 +1,64 @@
+// Creation of a month archive and the move of one month run into it.
+//
+// A new archive is built under a temporary name in the archive folder and
+// renamed into place only when every table is in it, so a month's name
+// always holds a complete archive. A month run is appended whole or not at
+// all, and the live records it copied are deleted in the same step, by row
+// identity, so every record is either still live or in its archive.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "dbengine/engine.h"
+#include "platform/file_system.h"
+#include "platform/message_sink.h"
+#include "var/error.h"
+
+namespace sa::odb {
+
+// The temporary name a new archive is built under (it does not end in .mdb).
+std::string PartialArchivePath(const std::string& archivePath);
+
+// Creates the archive at `archivePath` with the general sort order, the
+// version 4.0 options and its 8 tables (9 with livestock). A failing
+// CreateDatabase passes its error on with no message; a failing table build
+// removes the partial file, shows the engine's description through
+// `messages` and then passes the error on, so the run stops there.
+void CreateMonthArchive(dbengine::Engine& engine, platform::FileSystem& fs,
+                        platform::MessageSink& messages, const std::string& archivePath,
+                        bool livestockEnabled);
+
+struct TransferContext {
+  dbengine::Engine& engine;
+  dbengine::Database& live;
+  platform::FileSystem& fs;
+  platform::MessageSink& messages;
+  std::string dataFolder;
+  bool livestockEnabled = false;
+};
+
+struct TransferResult {
+  int status = 0;               // 0: the run is in its archive; 1: nothing of it moved
+  long moved = 0;               // records appended to the archive
+  std::optional<Error> failure; // why a run with status 1 stayed live
+};
+
+// The archive file of a month key: dataFolder/S/<key>.mdb.
+std::string ArchivePath(const std::string& dataFolder, const std::string& monthKey);
+
+// Moves the records at positions firstIndex..lastIndex of `source` (a record
+// set over `tableName` in the live database) into `tableName` of the month
+// archive of `monthKey`, creating the archive when missing. For "cliente"
+// (exactly that name) the archive's customer table is emptied first and the
+// live records are kept; every other table's copied records are deleted from
+// the live database in the same transaction. Leaves the cursor of `source` on
+// the record after lastIndex. Throws when the archive cannot be created or
+// opened; any later failure leaves nothing of the run moved and gives
+// status 1.
+TransferResult TransferMonth(const TransferContext& ctx, const std::string& monthKey,
+                             const std::string& tableName, dbengine::Recordset& source,
+                             long firstIndex, long lastIndex);
+
+}  // namespace sa::odb

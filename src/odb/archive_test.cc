@@ -1,0 +1,159 @@
+#include "odb/archive.h"
+
+#include <gtest/gtest.h>
+
+#include "dbengine/sqlite_engine.h"
+#include "odb/schema.h"
+#include "support/fake_platform.h"
+#include "support/faulty_engine.h"
+#include "support/sqlite_probe.h"
+#include "support/temp_dir.h"
+
+namespace sa::odb {
+namespace {
+
+using ::sa::testing::Exec;
+using ::sa::testing::FakeMessageSink;
+using ::sa::testing::FaultyEngine;
+using ::sa::testing::Query;
+using ::sa::testing::QueryLong;
+using ::sa::testing::Rows;
+using ::sa::testing::TempDir;
+
+Rows TablesOf(const std::string& path) {
+  return Query(path,
+               "SELECT s.name, (SELECT count(*) FROM pragma_table_info(s.name)) FROM sqlite_schema "
+               "AS s WHERE s.type = 'table' ORDER BY s.rowid");
+}
+
+class ArchiveTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  FakeMessageSink messages_;
+  std::unique_ptr<dbengine::Engine> engine_ = dbengine::MakeSqliteEngine(200);
+  std::string path_ = dir_.Path("S/202403.mdb");
+  void SetUp() override { dir_.MakeFolder("S"); }
+};
+
+TEST_F(ArchiveTest, NewArchiveHoldsEveryTableInCreationOrder) {
+  CreateMonthArchive(*engine_, platform::RealFileSystem(), messages_, path_, false);
+  EXPECT_EQ(TablesOf(path_), (Rows{{"cabecera", "46"}, {"tickets", "33"}, {"gtsecs", "13"},
+                                   {"gtvend", "20"}, {"gtarti", "20"}, {"gtInfVen", "13"},
+                                   {"gthora", "18"}, {"Cliente", "6"}}));
+  EXPECT_TRUE(messages_.shown.empty());
+  EXPECT_FALSE(platform::RealFileSystem().Exists(PartialArchivePath(path_)));
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM sqlite_schema WHERE type <> 'table'"), 0);
+
+  const std::string withLivestock = dir_.Path("S/202404.mdb");
+  CreateMonthArchive(*engine_, platform::RealFileSystem(), messages_, withLivestock, true);
+  const Rows tables = TablesOf(withLivestock);
+  ASSERT_EQ(tables.size(), 9u);
+  EXPECT_EQ(tables[7], (std::vector<std::string>{"GTVacuno", "12"}));
+  EXPECT_EQ(tables[8][0], "Cliente");
+}
+
+TEST_F(ArchiveTest, EveryFieldHasItsNamePositionAndDeclaredType) {
+  CreateMonthArchive(*engine_, platform::RealFileSystem(), messages_, path_, true);
+  for (const TableSpec* spec : ArchiveTables(true)) {
+    const Rows cols = Query(path_, std::string("SELECT name, type FROM pragma_table_info('") +
+                                       spec->name + "') ORDER BY cid");
+    ASSERT_EQ(cols.size(), spec->fields.size()) << spec->name;
+    for (size_t i = 0; i < cols.size(); ++i) EXPECT_EQ(cols[i][0], spec->fields[i].name);
+  }
+  // A few that a slip in the lists or the engine would change.
+  EXPECT_EQ(Query(path_, "SELECT type FROM pragma_table_info('cabecera') WHERE name = 'factura'"),
+            (Rows{{"VARCHAR(15)"}}));
+  EXPECT_EQ(Query(path_, "SELECT name, type FROM pragma_table_info('gtInfVen') WHERE cid = 12"),
+            (Rows{{"fecha", "DATETIME"}}));
+  EXPECT_EQ(Query(path_, "SELECT name, type FROM pragma_table_info('GTVacuno') WHERE cid = 11"),
+            (Rows{{"Fecha", "VARCHAR(10)"}}));
+  EXPECT_EQ(Query(path_, "SELECT type FROM pragma_table_info('tickets') WHERE name = 'DPT'"),
+            (Rows{{"VARCHAR(4)"}}));
+  EXPECT_EQ(Query(path_, "SELECT type FROM pragma_table_info('gtsecs') WHERE name = 'tiquets'"),
+            (Rows{{"SMALLINT"}}));
+  EXPECT_EQ(Query(path_, "SELECT type FROM pragma_table_info('gtvend') WHERE name = 'tiquets'"),
+            (Rows{{"DOUBLE"}}));
+  EXPECT_EQ(Query(path_, "SELECT type FROM pragma_table_info('cabecera') WHERE name = 'Cobrado'"),
+            (Rows{{"BOOLEAN"}}));
+  EXPECT_EQ(Query(path_, "SELECT type FROM pragma_table_info('gthora') WHERE name = 'TIQUET'"),
+            (Rows{{"INTEGER"}}));
+}
+
+TEST_F(ArchiveTest, AFailedTableBuildLeavesNoArchiveAndShowsOneMessage) {
+  for (long n = 1; n <= 9; ++n) {
+    FaultyEngine engine(dbengine::MakeSqliteEngine(200));
+    engine.only = "AppendTableDef";
+    engine.FailAt(n);
+    FakeMessageSink messages;
+    EXPECT_THROW(CreateMonthArchive(engine, platform::RealFileSystem(), messages, path_, true),
+                 Error)
+        << "table " << n;
+    EXPECT_FALSE(platform::RealFileSystem().Exists(path_)) << "table " << n;
+    EXPECT_FALSE(platform::RealFileSystem().Exists(PartialArchivePath(path_)));
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].message, "Injected failure in AppendTableDef.");
+  }
+}
+
+TEST_F(ArchiveTest, ACreationThatCannotStartPassesOnWithoutAMessage) {
+  dir_.Write("T", "a file where the archive folder should be");
+  EXPECT_THROW(CreateMonthArchive(*engine_, platform::RealFileSystem(), messages_,
+                                  dir_.Path("T/202401.mdb"), false),
+               Error);
+  EXPECT_TRUE(messages_.shown.empty());
+}
+
+class TransferTest : public ArchiveTest {
+ protected:
+  void SetUp() override {
+    ArchiveTest::SetUp();
+    Exec(live_,
+         "CREATE TABLE cliente(cod_cli DOUBLE, nom_cli VARCHAR(255), data1 VARCHAR(255), "
+         "data2 VARCHAR(255), data3 VARCHAR(255), data4 VARCHAR(255), extra INTEGER);"
+         "INSERT INTO cliente VALUES (1,'Ana','','',NULL,'x',5),(2,'Íñigo','a','b','c','d',6)");
+    db_ = engine_->OpenDatabase(live_);
+  }
+  TransferResult Customers(const std::string& key, const std::string& name, long first, long last) {
+    auto rs = db_->OpenRecordset("SELECT * FROM cliente");
+    const TransferContext ctx{*engine_, *db_, platform::RealFileSystem(), messages_,
+                              dir_.path(), false};
+    return TransferMonth(ctx, key, name, *rs, first, last);
+  }
+  std::string live_ = dir_.Path("live.db");
+  std::unique_ptr<dbengine::Database> db_;
+};
+
+TEST_F(TransferTest, CustomerListReplacesTheArchivedOneAndStaysLive) {
+  EXPECT_EQ(Customers("202403", "cliente", 0, 1).status, 0);
+  EXPECT_EQ(Customers("202403", "cliente", 0, 1).status, 0);
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM Cliente"), 2);
+  EXPECT_EQ(Query(path_, "SELECT quote(data1), quote(data3) FROM Cliente ORDER BY cod_cli"),
+            (Rows{{"''", "NULL"}, {"'a'", "'c'"}}));
+  EXPECT_EQ(QueryLong(live_, "SELECT count(*) FROM cliente"), 2);
+  // Only the exact name empties the archived list first.
+  EXPECT_EQ(Customers("202403", "Cliente", 0, 0).status, 0);
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM Cliente"), 3);
+}
+
+TEST_F(TransferTest, AnEmptyRunStillCreatesTheArchive) {
+  const TransferResult r = Customers("202405", "cliente", 1, 0);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.moved, 0);
+  EXPECT_EQ(QueryLong(dir_.Path("S/202405.mdb"), "SELECT count(*) FROM Cliente"), 0);
+}
+
+TEST_F(TransferTest, ARunPastTheLastRecordMovesNothing) {
+  const TransferResult r = Customers("202403", "cliente", 0, 5);
+  EXPECT_EQ(r.status, 1);
+  ASSERT_TRUE(r.failure.has_value());
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM Cliente"), 0);
+}
+
+TEST_F(TransferTest, AnArchiveThatCannotBeOpenedPassesTheFailureOn) {
+  dir_.Write("S/202406.mdb", "garbage, not a database");
+  EXPECT_THROW(Customers("202406", "cliente", 0, 1), Error);
+  EXPECT_EQ(dir_.Read("S/202406.mdb"), "garbage, not a database");
+}
+
+}  // namespace
+}  // namespace sa::odb
