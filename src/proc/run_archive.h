@@ -1,0 +1,54 @@
+// The archive run: fixes the date window, walks the live tables in their
+// fixed order, cuts each table's window into runs of one calendar month,
+// moves each run into its month archive, copies the customer list into the
+// newest month reached, logs each table in "registro.txt" and moves the
+// progress bar.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dbengine/engine.h"
+#include "frmProc/frm_proc.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/message_sink.h"
+#include "var/datetime.h"
+#include "var/params.h"
+
+namespace sa::proc {
+
+struct RunContext {
+  dbengine::Engine& engine;
+  platform::FileSystem& fs;
+  platform::MessageSink& messages;
+  platform::Clock& clock;
+  frmproc::FrmProc& form;
+  const LaunchParams& params;
+  const Settings& settings;
+  std::string programFolder;  // where "registro.txt" is written
+};
+
+// One entry of the table list: its position (which the progress bar shows),
+// the table, and its date field (empty for the customer table).
+struct TableEntry {
+  int index;
+  const char* table;
+  const char* dateField;
+};
+
+// The tables in processing order: 8, or 9 with the livestock totals.
+std::vector<TableEntry> TableList(bool livestockEnabled);
+
+// The SELECT text of a table for the window [from, to], dates at midnight.
+std::string RunQuery(const TableEntry& entry, const CivilDate& from, const CivilDate& to);
+
+// The last day of the window: today, or today less the retention days.
+CivilDate WindowEnd(const CivilDate& today, bool upToToday, int retentionDays);
+
+// Runs the archive. Returns 0 when every selected record reached its archive
+// and 1 when the run stopped or left records live (the log says which).
+// Throws sa::Error when the live database cannot be opened.
+int RunArchive(const RunContext& ctx, bool upToToday);
+
+}  // namespace sa::proc
