@@ -72,4 +72,9 @@ bool TempDir::Exists(std::string_view name) const {
   return fs::exists(fs::symlink_status(Path(name), ec));
 }
 
+void TempDir::Remove(std::string_view name) const {
+  std::error_code ec;
+  fs::remove_all(Path(name), ec);
+}
+
 }  // namespace sa::testing

@@ -33,6 +33,8 @@ class TempDir {
   bool IsFile(std::string_view name) const;
   bool IsFolder(std::string_view name) const;
   bool Exists(std::string_view name) const;
+  // Removes a file or a folder with everything in it.
+  void Remove(std::string_view name) const;
 
  private:
   std::string path_;

@@ -1,0 +1,221 @@
+#include "proc/run_archive.h"
+
+#include <gtest/gtest.h>
+
+#include "dbengine/sqlite_engine.h"
+#include "support/fake_platform.h"
+#include "support/live_tables.h"
+#include "support/sqlite_probe.h"
+#include "support/temp_dir.h"
+#include "var/error.h"
+
+namespace sa::proc {
+namespace {
+
+using ::sa::testing::Exec;
+using ::sa::testing::Query;
+using ::sa::testing::QueryLong;
+using ::sa::testing::Rows;
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.MakeFolder("data/S");
+    live_ = dir_.Path("data/live.db");
+    testing::CreateLiveTables(live_);
+    params_.dbPath = live_;
+    params_.dataFolder = dir_.Path("data");
+  }
+
+  int Run(bool upToToday = true) {
+    const RunContext ctx{*engine_, platform::RealFileSystem(), messages_, clock_, form_,
+                         params_,  settings_,                  dir_.path()};
+    return RunArchive(ctx, upToToday);
+  }
+  std::string Archive(const std::string& key) const { return dir_.Path("data/S/" + key + ".mdb"); }
+  bool HasArchive(const std::string& key) const { return dir_.Exists("data/S/" + key + ".mdb"); }
+  long Live(const std::string& table) const {
+    return QueryLong(live_, "SELECT count(*) FROM " + table);
+  }
+  long Archived(const std::string& key, const std::string& table) const {
+    return QueryLong(Archive(key), "SELECT count(*) FROM " + table);
+  }
+  std::vector<std::string> LogLines() const {
+    std::vector<std::string> lines;
+    const std::string log = dir_.Read("registro.txt");
+    size_t start = 0;
+    for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+      lines.push_back(log.substr(start, end - start));
+    }
+    EXPECT_EQ(start, log.size()) << "every line ends in CRLF";
+    return lines;
+  }
+  void AddHours(const std::vector<std::string>& dates) {
+    for (const std::string& d : dates) {
+      Exec(live_, "INSERT INTO gthora(FECHA, HORA, SECCION) VALUES ('" + d + "', '10', 1)");
+    }
+  }
+
+  testing::TempDir dir_;
+  testing::FakeMessageSink messages_;
+  testing::FakeClock clock_{{2024, 3, 15}};
+  testing::FakeProgressDisplay display_;
+  frmproc::FrmProc form_{display_};
+  std::unique_ptr<dbengine::Engine> engine_ = dbengine::MakeSqliteEngine(2000);
+  LaunchParams params_;
+  Settings settings_;
+  std::string live_;
+};
+
+TEST_F(RunTest, QueriesAndTableOrderAreTheLogsOwn) {
+  settings_.livestockEnabled = true;
+  EXPECT_EQ(Run(false), 0);
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{
+                "SELECT * FROM cabecera WHERE D_FECHA >= #2000-01-01# AND D_FECHA <= #2024-03-15# "
+                "ORDER BY D_FECHA",
+                "SELECT * FROM gtarti WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER BY FECHA",
+                "SELECT * FROM gthora WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER BY FECHA",
+                "SELECT * FROM gtInfVen WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER BY FECHA",
+                "SELECT * FROM gtsecs WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER BY FECHA",
+                "SELECT * FROM gtvend WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER BY FECHA",
+                "SELECT * FROM tickets WHERE D_FECHA >= #2000-01-01# AND D_FECHA <= #2024-03-15# "
+                "ORDER BY D_FECHA",
+                "SELECT * FROM cliente",
+                "SELECT * FROM GTVacuno WHERE FECHA>= #2000-01-01# AND FECHA<= #2024-03-15# ORDER BY FECHA",
+            }));
+  // The bar moves to each table's position and ends full.
+  std::vector<float> values;
+  for (const auto& d : display_.draws) values.push_back(d.value);
+  EXPECT_EQ(values, (std::vector<float>{0, 3, 4, 5, 6, 7, 8, 10, 11, 11}));
+  EXPECT_EQ(display_.draws.back().max, 11);
+  EXPECT_EQ(display_.shows, 1);
+}
+
+TEST_F(RunTest, MonthsSplitAcrossAYearEndAndAcrossTheSameMonthOfTwoYears) {
+  AddHours({"2023-01-20 10:00:00", "2023-12-31 23:59:59", "2024-01-01 00:00:00", "2024-01-31 12:00:00",
+            "2022-01-10 09:00:00"});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Archived("202201", "gthora"), 1);
+  EXPECT_EQ(Archived("202301", "gthora"), 1);
+  EXPECT_EQ(Archived("202312", "gthora"), 1);
+  EXPECT_EQ(Archived("202401", "gthora"), 2);
+  EXPECT_EQ(Live("gthora"), 0);
+  EXPECT_EQ(LogLines()[3], "número de registros:000005");
+}
+
+TEST_F(RunTest, WindowRunsFromTheYear2000ToMidnightOfItsLastDay) {
+  AddHours({"1999-12-31 23:59:59", "2000-01-01 00:00:00", "2024-02-14 00:00:00", "2024-02-14 00:00:01",
+            "2024-03-15 00:00:00"});
+  settings_.retentionDays = 30;  // 2024-03-15 less 30 days: 2024-02-14
+  EXPECT_EQ(Run(false), 0);
+  EXPECT_EQ(Archived("200001", "gthora"), 1);
+  EXPECT_EQ(Archived("202402", "gthora"), 1);
+  EXPECT_EQ(Query(live_, "SELECT FECHA FROM gthora ORDER BY FECHA"),
+            (Rows{{"1999-12-31 23:59:59"}, {"2024-02-14 00:00:01"}, {"2024-03-15 00:00:00"}}));
+  // A run up to today takes the rest of the window, today's midnight included.
+  EXPECT_EQ(Run(true), 0);
+  EXPECT_EQ(Archived("202402", "gthora"), 2);
+  EXPECT_EQ(Archived("202403", "gthora"), 1);
+  EXPECT_EQ(Live("gthora"), 1);
+}
+
+TEST_F(RunTest, EveryValueIsCopiedExactly) {
+  Exec(live_,
+       "INSERT INTO cabecera(NUME, CODCLI, FECHA, d_fecha, d_hora, BALANZA, TIPOPAGO, ticketabono, "
+       "ticketorigen, Cobrado, abonado, abono, IMPORTE, factura, sincronizado) VALUES "
+       "('Ñandú €', '', NULL, '2024-02-29 23:59:59', '2024-02-29 23:59:59', -32768, 32767, "
+       "-2147483648, 2147483647, 1, 0, NULL, 12.345678901234567, 'FAC-0000000001', 1)");
+  EXPECT_EQ(Run(), 0);
+  const std::string arc = Archive("202402");
+  EXPECT_EQ(Query(arc,
+                  "SELECT NUME, quote(CODCLI), quote(FECHA), d_fecha, d_hora, BALANZA, TIPOPAGO, "
+                  "ticketabono, ticketorigen, Cobrado, abonado, quote(abono), IMPORTE, factura "
+                  "FROM cabecera"),
+            (Rows{{"Ñandú €", "''", "NULL", "2024-02-29 23:59:59", "2024-02-29 23:59:59", "-32768",
+                   "32767", "-2147483648", "2147483647", "1", "0", "NULL", "12.3456789012346",
+                   "FAC-0000000001"}}));
+  EXPECT_EQ(QueryLong(arc, "SELECT IMPORTE = 12.345678901234567 FROM cabecera"), 1);
+}
+
+TEST_F(RunTest, CustomerListGoesWholeToTheNewestMonthAndIsReplacedNextTime) {
+  Exec(live_, "INSERT INTO cliente(cod_cli, nom_cli) VALUES (1, 'Ana'), (2, 'Luis')");
+  AddHours({"2024-01-05 10:00:00"});
+  Exec(live_, "INSERT INTO tickets(NUME, D_FECHA) VALUES ('1', '2024-02-03 10:00:00')");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Archived("202402", "Cliente"), 2);
+  EXPECT_EQ(Archived("202401", "Cliente"), 0);
+  EXPECT_EQ(Live("cliente"), 2);
+  Exec(live_, "INSERT INTO cliente(cod_cli, nom_cli) VALUES (3, 'Eva')");
+  Exec(live_, "INSERT INTO tickets(NUME, D_FECHA) VALUES ('2', '2024-02-04 10:00:00')");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Archived("202402", "Cliente"), 3);
+  EXPECT_EQ(Archived("202402", "tickets"), 2);
+}
+
+TEST_F(RunTest, CustomerListIsNotCopiedWhenNoMonthWasReached) {
+  Exec(live_, "INSERT INTO cliente(cod_cli, nom_cli) VALUES (1, 'Ana')");
+  EXPECT_EQ(Run(), 0);
+  const auto lines = LogLines();
+  EXPECT_EQ(lines[7], "SELECT * FROM cliente");
+  EXPECT_EQ(lines[8], "número de registros:000001");
+  EXPECT_EQ(lines[9], "lista de clientes no copiada: ningún mes archivado");
+  EXPECT_FALSE(dir_.Exists("data/S/.mdb"));
+}
+
+TEST_F(RunTest, ATableLackingAnArchiveFieldStaysLiveAndTheRunGoesOn) {
+  Exec(live_, "ALTER TABLE gtarti DROP COLUMN tara");
+  Exec(live_, "INSERT INTO gtarti(FECHA, plu) VALUES ('2024-01-02 00:00:00', 1), "
+              "('2024-02-02 00:00:00', 2), ('2024-02-03 00:00:00', 3)");
+  AddHours({"2024-01-05 10:00:00"});
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Live("gtarti"), 3);
+  EXPECT_EQ(Archived("202401", "gtarti"), 0);
+  EXPECT_EQ(Live("gthora"), 0);
+  const auto lines = LogLines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 5),
+            (std::vector<std::string>{"SELECT * FROM gtarti WHERE FECHA >= #2000-01-01# AND FECHA "
+                                      "<= #2024-03-15# ORDER BY FECHA",
+                                      "número de registros:000003",
+                                      "registros no archivados (202401):000001",
+                                      "registros no archivados (202402):000002"}));
+}
+
+TEST_F(RunTest, AValueTheArchiveRefusesKeepsItsWholeMonthLive) {
+  Exec(live_, "INSERT INTO gtsecs(FECHA, Modo, txt_fam) VALUES ('2024-01-02 00:00:00', 1, 'ok'), "
+              "('2024-01-03 00:00:00', 2, '" + std::string(31, 'x') + "'), ('2024-02-03 00:00:00', 3, 'ok')");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Query(live_, "SELECT Modo FROM gtsecs ORDER BY Modo"), (Rows{{"1"}, {"2"}}));
+  EXPECT_EQ(Archived("202401", "gtsecs"), 0);
+  EXPECT_EQ(Archived("202402", "gtsecs"), 1);
+}
+
+TEST_F(RunTest, AMissingLiveTableStopsTheRunThere) {
+  Exec(live_, "DROP TABLE gtInfVen");
+  AddHours({"2024-01-05 10:00:00"});
+  Exec(live_, "INSERT INTO gtsecs(FECHA, Modo) VALUES ('2024-01-02 00:00:00', 1)");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Live("gthora"), 0);  // before the missing table
+  EXPECT_EQ(Live("gtsecs"), 1);  // after it: untouched
+  EXPECT_EQ(LogLines().size(), 4u);  // cabecera, gtarti, gthora with its count
+  EXPECT_EQ(display_.draws.back().value, 10);
+}
+
+TEST_F(RunTest, AnArchiveFolderThatIsAFileDeletesNothing) {
+  dir_.Remove("data/S");
+  dir_.Write("data/S", "not a folder");
+  Exec(live_, "INSERT INTO cabecera(NUME, D_FECHA) VALUES ('1', '2024-01-02 10:00:00')");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Live("cabecera"), 1);
+  EXPECT_EQ(LogLines().back(), "registros no archivados (202401):000001");
+}
+
+TEST_F(RunTest, ALiveDatabaseThatCannotBeOpenedReachesTheCallerWithTheBarFull) {
+  params_.dbPath = dir_.Path("data/missing.db");
+  EXPECT_THROW(Run(), sa::Error);
+  ASSERT_FALSE(display_.draws.empty());
+  EXPECT_EQ(display_.draws.back().value, 10);
+}
+
+}  // namespace
+}  // namespace sa::proc

@@ -1,0 +1,34 @@
+#include "support/live_tables.h"
+
+#include "dbengine/sqlite_handle.h"
+#include "odb/schema.h"
+#include "support/sqlite_probe.h"
+
+namespace sa::testing {
+
+std::string LiveTableSql(const std::string& archiveTable) {
+  for (const odb::TableSpec* spec : odb::ArchiveTables(true)) {
+    if (spec->name != archiveTable) continue;
+    const std::string table = archiveTable == "Cliente" ? "cliente" : archiveTable;
+    std::string sql = "CREATE TABLE " + table + " (";
+    for (const odb::FieldSpec& f : spec->fields) {
+      std::string name = f.name;
+      dbengine::FieldType type = f.type;
+      int size = f.size;
+      if (name == "d_fecha") name = "D_FECHA";
+      if (name == "fecha" || name == "Fecha") name = "FECHA";
+      if (table == "GTVacuno" && name == "FECHA") type = dbengine::FieldType::kDate, size = 0;
+      sql += name + " " + dbengine::DeclaredType(type, size) + ", ";
+    }
+    return sql + "sincronizado BOOLEAN)";
+  }
+  return {};
+}
+
+void CreateLiveTables(const std::string& path) {
+  std::string sql;
+  for (const odb::TableSpec* spec : odb::ArchiveTables(true)) sql += LiveTableSql(spec->name) + ";";
+  Exec(path, sql);
+}
+
+}  // namespace sa::testing
