@@ -105,6 +105,15 @@ class Database {
                                std::span<const int64_t> bookmarks) = 0;
   // Deletes the named records; returns how many existed.
   virtual long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) = 0;
+  // The identity of the last record of `alias`.`table`, 0 when it is empty.
+  // Records appended later get the identities that follow, in order.
+  virtual int64_t LastRecordId(const std::string& alias, const std::string& table) = 0;
+  // Deletes those of the named records whose values, converted as
+  // AppendRecordsTo converts them, equal their copies: the i-th named record
+  // against the record of `alias`.`table` with identity firstCopyId + i.
+  // Records changed since they were copied stay. Returns how many it deleted.
+  virtual long DeleteRecordsMatching(const std::string& alias, const std::string& table,
+                                     std::span<const int64_t> bookmarks, int64_t firstCopyId) = 0;
 };
 
 class Engine {
@@ -115,8 +124,7 @@ class Engine {
   // Creates a new, empty database; refuses an existing file. `locale` and
   // `options` are recorded in the file.
   virtual std::unique_ptr<Database> CreateDatabase(const std::string& path,
-                                                   const std::string& locale,
-                                                   int32_t options) = 0;
+                                                   const std::string& locale, int32_t options) = 0;
 };
 
 // The general sort order, and the version 4.0 file format option.
@@ -125,7 +133,7 @@ inline constexpr int32_t kVersion40 = 64;
 
 // Engine error numbers.
 enum EngineError : long {
-  kErrItemNotFound = 3265,     // no field or table of that name
+  kErrItemNotFound = 3265,  // no field or table of that name
   kErrNoCurrentRecord = 3021,
   kErrRecordDeleted = 3167,
   kErrUpdateWithoutAddNew = 3020,
@@ -139,7 +147,7 @@ enum EngineError : long {
   kErrTableExists = 3010,
   kErrTableNotFound = 3078,
   kErrSyntax = 3075,
-  kErrLocked = 3260,           // locked by another program past the timeout
+  kErrLocked = 3260,  // locked by another program past the timeout
   kErrDiskFull = 3026,
   kErrIo = 3043,
   kErrReadOnly = 3051,

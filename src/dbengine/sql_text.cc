@@ -32,7 +32,8 @@ void WrapComparedField(std::string& out) {
   size_t end = out.size();
   while (end > 0 && out[end - 1] == ' ') --end;
   size_t opStart = end;
-  while (opStart > 0 && (out[opStart - 1] == '<' || out[opStart - 1] == '>' || out[opStart - 1] == '=')) {
+  while (opStart > 0 &&
+         (out[opStart - 1] == '<' || out[opStart - 1] == '>' || out[opStart - 1] == '=')) {
     --opStart;
   }
   if (opStart == end || end - opStart > 2) return;
@@ -100,12 +101,16 @@ std::optional<DateTime> ParseDateLiteral(std::string_view text) {
   // US form: m/d/yyyy or mm/dd/yy, optionally with a time.
   size_t pos = 0;
   CivilDate d;
-  if (!ReadInt(text, pos, 1, 2, d.month) || pos >= text.size() || text[pos++] != '/') return std::nullopt;
-  if (!ReadInt(text, pos, 1, 2, d.day) || pos >= text.size() || text[pos++] != '/') return std::nullopt;
+  if (!ReadInt(text, pos, 1, 2, d.month) || pos >= text.size() || text[pos++] != '/')
+    return std::nullopt;
+  if (!ReadInt(text, pos, 1, 2, d.day) || pos >= text.size() || text[pos++] != '/')
+    return std::nullopt;
   const size_t yearStart = pos;
   if (!ReadInt(text, pos, 2, 4, d.year)) return std::nullopt;
-  if (pos - yearStart == 2) d.year += d.year < 30 ? 2000 : 1900;
-  else if (pos - yearStart != 4) return std::nullopt;
+  if (pos - yearStart == 2)
+    d.year += d.year < 30 ? 2000 : 1900;
+  else if (pos - yearStart != 4)
+    return std::nullopt;
   if (!IsValidDate(d)) return std::nullopt;
   if (pos == text.size()) return DateTime::FromDate(d);
   if (text[pos] != ' ') return std::nullopt;

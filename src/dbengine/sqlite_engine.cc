@@ -231,34 +231,53 @@ class SqliteDatabase : public Database {
 
   long AppendRecordsTo(const std::string& alias, const std::string& table,
                        std::span<const int64_t> bookmarks) override {
-    const std::string path = AttachedPath(alias);
-    const std::string target = RealTableName(alias, table);
-    const std::string source = RealTableName("main", table);
-    const std::vector<Column> to = Columns(alias, target);
-    const std::vector<Column> from = Columns("main", source);
+    const Mapping m = Map(alias, table);
     std::string names, exprs;
-    for (const Column& t : to) {
-      const Column* s = nullptr;
-      for (const Column& c : from) {
-        if (SameName(c.name, t.name)) s = &c;
-      }
-      if (s == nullptr) {
-        throw Error(kErrItemNotFound, "Item not found in this collection.",
-                    "field " + t.name + " of table " + table + ", missing in " + Name());
-      }
+    for (const auto& [s, t] : m.fields) {
       if (!names.empty()) {
         names += ',';
         exprs += ',';
       }
       names += QuoteName(t.name);
-      exprs += ConvertExpression("s." + QuoteName(s->name), *s, t, target);
+      exprs += ConvertExpression("s." + QuoteName(s.name), s, t, m.target);
     }
     StageKeys(bookmarks);
-    const std::string sql = "INSERT INTO " + QuoteName(alias) + "." + QuoteName(target) + " (" +
+    const std::string sql = "INSERT INTO " + QuoteName(alias) + "." + QuoteName(m.target) + " (" +
                             names + ") SELECT " + exprs + " FROM temp.sa_keys AS k JOIN main." +
-                            QuoteName(source) + " AS s ON s.rowid = k.k ORDER BY k.seq";
+                            QuoteName(m.source) + " AS s ON s.rowid = k.k ORDER BY k.seq";
     Statement stmt = conn_->Prepare(sql);
-    return conn_->Run(stmt.get(), table + " into " + path);
+    return conn_->Run(stmt.get(), table + " into " + AttachedPath(alias));
+  }
+
+  int64_t LastRecordId(const std::string& alias, const std::string& table) override {
+    const std::string target = RealTableName(alias, table);
+    Statement stmt = conn_->Prepare("SELECT coalesce(max(rowid), 0) FROM " + QuoteName(alias) +
+                                    "." + QuoteName(target));
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW) conn_->Fail(rc, table + " in " + AttachedPath(alias));
+    return sqlite3_column_int64(stmt.get(), 0);
+  }
+
+  long DeleteRecordsMatching(const std::string& alias, const std::string& table,
+                             std::span<const int64_t> bookmarks, int64_t firstCopyId) override {
+    const Mapping m = Map(alias, table);
+    std::string same;
+    for (const auto& [s, t] : m.fields) {
+      same += " AND dao_same(s." + QuoteName(s.name) + "," +
+              (s.type == FieldType::kDate ? "1" : "0") + "," +
+              std::to_string(static_cast<int>(t.type)) + "," + std::to_string(t.size) + ",a." +
+              QuoteName(t.name) + ")";
+    }
+    StageKeys(bookmarks);
+    const std::string sql = "DELETE FROM main." + QuoteName(m.source) +
+                            " WHERE rowid IN (SELECT k.k FROM temp.sa_keys "
+                            "AS k JOIN main." +
+                            QuoteName(m.source) + " AS s ON s.rowid = k.k JOIN " +
+                            QuoteName(alias) + "." + QuoteName(m.target) +
+                            " AS a ON a.rowid = ?1 + k.seq WHERE 1" + same + ")";
+    Statement stmt = conn_->Prepare(sql);
+    sqlite3_bind_int64(stmt.get(), 1, firstCopyId);
+    return conn_->Run(stmt.get(), table + " in " + Name());
   }
 
   long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) override {
@@ -270,6 +289,31 @@ class SqliteDatabase : public Database {
   }
 
  private:
+  // The fields of `alias`.`table`, each with the live field of the same name.
+  struct Mapping {
+    std::string source;
+    std::string target;
+    std::vector<std::pair<Column, Column>> fields;  // live, archive
+  };
+  Mapping Map(const std::string& alias, const std::string& table) {
+    Mapping m;
+    m.target = RealTableName(alias, table);
+    m.source = RealTableName("main", table);
+    const std::vector<Column> from = Columns("main", m.source);
+    for (const Column& t : Columns(alias, m.target)) {
+      const Column* s = nullptr;
+      for (const Column& c : from) {
+        if (SameName(c.name, t.name)) s = &c;
+      }
+      if (s == nullptr) {
+        throw Error(kErrItemNotFound, "Item not found in this collection.",
+                    "field " + t.name + " of table " + table + ", missing in " + Name());
+      }
+      m.fields.emplace_back(*s, t);
+    }
+    return m;
+  }
+
   void BeforeWrite() {
     if (!conn_->InUserTransaction()) conn_->EndImplicitRead();
   }
@@ -333,16 +377,16 @@ class SqliteDatabase : public Database {
         ready = "typeof(" + value + ")='integer' AND " + value + " BETWEEN -32768 AND 32767";
         break;
       case FieldType::kLong:
-        ready = "typeof(" + value + ")='integer' AND " + value +
-                " BETWEEN -2147483648 AND 2147483647";
+        ready =
+            "typeof(" + value + ")='integer' AND " + value + " BETWEEN -2147483648 AND 2147483647";
         break;
       case FieldType::kDouble:
         ready = "typeof(" + value + ") IN ('real','integer')";
         break;
       case FieldType::kText:
         if (fromDate) return "CASE WHEN " + value + " IS NULL THEN NULL ELSE " + convert + " END";
-        ready = "typeof(" + value + ")='text' AND length(" + value + ")<=" +
-                std::to_string(t.size > 0 ? t.size : kDefaultTextSize);
+        ready = "typeof(" + value + ")='text' AND length(" + value +
+                ")<=" + std::to_string(t.size > 0 ? t.size : kDefaultTextSize);
         break;
       case FieldType::kDate:
         return "CASE WHEN " + value + " IS NULL THEN NULL ELSE " + convert + " END";
@@ -430,10 +474,11 @@ class SqliteEngine : public Engine {
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-      const Error e = rc == SQLITE_CANTOPEN
-                          ? Error(kErrInvalidPath, "Not a valid path, or the file cannot be opened.",
-                                  path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)))
-                          : SqliteError(db, rc, path);
+      const Error e =
+          rc == SQLITE_CANTOPEN
+              ? Error(kErrInvalidPath, "Not a valid path, or the file cannot be opened.",
+                      path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)))
+              : SqliteError(db, rc, path);
       sqlite3_close_v2(db);
       throw e;
     }

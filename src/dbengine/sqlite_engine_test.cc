@@ -41,8 +41,9 @@ TEST_F(EngineTest, CreateRecordsOptionsWithoutAddingObjectsAndRefusesExistingFil
             kErrInvalidArgument);
   EXPECT_EQ(ErrorNumberOf([&] { engine_->CreateDatabase(dir_.Path("c"), kLangGeneral, 2); }),
             kErrInvalidArgument);
-  EXPECT_NE(ErrorNumberOf([&] { engine_->CreateDatabase(dir_.Path("no/such/x.mdb"), kLangGeneral, 64); }),
-            0);
+  EXPECT_NE(
+      ErrorNumberOf([&] { engine_->CreateDatabase(dir_.Path("no/such/x.mdb"), kLangGeneral, 64); }),
+      0);
 }
 
 TEST_F(EngineTest, OpenRefusesWhatIsNotASqliteDatabaseAndNamesIt) {
@@ -69,7 +70,8 @@ TEST_F(EngineTest, OpenRefusesWhatIsNotASqliteDatabaseAndNamesIt) {
 
 TEST_F(EngineTest, TruncatedDatabaseFailsWithAnEngineError) {
   const std::string path = dir_.Path("live.db");
-  Exec(path, "CREATE TABLE t(a INTEGER, b TEXT); WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
+  Exec(path,
+       "CREATE TABLE t(a INTEGER, b TEXT); WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
        "FROM c WHERE x < 5000) INSERT INTO t SELECT x, hex(randomblob(20)) FROM c");
   dir_.Write("cut.db", dir_.Read("live.db").substr(0, 5000));
   EXPECT_NE(ErrorNumberOf([&] {
@@ -93,16 +95,17 @@ TEST_F(EngineTest, TablesKeepFieldOrderDeclaredTypesAndAreFoundInAnyCase) {
     def.Fields().Append(def.CreateField("nivel", FieldType::kInteger));
     def.Fields().Append(def.CreateField("puntos", FieldType::kLong));
     for (int i = 0; i < def.Fields().Count(); ++i) def.Fields().Item(i).allowZeroLength = true;
-    EXPECT_EQ(ErrorNumberOf([&] { def.Fields().Append(def.CreateField("NOM_CLI", FieldType::kText)); }),
-              kErrInvalidArgument);
+    EXPECT_EQ(
+        ErrorNumberOf([&] { def.Fields().Append(def.CreateField("NOM_CLI", FieldType::kText)); }),
+        kErrInvalidArgument);
     db->AppendTableDef(def);
     EXPECT_EQ(ErrorNumberOf([&] { db->AppendTableDef(def); }), kErrTableExists);
     EXPECT_EQ(db->Execute("delete from cliente"), 0);
   }
   const auto cols = Query(path, "SELECT name, type FROM pragma_table_info('Cliente')");
   const std::vector<std::vector<std::string>> expected = {
-      {"cod_cli", "DOUBLE"},   {"nom_cli", "VARCHAR(255)"}, {"dpt", "VARCHAR(4)"},
-      {"alta", "DATETIME"},    {"activo", "BOOLEAN"},       {"nivel", "SMALLINT"},
+      {"cod_cli", "DOUBLE"}, {"nom_cli", "VARCHAR(255)"}, {"dpt", "VARCHAR(4)"},
+      {"alta", "DATETIME"},  {"activo", "BOOLEAN"},       {"nivel", "SMALLINT"},
       {"puntos", "INTEGER"}};
   EXPECT_EQ(cols, expected);
 }
@@ -142,7 +145,8 @@ TEST_F(ValuesTest, StoredFormsAreThoseAnyClientReads) {
   Add("b", std::string("TRUE"));
   Add("b", int64_t{-1});
   Add("f", std::string("2024-02-29T23:59:58.25"));
-  const auto rows = Query(path_, "SELECT quote(t), quote(i), quote(l), quote(d), quote(b), quote(f) FROM v");
+  const auto rows =
+      Query(path_, "SELECT quote(t), quote(i), quote(l), quote(d), quote(b), quote(f) FROM v");
   ASSERT_EQ(rows.size(), 10u);
   EXPECT_EQ(rows[0][0], "''");
   EXPECT_EQ(rows[1][0], "NULL");
@@ -159,7 +163,9 @@ TEST_F(ValuesTest, StoredFormsAreThoseAnyClientReads) {
 TEST_F(ValuesTest, ValuesThatDoNotFitAreRefusedWithTheEngineNumber) {
   rs_->AddNew();
   EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("t", std::string("abcde")); }), kErrFieldTooSmall);
-  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("t", DateTime::FromDate({2024, 3, 1})); }),
+  EXPECT_EQ(ErrorNumberOf([&] {
+              rs_->SetValue("t", DateTime::FromDate({2024, 3, 1}));
+            }),
             kErrFieldTooSmall);
   EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("i", int64_t{32768}); }), kErrNumericOverflow);
   EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("i", -32768.5 - 1); }), kErrNumericOverflow);
@@ -212,14 +218,16 @@ class RecordsetTest : public EngineTest {
 
 TEST_F(RecordsetTest, DateLiteralsBoundWholeDaysWhateverTheStoredForm) {
   // Midnight of the upper bound is in; one second later is out, in any form.
-  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE d_fecha >= #2000-01-01# AND d_fecha <= #2024-03-01# "
-                    "ORDER BY n"),
-            (std::vector<int64_t>{0, 1, 2, 3}));
+  EXPECT_EQ(
+      Numbers("SELECT * FROM ventas WHERE d_fecha >= #2000-01-01# AND d_fecha <= #2024-03-01# "
+              "ORDER BY n"),
+      (std::vector<int64_t>{0, 1, 2, 3}));
   EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE D_FECHA>= #03/01/2024# ORDER BY n"),
             (std::vector<int64_t>{2, 3, 4}));
   EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE D_FECHA < #2000-01-01# ORDER BY n"),
             (std::vector<int64_t>{5}));
-  EXPECT_NE(ErrorNumberOf([&] { db_->OpenRecordset("SELECT * FROM ventas WHERE d_fecha >= #2024-13-01#"); }),
+  EXPECT_NE(ErrorNumberOf(
+                [&] { db_->OpenRecordset("SELECT * FROM ventas WHERE d_fecha >= #2024-13-01#"); }),
             0);
 }
 

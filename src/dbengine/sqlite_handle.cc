@@ -323,12 +323,38 @@ void DaoConvert(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
 }
 
+// dao_same(x, fromDateField, fieldType, size, copy): 1 when x, converted for
+// the field, equals the archived copy; 0 otherwise, also when x no longer
+// converts.
+void DaoSame(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const bool fromDate = sqlite3_value_int(argv[1]) != 0;
+  const auto type = static_cast<FieldType>(sqlite3_value_int(argv[2]));
+  const int size = sqlite3_value_int(argv[3]);
+  try {
+    const Value live = ConvertForField(ArgValue(argv[0], fromDate), type, size, "");
+    const Value copy = ArgValue(argv[4], type == FieldType::kDate);
+    bool same = live == copy;
+    if (!same) {
+      // Numbers compare by value whatever their storage class.
+      const auto* a = std::get_if<double>(&live);
+      const auto* b = std::get_if<int64_t>(&copy);
+      const auto* c = std::get_if<int64_t>(&live);
+      const auto* d = std::get_if<double>(&copy);
+      same = (a && b && *a == static_cast<double>(*b)) || (c && d && static_cast<double>(*c) == *d);
+    }
+    sqlite3_result_int(ctx, same ? 1 : 0);
+  } catch (const std::exception&) {
+    sqlite3_result_int(ctx, 0);
+  }
+}
+
 }  // namespace
 
 void RegisterFunctions(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   sqlite3_create_function(db, "dao_date", 1, flags, nullptr, DaoDate, nullptr, nullptr);
   sqlite3_create_function(db, "dao_convert", 5, flags, nullptr, DaoConvert, nullptr, nullptr);
+  sqlite3_create_function(db, "dao_same", 5, flags, nullptr, DaoSame, nullptr, nullptr);
 }
 
 }  // namespace sa::dbengine

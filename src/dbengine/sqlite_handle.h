@@ -79,7 +79,7 @@ Value ColumnValue(sqlite3_stmt* stmt, int i, FieldType type);
 // Binds a value converted for its field.
 void BindValue(sqlite3_stmt* stmt, int i, const Value& v);
 
-// Registers dao_date() and dao_convert() on a connection.
+// Registers dao_date(), dao_convert() and dao_same() on a connection.
 void RegisterFunctions(sqlite3* db);
 
 }  // namespace sa::dbengine

@@ -144,7 +144,8 @@ void SqliteRecordset::SetValue(int index, const Value& value) {
     throw Error(kErrUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.", table_);
   }
   const Column& c = columns_[static_cast<size_t>(index)];
-  pending_[static_cast<size_t>(index)] = ConvertForField(value, c.type, c.size, table_ + "." + c.name);
+  pending_[static_cast<size_t>(index)] =
+      ConvertForField(value, c.type, c.size, table_ + "." + c.name);
   pendingSet_[static_cast<size_t>(index)] = true;
 }
 
@@ -174,10 +175,9 @@ void SqliteRecordset::Update() {
     names += QuoteName(columns_[i].name);
     marks += '?';
   }
-  const std::string sql = names.empty()
-                              ? "INSERT INTO " + QuoteName(table_) + " DEFAULT VALUES"
-                              : "INSERT INTO " + QuoteName(table_) + " (" + names + ") VALUES (" +
-                                    marks + ")";
+  const std::string sql = names.empty() ? "INSERT INTO " + QuoteName(table_) + " DEFAULT VALUES"
+                                        : "INSERT INTO " + QuoteName(table_) + " (" + names +
+                                              ") VALUES (" + marks + ")";
   BeforeWrite();
   Statement stmt = conn_->Prepare(sql);
   int bind = 1;

@@ -31,9 +31,7 @@ Field& FieldList::Item(int index) {
   return fields_[static_cast<size_t>(index)];
 }
 
-const Field& FieldList::Item(int index) const {
-  return const_cast<FieldList*>(this)->Item(index);
-}
+const Field& FieldList::Item(int index) const { return const_cast<FieldList*>(this)->Item(index); }
 
 const Field* FieldList::Find(std::string_view name) const {
   for (const Field& f : fields_) {

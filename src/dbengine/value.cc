@@ -33,7 +33,8 @@ Value ToWhole(const Value& v, int64_t lo, int64_t hi, const std::string& field) 
     return *i;
   }
   const std::optional<double> n = AsNumber(v);
-  if (!n || !std::isfinite(*n)) throw Refused(kErrDataConversion, "Data type conversion error.", field, v);
+  if (!n || !std::isfinite(*n))
+    throw Refused(kErrDataConversion, "Data type conversion error.", field, v);
   const double r = RoundHalfEven(*n);
   if (r < static_cast<double>(lo) || r > static_cast<double>(hi)) {
     throw Refused(kErrNumericOverflow, "Numeric field overflow.", field, v);

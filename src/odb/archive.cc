@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "odb/move_journal.h"
 #include "odb/table_builders.h"
 
 namespace sa::odb {
@@ -45,6 +46,21 @@ std::vector<int64_t> RunBookmarks(dbengine::Recordset& source, long first, long 
   return keys;
 }
 
+// Deletes from the live database the records of `move` that the archive
+// holds unchanged, then forgets the move. A record changed by another program
+// since it was copied stays live.
+void CompleteMove(const TransferContext& ctx, const PendingMove& move, const std::string& journal) {
+  ctx.live.BeginTrans();
+  try {
+    ctx.live.DeleteRecordsMatching(kAlias, move.table, move.keys, move.firstCopyId);
+    ctx.live.CommitTrans();
+  } catch (...) {
+    ctx.live.Rollback();
+    throw;
+  }
+  ctx.fs.RemoveFile(journal);
+}
+
 }  // namespace
 
 std::string PartialArchivePath(const std::string& archivePath) { return archivePath + ".partial"; }
@@ -78,11 +94,25 @@ void CreateMonthArchive(dbengine::Engine& engine, platform::FileSystem& fs,
       // The partial name is never taken for an archive; the next build
       // removes it before starting.
     }
-    messages.ShowCritical(e.Description(), e.Cause().empty() ? archivePath
-                                                             : archivePath + "\n" + e.Cause());
+    messages.ShowCritical(e.Description(),
+                          e.Cause().empty() ? archivePath : archivePath + "\n" + e.Cause());
     throw;
   }
   fs.RenameFile(partial, archivePath);
+}
+
+void RecoverInterruptedMove(const TransferContext& ctx) {
+  const std::string journal = MoveJournalPath(ctx.dataFolder);
+  const std::optional<PendingMove> move = ReadMoveJournal(ctx.fs, journal);
+  if (move && ctx.fs.IsFile(move->archivePath)) {
+    Attachment archive(ctx.live, move->archivePath);
+    // The archive commit is atomic: either the whole run is there or none.
+    if (ctx.live.LastRecordId(kAlias, move->table) >= move->firstCopyId) {
+      CompleteMove(ctx, *move, journal);
+      return;
+    }
+  }
+  if (ctx.fs.Exists(journal)) ctx.fs.RemoveFile(journal);
 }
 
 TransferResult TransferMonth(const TransferContext& ctx, const std::string& monthKey,
@@ -96,28 +126,38 @@ TransferResult TransferMonth(const TransferContext& ctx, const std::string& mont
 
   TransferResult result;
   const bool customers = tableName == "cliente";
+  const std::string journal = MoveJournalPath(ctx.dataFolder);
+  std::optional<PendingMove> committed;
   try {
     const std::vector<int64_t> keys = RunBookmarks(source, firstIndex, lastIndex);
-    const bool atomic = ctx.live.AtomicAcrossAttached();
     ctx.live.BeginTrans();
-    if (customers) ctx.live.Execute(std::string("delete from ") + kAlias + ".cliente");
-    result.moved = ctx.live.AppendRecordsTo(kAlias, tableName, keys);
-    if (!customers) {
-      if (!atomic) {
-        // Without a commit that spans both files, the archive is committed
-        // first: a crash in between leaves copies, never losses.
-        ctx.live.CommitTrans();
-        ctx.live.BeginTrans();
-      }
+    if (customers) {
+      ctx.live.Execute(std::string("delete from ") + kAlias + ".cliente");
+      result.moved = ctx.live.AppendRecordsTo(kAlias, tableName, keys);
+      ctx.live.CommitTrans();
+    } else if (ctx.live.AtomicAcrossAttached()) {
+      result.moved = ctx.live.AppendRecordsTo(kAlias, tableName, keys);
       ctx.live.DeleteRecords(tableName, keys);
+      ctx.live.CommitTrans();
+    } else {
+      // No commit spans both files: the archive is committed first, with the
+      // move recorded beforehand so that a crash before the deletion is
+      // completed at the next launch instead of leaving copies behind.
+      PendingMove move{path, tableName, ctx.live.LastRecordId(kAlias, tableName) + 1, keys};
+      result.moved = ctx.live.AppendRecordsTo(kAlias, tableName, keys);
+      WriteMoveJournal(ctx.fs, journal, move);
+      ctx.live.CommitTrans();
+      committed = std::move(move);
     }
-    ctx.live.CommitTrans();
   } catch (const Error& e) {
     if (ctx.live.InTransaction()) ctx.live.Rollback();
     result.status = 1;
     result.moved = 0;
     result.failure = e;
   }
+  // The run is in the archive; a failure to delete its live copies stops the
+  // run with the journal kept, and the next launch completes the move.
+  if (committed) CompleteMove(ctx, *committed, journal);
   return result;
 }
 

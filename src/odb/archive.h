@@ -40,13 +40,19 @@ struct TransferContext {
 };
 
 struct TransferResult {
-  int status = 0;               // 0: the run is in its archive; 1: nothing of it moved
-  long moved = 0;               // records appended to the archive
-  std::optional<Error> failure; // why a run with status 1 stayed live
+  int status = 0;                // 0: the run is in its archive; 1: nothing of it moved
+  long moved = 0;                // records appended to the archive
+  std::optional<Error> failure;  // why a run with status 1 stayed live
 };
 
 // The archive file of a month key: dataFolder/S/<key>.mdb.
 std::string ArchivePath(const std::string& dataFolder, const std::string& monthKey);
+
+// Completes a month run that a crash interrupted between its archive commit
+// and the deletion of its live records (live databases in WAL mode), so that
+// each of its records ends in exactly one place. Call it once the live
+// database is open, before any run. Throws when the archive cannot be read.
+void RecoverInterruptedMove(const TransferContext& ctx);
 
 // Moves the records at positions firstIndex..lastIndex of `source` (a record
 // set over `tableName` in the live database) into `tableName` of the month

@@ -37,9 +37,14 @@ class ArchiveTest : public ::testing::Test {
 
 TEST_F(ArchiveTest, NewArchiveHoldsEveryTableInCreationOrder) {
   CreateMonthArchive(*engine_, platform::RealFileSystem(), messages_, path_, false);
-  EXPECT_EQ(TablesOf(path_), (Rows{{"cabecera", "46"}, {"tickets", "33"}, {"gtsecs", "13"},
-                                   {"gtvend", "20"}, {"gtarti", "20"}, {"gtInfVen", "13"},
-                                   {"gthora", "18"}, {"Cliente", "6"}}));
+  EXPECT_EQ(TablesOf(path_), (Rows{{"cabecera", "46"},
+                                   {"tickets", "33"},
+                                   {"gtsecs", "13"},
+                                   {"gtvend", "20"},
+                                   {"gtarti", "20"},
+                                   {"gtInfVen", "13"},
+                                   {"gthora", "18"},
+                                   {"Cliente", "6"}}));
   EXPECT_TRUE(messages_.shown.empty());
   EXPECT_FALSE(platform::RealFileSystem().Exists(PartialArchivePath(path_)));
   EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM sqlite_schema WHERE type <> 'table'"), 0);
@@ -115,8 +120,8 @@ class TransferTest : public ArchiveTest {
   }
   TransferResult Customers(const std::string& key, const std::string& name, long first, long last) {
     auto rs = db_->OpenRecordset("SELECT * FROM cliente");
-    const TransferContext ctx{*engine_, *db_, platform::RealFileSystem(), messages_,
-                              dir_.path(), false};
+    const TransferContext ctx{*engine_,  *db_,        platform::RealFileSystem(),
+                              messages_, dir_.path(), false};
     return TransferMonth(ctx, key, name, *rs, first, last);
   }
   std::string live_ = dir_.Path("live.db");

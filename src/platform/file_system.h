@@ -20,8 +20,12 @@ class FileSystem {
   virtual bool Exists(const std::string& path) const = 0;
   virtual void MakeFolder(const std::string& path) = 0;
   virtual void RemoveFile(const std::string& path) = 0;
-  // Replaces `to` if it exists; atomic where the system allows.
+  // Replaces `to` if it exists; atomic where the system allows, and durable:
+  // once it returns, a power cut does not bring back the old names.
   virtual void RenameFile(const std::string& from, const std::string& to) = 0;
+  // Replaces the file's content with `bytes` so that after a crash it holds
+  // either its old content or all of the new, never a part.
+  virtual void WriteFileDurably(const std::string& path, std::string_view bytes) = 0;
   // The whole file as bytes.
   virtual std::string ReadFile(const std::string& path) const = 0;
   // Appends bytes, creating the file when missing.

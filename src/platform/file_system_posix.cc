@@ -91,6 +91,18 @@ class PosixFileSystem final : public FileSystem {
       throw Error(ErrorNumberFor(err, from), "Cannot rename file",
                   from + " -> " + to + ": " + std::strerror(err));
     }
+    SyncFolderOf(to);
+  }
+
+  void WriteFileDurably(const std::string& path, std::string_view bytes) override {
+    const std::string temp = path + ".tmp";
+    {
+      const Descriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+      if (fd.get() < 0) Fail("Cannot write file", temp, errno);
+      WriteAll(fd.get(), bytes, temp);
+      if (::fsync(fd.get()) != 0) Fail("Cannot write file", temp, errno);
+    }
+    RenameFile(temp, path);
   }
 
   std::string ReadFile(const std::string& path) const override {
@@ -120,14 +132,29 @@ class PosixFileSystem final : public FileSystem {
   void AppendFile(const std::string& path, std::string_view bytes) override {
     const Descriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
     if (fd.get() < 0) Fail("Cannot write file", path, errno);
+    WriteAll(fd.get(), bytes, path);
+  }
+
+ private:
+  static void WriteAll(int fd, std::string_view bytes, const std::string& path) {
     while (!bytes.empty()) {
-      const ssize_t n = ::write(fd.get(), bytes.data(), bytes.size());
+      const ssize_t n = ::write(fd, bytes.data(), bytes.size());
       if (n < 0) {
         if (errno == EINTR) continue;
         Fail("Cannot write file", path, errno);
       }
       bytes.remove_prefix(static_cast<size_t>(n));
     }
+  }
+
+  // Makes a rename in the folder of `path` durable.
+  static void SyncFolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    const Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0) ::fsync(fd.get());
   }
 };
 

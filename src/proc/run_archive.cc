@@ -54,7 +54,11 @@ class Run {
   Run(const RunContext& ctx, dbengine::Database& live)
       : ctx_(ctx),
         live_(live),
-        transfer_{ctx.engine, live, ctx.fs, ctx.messages, ctx.params.dataFolder,
+        transfer_{ctx.engine,
+                  live,
+                  ctx.fs,
+                  ctx.messages,
+                  ctx.params.dataFolder,
                   ctx.settings.livestockEnabled},
         logPath_(platform::JoinPath(ctx.programFolder, kLogName)) {}
 
@@ -84,6 +88,9 @@ class Run {
   }
 
   bool LeftRecordsLive() const { return leftLive_; }
+
+  // Finishes a month run a crash left half done.
+  void Recover() { odb::RecoverInterruptedMove(transfer_); }
 
  private:
   void Months(const TableEntry& entry, dbengine::Recordset& rs, std::vector<std::string>& lines) {
@@ -187,8 +194,7 @@ CivilDate WindowEnd(const CivilDate& today, bool upToToday, int retentionDays) {
 }
 
 int RunArchive(const RunContext& ctx, bool upToToday) {
-  const CivilDate to =
-      WindowEnd(ctx.clock.Today(), upToToday, ctx.settings.retentionDays);
+  const CivilDate to = WindowEnd(ctx.clock.Today(), upToToday, ctx.settings.retentionDays);
   const std::vector<TableEntry> tables = TableList(ctx.settings.livestockEnabled);
 
   ctx.form.SetVisible(true);
@@ -199,6 +205,7 @@ int RunArchive(const RunContext& ctx, bool upToToday) {
   std::unique_ptr<dbengine::Database> live = ctx.engine.OpenDatabase(ctx.params.dbPath);
   Run run(ctx, *live);
   try {
+    run.Recover();
     for (const TableEntry& entry : tables) {
       run.Table(entry, RunQuery(entry, kWindowStart, to));
       ctx.form.procbar.Value = static_cast<float>(entry.index);

@@ -4,6 +4,7 @@
 
 #include "dbengine/sqlite_engine.h"
 #include "support/fake_platform.h"
+#include "support/faulty_engine.h"
 #include "support/live_tables.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
@@ -28,8 +29,9 @@ class RunTest : public ::testing::Test {
   }
 
   int Run(bool upToToday = true) {
-    const RunContext ctx{*engine_, platform::RealFileSystem(), messages_, clock_, form_,
-                         params_,  settings_,                  dir_.path()};
+    const RunContext ctx{
+        *engine_,   platform::RealFileSystem(), messages_, clock_, form_, params_, settings_,
+        dir_.path()};
     return RunArchive(ctx, upToToday);
   }
   std::string Archive(const std::string& key) const { return dir_.Path("data/S/" + key + ".mdb"); }
@@ -74,15 +76,21 @@ TEST_F(RunTest, QueriesAndTableOrderAreTheLogsOwn) {
             (std::vector<std::string>{
                 "SELECT * FROM cabecera WHERE D_FECHA >= #2000-01-01# AND D_FECHA <= #2024-03-15# "
                 "ORDER BY D_FECHA",
-                "SELECT * FROM gtarti WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER BY FECHA",
-                "SELECT * FROM gthora WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER BY FECHA",
-                "SELECT * FROM gtInfVen WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER BY FECHA",
-                "SELECT * FROM gtsecs WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER BY FECHA",
-                "SELECT * FROM gtvend WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER BY FECHA",
+                "SELECT * FROM gtarti WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER "
+                "BY FECHA",
+                "SELECT * FROM gthora WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER "
+                "BY FECHA",
+                "SELECT * FROM gtInfVen WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# "
+                "ORDER BY FECHA",
+                "SELECT * FROM gtsecs WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER "
+                "BY FECHA",
+                "SELECT * FROM gtvend WHERE FECHA >= #2000-01-01# AND FECHA <= #2024-03-15# ORDER "
+                "BY FECHA",
                 "SELECT * FROM tickets WHERE D_FECHA >= #2000-01-01# AND D_FECHA <= #2024-03-15# "
                 "ORDER BY D_FECHA",
                 "SELECT * FROM cliente",
-                "SELECT * FROM GTVacuno WHERE FECHA>= #2000-01-01# AND FECHA<= #2024-03-15# ORDER BY FECHA",
+                "SELECT * FROM GTVacuno WHERE FECHA>= #2000-01-01# AND FECHA<= #2024-03-15# ORDER "
+                "BY FECHA",
             }));
   // The bar moves to each table's position and ends full.
   std::vector<float> values;
@@ -93,8 +101,8 @@ TEST_F(RunTest, QueriesAndTableOrderAreTheLogsOwn) {
 }
 
 TEST_F(RunTest, MonthsSplitAcrossAYearEndAndAcrossTheSameMonthOfTwoYears) {
-  AddHours({"2023-01-20 10:00:00", "2023-12-31 23:59:59", "2024-01-01 00:00:00", "2024-01-31 12:00:00",
-            "2022-01-10 09:00:00"});
+  AddHours({"2023-01-20 10:00:00", "2023-12-31 23:59:59", "2024-01-01 00:00:00",
+            "2024-01-31 12:00:00", "2022-01-10 09:00:00"});
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Archived("202201", "gthora"), 1);
   EXPECT_EQ(Archived("202301", "gthora"), 1);
@@ -105,8 +113,8 @@ TEST_F(RunTest, MonthsSplitAcrossAYearEndAndAcrossTheSameMonthOfTwoYears) {
 }
 
 TEST_F(RunTest, WindowRunsFromTheYear2000ToMidnightOfItsLastDay) {
-  AddHours({"1999-12-31 23:59:59", "2000-01-01 00:00:00", "2024-02-14 00:00:00", "2024-02-14 00:00:01",
-            "2024-03-15 00:00:00"});
+  AddHours({"1999-12-31 23:59:59", "2000-01-01 00:00:00", "2024-02-14 00:00:00",
+            "2024-02-14 00:00:01", "2024-03-15 00:00:00"});
   settings_.retentionDays = 30;  // 2024-03-15 less 30 days: 2024-02-14
   EXPECT_EQ(Run(false), 0);
   EXPECT_EQ(Archived("200001", "gthora"), 1);
@@ -165,8 +173,9 @@ TEST_F(RunTest, CustomerListIsNotCopiedWhenNoMonthWasReached) {
 
 TEST_F(RunTest, ATableLackingAnArchiveFieldStaysLiveAndTheRunGoesOn) {
   Exec(live_, "ALTER TABLE gtarti DROP COLUMN tara");
-  Exec(live_, "INSERT INTO gtarti(FECHA, plu) VALUES ('2024-01-02 00:00:00', 1), "
-              "('2024-02-02 00:00:00', 2), ('2024-02-03 00:00:00', 3)");
+  Exec(live_,
+       "INSERT INTO gtarti(FECHA, plu) VALUES ('2024-01-02 00:00:00', 1), "
+       "('2024-02-02 00:00:00', 2), ('2024-02-03 00:00:00', 3)");
   AddHours({"2024-01-05 10:00:00"});
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Live("gtarti"), 3);
@@ -182,8 +191,10 @@ TEST_F(RunTest, ATableLackingAnArchiveFieldStaysLiveAndTheRunGoesOn) {
 }
 
 TEST_F(RunTest, AValueTheArchiveRefusesKeepsItsWholeMonthLive) {
-  Exec(live_, "INSERT INTO gtsecs(FECHA, Modo, txt_fam) VALUES ('2024-01-02 00:00:00', 1, 'ok'), "
-              "('2024-01-03 00:00:00', 2, '" + std::string(31, 'x') + "'), ('2024-02-03 00:00:00', 3, 'ok')");
+  Exec(live_,
+       "INSERT INTO gtsecs(FECHA, Modo, txt_fam) VALUES ('2024-01-02 00:00:00', 1, 'ok'), "
+       "('2024-01-03 00:00:00', 2, '" +
+           std::string(31, 'x') + "'), ('2024-02-03 00:00:00', 3, 'ok')");
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Query(live_, "SELECT Modo FROM gtsecs ORDER BY Modo"), (Rows{{"1"}, {"2"}}));
   EXPECT_EQ(Archived("202401", "gtsecs"), 0);
@@ -195,8 +206,8 @@ TEST_F(RunTest, AMissingLiveTableStopsTheRunThere) {
   AddHours({"2024-01-05 10:00:00"});
   Exec(live_, "INSERT INTO gtsecs(FECHA, Modo) VALUES ('2024-01-02 00:00:00', 1)");
   EXPECT_EQ(Run(), 1);
-  EXPECT_EQ(Live("gthora"), 0);  // before the missing table
-  EXPECT_EQ(Live("gtsecs"), 1);  // after it: untouched
+  EXPECT_EQ(Live("gthora"), 0);      // before the missing table
+  EXPECT_EQ(Live("gtsecs"), 1);      // after it: untouched
   EXPECT_EQ(LogLines().size(), 4u);  // cabecera, gtarti, gthora with its count
   EXPECT_EQ(display_.draws.back().value, 10);
 }
@@ -215,6 +226,63 @@ TEST_F(RunTest, ALiveDatabaseThatCannotBeOpenedReachesTheCallerWithTheBarFull) {
   EXPECT_THROW(Run(), sa::Error);
   ASSERT_FALSE(display_.draws.empty());
   EXPECT_EQ(display_.draws.back().value, 10);
+}
+
+}  // namespace
+}  // namespace sa::proc
+
+namespace sa::proc {
+namespace {
+
+class WalRunTest : public RunTest {
+ protected:
+  void SetUp() override {
+    RunTest::SetUp();
+    testing::Exec(live_, "PRAGMA journal_mode=WAL");
+    AddHours({"2024-01-05 10:00:00", "2024-01-06 10:00:00", "2024-02-05 10:00:00"});
+  }
+  int RunWith(dbengine::Engine& engine) {
+    const RunContext ctx{
+        engine,     platform::RealFileSystem(), messages_, clock_, form_, params_, settings_,
+        dir_.path()};
+    return RunArchive(ctx, true);
+  }
+};
+
+TEST_F(WalRunTest, MovesEveryRunAndLeavesNoJournal) {
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Archived("202401", "gthora"), 2);
+  EXPECT_EQ(Archived("202402", "gthora"), 1);
+  EXPECT_EQ(Live("gthora"), 0);
+  EXPECT_FALSE(dir_.Exists("data/S/move.journal"));
+  EXPECT_EQ(testing::Query(live_, "PRAGMA journal_mode"), (testing::Rows{{"wal"}}));
+}
+
+TEST_F(WalRunTest, ACrashBetweenTheTwoCommitsIsCompletedAtTheNextLaunch) {
+  testing::FaultyEngine faulty(dbengine::MakeSqliteEngine(2000));
+  faulty.only = "DeleteRecordsMatching";
+  faulty.FailAt(1);  // the archive holds January; its live copies are still there
+  EXPECT_EQ(RunWith(faulty), 1);
+  EXPECT_TRUE(dir_.Exists("data/S/move.journal"));
+  EXPECT_EQ(Archived("202401", "gthora"), 2);
+  EXPECT_EQ(Live("gthora"), 3);
+  // Another program changes one copied record before the next launch: that
+  // one stays live rather than being lost.
+  testing::Exec(live_, "UPDATE gthora SET HORA = '11' WHERE FECHA = '2024-01-06 10:00:00'");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_FALSE(dir_.Exists("data/S/move.journal"));
+  EXPECT_EQ(Archived("202401", "gthora"), 3);
+  EXPECT_EQ(testing::Query(Archive("202401"), "SELECT HORA FROM gthora ORDER BY rowid"),
+            (testing::Rows{{"10"}, {"10"}, {"11"}}));
+  EXPECT_EQ(Archived("202402", "gthora"), 1);
+  EXPECT_EQ(Live("gthora"), 0);
+}
+
+TEST_F(WalRunTest, AJournalCutShortIsIgnored) {
+  dir_.Write("data/S/move.journal", "sales-archiver pending move 1\nhalf");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_FALSE(dir_.Exists("data/S/move.journal"));
+  EXPECT_EQ(Live("gthora"), 0);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ enum ErrorNumber : long {
   kErrFileNotFound = 53,
   kErrPathNotFound = 76,
   kErrPathAccess = 75,
-  kErrTooManyPairs = 9,       // settings file with more than 151 pairs
+  kErrTooManyPairs = 9,  // settings file with more than 151 pairs
 };
 
 class Error : public std::exception {

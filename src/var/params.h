@@ -18,8 +18,8 @@ struct LaunchParams {
 };
 
 struct Settings {
-  int16_t retentionDays = 0;     // days of history a full run keeps live
-  bool livestockEnabled = false; // GTVacuno takes part in archives and runs
+  int16_t retentionDays = 0;      // days of history a full run keeps live
+  bool livestockEnabled = false;  // GTVacuno takes part in archives and runs
 };
 
 // The process-wide records. Written by start-up only.

@@ -50,6 +50,11 @@ std::string FakeFileSystem::ReadFile(const std::string& path) const {
   return found->second;
 }
 
+void FakeFileSystem::WriteFileDurably(const std::string& path, std::string_view bytes) {
+  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot write file", path, "refused");
+  files[path] = std::string(bytes);
+}
+
 void FakeFileSystem::AppendFile(const std::string& path, std::string_view bytes) {
   if (failing.contains(path)) Fail(kErrPathAccess, "Cannot write file", path, "refused");
   files[path].append(bytes);

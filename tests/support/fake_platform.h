@@ -73,6 +73,7 @@ class FakeFileSystem : public platform::FileSystem {
   void MakeFolder(const std::string& path) override;
   void RemoveFile(const std::string& path) override;
   void RenameFile(const std::string& from, const std::string& to) override;
+  void WriteFileDurably(const std::string& path, std::string_view bytes) override;
   std::string ReadFile(const std::string& path) const override;
   void AppendFile(const std::string& path, std::string_view bytes) override;
 

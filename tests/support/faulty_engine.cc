@@ -66,6 +66,14 @@ class FaultyDatabase : public Database {
   long DeleteRecords(const std::string& table, std::span<const int64_t> keys) override {
     return e_.Step("DeleteRecords"), d_->DeleteRecords(table, keys);
   }
+  int64_t LastRecordId(const std::string& alias, const std::string& table) override {
+    return e_.Step("LastRecordId"), d_->LastRecordId(alias, table);
+  }
+  long DeleteRecordsMatching(const std::string& alias, const std::string& table,
+                             std::span<const int64_t> keys, int64_t firstCopyId) override {
+    return e_.Step("DeleteRecordsMatching"),
+           d_->DeleteRecordsMatching(alias, table, keys, firstCopyId);
+  }
 
  private:
   FaultyEngine& e_;
@@ -78,7 +86,8 @@ void FaultyEngine::Step(const char* op) {
   if (!only.empty() && std::string(op).find(only) == std::string::npos) return;
   ++count_;
   if (failAt_ != 0 && count_ == failAt_) {
-    throw Error(3999, std::string("Injected failure in ") + op + ".", "operation " + std::to_string(count_));
+    throw Error(3999, std::string("Injected failure in ") + op + ".",
+                "operation " + std::to_string(count_));
   }
 }
 

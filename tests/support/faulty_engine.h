@@ -16,9 +16,7 @@ class FaultyEngine : public dbengine::Engine {
   explicit FaultyEngine(std::unique_ptr<dbengine::Engine> real) : real_(std::move(real)) {}
 
   // Fails the `n`th operation from now on (1 = the next one); 0 never fails.
-  void FailAt(long n) {
-    failAt_ = n == 0 ? 0 : count_ + n;
-  }
+  void FailAt(long n) { failAt_ = n == 0 ? 0 : count_ + n; }
   // Operations seen so far.
   long Count() const { return count_; }
   // Only operations whose name contains this text count (empty: all).
