@@ -1,0 +1,98 @@
+// Kills the real executable at random instants of an archive run, launches it
+// again until it completes, and checks that every record of the shop is in
+// exactly one place: still live or in its month's archive. Both journal modes
+// of the live database. SA_CRASH_POINTS sets the kill points per mode (a
+// short run by default; tests/crash-census.sh runs the long one).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "sample_shop.h"
+#include "support/census.h"
+#include "support/program_run.h"
+#include "support/temp_dir.h"
+
+namespace sa {
+namespace {
+
+namespace fs = std::filesystem;
+
+int KillPoints() {
+  const char* env = std::getenv("SA_CRASH_POINTS");
+  return env != nullptr ? std::atoi(env) : 12;
+}
+
+class CrashTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CrashTest, EveryRecordEndsInExactlyOnePlace) {
+  // A killed process loses nothing the kernel holds, so memory-backed files
+  // test the same instants as disk files, many times faster.
+  if (fs::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
+  testing::TempDir dir;
+  demo::ShopOptions options;
+  options.folder = dir.Path("template");
+  options.today = {2024, 6, 20};
+  options.months = 4;
+  options.ticketsPerDay = 10;
+  options.livestock = true;
+  options.journalMode = GetParam();
+  options.processName = "procsiosi";
+  demo::GenerateShop(options);
+  const auto census = testing::TakeCensus(dir.Path("template/datos/live.db"), dir.Path("template/datos"));
+
+  // How long an uninterrupted run takes, to spread the kill points over it.
+  auto copyShop = [&](const std::string& name) {
+    fs::remove_all(dir.Path(name));
+    fs::copy(dir.Path("template"), dir.Path(name), fs::copy_options::recursive);
+    const std::string program = testing::InstallProgram(dir.Path(name));
+    demo::WriteFifo(dir.Path(name), dir.Path(name + "/datos/live.db"),
+                    dir.Path(name + "/datos/settings.ini"), "procsiosi");
+    return program;
+  };
+  const std::string timed = copyShop("timed");
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(testing::RunProgram(timed).exitStatus, 0);
+  const auto full = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  ASSERT_EQ(testing::TakeCensus(dir.Path("timed/datos/live.db"), dir.Path("timed/datos")), census);
+
+  // Kill instants are drawn over the length of a run; the bound adapts so
+  // that most kills land inside a run whatever the disk's speed today.
+  std::mt19937 random(static_cast<unsigned>(KillPoints()) * 7919u);
+  double bound = static_cast<double>(full.count());
+  int killedMidRun = 0;
+  int tries = 0;
+  for (; killedMidRun < KillPoints() && tries < 3 * KillPoints(); ++tries) {
+    const std::string program = copyShop("shop");
+    const pid_t pid = testing::StartProgram(program);
+    usleep(static_cast<useconds_t>(std::uniform_real_distribution<double>(0, bound)(random)));
+    kill(pid, SIGKILL);
+    if (testing::WaitProgram(pid) == -1) {
+      ++killedMidRun;
+      bound *= 1.05;
+    } else {
+      bound *= 0.8;
+    }
+    int status = -1;
+    for (int attempt = 0; attempt < 3 && status != 0; ++attempt) {
+      status = testing::RunProgram(program).exitStatus;
+    }
+    ASSERT_EQ(status, 0) << "kill point " << tries;
+    ASSERT_EQ(testing::TakeCensus(dir.Path("shop/datos/live.db"), dir.Path("shop/datos")), census)
+        << "kill point " << tries << " at under " << bound << " us";
+    ASSERT_FALSE(fs::exists(dir.Path("shop/datos/S/move.journal")));
+  }
+  EXPECT_EQ(killedMidRun, KillPoints());
+  std::printf("[ census ] %s: %d launches killed mid-run (%d kills), 0 records lost or duplicated\n",
+              GetParam(), killedMidRun, tries);
+}
+
+INSTANTIATE_TEST_SUITE_P(JournalModes, CrashTest, ::testing::Values("delete", "wal"));
+
+}  // namespace
+}  // namespace sa

@@ -1,0 +1,51 @@
+#include "support/census.h"
+
+#include <filesystem>
+
+#include "odb/schema.h"
+#include "support/sqlite_probe.h"
+
+namespace sa::testing {
+
+namespace {
+
+// The records of `table` in `db`, by the archive table's fields. The
+// livestock date is compared as the day the archive keeps.
+void Count(const std::string& db, const odb::TableSpec& spec, const std::string& table,
+           std::map<std::string, int>& into) {
+  std::string exprs;
+  for (const odb::FieldSpec& f : spec.fields) {
+    if (!exprs.empty()) exprs += " || '|' || ";
+    const std::string name = f.name;
+    exprs += spec.name == std::string("GTVacuno") && name == "Fecha" ? "quote(substr(Fecha, 1, 10))"
+                                                                     : "quote(" + name + ")";
+  }
+  for (const auto& row : Query(db, "SELECT " + exprs + " FROM " + table)) ++into[row[0]];
+}
+
+}  // namespace
+
+Census TakeCensus(const std::string& liveDb, const std::string& dataFolder) {
+  Census census;
+  std::vector<std::string> archives;
+  const std::filesystem::path folder = std::filesystem::path(dataFolder) / "S";
+  if (std::filesystem::is_directory(folder)) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().extension() == ".mdb") archives.push_back(entry.path().string());
+    }
+  }
+  for (const odb::TableSpec* spec : odb::ArchiveTables(true)) {
+    const std::string name = spec->name;
+    if (name == "Cliente") continue;  // copied, never moved
+    auto& records = census[name];
+    Count(liveDb, *spec, name, records);
+    for (const std::string& archive : archives) {
+      if (QueryLong(archive, "SELECT count(*) FROM sqlite_schema WHERE name = '" + name + "'") > 0) {
+        Count(archive, *spec, name, records);
+      }
+    }
+  }
+  return census;
+}
+
+}  // namespace sa::testing

@@ -1,0 +1,18 @@
+// Where every record of a shop is: a count of each record's values (the
+// archive table's fields) in the live database and across all month
+// archives, table by table. Two censuses are equal when no record was lost,
+// duplicated or changed.
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace sa::testing {
+
+// table -> (record values -> how many times the record appears)
+using Census = std::map<std::string, std::map<std::string, int>>;
+
+// The records of the live database and of every archive in dataFolder/S.
+Census TakeCensus(const std::string& liveDb, const std::string& dataFolder);
+
+}  // namespace sa::testing
