@@ -43,7 +43,8 @@ TEST_P(CrashTest, EveryRecordEndsInExactlyOnePlace) {
   options.journalMode = GetParam();
   options.processName = "procsiosi";
   demo::GenerateShop(options);
-  const auto census = testing::TakeCensus(dir.Path("template/datos/live.db"), dir.Path("template/datos"));
+  const auto census =
+      testing::TakeCensus(dir.Path("template/datos/live.db"), dir.Path("template/datos"));
 
   // How long an uninterrupted run takes, to spread the kill points over it.
   auto copyShop = [&](const std::string& name) {
@@ -88,8 +89,9 @@ TEST_P(CrashTest, EveryRecordEndsInExactlyOnePlace) {
     ASSERT_FALSE(fs::exists(dir.Path("shop/datos/S/move.journal")));
   }
   EXPECT_EQ(killedMidRun, KillPoints());
-  std::printf("[ census ] %s: %d launches killed mid-run (%d kills), 0 records lost or duplicated\n",
-              GetParam(), killedMidRun, tries);
+  std::printf(
+      "[ census ] %s: %d launches killed mid-run (%d kills), 0 records lost or duplicated\n",
+      GetParam(), killedMidRun, tries);
 }
 
 INSTANTIATE_TEST_SUITE_P(JournalModes, CrashTest, ::testing::Values("delete", "wal"));

@@ -75,8 +75,8 @@ TEST(EndToEnd, ArchivesAGeneratedShopWithoutLosingARecord) {
     // What stays live is the retention window; the customers stay too.
     const CivilDate cut = CivilFromDays(DaysFromCivil(options.today) - 20);
     const std::string cutText = DateTime::FromDate(cut).ToIso();
-    EXPECT_EQ(testing::QueryLong(files.dbPath, "SELECT count(*) FROM tickets WHERE D_FECHA <= '" +
-                                                   cutText + "'"),
+    EXPECT_EQ(testing::QueryLong(files.dbPath,
+                                 "SELECT count(*) FROM tickets WHERE D_FECHA <= '" + cutText + "'"),
               0);
     EXPECT_GT(testing::QueryLong(files.dbPath, "SELECT count(*) FROM tickets"), 0);
     EXPECT_GT(testing::QueryLong(files.dbPath, "SELECT count(*) FROM cliente"), 0);

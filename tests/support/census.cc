@@ -40,7 +40,8 @@ Census TakeCensus(const std::string& liveDb, const std::string& dataFolder) {
     auto& records = census[name];
     Count(liveDb, *spec, name, records);
     for (const std::string& archive : archives) {
-      if (QueryLong(archive, "SELECT count(*) FROM sqlite_schema WHERE name = '" + name + "'") > 0) {
+      if (QueryLong(archive, "SELECT count(*) FROM sqlite_schema WHERE name = '" + name + "'") >
+          0) {
         Count(archive, *spec, name, records);
       }
     }

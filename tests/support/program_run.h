@@ -2,8 +2,8 @@
 // folder beside its `fifo`, started with no arguments.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace sa::testing {
 

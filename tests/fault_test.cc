@@ -1,0 +1,95 @@
+// Fails the engine at chosen operations of a whole archive run (every one,
+// or an even spread of them), then runs again with a sound engine: every
+// record must end in exactly one place, whatever failed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "dbengine/sqlite_engine.h"
+#include "proc/run_archive.h"
+#include "sample_shop.h"
+#include "support/census.h"
+#include "support/fake_platform.h"
+#include "support/faulty_engine.h"
+#include "support/temp_dir.h"
+#include "var/error.h"
+
+namespace sa {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FaultTest : public ::testing::TestWithParam<const char*> {
+ protected:
+  // Failures here are engine errors, not crashes: memory-backed files test
+  // the same paths as disk files, many times faster.
+  static void SetUpTestSuite() {
+    if (fs::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
+  }
+
+  int Run(dbengine::Engine& engine, const std::string& shop) {
+    LaunchParams params;
+    params.dbPath = dir_.Path(shop + "/datos/live.db");
+    params.dataFolder = dir_.Path(shop + "/datos");
+    Settings settings;
+    settings.livestockEnabled = true;
+    testing::FakeProgressDisplay display;
+    frmproc::FrmProc form(display);
+    const proc::RunContext ctx{
+        engine,         platform::RealFileSystem(), messages_, clock_, form, params, settings,
+        dir_.Path(shop)};
+    try {
+      return proc::RunArchive(ctx, true);
+    } catch (const Error&) {
+      return -1;  // the live database could not be opened
+    }
+  }
+
+  testing::TempDir dir_;
+  testing::FakeMessageSink messages_;
+  testing::FakeClock clock_{{2024, 3, 20}};
+};
+
+TEST_P(FaultTest, AFailureAtAnyEngineOperationLosesNothing) {
+  demo::ShopOptions options;
+  options.folder = dir_.Path("template");
+  options.today = clock_.today;
+  options.months = 2;
+  options.ticketsPerDay = 2;
+  options.livestock = true;
+  options.journalMode = GetParam();
+  demo::GenerateShop(options);
+  fs::create_directories(dir_.Path("template/datos/S"));  // start-up's part
+  const auto census =
+      testing::TakeCensus(dir_.Path("template/datos/live.db"), dir_.Path("template/datos"));
+  auto fresh = [&] {
+    fs::remove_all(dir_.Path("shop"));
+    fs::copy(dir_.Path("template"), dir_.Path("shop"), fs::copy_options::recursive);
+  };
+
+  fresh();
+  testing::FaultyEngine counting(dbengine::MakeSqliteEngine(2000));
+  ASSERT_EQ(Run(counting, "shop"), 0);
+  const long operations = counting.Count();
+  const long step = std::max(1L, operations / 100);
+  int failedRuns = 0;
+  for (long n = 1; n <= operations; n += step) {
+    fresh();
+    testing::FaultyEngine faulty(dbengine::MakeSqliteEngine(2000));
+    faulty.FailAt(n);
+    if (Run(faulty, "shop") != 0) ++failedRuns;
+    const auto sound = dbengine::MakeSqliteEngine(2000);
+    ASSERT_EQ(Run(*sound, "shop"), 0) << "after a failure at operation " << n;
+    ASSERT_EQ(testing::TakeCensus(dir_.Path("shop/datos/live.db"), dir_.Path("shop/datos")), census)
+        << "after a failure at operation " << n;
+  }
+  EXPECT_GT(failedRuns, 0);
+  std::printf(
+      "[ faults ] %s: %ld operations, failures injected every %ld, 0 records lost or doubled\n",
+      GetParam(), operations, step);
+}
+
+INSTANTIATE_TEST_SUITE_P(JournalModes, FaultTest, ::testing::Values("delete", "wal"));
+
+}  // namespace
+}  // namespace sa
