@@ -71,7 +71,8 @@ TEST(EndToEnd, ArchivesAGeneratedShopWithoutLosingARecord) {
     const auto before = testing::TakeCensus(files.dbPath, dir.Path("datos"));
     const auto result = RunProgram(InstallProgram(dir.path()));
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_EQ(testing::TakeCensus(files.dbPath, dir.Path("datos")), before);
+    EXPECT_EQ(testing::CensusDiff(before, testing::TakeCensus(files.dbPath, dir.Path("datos"))),
+              "");
     // What stays live is the retention window; the customers stay too.
     const CivilDate cut = CivilFromDays(DaysFromCivil(options.today) - 20);
     const std::string cutText = DateTime::FromDate(cut).ToIso();
@@ -86,7 +87,8 @@ TEST(EndToEnd, ArchivesAGeneratedShopWithoutLosingARecord) {
     EXPECT_EQ(queries, livestock ? 9u : 8u);
     // A second launch finds nothing more to move and replaces the customer list.
     ASSERT_EQ(RunProgram(dir.Path("sales-archiver")).exitStatus, 0);
-    EXPECT_EQ(testing::TakeCensus(files.dbPath, dir.Path("datos")), before);
+    EXPECT_EQ(testing::CensusDiff(before, testing::TakeCensus(files.dbPath, dir.Path("datos"))),
+              "");
   }
 }
 

@@ -49,4 +49,31 @@ Census TakeCensus(const std::string& liveDb, const std::string& dataFolder) {
   return census;
 }
 
+std::string CensusDiff(const Census& expected, const Census& actual) {
+  std::string diff;
+  int shown = 0;
+  auto note = [&](const std::string& table, const std::string& record, int want, int got) {
+    if (shown++ < 5) {
+      diff += table + ": " + std::to_string(want) + " expected, " + std::to_string(got) +
+              " found: " + record.substr(0, 120) + "\n";
+    }
+  };
+  for (const auto& [table, records] : expected) {
+    const auto other = actual.find(table);
+    for (const auto& [record, n] : records) {
+      const int got =
+          other == actual.end() || !other->second.contains(record) ? 0 : other->second.at(record);
+      if (got != n) note(table, record, n, got);
+    }
+  }
+  for (const auto& [table, records] : actual) {
+    const auto other = expected.find(table);
+    for (const auto& [record, n] : records) {
+      if (other == expected.end() || !other->second.contains(record)) note(table, record, 0, n);
+    }
+  }
+  if (shown > 5) diff += std::to_string(shown - 5) + " more differences\n";
+  return diff;
+}
+
 }  // namespace sa::testing

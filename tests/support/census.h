@@ -15,4 +15,8 @@ using Census = std::map<std::string, std::map<std::string, int>>;
 // The records of the live database and of every archive in dataFolder/S.
 Census TakeCensus(const std::string& liveDb, const std::string& dataFolder);
 
+// The differences between two censuses, a few lines at most; empty when
+// they are equal.
+std::string CensusDiff(const Census& expected, const Census& actual);
+
 }  // namespace sa::testing
