@@ -6,11 +6,10 @@
 #include <filesystem>
 
 #include "dbengine/sqlite_engine.h"
-#include "proc/run_archive.h"
 #include "sample_shop.h"
 #include "support/census.h"
-#include "support/fake_platform.h"
 #include "support/faulty_engine.h"
+#include "support/shop_run.h"
 #include "support/temp_dir.h"
 #include "var/error.h"
 
@@ -26,34 +25,18 @@ class FaultTest : public ::testing::TestWithParam<const char*> {
   static void SetUpTestSuite() {
     if (fs::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
   }
-
   int Run(dbengine::Engine& engine, const std::string& shop) {
-    LaunchParams params;
-    params.dbPath = dir_.Path(shop + "/datos/live.db");
-    params.dataFolder = dir_.Path(shop + "/datos");
-    Settings settings;
-    settings.livestockEnabled = true;
-    testing::FakeProgressDisplay display;
-    frmproc::FrmProc form(display);
-    const proc::RunContext ctx{
-        engine,         platform::RealFileSystem(), messages_, clock_, form, params, settings,
-        dir_.Path(shop)};
-    try {
-      return proc::RunArchive(ctx, true);
-    } catch (const Error&) {
-      return -1;  // the live database could not be opened
-    }
+    return run_.Run(engine, dir_.Path(shop));
   }
 
   testing::TempDir dir_;
-  testing::FakeMessageSink messages_;
-  testing::FakeClock clock_{{2024, 3, 20}};
+  testing::ShopRun run_{{}, testing::FakeClock({2024, 3, 20})};
 };
 
 TEST_P(FaultTest, AFailureAtAnyEngineOperationLosesNothing) {
   demo::ShopOptions options;
   options.folder = dir_.Path("template");
-  options.today = clock_.today;
+  options.today = run_.clock.today;
   options.months = 2;
   options.ticketsPerDay = 2;
   options.livestock = true;

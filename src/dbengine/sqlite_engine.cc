@@ -81,7 +81,8 @@ void CheckDatabaseFile(const std::string& path) {
 
 class SqliteDatabase : public Database {
  public:
-  explicit SqliteDatabase(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}
+  SqliteDatabase(std::shared_ptr<Connection> conn, int64_t attachPageLimit)
+      : conn_(std::move(conn)), attachPageLimit_(attachPageLimit) {}
   ~SqliteDatabase() override { conn_->Close(); }
 
   const std::string& Name() const override { return conn_->Path(); }
@@ -206,6 +207,10 @@ class SqliteDatabase : public Database {
       // Archives keep the rollback journal with full synchronisation.
       conn_->Exec("PRAGMA " + QuoteName(alias) + ".journal_mode=DELETE");
       conn_->Exec("PRAGMA " + QuoteName(alias) + ".synchronous=FULL");
+      if (attachPageLimit_ > 0) {
+        conn_->Exec("PRAGMA " + QuoteName(alias) +
+                    ".max_page_count=" + std::to_string(attachPageLimit_));
+      }
       // Reads the schema now, so a damaged file fails here and not half way.
       conn_->Exec("SELECT count(*) FROM " + QuoteName(alias) + ".sqlite_schema");
     } catch (...) {
@@ -424,6 +429,7 @@ class SqliteDatabase : public Database {
   }
 
   std::shared_ptr<Connection> conn_;
+  int64_t attachPageLimit_;
   std::map<std::string, std::string> attached_;  // lower-cased alias -> path
   std::vector<int64_t> staged_;
   bool stagedValid_ = false;
@@ -431,14 +437,15 @@ class SqliteDatabase : public Database {
 
 class SqliteEngine : public Engine {
  public:
-  explicit SqliteEngine(int busyTimeoutMs) : busyTimeoutMs_(busyTimeoutMs) {}
+  SqliteEngine(int busyTimeoutMs, int64_t pageLimit)
+      : busyTimeoutMs_(busyTimeoutMs), pageLimit_(pageLimit) {}
 
   std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
     CheckDatabaseFile(path);
     auto conn = Connect(path, SQLITE_OPEN_READWRITE);
     // Reads the schema now, so a damaged file fails on open.
     conn->Exec("SELECT count(*) FROM sqlite_schema");
-    return std::make_unique<SqliteDatabase>(std::move(conn));
+    return std::make_unique<SqliteDatabase>(std::move(conn), pageLimit_);
   }
 
   std::unique_ptr<Database> CreateDatabase(const std::string& path, const std::string& locale,
@@ -461,12 +468,13 @@ class SqliteEngine : public Engine {
       conn->Exec("PRAGMA synchronous=FULL");
       conn->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
       conn->Exec("PRAGMA user_version=" + std::to_string((langId << 16) | options));
+      if (pageLimit_ > 0) conn->Exec("PRAGMA max_page_count=" + std::to_string(pageLimit_));
     } catch (...) {
       conn->Close();
       std::remove(path.c_str());
       throw;
     }
-    return std::make_unique<SqliteDatabase>(std::move(conn));
+    return std::make_unique<SqliteDatabase>(std::move(conn), pageLimit_);
   }
 
  private:
@@ -491,12 +499,13 @@ class SqliteEngine : public Engine {
   }
 
   int busyTimeoutMs_;
+  int64_t pageLimit_;
 };
 
 }  // namespace
 
-std::unique_ptr<Engine> MakeSqliteEngine(int busyTimeoutMs) {
-  return std::make_unique<SqliteEngine>(busyTimeoutMs);
+std::unique_ptr<Engine> MakeSqliteEngine(int busyTimeoutMs, int64_t archivePageLimit) {
+  return std::make_unique<SqliteEngine>(busyTimeoutMs, archivePageLimit);
 }
 
 }  // namespace sa::dbengine

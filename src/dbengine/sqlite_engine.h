@@ -9,6 +9,9 @@
 
 namespace sa::dbengine {
 
-std::unique_ptr<Engine> MakeSqliteEngine(int busyTimeoutMs = 10000);
+// `busyTimeoutMs`: how long an operation waits for a lock another program
+// holds. `archivePageLimit`: when not 0, databases this engine creates or
+// attaches may not grow past that many pages, as on a full disk.
+std::unique_ptr<Engine> MakeSqliteEngine(int busyTimeoutMs = 10000, int64_t archivePageLimit = 0);
 
 }  // namespace sa::dbengine

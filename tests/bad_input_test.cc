@@ -1,0 +1,98 @@
+// Inputs a shop can throw at the program: each gives a clear error and loses
+// nothing. (Values that do not fit, missing tables and fields, and an archive
+// folder that is a file are covered with the run; fifo and settings contents
+// by the fuzzers.)
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "dbengine/sqlite_engine.h"
+#include "sample_shop.h"
+#include "support/census.h"
+#include "support/program_run.h"
+#include "support/shop_run.h"
+#include "support/temp_dir.h"
+
+namespace sa {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BadInputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    demo::ShopOptions options;
+    options.folder = dir_.path();
+    options.today = run_.clock.today;
+    options.months = 2;
+    options.ticketsPerDay = 6;
+    options.livestock = true;
+    options.processName = "procsiosi";
+    files_ = demo::GenerateShop(options);
+    fs::create_directories(dir_.Path("datos/S"));
+    census_ = testing::TakeCensus(files_.dbPath, dir_.Path("datos"));
+  }
+  std::string Diff() {
+    return testing::CensusDiff(census_, testing::TakeCensus(files_.dbPath, dir_.Path("datos")));
+  }
+
+  testing::TempDir dir_;
+  testing::ShopRun run_{{}, testing::FakeClock({2024, 3, 20})};
+  demo::ShopFiles files_;
+  testing::Census census_;
+};
+
+TEST_F(BadInputTest, AFullArchiveDiskKeepsRecordsLiveUntilThereIsRoom) {
+  const auto full = dbengine::MakeSqliteEngine(500, 12);  // a dozen pages per archive
+  EXPECT_EQ(run_.Run(*full, dir_.path()), 1);
+  EXPECT_EQ(Diff(), "");
+  const auto roomy = dbengine::MakeSqliteEngine(500);
+  EXPECT_EQ(run_.Run(*roomy, dir_.path()), 0);
+  EXPECT_EQ(Diff(), "");
+}
+
+TEST_F(BadInputTest, ALiveDatabaseLockedPastTheTimeoutIsNotTouched) {
+  sqlite3* other = nullptr;
+  sqlite3_open(files_.dbPath.c_str(), &other);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const auto engine = dbengine::MakeSqliteEngine(300);
+  EXPECT_EQ(run_.Run(*engine, dir_.path()), -1);
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(Diff(), "");
+  EXPECT_TRUE(fs::is_empty(dir_.Path("datos/S")));
+}
+
+TEST_F(BadInputTest, ADamagedLiveDatabaseStopsWithItsNameAndCause) {
+  const auto size = fs::file_size(files_.dbPath);
+  fs::resize_file(files_.dbPath, size / 3);
+  const std::string program = testing::InstallProgram(dir_.path());
+  demo::WriteFifo(dir_.path(), files_.dbPath, files_.settingsPath, "procsiosi");
+  const auto result = testing::RunProgram(program);
+  EXPECT_NE(result.exitStatus, 0);
+  EXPECT_NE(result.standardError.find("damaged"), std::string::npos) << result.standardError;
+  EXPECT_NE(result.standardError.find(files_.dbPath), std::string::npos);
+}
+
+TEST_F(BadInputTest, AnEmptyFileOrAFolderAtTheLivePathIsRefused) {
+  const std::string program = testing::InstallProgram(dir_.path());
+  for (const char* name : {"empty.db", "folder.db"}) {
+    if (std::string(name) == "empty.db") {
+      dir_.Write(std::string("datos/") + name, "");
+    } else {
+      dir_.MakeFolder(std::string("datos/") + name);
+    }
+    demo::WriteFifo(dir_.path(), dir_.Path(std::string("datos/") + name), files_.settingsPath,
+                    "procsiosi");
+    const auto result = testing::RunProgram(program);
+    EXPECT_EQ(result.exitStatus, 1) << name;
+    EXPECT_NE(result.standardError.find("Este programa sólo puede ser ejecutado desde Brelna+"),
+              std::string::npos);
+    EXPECT_NE(result.standardError.find(name), std::string::npos) << result.standardError;
+  }
+  EXPECT_EQ(Diff(), "");
+}
+
+}  // namespace
+}  // namespace sa

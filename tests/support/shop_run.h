@@ -1,0 +1,22 @@
+// Runs the archive in-process on a sample shop made by the generator, with
+// the platform faked (clock, messages, progress) and the engine given.
+#pragma once
+
+#include <string>
+
+#include "dbengine/engine.h"
+#include "support/fake_platform.h"
+
+namespace sa::testing {
+
+struct ShopRun {
+  FakeMessageSink messages;
+  FakeClock clock;
+  bool livestock = true;
+
+  // Runs on the shop in `shopFolder` (live database in its "datos" folder);
+  // the run's status, or -1 when the live database could not be opened.
+  int Run(dbengine::Engine& engine, const std::string& shopFolder);
+};
+
+}  // namespace sa::testing
