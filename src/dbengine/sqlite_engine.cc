@@ -249,7 +249,8 @@ class SqliteDatabase : public Database {
     StageKeys(bookmarks);
     const std::string sql = "INSERT INTO " + QuoteName(alias) + "." + QuoteName(m.target) + " (" +
                             names + ") SELECT " + exprs + " FROM temp.sa_keys AS k JOIN main." +
-                            QuoteName(m.source) + " AS s ON s.rowid = k.k ORDER BY k.seq";
+                            QuoteName(m.source) +
+                            " AS s ON s.rowid BETWEEN k.lo AND k.hi ORDER BY k.seq, s.rowid";
     Statement stmt = conn_->Prepare(sql);
     return conn_->Run(stmt.get(), table + " into " + AttachedPath(alias));
   }
@@ -274,12 +275,11 @@ class SqliteDatabase : public Database {
               QuoteName(t.name) + ")";
     }
     StageKeys(bookmarks);
-    const std::string sql = "DELETE FROM main." + QuoteName(m.source) +
-                            " WHERE rowid IN (SELECT k.k FROM temp.sa_keys "
-                            "AS k JOIN main." +
-                            QuoteName(m.source) + " AS s ON s.rowid = k.k JOIN " +
-                            QuoteName(alias) + "." + QuoteName(m.target) +
-                            " AS a ON a.rowid = ?1 + k.seq WHERE 1" + same + ")";
+    const std::string sql =
+        "DELETE FROM main." + QuoteName(m.source) + " WHERE rowid IN (SELECT s.rowid FROM " +
+        "temp.sa_keys AS k JOIN main." + QuoteName(m.source) +
+        " AS s ON s.rowid BETWEEN k.lo AND k.hi JOIN " + QuoteName(alias) + "." +
+        QuoteName(m.target) + " AS a ON a.rowid = ?1 + k.pos + s.rowid - k.lo WHERE 1" + same + ")";
     Statement stmt = conn_->Prepare(sql);
     sqlite3_bind_int64(stmt.get(), 1, firstCopyId);
     return conn_->Run(stmt.get(), table + " in " + Name());
@@ -288,9 +288,15 @@ class SqliteDatabase : public Database {
   long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) override {
     const std::string source = RealTableName("main", table);
     StageKeys(bookmarks);
-    Statement stmt = conn_->Prepare("DELETE FROM main." + QuoteName(source) +
-                                    " WHERE rowid IN (SELECT k FROM temp.sa_keys)");
-    return conn_->Run(stmt.get(), table + " in " + Name());
+    Statement stmt =
+        conn_->Prepare("DELETE FROM main." + QuoteName(source) + " WHERE rowid BETWEEN ?1 AND ?2");
+    long deleted = 0;
+    for (const KeyRange& r : ranges_) {
+      sqlite3_bind_int64(stmt.get(), 1, r.lo);
+      sqlite3_bind_int64(stmt.get(), 2, r.hi);
+      deleted += conn_->Run(stmt.get(), table + " in " + Name());
+    }
+    return deleted;
   }
 
  private:
@@ -400,22 +406,43 @@ class SqliteDatabase : public Database {
            " END";
   }
 
-  // Puts `keys` into temp.sa_keys in their order, unless they are there already.
+  // A stretch of consecutive rowids in a run: positions pos.. of the run.
+  struct KeyRange {
+    int64_t lo;
+    int64_t hi;
+    int64_t pos;
+  };
+
+  // Puts `keys` into temp.sa_keys as stretches of consecutive rowids, in
+  // their order, unless they are there already. Records written in date
+  // order make long stretches, so a run is a handful of rows there.
   void StageKeys(std::span<const int64_t> keys) {
     if (stagedValid_ && staged_.size() == keys.size() &&
         std::equal(keys.begin(), keys.end(), staged_.begin())) {
       return;
     }
+    ranges_.clear();
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (!ranges_.empty() && keys[i] == ranges_.back().hi + 1) {
+        ranges_.back().hi = keys[i];
+      } else {
+        ranges_.push_back({keys[i], keys[i], static_cast<int64_t>(i)});
+      }
+    }
     const bool own = !conn_->InUserTransaction();
     if (own) conn_->Begin();
     try {
       conn_->Exec(
-          "CREATE TEMP TABLE IF NOT EXISTS sa_keys(seq INTEGER PRIMARY KEY, k INTEGER NOT NULL)");
+          "CREATE TEMP TABLE IF NOT EXISTS sa_keys(seq INTEGER PRIMARY KEY, lo INTEGER NOT NULL, "
+          "hi INTEGER NOT NULL, pos INTEGER NOT NULL)");
       conn_->Exec("DELETE FROM temp.sa_keys");
-      Statement insert = conn_->Prepare("INSERT INTO temp.sa_keys(seq, k) VALUES (?1, ?2)");
-      for (size_t i = 0; i < keys.size(); ++i) {
+      Statement insert =
+          conn_->Prepare("INSERT INTO temp.sa_keys(seq, lo, hi, pos) VALUES (?1, ?2, ?3, ?4)");
+      for (size_t i = 0; i < ranges_.size(); ++i) {
         sqlite3_bind_int64(insert.get(), 1, static_cast<int64_t>(i));
-        sqlite3_bind_int64(insert.get(), 2, keys[i]);
+        sqlite3_bind_int64(insert.get(), 2, ranges_[i].lo);
+        sqlite3_bind_int64(insert.get(), 3, ranges_[i].hi);
+        sqlite3_bind_int64(insert.get(), 4, ranges_[i].pos);
         conn_->Run(insert.get(), "temp.sa_keys");
       }
       if (own) conn_->Commit();
@@ -432,6 +459,7 @@ class SqliteDatabase : public Database {
   int64_t attachPageLimit_;
   std::map<std::string, std::string> attached_;  // lower-cased alias -> path
   std::vector<int64_t> staged_;
+  std::vector<KeyRange> ranges_;
   bool stagedValid_ = false;
 };
 
@@ -493,9 +521,7 @@ class SqliteEngine : public Engine {
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, busyTimeoutMs_);
     RegisterFunctions(db);
-    auto conn = std::make_shared<Connection>(db, path);
-    conn->Exec("PRAGMA temp_store=MEMORY");
-    return conn;
+    return std::make_shared<Connection>(db, path);
   }
 
   int busyTimeoutMs_;

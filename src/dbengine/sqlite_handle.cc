@@ -287,7 +287,7 @@ void DaoDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
   const int n = sqlite3_value_bytes(argv[0]);
   // The stored form itself needs no work.
-  if (n == 19 && p[4] == '-' && p[10] == ' ' && DateTime::ParseIso(std::string_view(p, 19))) {
+  if (DateTime::IsStoredForm(std::string_view(p, static_cast<size_t>(n)))) {
     sqlite3_result_value(ctx, argv[0]);
     return;
   }
@@ -305,6 +305,15 @@ void DaoDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
 void DaoConvert(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const bool fromDate = sqlite3_value_int(argv[1]) != 0;
   const auto type = static_cast<FieldType>(sqlite3_value_int(argv[2]));
+  // A date already in the stored form goes into a date field as it is.
+  if (type == FieldType::kDate && sqlite3_value_type(argv[0]) == SQLITE_TEXT) {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const auto n = static_cast<size_t>(sqlite3_value_bytes(argv[0]));
+    if (DateTime::IsStoredForm(std::string_view(p, n))) {
+      sqlite3_result_value(ctx, argv[0]);
+      return;
+    }
+  }
   const int size = sqlite3_value_int(argv[3]);
   const auto* name = reinterpret_cast<const char*>(sqlite3_value_text(argv[4]));
   try {

@@ -27,6 +27,9 @@ SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn, std::string t
   }
   sql += " FROM " + QuoteName(table_) + " WHERE rowid=?1";
   fetch_ = conn_->Prepare(sql);
+  columnFetch_.resize(columns_.size());
+  row_.resize(columns_.size());
+  have_.assign(columns_.size(), false);
   conn_->Register(this);
   if (!keys_.empty()) visited_ = 1;
 }
@@ -53,7 +56,7 @@ void SqliteRecordset::CheckIndex(int index) const {
 }
 
 void SqliteRecordset::Moved() {
-  rowLoaded_ = false;
+  Forget();
   adding_ = false;
   const long reached = std::min<long>(pos_ + 1, static_cast<long>(keys_.size()));
   if (reached > visited_) visited_ = reached;
@@ -112,29 +115,41 @@ Value SqliteRecordset::GetValue(int index) {
   CheckIndex(index);
   if (adding_) return pending_[static_cast<size_t>(index)];
   CheckCurrent();
-  if (!rowLoaded_) {
-    conn_->EnsureRead();
-    sqlite3_stmt* stmt = fetch_.get();
-    sqlite3_reset(stmt);
-    sqlite3_bind_int64(stmt, 1, keys_[static_cast<size_t>(pos_)]);
-    const int rc = sqlite3_step(stmt);
-    if (rc == SQLITE_DONE) {
-      sqlite3_reset(stmt);
-      throw Error(kErrRecordDeleted, "Record is deleted.", table_ + " in " + conn_->Path());
-    }
-    if (rc != SQLITE_ROW) {
-      const Error e = SqliteError(conn_->Handle(), rc, table_ + " in " + conn_->Path());
-      sqlite3_reset(stmt);
-      throw e;
-    }
-    row_.resize(columns_.size());
-    for (size_t i = 0; i < columns_.size(); ++i) {
-      row_[i] = ColumnValue(stmt, static_cast<int>(i), columns_[i].type);
-    }
-    sqlite3_reset(stmt);
-    rowLoaded_ = true;
+  const auto i = static_cast<size_t>(index);
+  if (rowLoaded_ || have_[i]) return row_[i];
+  // The first value asked of a row is fetched alone (walking a set by its
+  // date reads one field of every record); a second one fetches the row.
+  const bool whole = fetchedOne_;
+  if (!whole && !columnFetch_[i]) {
+    columnFetch_[i] = conn_->Prepare("SELECT " + QuoteName(columns_[i].name) + " FROM " +
+                                     QuoteName(table_) + " WHERE rowid=?1");
   }
-  return row_[static_cast<size_t>(index)];
+  sqlite3_stmt* stmt = whole ? fetch_.get() : columnFetch_[i].get();
+  conn_->EnsureRead();
+  sqlite3_reset(stmt);
+  sqlite3_bind_int64(stmt, 1, keys_[static_cast<size_t>(pos_)]);
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_DONE) {
+    sqlite3_reset(stmt);
+    throw Error(kErrRecordDeleted, "Record is deleted.", table_ + " in " + conn_->Path());
+  }
+  if (rc != SQLITE_ROW) {
+    const Error e = SqliteError(conn_->Handle(), rc, table_ + " in " + conn_->Path());
+    sqlite3_reset(stmt);
+    throw e;
+  }
+  if (whole) {
+    for (size_t c = 0; c < columns_.size(); ++c) {
+      row_[c] = ColumnValue(stmt, static_cast<int>(c), columns_[c].type);
+    }
+    rowLoaded_ = true;
+  } else {
+    row_[i] = ColumnValue(stmt, 0, columns_[i].type);
+    have_[i] = true;
+    fetchedOne_ = true;
+  }
+  sqlite3_reset(stmt);
+  return row_[i];
 }
 
 void SqliteRecordset::SetValue(int index, const Value& value) {
@@ -196,7 +211,13 @@ void SqliteRecordset::Delete() {
   sqlite3_bind_int64(stmt.get(), 1, keys_[static_cast<size_t>(pos_)]);
   conn_->Run(stmt.get(), table_ + " in " + conn_->Path());
   deleted_.insert(pos_);
+  Forget();
+}
+
+void SqliteRecordset::Forget() {
+  if (fetchedOne_) have_.assign(columns_.size(), false);
   rowLoaded_ = false;
+  fetchedOne_ = false;
 }
 
 void SqliteRecordset::Close() {
@@ -204,6 +225,7 @@ void SqliteRecordset::Close() {
   open_ = false;
   adding_ = false;
   fetch_.reset();
+  columnFetch_.clear();
   conn_->Unregister(this);
 }
 

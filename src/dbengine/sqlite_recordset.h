@@ -51,6 +51,8 @@ class SqliteRecordset : public Recordset {
   void CheckCurrent() const;
   void CheckIndex(int index) const;
   void Moved();
+  // Drops the values read from the current row.
+  void Forget();
   // Ends the connection's implicit read so a write commits on its own.
   void BeforeWrite();
 
@@ -61,9 +63,12 @@ class SqliteRecordset : public Recordset {
   std::unordered_set<long> deleted_;
   long pos_ = 0;
   long visited_ = 0;
-  Statement fetch_;
+  Statement fetch_;                     // the whole row
+  std::vector<Statement> columnFetch_;  // one field, prepared when first needed
   std::vector<Value> row_;
+  std::vector<bool> have_;  // fields of the current row read one by one
   bool rowLoaded_ = false;
+  bool fetchedOne_ = false;
   bool adding_ = false;
   std::vector<Value> pending_;
   std::vector<bool> pendingSet_;

@@ -76,7 +76,7 @@ class Run {
         if (customers) {
           Customers(*rs, count, lines);
         } else {
-          Months(entry, *rs, lines);
+          Months(entry, *rs, count, lines);
         }
       } catch (...) {
         Log(lines);
@@ -93,22 +93,35 @@ class Run {
   void Recover() { odb::RecoverInterruptedMove(transfer_); }
 
  private:
-  void Months(const TableEntry& entry, dbengine::Recordset& rs, std::vector<std::string>& lines) {
-    long first = 0;
-    long last = -1;
-    monthKey_ = MonthKeyOf(rs, entry.dateField);
-    while (!rs.Eof()) {
-      const std::string key = MonthKeyOf(rs, entry.dateField);
-      if (key != monthKey_) {
-        Transfer(entry.table, rs, first, last, lines);
-        first = last + 1;
-        monthKey_ = key;
-      } else {
-        ++last;
-        rs.MoveNext();
+  // Cuts the set into runs of one month and transfers each. The set is in
+  // date order, so a month's records are consecutive and its end is found by
+  // a galloping search: a few reads per month instead of one per record.
+  void Months(const TableEntry& entry, dbengine::Recordset& rs, long count,
+              std::vector<std::string>& lines) {
+    for (long first = 0; first < count;) {
+      monthKey_ = KeyAt(rs, entry.dateField, first);
+      long inMonth = first;  // the last position known to be in the month
+      long beyond = count;   // the first position known to be past it
+      for (long step = 1; inMonth + step < beyond; step *= 2) {
+        if (KeyAt(rs, entry.dateField, inMonth + step) != monthKey_) {
+          beyond = inMonth + step;
+          break;
+        }
+        inMonth += step;
       }
+      while (beyond - inMonth > 1) {
+        const long mid = inMonth + (beyond - inMonth) / 2;
+        (KeyAt(rs, entry.dateField, mid) == monthKey_ ? inMonth : beyond) = mid;
+      }
+      Transfer(entry.table, rs, first, inMonth, lines);
+      first = inMonth + 1;
     }
-    Transfer(entry.table, rs, first, last, lines);
+  }
+
+  static std::string KeyAt(dbengine::Recordset& rs, const std::string& dateField, long pos) {
+    rs.MoveFirst();
+    rs.Move(pos);
+    return MonthKeyOf(rs, dateField);
   }
 
   void Customers(dbengine::Recordset& rs, long count, std::vector<std::string>& lines) {
@@ -134,9 +147,6 @@ class Run {
       leftLive_ = true;
       if (result.failure) Report(*result.failure);
     }
-    // The month walk goes on from the record after the run.
-    rs.MoveFirst();
-    rs.Move(last + 1);
   }
 
   std::string KeptLine(long count) const {

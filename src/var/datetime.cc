@@ -79,6 +79,29 @@ bool Expect(std::string_view t, size_t& pos, char c) {
 
 }  // namespace
 
+bool DateTime::IsStoredForm(std::string_view t) {
+  if (t.size() != 19 || t[4] != '-' || t[7] != '-' || t[10] != ' ' || t[13] != ':' ||
+      t[16] != ':') {
+    return false;
+  }
+  auto two = [&](size_t at) {
+    const unsigned a = static_cast<unsigned char>(t[at]) - '0';
+    const unsigned b = static_cast<unsigned char>(t[at + 1]) - '0';
+    return a <= 9 && b <= 9 ? static_cast<int>(a * 10 + b) : -1;
+  };
+  const int c = two(0), y = two(2), mo = two(5), d = two(8), h = two(11), mi = two(14), s = two(17);
+  if (c < 0 || y < 0 || mo < 1 || mo > 12 || d < 1 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
+      s < 0 || s > 59) {
+    return false;
+  }
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int year = c * 100 + y;
+  if (year < 1) return false;
+  if (d > kDays[mo - 1]) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return !(mo == 2 && d == 29 && !leap);
+}
+
 std::optional<DateTime> DateTime::ParseIso(std::string_view t) {
   size_t pos = 0;
   CivilDate d;

@@ -48,6 +48,10 @@ class DateTime {
   // "HH:MM" or "HH:MM:SS" with optional fractional seconds (dropped).
   static std::optional<DateTime> ParseIso(std::string_view text);
 
+  // True when `text` is exactly a valid date in the stored form
+  // "YYYY-MM-DD HH:MM:SS": the form that needs no conversion.
+  static bool IsStoredForm(std::string_view text);
+
   auto operator<=>(const DateTime&) const = default;
 
  private:
