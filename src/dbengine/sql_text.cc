@@ -26,9 +26,12 @@ bool ReadInt(std::string_view t, size_t& pos, size_t minDigits, size_t maxDigits
   return n >= minDigits;
 }
 
-// Wraps the field compared with a date literal, if the output ends with
-// "<field> <op> ", in dao_date(), so stored forms compare as dates.
-void WrapComparedField(std::string& out) {
+// When the output ends with "<field> <op> ", replaces that with
+// "dao_datecmp(<field>," and returns the operator, so the caller can close
+// the comparison as "'<literal>') <op> 0": the field is then compared as a
+// date whatever stored form its rows use. Returns "" when the literal stands
+// elsewhere.
+std::string OpenDateComparison(std::string& out) {
   size_t end = out.size();
   while (end > 0 && out[end - 1] == ' ') --end;
   size_t opStart = end;
@@ -36,25 +39,27 @@ void WrapComparedField(std::string& out) {
          (out[opStart - 1] == '<' || out[opStart - 1] == '>' || out[opStart - 1] == '=')) {
     --opStart;
   }
-  if (opStart == end || end - opStart > 2) return;
+  if (opStart == end || end - opStart > 2) return {};
+  const std::string op = out.substr(opStart, end - opStart);
   size_t identEnd = opStart;
   while (identEnd > 0 && out[identEnd - 1] == ' ') --identEnd;
   size_t identStart = identEnd;
   if (identStart > 0 && out[identStart - 1] == ']') {
     const size_t open = out.rfind('[', identStart - 1);
-    if (open == std::string::npos) return;
+    if (open == std::string::npos) return {};
     identStart = open;
-  } else if (identStart > 0 && out[identStart - 1] == '"') {
+  } else if (identStart > 1 && out[identStart - 1] == '"') {
     const size_t open = out.rfind('"', identStart - 2);
-    if (open == std::string::npos) return;
+    if (open == std::string::npos) return {};
     identStart = open;
   } else {
     while (identStart > 0 && IsIdentChar(out[identStart - 1])) --identStart;
   }
-  if (identStart == identEnd) return;
+  if (identStart == identEnd) return {};
   const std::string ident = out.substr(identStart, identEnd - identStart);
-  if (std::isdigit(static_cast<unsigned char>(ident[0])) != 0) return;
-  out.replace(identStart, identEnd - identStart, "dao_date(" + ident + ")");
+  if (std::isdigit(static_cast<unsigned char>(ident[0])) != 0) return {};
+  out.replace(identStart, out.size() - identStart, "dao_datecmp(" + ident + ",");
+  return op;
 }
 
 std::string_view TrimView(std::string_view s) {
@@ -159,8 +164,9 @@ std::string TranslateSql(std::string_view sql) {
     if (!date) {
       throw Error(kErrSyntax, "Syntax error in date in query expression.", std::string(sql));
     }
-    WrapComparedField(out);
+    const std::string op = OpenDateComparison(out);
     out += '\'' + date->ToIso() + '\'';
+    if (!op.empty()) out += ") " + op + " 0";
     i = close;
   }
   return out;

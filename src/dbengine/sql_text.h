@@ -1,8 +1,9 @@
 // Turns the engine's SQL texts into SQLite's dialect. Date literals between
 // "#" signs (ISO "#yyyy-mm-dd[ hh:mm:ss]#" or US "#mm/dd/yyyy#") become the
-// stored text form, and a field compared with one is read through
-// dao_date(), which brings every accepted stored form to that same form, so
-// the comparison is by calendar date and time whatever form the row holds.
+// stored text form, and a comparison of a field with one becomes
+// dao_datecmp(field, literal) <op> 0, which compares by calendar date and
+// time whatever accepted form the row holds (and is NULL for a row holding
+// no date, which no comparison then selects).
 #pragma once
 
 #include <optional>

@@ -379,28 +379,32 @@ class SqliteDatabase : public Database {
     const std::string convert = "dao_convert(" + value + "," + (fromDate ? "1" : "0") + "," +
                                 std::to_string(static_cast<int>(t.type)) + "," +
                                 std::to_string(t.size) + "," + Quoted(table + "." + t.name) + ")";
+    // Checks made of comparisons and casts, which cost far less per value
+    // than function calls: numbers sort below texts and texts below blobs.
     std::string ready;
     switch (t.type) {
       case FieldType::kBoolean:
-        ready = "typeof(" + value + ")='integer' AND " + value + " IN (0,1)";
+        ready = value + " IN (0,1)";
         break;
       case FieldType::kInteger:
-        ready = "typeof(" + value + ")='integer' AND " + value + " BETWEEN -32768 AND 32767";
+        ready = "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
+                " BETWEEN -32768 AND 32767";
         break;
       case FieldType::kLong:
-        ready =
-            "typeof(" + value + ")='integer' AND " + value + " BETWEEN -2147483648 AND 2147483647";
+        ready = "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
+                " BETWEEN -2147483648 AND 2147483647";
         break;
       case FieldType::kDouble:
-        ready = "typeof(" + value + ") IN ('real','integer')";
+        ready = value + " BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308";
         break;
       case FieldType::kText:
         if (fromDate) return "CASE WHEN " + value + " IS NULL THEN NULL ELSE " + convert + " END";
-        ready = "typeof(" + value + ")='text' AND length(" + value +
+        ready = value + " >= '' AND " + value + " < x'' AND length(" + value +
                 ")<=" + std::to_string(t.size > 0 ? t.size : kDefaultTextSize);
         break;
       case FieldType::kDate:
-        return "CASE WHEN " + value + " IS NULL THEN NULL ELSE " + convert + " END";
+        ready = "dao_isstored(" + value + ")";
+        break;
     }
     return "CASE WHEN " + value + " IS NULL OR (" + ready + ") THEN " + value + " ELSE " + convert +
            " END";

@@ -278,25 +278,41 @@ void ResultValue(sqlite3_context* ctx, const Value& v) {
   }
 }
 
-// dao_date(x): the stored text form of a date value, NULL when x is no date.
-void DaoDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) != SQLITE_TEXT) {
+// The stored form of a date argument ("YYYY-MM-DD HH:MM:SS"), into `buf`
+// when it needs converting; nullopt when the argument holds no date.
+std::optional<std::string_view> StoredDate(sqlite3_value* arg, std::string& buf) {
+  if (sqlite3_value_type(arg) != SQLITE_TEXT) return std::nullopt;
+  const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(arg));
+  const std::string_view text(p, static_cast<size_t>(sqlite3_value_bytes(arg)));
+  if (DateTime::IsStoredForm(text)) return text;
+  const std::optional<DateTime> dt = DateTime::ParseIso(text);
+  if (!dt) return std::nullopt;
+  buf = dt->ToIso();
+  return std::string_view(buf);
+}
+
+// dao_datecmp(x, literal): -1, 0 or 1 as the date in x is before, at or
+// after the literal (a date in the stored form); NULL when x holds no date.
+void DaoDateCmp(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  std::string buf;
+  const std::optional<std::string_view> date = StoredDate(argv[0], buf);
+  if (!date || sqlite3_value_type(argv[1]) != SQLITE_TEXT) {
     sqlite3_result_null(ctx);
     return;
   }
-  const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-  const int n = sqlite3_value_bytes(argv[0]);
-  // The stored form itself needs no work.
-  if (DateTime::IsStoredForm(std::string_view(p, static_cast<size_t>(n)))) {
-    sqlite3_result_value(ctx, argv[0]);
-    return;
-  }
-  if (auto dt = DateTime::ParseIso(std::string_view(p, static_cast<size_t>(n)))) {
-    const std::string iso = dt->ToIso();
-    sqlite3_result_text(ctx, iso.data(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
-  } else {
-    sqlite3_result_null(ctx);
-  }
+  const auto* lit = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+  const int c =
+      date->compare(std::string_view(lit, static_cast<size_t>(sqlite3_value_bytes(argv[1]))));
+  sqlite3_result_int(ctx, c < 0 ? -1 : c > 0 ? 1 : 0);
+}
+
+// dao_isstored(x): 1 when x is a date already in the stored form.
+void DaoIsStored(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const bool stored = sqlite3_value_type(argv[0]) == SQLITE_TEXT &&
+                      DateTime::IsStoredForm(std::string_view(
+                          reinterpret_cast<const char*>(sqlite3_value_text(argv[0])),
+                          static_cast<size_t>(sqlite3_value_bytes(argv[0]))));
+  sqlite3_result_int(ctx, stored ? 1 : 0);
 }
 
 // dao_convert(x, fromDateField, fieldType, size, fieldName): x converted for
@@ -305,15 +321,6 @@ void DaoDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
 void DaoConvert(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const bool fromDate = sqlite3_value_int(argv[1]) != 0;
   const auto type = static_cast<FieldType>(sqlite3_value_int(argv[2]));
-  // A date already in the stored form goes into a date field as it is.
-  if (type == FieldType::kDate && sqlite3_value_type(argv[0]) == SQLITE_TEXT) {
-    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-    const auto n = static_cast<size_t>(sqlite3_value_bytes(argv[0]));
-    if (DateTime::IsStoredForm(std::string_view(p, n))) {
-      sqlite3_result_value(ctx, argv[0]);
-      return;
-    }
-  }
   const int size = sqlite3_value_int(argv[3]);
   const auto* name = reinterpret_cast<const char*>(sqlite3_value_text(argv[4]));
   try {
@@ -361,7 +368,8 @@ void DaoSame(sqlite3_context* ctx, int, sqlite3_value** argv) {
 
 void RegisterFunctions(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  sqlite3_create_function(db, "dao_date", 1, flags, nullptr, DaoDate, nullptr, nullptr);
+  sqlite3_create_function(db, "dao_datecmp", 2, flags, nullptr, DaoDateCmp, nullptr, nullptr);
+  sqlite3_create_function(db, "dao_isstored", 1, flags, nullptr, DaoIsStored, nullptr, nullptr);
   sqlite3_create_function(db, "dao_convert", 5, flags, nullptr, DaoConvert, nullptr, nullptr);
   sqlite3_create_function(db, "dao_same", 5, flags, nullptr, DaoSame, nullptr, nullptr);
 }

@@ -79,7 +79,8 @@ Value ColumnValue(sqlite3_stmt* stmt, int i, FieldType type);
 // Binds a value converted for its field.
 void BindValue(sqlite3_stmt* stmt, int i, const Value& v);
 
-// Registers dao_date(), dao_convert() and dao_same() on a connection.
+// Registers the engine's SQL functions (dao_datecmp, dao_isstored,
+// dao_convert, dao_same) on a connection.
 void RegisterFunctions(sqlite3* db);
 
 }  // namespace sa::dbengine
