@@ -136,25 +136,6 @@ struct LiveTable {
   std::vector<LiveColumn> columns;
 };
 
-std::string Declared(FieldType type, int size) {
-  switch (type) {
-    case FieldType::kBoolean:
-      return "BOOLEAN";
-    case FieldType::kInteger:
-      return "SMALLINT";
-    case FieldType::kLong:
-      return "INTEGER";
-    case FieldType::kDouble:
-      return "DOUBLE";
-    case FieldType::kDate:
-      return "DATETIME";
-    case FieldType::kText:
-      return "VARCHAR(" + std::to_string(size > 0 ? size : dbengine::kDefaultTextSize) + ")";
-  }
-  throw Error(dbengine::kErrInvalidArgument, "Invalid field data type.",
-              std::to_string(static_cast<int>(type)));
-}
-
 std::string Upper(std::string s) {
   for (char& c : s) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -170,7 +151,7 @@ LiveTable LiveTwin(const odb::TableSpec& spec) {
   t.name = dbengine::SameName(spec.name, "cliente") ? "cliente" : spec.name;
   const bool livestock = dbengine::SameName(spec.name, "GTVacuno");
   for (const odb::FieldSpec& f : spec.fields) {
-    LiveColumn c{f.name, Declared(f.type, f.size)};
+    LiveColumn c{f.name, dbengine::DeclaredType(f.type, f.size)};
     const bool dateName =
         dbengine::SameName(f.name, "fecha") || dbengine::SameName(f.name, "d_fecha");
     if (dateName && (f.type == FieldType::kDate || livestock)) {
