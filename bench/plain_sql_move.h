@@ -1,0 +1,33 @@
+// The same archive run done with plain SQL through the sqlite3 C API: the
+// least work that moves the same records into the same month archives, as a
+// yardstick for the program.
+#pragma once
+
+#include <string>
+
+#include "var/datetime.h"
+
+namespace sa::bench {
+
+struct PlainMoveResult {
+  long moved = 0;    // records moved out of the live tables
+  int months = 0;    // month runs (table and month pairs)
+  int archives = 0;  // archives created
+  double seconds = 0;
+  double cpuSeconds = 0;  // user and system time of this process meanwhile
+};
+
+// Moves every dated record of the live database in `dataFolder`/live.db from
+// 2000-01-01 up to `windowEnd` at midnight into `dataFolder`/S/yyyymm.mdb:
+// per table, in the program's table order, and per month present, one
+// transaction of INSERT ... SELECT and DELETE over the attached archive;
+// archives missing are created with the program's own archive builder. Then
+// copies the customer list into the newest month reached. Throws
+// std::runtime_error or sa::Error on any failure.
+PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate& windowEnd);
+
+// Records of the dated live tables still inside the window (from 2000-01-01
+// up to `windowEnd` at midnight).
+long RecordsLeftInWindow(const std::string& dbPath, const CivilDate& windowEnd);
+
+}  // namespace sa::bench
