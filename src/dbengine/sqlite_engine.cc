@@ -498,8 +498,10 @@ class SqliteEngine : public Engine {
     try {
       conn->Exec("PRAGMA journal_mode=DELETE");
       conn->Exec("PRAGMA synchronous=FULL");
+      conn->Exec("BEGIN");
       conn->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
       conn->Exec("PRAGMA user_version=" + std::to_string((langId << 16) | options));
+      conn->Exec("COMMIT");
       if (pageLimit_ > 0) conn->Exec("PRAGMA max_page_count=" + std::to_string(pageLimit_));
     } catch (...) {
       conn->Close();

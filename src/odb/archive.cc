@@ -78,6 +78,9 @@ void CreateMonthArchive(dbengine::Engine& engine, platform::FileSystem& fs,
   std::unique_ptr<dbengine::Database> db =
       engine.CreateDatabase(partial, dbengine::kLangGeneral, dbengine::kVersion40);
   try {
+    // One commit for the whole schema: the file is not under its month's
+    // name until it is complete, so the build needs no finer steps.
+    db->BeginTrans();
     CreateTicketHeaderTable(*db);
     CreateTicketLineTable(*db);
     CreateSectionVendorArticleTables(*db);
@@ -85,6 +88,7 @@ void CreateMonthArchive(dbengine::Engine& engine, platform::FileSystem& fs,
     CreateHourlyTotalsTable(*db);
     if (livestockEnabled) CreateLivestockTotalsTable(*db);
     CreateCustomerTable(*db);
+    db->CommitTrans();
     db->Close();
   } catch (const Error& e) {
     db->Close();
