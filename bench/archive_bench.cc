@@ -58,7 +58,7 @@ constexpr char kUsage[] =
     "  --smoke      about 10000 records only, no scaling section\n"
     "  --sizes      record counts to aim at, comma separated\n"
     "  --repeat N   run each measurement N times and keep the fastest (default: 3 up to\n"
-    "               200000 records, else 1; the months comparison runs once)\n"
+    "               200000 records and for the months comparison, else 1)\n"
     "  --dir DIR    work in a fresh folder inside DIR (default: inside /tmp)\n"
     "  --memory-fs  default to /dev/shm instead of /tmp\n"
     "  --keep       leave the shops, archives and logs behind\n";
@@ -622,7 +622,7 @@ int Main(const Options& options, ChildLauncher& launcher) {
       SizeResult r;
       const fs::path folder = work.Path() / ("months-" + std::to_string(months));
       r.shop = MakeShop(planner.Plan(kMonthsScalingRecords, months, 1), folder / "shop");
-      r.repeats = options.repeat > 0 ? options.repeat : 1;
+      r.repeats = options.repeat > 0 ? options.repeat : kDefaultRepeats;
       MeasurePair(launcher, executable, work, r, folder, windowEnd, exitCode);
       RemoveUnlessKept(work, folder);
       spread.push_back(std::move(r));
