@@ -43,8 +43,8 @@ constexpr int kExitUsage = 2;
 constexpr CivilDate kShopToday{2024, 12, 31};
 constexpr int kMonths = 24;
 constexpr long kMonthsScalingRecords = 200000;
-// Sizes up to this many records are measured kDefaultRepeats times.
-constexpr long kRepeatedUpTo = 200000;
+// Runs of each measurement, the fastest kept: the disk is shared, and one
+// stalled sync can add seconds to any single run.
 constexpr int kDefaultRepeats = 3;
 
 constexpr char kUsage[] =
@@ -57,8 +57,7 @@ constexpr char kUsage[] =
     "  fails or leaves records in its window, whatever the figures.\n"
     "  --smoke      about 10000 records only, no scaling section\n"
     "  --sizes      record counts to aim at, comma separated\n"
-    "  --repeat N   run each measurement N times and keep the fastest (default: 3 up to\n"
-    "               200000 records and for the months comparison, else 1)\n"
+    "  --repeat N   run each measurement N times and keep the fastest (default 3)\n"
     "  --dir DIR    work in a fresh folder inside DIR (default: inside /tmp)\n"
     "  --memory-fs  default to /dev/shm instead of /tmp\n"
     "  --keep       leave the shops, archives and logs behind\n";
@@ -70,7 +69,7 @@ struct Options {
   bool memoryFs = false;
   bool keep = false;
   bool help = false;
-  int repeat = 0;  // 0: kDefaultRepeats up to kRepeatedUpTo records, once above
+  int repeat = kDefaultRepeats;
 };
 
 struct UsageError {
@@ -564,7 +563,7 @@ int Main(const Options& options, ChildLauncher& launcher) {
     SizeResult r;
     const fs::path sizeFolder = work.Path() / ("size-" + std::to_string(size));
     r.shop = MakeShop(planner.Plan(size, kMonths, ScalesFor(size)), sizeFolder / "shop");
-    r.repeats = options.repeat > 0 ? options.repeat : size <= kRepeatedUpTo ? kDefaultRepeats : 1;
+    r.repeats = options.repeat;
     MeasurePair(launcher, executable, work, r, sizeFolder, windowEnd, exitCode);
     RemoveUnlessKept(work, sizeFolder);
     results.push_back(std::move(r));
@@ -622,7 +621,7 @@ int Main(const Options& options, ChildLauncher& launcher) {
       SizeResult r;
       const fs::path folder = work.Path() / ("months-" + std::to_string(months));
       r.shop = MakeShop(planner.Plan(kMonthsScalingRecords, months, 1), folder / "shop");
-      r.repeats = options.repeat > 0 ? options.repeat : kDefaultRepeats;
+      r.repeats = options.repeat;
       MeasurePair(launcher, executable, work, r, folder, windowEnd, exitCode);
       RemoveUnlessKept(work, folder);
       spread.push_back(std::move(r));
