@@ -105,7 +105,6 @@ class SqliteDatabase : public Database {
   }
 
   std::vector<TableDef> TableDefs() override {
-    conn_->EnsureRead();
     std::vector<TableDef> defs;
     Statement names = conn_->Prepare(
         "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE 'sqlite!_%' "
@@ -143,18 +142,31 @@ class SqliteDatabase : public Database {
       throw Error(kErrSyntax, "Only single-table SELECT texts open record sets.",
                   Name() + ": " + sql);
     }
+    // The keyset is read in the transaction the record set then reads in.
     conn_->EnsureRead();
-    const std::string table = RealTableName("main", parts->table);
+    try {
+      return OpenKeyset(*parts, sql);
+    } catch (...) {
+      conn_->ReleaseIfIdle();
+      throw;
+    }
+  }
+
+  void Close() override { conn_->Close(); }
+
+ private:
+  std::unique_ptr<Recordset> OpenKeyset(const SelectParts& parts, const std::string& sql) {
+    const std::string table = RealTableName("main", parts.table);
     const std::vector<Column> all = Columns("main", table);
     std::vector<Column> columns;
-    if (parts->list == "*") {
+    if (parts.list == "*") {
       columns = all;
     } else {
       size_t start = 0;
-      while (start <= parts->list.size()) {
-        size_t comma = parts->list.find(',', start);
-        if (comma == std::string::npos) comma = parts->list.size();
-        std::string name = parts->list.substr(start, comma - start);
+      while (start <= parts.list.size()) {
+        size_t comma = parts.list.find(',', start);
+        if (comma == std::string::npos) comma = parts.list.size();
+        std::string name = parts.list.substr(start, comma - start);
         while (!name.empty() && name.front() == ' ') name.erase(0, 1);
         while (!name.empty() && name.back() == ' ') name.pop_back();
         if (name.size() >= 2 && (name.front() == '[' || name.front() == '"')) {
@@ -173,7 +185,7 @@ class SqliteDatabase : public Database {
       }
     }
     std::vector<int64_t> keys;
-    Statement keyset = conn_->Prepare("SELECT rowid FROM " + QuoteName(table) + " " + parts->rest);
+    Statement keyset = conn_->Prepare("SELECT rowid FROM " + QuoteName(table) + " " + parts.rest);
     int rc;
     while ((rc = sqlite3_step(keyset.get())) == SQLITE_ROW) {
       keys.push_back(sqlite3_column_int64(keyset.get(), 0));
@@ -182,8 +194,7 @@ class SqliteDatabase : public Database {
     return std::make_unique<SqliteRecordset>(conn_, table, std::move(columns), std::move(keys));
   }
 
-  void Close() override { conn_->Close(); }
-
+ public:
   void BeginTrans() override { conn_->Begin(); }
   void CommitTrans() override { conn_->Commit(); }
   void Rollback() override {

@@ -261,6 +261,16 @@ TEST_F(RecordsetTest, KeysetIsFixedWhenTheSetOpens) {
   EXPECT_EQ(std::get<int64_t>(rs->GetValue("n")), 6);
 }
 
+TEST_F(RecordsetTest, LeavesNoLockBehindOnceNoSetIsOpen) {
+  db_->TableDefs();
+  EXPECT_EQ(ErrorNumberOf([&] { db_->OpenRecordset("SELECT * FROM nosuch"); }), kErrTableNotFound);
+  auto rs = db_->OpenRecordset("SELECT * FROM ventas");
+  rs->GetValue(0);
+  rs->Close();
+  Exec(path_, "INSERT INTO ventas VALUES (9, '2024-01-01')");  // another program, no waiting
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM ventas"), 8);
+}
+
 TEST_F(RecordsetTest, ClosingTheDatabaseDiscardsAnUnfinishedRecordAndItsSets) {
   auto rs = db_->OpenRecordset("SELECT * FROM ventas");
   rs->AddNew();

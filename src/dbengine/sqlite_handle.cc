@@ -178,6 +178,10 @@ void Connection::Rollback() {
 
 void Connection::Unregister(SqliteRecordset* rs) {
   recordsets_.erase(std::remove(recordsets_.begin(), recordsets_.end(), rs), recordsets_.end());
+  ReleaseIfIdle();
+}
+
+void Connection::ReleaseIfIdle() {
   if (recordsets_.empty() && !userTxn_ && db_ != nullptr) {
     try {
       EndImplicitRead();

@@ -59,6 +59,8 @@ class Connection {
   void Commit();
   void Rollback();
 
+  // Ends the implicit read when no record set needs it any more.
+  void ReleaseIfIdle();
   void Register(SqliteRecordset* rs) { recordsets_.push_back(rs); }
   void Unregister(SqliteRecordset* rs);
   void Close();
