@@ -237,17 +237,25 @@ class SqliteDatabase : public Database {
   }
 
   bool AtomicAcrossAttached() override {
+    // Another program cannot change the journal mode while this connection
+    // is open (that takes exclusive use), so it is read once.
+    if (atomic_) return *atomic_;
     Statement stmt = conn_->Prepare("PRAGMA main.journal_mode");
     std::string mode;
     if (sqlite3_step(stmt.get()) == SQLITE_ROW) {
       mode = Lower(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
     }
-    return mode == "delete" || mode == "truncate" || mode == "persist";
+    atomic_ = mode == "delete" || mode == "truncate" || mode == "persist";
+    return *atomic_;
   }
 
   long AppendRecordsTo(const std::string& alias, const std::string& table,
                        std::span<const int64_t> bookmarks) override {
     const Mapping m = Map(alias, table);
+    // Values already in their field's form are copied as they are; checking
+    // the live table once, rather than each value in every month's copy,
+    // keeps the statement prepared for each archive short and the copy fast.
+    const bool plain = SameLayout(m) && LiveValuesConform(m.source);
     std::string names, exprs;
     for (const auto& [s, t] : m.fields) {
       if (!names.empty()) {
@@ -255,7 +263,8 @@ class SqliteDatabase : public Database {
         exprs += ',';
       }
       names += QuoteName(t.name);
-      exprs += ConvertExpression("s." + QuoteName(s.name), s, t, m.target);
+      const std::string value = "s." + QuoteName(s.name);
+      exprs += plain ? value : ConvertExpression(value, s, t, m.target);
     }
     StageKeys(bookmarks);
     const std::string sql = "INSERT INTO " + QuoteName(alias) + "." + QuoteName(m.target) + " (" +
@@ -297,7 +306,7 @@ class SqliteDatabase : public Database {
   }
 
   long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) override {
-    const std::string source = RealTableName("main", table);
+    const std::string source = LiveTableName(table);
     StageKeys(bookmarks);
     Statement stmt =
         conn_->Prepare("DELETE FROM main." + QuoteName(source) + " WHERE rowid BETWEEN ?1 AND ?2");
@@ -320,8 +329,15 @@ class SqliteDatabase : public Database {
   Mapping Map(const std::string& alias, const std::string& table) {
     Mapping m;
     m.target = RealTableName(alias, table);
-    m.source = RealTableName("main", table);
-    const std::vector<Column> from = Columns("main", m.source);
+    // The live side is read once per table; archives differ, so each is read.
+    auto live = liveTables_.find(Lower(table));
+    if (live == liveTables_.end()) {
+      const std::string source = RealTableName("main", table);
+      live =
+          liveTables_.emplace(Lower(table), std::make_pair(source, Columns("main", source))).first;
+    }
+    m.source = live->second.first;
+    const std::vector<Column>& from = live->second.second;
     for (const Column& t : Columns(alias, m.target)) {
       const Column* s = nullptr;
       for (const Column& c : from) {
@@ -334,6 +350,55 @@ class SqliteDatabase : public Database {
       m.fields.emplace_back(*s, t);
     }
     return m;
+  }
+
+  // True when every archive field has exactly the type and size of its live
+  // field, so a value that suits the live field suits the archive's.
+  static bool SameLayout(const Mapping& m) {
+    for (const auto& [s, t] : m.fields) {
+      if (s.type != t.type || s.size != t.size) return false;
+    }
+    return true;
+  }
+
+  // True when every value of the live table is in the form its own field
+  // declares (storage, range, length). The table is checked once, and the
+  // answer trusted for as long as no other program commits to the live
+  // database; after such a commit the copies convert value by value, so a
+  // busy host costs a slower copy, never a second scan of the table.
+  bool LiveValuesConform(const std::string& source) {
+    const int64_t version = DataVersion();
+    const auto known = conforming_.find(source);
+    if (known != conforming_.end()) {
+      return known->second.first == version && known->second.second;
+    }
+    const auto& columns = liveTables_.at(Lower(source)).second;
+    std::string checks;
+    for (const Column& c : columns) {
+      const std::string value = "s." + QuoteName(c.name);
+      checks += (checks.empty() ? "" : " AND ") +
+                ("(" + value + " IS NULL OR " + ReadyCheck(value, c, c) + ")");
+    }
+    Statement stmt = conn_->Prepare("SELECT 1 FROM main." + QuoteName(source) +
+                                    " AS s WHERE NOT (" + checks + ") LIMIT 1");
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) conn_->Fail(rc, source + " in " + Name());
+    const bool conform = rc == SQLITE_DONE;
+    conforming_[source] = {version, conform};
+    return conform;
+  }
+
+  // Changes when another connection commits to the live database.
+  int64_t DataVersion() {
+    Statement stmt = conn_->Prepare("PRAGMA main.data_version");
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW) conn_->Fail(rc, Name());
+    return sqlite3_column_int64(stmt.get(), 0);
+  }
+
+  std::string LiveTableName(const std::string& table) {
+    const auto live = liveTables_.find(Lower(table));
+    return live != liveTables_.end() ? live->second.first : RealTableName("main", table);
   }
 
   void BeforeWrite() {
@@ -390,35 +455,37 @@ class SqliteDatabase : public Database {
     const std::string convert = "dao_convert(" + value + "," + (fromDate ? "1" : "0") + "," +
                                 std::to_string(static_cast<int>(t.type)) + "," +
                                 std::to_string(t.size) + "," + Quoted(table + "." + t.name) + ")";
-    // Checks made of comparisons and casts, which cost far less per value
-    // than function calls: numbers sort below texts and texts below blobs.
-    std::string ready;
+    if (t.type == FieldType::kText && fromDate) {
+      return "CASE WHEN " + value + " IS NULL THEN NULL ELSE " + convert + " END";
+    }
+    return "CASE WHEN " + value + " IS NULL OR (" + ReadyCheck(value, s, t) + ") THEN " + value +
+           " ELSE " + convert + " END";
+  }
+
+  // The SQL that is true when `value` (of source field `s`) can go into
+  // target field `t` as it is. Made of comparisons and casts, which cost far
+  // less per value than function calls: numbers sort below texts and texts
+  // below blobs.
+  static std::string ReadyCheck(const std::string& value, const Column& s, const Column& t) {
     switch (t.type) {
       case FieldType::kBoolean:
-        ready = value + " IN (0,1)";
-        break;
+        return value + " IN (0,1)";
       case FieldType::kInteger:
-        ready = "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
-                " BETWEEN -32768 AND 32767";
-        break;
+        return "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
+               " BETWEEN -32768 AND 32767";
       case FieldType::kLong:
-        ready = "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
-                " BETWEEN -2147483648 AND 2147483647";
-        break;
+        return "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
+               " BETWEEN -2147483648 AND 2147483647";
       case FieldType::kDouble:
-        ready = value + " BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308";
-        break;
+        return value + " BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308";
       case FieldType::kText:
-        if (fromDate) return "CASE WHEN " + value + " IS NULL THEN NULL ELSE " + convert + " END";
-        ready = value + " >= '' AND " + value + " < x'' AND length(" + value +
-                ")<=" + std::to_string(t.size > 0 ? t.size : kDefaultTextSize);
-        break;
+        if (s.type == FieldType::kDate) return "0";  // a date becomes its text form
+        return value + " >= '' AND " + value + " < x'' AND length(" + value +
+               ")<=" + std::to_string(t.size > 0 ? t.size : kDefaultTextSize);
       case FieldType::kDate:
-        ready = "dao_isstored(" + value + ")";
-        break;
+        return "dao_isstored(" + value + ")";
     }
-    return "CASE WHEN " + value + " IS NULL OR (" + ready + ") THEN " + value + " ELSE " + convert +
-           " END";
+    return "0";
   }
 
   // A stretch of consecutive rowids in a run: positions pos.. of the run.
@@ -476,6 +543,11 @@ class SqliteDatabase : public Database {
   std::vector<int64_t> staged_;
   std::vector<KeyRange> ranges_;
   bool stagedValid_ = false;
+  std::optional<bool> atomic_;
+  // live table -> (data version when checked, whether its values conform)
+  std::map<std::string, std::pair<int64_t, bool>> conforming_;
+  // lower-cased table -> its name and fields in the live database
+  std::map<std::string, std::pair<std::string, std::vector<Column>>> liveTables_;
 };
 
 class SqliteEngine : public Engine {

@@ -327,5 +327,29 @@ TEST_F(RecordsetTest, ARunWithOneValueThatDoesNotFitIsRefusedWhole) {
   EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM ventas"), 0);
 }
 
+TEST_F(RecordsetTest, AValueChangedByAnotherProgramAfterTheCheckIsStillRefused) {
+  const std::string arc = dir_.Path("arc.mdb");
+  Exec(path_,
+       "CREATE TABLE t(n SMALLINT, nota VARCHAR(3)); INSERT INTO t VALUES (1, 'a'), (2, 'b')");
+  Exec(arc, "CREATE TABLE t(n SMALLINT, nota VARCHAR(3))");
+  auto db = engine_->OpenDatabase(path_);
+  db->Attach(arc, "arc");
+  auto rs = db->OpenRecordset("SELECT * FROM t ORDER BY n");
+  const int64_t first = rs->Bookmark();
+  rs->MoveNext();
+  const int64_t second = rs->Bookmark();
+  db->BeginTrans();
+  EXPECT_EQ(db->AppendRecordsTo("arc", "t", std::vector<int64_t>{first}), 1);  // values checked
+  db->CommitTrans();
+  Exec(path_, "UPDATE t SET nota = 'much too long' WHERE n = 2");  // another program
+  db->BeginTrans();
+  EXPECT_EQ(ErrorNumberOf([&] { db->AppendRecordsTo("arc", "t", std::vector<int64_t>{second}); }),
+            kErrFieldTooSmall);
+  db->Rollback();
+  rs->Close();
+  db->Detach("arc");
+  EXPECT_EQ(Query(arc, "SELECT n, nota FROM t"), (testing::Rows{{"1", "a"}}));
+}
+
 }  // namespace
 }  // namespace sa::dbengine
