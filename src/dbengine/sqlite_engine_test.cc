@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/error_from.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 #include "var/error.h"
@@ -9,19 +10,11 @@
 namespace sa::dbengine {
 namespace {
 
+using ::sa::testing::ErrorFrom;
 using ::sa::testing::Exec;
 using ::sa::testing::Query;
 using ::sa::testing::QueryLong;
 using ::sa::testing::TempDir;
-
-long ErrorNumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -35,15 +28,17 @@ TEST_F(EngineTest, CreateRecordsOptionsWithoutAddingObjectsAndRefusesExistingFil
   EXPECT_EQ(QueryLong(path, "SELECT count(*) FROM sqlite_schema"), 0);
   EXPECT_EQ(QueryLong(path, "PRAGMA user_version"), (0x0409 << 16) | 64);
   EXPECT_EQ(Query(path, "PRAGMA journal_mode")[0][0], "delete");
-  EXPECT_EQ(ErrorNumberOf([&] { engine_->CreateDatabase(path, kLangGeneral, kVersion40); }),
+  EXPECT_EQ(ErrorFrom([&] { engine_->CreateDatabase(path, kLangGeneral, kVersion40); }).Number(),
             kErrDatabaseExists);
-  EXPECT_EQ(ErrorNumberOf([&] { engine_->CreateDatabase(dir_.Path("b"), ";LANGID=0x9999", 64); }),
+  EXPECT_EQ(
+      ErrorFrom([&] { engine_->CreateDatabase(dir_.Path("b"), ";LANGID=0x9999", 64); }).Number(),
+      kErrInvalidArgument);
+  EXPECT_EQ(ErrorFrom([&] { engine_->CreateDatabase(dir_.Path("c"), kLangGeneral, 2); }).Number(),
             kErrInvalidArgument);
-  EXPECT_EQ(ErrorNumberOf([&] { engine_->CreateDatabase(dir_.Path("c"), kLangGeneral, 2); }),
-            kErrInvalidArgument);
-  EXPECT_NE(
-      ErrorNumberOf([&] { engine_->CreateDatabase(dir_.Path("no/such/x.mdb"), kLangGeneral, 64); }),
-      0);
+  EXPECT_NE(ErrorFrom([&] {
+              engine_->CreateDatabase(dir_.Path("no/such/x.mdb"), kLangGeneral, 64);
+            }).Number(),
+            0);
 }
 
 TEST_F(EngineTest, OpenRefusesWhatIsNotASqliteDatabaseAndNamesIt) {
@@ -74,11 +69,11 @@ TEST_F(EngineTest, TruncatedDatabaseFailsWithAnEngineError) {
        "CREATE TABLE t(a INTEGER, b TEXT); WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
        "FROM c WHERE x < 5000) INSERT INTO t SELECT x, hex(randomblob(20)) FROM c");
   dir_.Write("cut.db", dir_.Read("live.db").substr(0, 5000));
-  EXPECT_NE(ErrorNumberOf([&] {
+  EXPECT_NE(ErrorFrom([&] {
               auto db = engine_->OpenDatabase(dir_.Path("cut.db"));
               auto rs = db->OpenRecordset("SELECT * FROM t ORDER BY a");
               rs->MoveLast();
-            }),
+            }).Number(),
             0);
 }
 
@@ -95,11 +90,12 @@ TEST_F(EngineTest, TablesKeepFieldOrderDeclaredTypesAndAreFoundInAnyCase) {
     def.Fields().Append(def.CreateField("nivel", FieldType::kInteger));
     def.Fields().Append(def.CreateField("puntos", FieldType::kLong));
     for (int i = 0; i < def.Fields().Count(); ++i) def.Fields().Item(i).allowZeroLength = true;
-    EXPECT_EQ(
-        ErrorNumberOf([&] { def.Fields().Append(def.CreateField("NOM_CLI", FieldType::kText)); }),
-        kErrInvalidArgument);
+    EXPECT_EQ(ErrorFrom([&] {
+                def.Fields().Append(def.CreateField("NOM_CLI", FieldType::kText));
+              }).Number(),
+              kErrInvalidArgument);
     db->AppendTableDef(def);
-    EXPECT_EQ(ErrorNumberOf([&] { db->AppendTableDef(def); }), kErrTableExists);
+    EXPECT_EQ(ErrorFrom([&] { db->AppendTableDef(def); }).Number(), kErrTableExists);
     EXPECT_EQ(db->Execute("delete from cliente"), 0);
   }
   const auto cols = Query(path, "SELECT name, type FROM pragma_table_info('Cliente')");
@@ -162,19 +158,22 @@ TEST_F(ValuesTest, StoredFormsAreThoseAnyClientReads) {
 
 TEST_F(ValuesTest, ValuesThatDoNotFitAreRefusedWithTheEngineNumber) {
   rs_->AddNew();
-  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("t", std::string("abcde")); }), kErrFieldTooSmall);
-  EXPECT_EQ(ErrorNumberOf([&] {
-              rs_->SetValue("t", DateTime::FromDate({2024, 3, 1}));
-            }),
+  EXPECT_EQ(ErrorFrom([&] { rs_->SetValue("t", std::string("abcde")); }).Number(),
             kErrFieldTooSmall);
-  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("i", int64_t{32768}); }), kErrNumericOverflow);
-  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("i", -32768.5 - 1); }), kErrNumericOverflow);
-  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("l", int64_t{2147483648}); }), kErrNumericOverflow);
-  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("d", std::string("12,5x")); }), kErrDataConversion);
-  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("b", std::string("si")); }), kErrDataConversion);
-  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("f", std::string("2023-02-29")); }),
+  EXPECT_EQ(ErrorFrom([&] {
+              rs_->SetValue("t", DateTime::FromDate({2024, 3, 1}));
+            }).Number(),
+            kErrFieldTooSmall);
+  EXPECT_EQ(ErrorFrom([&] { rs_->SetValue("i", int64_t{32768}); }).Number(), kErrNumericOverflow);
+  EXPECT_EQ(ErrorFrom([&] { rs_->SetValue("i", -32768.5 - 1); }).Number(), kErrNumericOverflow);
+  EXPECT_EQ(ErrorFrom([&] { rs_->SetValue("l", int64_t{2147483648}); }).Number(),
+            kErrNumericOverflow);
+  EXPECT_EQ(ErrorFrom([&] { rs_->SetValue("d", std::string("12,5x")); }).Number(),
             kErrDataConversion);
-  EXPECT_EQ(ErrorNumberOf([&] { rs_->SetValue("nope", int64_t{1}); }), kErrItemNotFound);
+  EXPECT_EQ(ErrorFrom([&] { rs_->SetValue("b", std::string("si")); }).Number(), kErrDataConversion);
+  EXPECT_EQ(ErrorFrom([&] { rs_->SetValue("f", std::string("2023-02-29")); }).Number(),
+            kErrDataConversion);
+  EXPECT_EQ(ErrorFrom([&] { rs_->SetValue("nope", int64_t{1}); }).Number(), kErrItemNotFound);
   rs_->Close();
   EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM v"), 0);
 }
@@ -226,8 +225,9 @@ TEST_F(RecordsetTest, DateLiteralsBoundWholeDaysWhateverTheStoredForm) {
             (std::vector<int64_t>{2, 3, 4}));
   EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE D_FECHA < #2000-01-01# ORDER BY n"),
             (std::vector<int64_t>{5}));
-  EXPECT_NE(ErrorNumberOf(
-                [&] { db_->OpenRecordset("SELECT * FROM ventas WHERE d_fecha >= #2024-13-01#"); }),
+  EXPECT_NE(ErrorFrom([&] {
+              db_->OpenRecordset("SELECT * FROM ventas WHERE d_fecha >= #2024-13-01#");
+            }).Number(),
             0);
 }
 
@@ -242,12 +242,12 @@ TEST_F(RecordsetTest, MovesCountsAndDeletesAsTheCallersExpect) {
   rs->MoveFirst();
   rs->MoveNext();
   rs->Delete();
-  EXPECT_EQ(ErrorNumberOf([&] { rs->GetValue(0); }), kErrRecordDeleted);
+  EXPECT_EQ(ErrorFrom([&] { rs->GetValue(0); }).Number(), kErrRecordDeleted);
   rs->MoveNext();
   EXPECT_EQ(std::get<int64_t>(rs->GetValue("n")), 2);
   rs->Move(10);
   EXPECT_TRUE(rs->Eof());
-  EXPECT_EQ(ErrorNumberOf([&] { rs->MoveNext(); }), kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorFrom([&] { rs->MoveNext(); }).Number(), kErrNoCurrentRecord);
   rs->Close();
   EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM ventas"), 6);
   EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM ventas WHERE n = 1"), 0);
@@ -263,7 +263,8 @@ TEST_F(RecordsetTest, KeysetIsFixedWhenTheSetOpens) {
 
 TEST_F(RecordsetTest, LeavesNoLockBehindOnceNoSetIsOpen) {
   db_->TableDefs();
-  EXPECT_EQ(ErrorNumberOf([&] { db_->OpenRecordset("SELECT * FROM nosuch"); }), kErrTableNotFound);
+  EXPECT_EQ(ErrorFrom([&] { db_->OpenRecordset("SELECT * FROM nosuch"); }).Number(),
+            kErrTableNotFound);
   auto rs = db_->OpenRecordset("SELECT * FROM ventas");
   rs->GetValue(0);
   rs->Close();
@@ -276,7 +277,7 @@ TEST_F(RecordsetTest, ClosingTheDatabaseDiscardsAnUnfinishedRecordAndItsSets) {
   rs->AddNew();
   rs->SetValue("n", int64_t{42});
   db_->Close();
-  EXPECT_NE(ErrorNumberOf([&] { rs->Update(); }), 0);
+  EXPECT_NE(ErrorFrom([&] { rs->Update(); }).Number(), 0);
   EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM ventas WHERE n = 42"), 0);
 }
 
@@ -289,7 +290,8 @@ TEST_F(RecordsetTest, MovesRecordsToAnAttachedDatabaseByIdentityInOrder) {
   std::vector<int64_t> keys;
   for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
   db_->BeginTrans();
-  EXPECT_EQ(ErrorNumberOf([&] { db_->AppendRecordsTo("arc", "ventas", keys); }), kErrItemNotFound);
+  EXPECT_EQ(ErrorFrom([&] { db_->AppendRecordsTo("arc", "ventas", keys); }).Number(),
+            kErrItemNotFound);
   db_->Rollback();
   db_->Detach("arc");
   Exec(arc, "DROP TABLE VENTAS; CREATE TABLE VENTAS(d_fecha DATETIME, N SMALLINT)");
@@ -343,8 +345,9 @@ TEST_F(RecordsetTest, AValueChangedByAnotherProgramAfterTheCheckIsStillRefused) 
   db->CommitTrans();
   Exec(path_, "UPDATE t SET nota = 'much too long' WHERE n = 2");  // another program
   db->BeginTrans();
-  EXPECT_EQ(ErrorNumberOf([&] { db->AppendRecordsTo("arc", "t", std::vector<int64_t>{second}); }),
-            kErrFieldTooSmall);
+  EXPECT_EQ(
+      ErrorFrom([&] { db->AppendRecordsTo("arc", "t", std::vector<int64_t>{second}); }).Number(),
+      kErrFieldTooSmall);
   db->Rollback();
   rs->Close();
   db->Detach("arc");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/error_from.h"
 #include "support/temp_dir.h"
 #include "var/error.h"
 
@@ -10,17 +11,7 @@ namespace {
 
 using sa::testing::TempDir;
 
-// Runs `action` and returns the sa::Error it throws.
-template <typename Action>
-Error ErrorFrom(Action action) {
-  try {
-    action();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no sa::Error thrown";
-  return Error(0, "");
-}
+using sa::testing::ErrorFrom;
 
 TEST(JoinPathTest, UsesOneSeparatorAndTreatsAnEmptyFolderAsTheRoot) {
   const std::string sep(1, PathSeparator());

@@ -8,6 +8,7 @@
 
 #include "platform/file_system.h"
 #include "platform/text.h"
+#include "support/error_from.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
 #include "var/error.h"
@@ -18,17 +19,7 @@ namespace {
 using sa::testing::FakeMessageSink;
 using sa::testing::TempDir;
 
-// The sa::Error `action` throws; a test failure when it throws none.
-template <typename Action>
-Error ErrorFrom(Action action) {
-  try {
-    action();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no sa::Error thrown";
-  return Error(0, "");
-}
+using sa::testing::ErrorFrom;
 
 bool HasBooleanForm(int position) {
   return (position >= 3 && position <= 6) || (position >= 14 && position <= 31) || position == 75;
