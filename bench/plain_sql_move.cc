@@ -86,17 +86,17 @@ std::string Stamp(const CivilDate& d) {
 }
 
 const odb::TableSpec& ArchiveSpec(const std::string& table) {
-  for (const odb::TableSpec* spec : odb::ArchiveTables(false)) {
-    if (dbengine::SameName(spec->name, table)) return *spec;
+  for (const odb::TableSpec* layout : odb::ArchiveTables(false)) {
+    if (dbengine::SameName(layout->name, table)) return *layout;
   }
   if (table == "cliente") return odb::kCliente;
   throw std::runtime_error("no archive table for " + table);
 }
 
 // The archive's field names, quoted, in its order.
-std::string FieldList(const odb::TableSpec& spec) {
+std::string FieldList(const odb::TableSpec& layout) {
   std::string list;
-  for (const odb::FieldSpec& f : spec.fields) {
+  for (const odb::FieldSpec& f : layout.fields) {
     if (!list.empty()) list += ',';
     list += Quote(f.name);
   }
@@ -165,15 +165,15 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
   std::string newest;  // the month key of the last run moved
   for (const proc::TableEntry& entry : proc::TableList(false)) {
     const std::string table = entry.table;
-    const odb::TableSpec& spec = ArchiveSpec(table);
-    const std::string fields = FieldList(spec);
+    const odb::TableSpec& layout = ArchiveSpec(table);
+    const std::string fields = FieldList(layout);
     if (entry.dateField[0] == '\0') {
       if (newest.empty()) continue;
       AttachedArchive arc(db.get(), odb::ArchivePath(dataFolder, newest));
       Exec(db.get(), "BEGIN");
-      Exec(db.get(), "DELETE FROM arc." + Quote(spec.name));
-      Exec(db.get(), "INSERT INTO arc." + Quote(spec.name) + " (" + fields + ") SELECT " + fields +
-                         " FROM main." + Quote(table));
+      Exec(db.get(), "DELETE FROM arc." + Quote(layout.name));
+      Exec(db.get(), "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " +
+                         fields + " FROM main." + Quote(table));
       Exec(db.get(), "COMMIT");
       continue;
     }
@@ -198,7 +198,7 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
       AttachedArchive arc(db.get(), path);
       Exec(db.get(), "BEGIN");
       const long copied =
-          Exec(db.get(), "INSERT INTO arc." + Quote(spec.name) + " (" + fields + ") SELECT " +
+          Exec(db.get(), "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " +
                              fields + " FROM main." + Quote(table) + where);
       const long deleted = Exec(db.get(), "DELETE FROM main." + Quote(table) + where);
       if (copied != deleted) {

@@ -146,11 +146,11 @@ std::string Upper(std::string s) {
 // The live twin of an archive table. The host names its date fields in
 // upper case, keeps the livestock date as a real date, calls the customer
 // table `cliente` and adds bookkeeping fields of its own at the end.
-LiveTable LiveTwin(const odb::TableSpec& spec) {
+LiveTable LiveTwin(const odb::TableSpec& layout) {
   LiveTable t;
-  t.name = dbengine::SameName(spec.name, "cliente") ? "cliente" : spec.name;
-  const bool livestock = dbengine::SameName(spec.name, "GTVacuno");
-  for (const odb::FieldSpec& f : spec.fields) {
+  t.name = dbengine::SameName(layout.name, "cliente") ? "cliente" : layout.name;
+  const bool livestock = dbengine::SameName(layout.name, "GTVacuno");
+  for (const odb::FieldSpec& f : layout.fields) {
     LiveColumn c{f.name, dbengine::DeclaredType(f.type, f.size)};
     const bool dateName =
         dbengine::SameName(f.name, "fecha") || dbengine::SameName(f.name, "d_fecha");
@@ -1078,7 +1078,7 @@ void BuildLiveDb(const fs::path& path, const ShopOptions& o) {
   Exec(db.get(), "PRAGMA cache_size=-32768");
 
   std::vector<LiveTable> tables;
-  for (const odb::TableSpec* spec : odb::ArchiveTables(true)) tables.push_back(LiveTwin(*spec));
+  for (const odb::TableSpec* layout : odb::ArchiveTables(true)) tables.push_back(LiveTwin(*layout));
   Exec(db.get(), "BEGIN");
   for (const LiveTable& t : tables) Exec(db.get(), CreateSql(t));
   Exec(db.get(), "COMMIT");

@@ -59,11 +59,11 @@ TEST_F(ArchiveTest, NewArchiveHoldsEveryTableInCreationOrder) {
 
 TEST_F(ArchiveTest, EveryFieldHasItsNamePositionAndDeclaredType) {
   CreateMonthArchive(*engine_, platform::RealFileSystem(), messages_, path_, true);
-  for (const TableSpec* spec : ArchiveTables(true)) {
+  for (const TableSpec* layout : ArchiveTables(true)) {
     const Rows cols = Query(path_, std::string("SELECT name, type FROM pragma_table_info('") +
-                                       spec->name + "') ORDER BY cid");
-    ASSERT_EQ(cols.size(), spec->fields.size()) << spec->name;
-    for (size_t i = 0; i < cols.size(); ++i) EXPECT_EQ(cols[i][0], spec->fields[i].name);
+                                       layout->name + "') ORDER BY cid");
+    ASSERT_EQ(cols.size(), layout->fields.size()) << layout->name;
+    for (size_t i = 0; i < cols.size(); ++i) EXPECT_EQ(cols[i][0], layout->fields[i].name);
   }
   // A few that a slip in the lists or the engine would change.
   EXPECT_EQ(Query(path_, "SELECT type FROM pragma_table_info('cabecera') WHERE name = 'factura'"),

@@ -2,13 +2,13 @@
 
 namespace sa::odb {
 
-void BuildTable(dbengine::Database& db, const TableSpec& spec) {
-  dbengine::TableDef def = db.CreateTableDef(spec.name);
-  for (const FieldSpec& f : spec.fields) {
+void BuildTable(dbengine::Database& db, const TableSpec& layout) {
+  dbengine::TableDef def = db.CreateTableDef(layout.name);
+  for (const FieldSpec& f : layout.fields) {
     def.Fields().Append(f.size > 0 ? def.CreateField(f.name, f.type, f.size)
                                    : def.CreateField(f.name, f.type));
   }
-  if (spec.allowZeroLength) {
+  if (layout.allowZeroLength) {
     const int last = def.Fields().Count() - 1;
     for (int i = 0; i <= last; ++i) def.Fields().Item(i).allowZeroLength = true;
   }

@@ -8,10 +8,10 @@
 
 namespace sa::odb {
 
-// Creates `spec`'s table: the definition, each field created and appended in
+// Creates `layout`'s table: the definition, each field created and appended in
 // order, AllowZeroLength set on every field when the table asks for it, then
 // the definition appended to the database.
-void BuildTable(dbengine::Database& db, const TableSpec& spec);
+void BuildTable(dbengine::Database& db, const TableSpec& layout);
 
 void CreateTicketHeaderTable(dbengine::Database& db);           // cabecera
 void CreateTicketLineTable(dbengine::Database& db);             // tickets

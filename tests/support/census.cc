@@ -11,14 +11,15 @@ namespace {
 
 // The records of `table` in `db`, by the archive table's fields. The
 // livestock date is compared as the day the archive keeps.
-void Count(const std::string& db, const odb::TableSpec& spec, const std::string& table,
+void Count(const std::string& db, const odb::TableSpec& layout, const std::string& table,
            std::map<std::string, int>& into) {
   std::string exprs;
-  for (const odb::FieldSpec& f : spec.fields) {
+  for (const odb::FieldSpec& f : layout.fields) {
     if (!exprs.empty()) exprs += " || '|' || ";
     const std::string name = f.name;
-    exprs += spec.name == std::string("GTVacuno") && name == "Fecha" ? "quote(substr(Fecha, 1, 10))"
-                                                                     : "quote(" + name + ")";
+    exprs += layout.name == std::string("GTVacuno") && name == "Fecha"
+                 ? "quote(substr(Fecha, 1, 10))"
+                 : "quote(" + name + ")";
   }
   for (const auto& row : Query(db, "SELECT " + exprs + " FROM " + table)) ++into[row[0]];
 }
@@ -34,15 +35,15 @@ Census TakeCensus(const std::string& liveDb, const std::string& dataFolder) {
       if (entry.path().extension() == ".mdb") archives.push_back(entry.path().string());
     }
   }
-  for (const odb::TableSpec* spec : odb::ArchiveTables(true)) {
-    const std::string name = spec->name;
+  for (const odb::TableSpec* layout : odb::ArchiveTables(true)) {
+    const std::string name = layout->name;
     if (name == "Cliente") continue;  // copied, never moved
     auto& records = census[name];
-    Count(liveDb, *spec, name, records);
+    Count(liveDb, *layout, name, records);
     for (const std::string& archive : archives) {
       if (QueryLong(archive, "SELECT count(*) FROM sqlite_schema WHERE name = '" + name + "'") >
           0) {
-        Count(archive, *spec, name, records);
+        Count(archive, *layout, name, records);
       }
     }
   }

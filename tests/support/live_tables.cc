@@ -7,11 +7,11 @@
 namespace sa::testing {
 
 std::string LiveTableSql(const std::string& archiveTable) {
-  for (const odb::TableSpec* spec : odb::ArchiveTables(true)) {
-    if (spec->name != archiveTable) continue;
+  for (const odb::TableSpec* layout : odb::ArchiveTables(true)) {
+    if (layout->name != archiveTable) continue;
     const std::string table = archiveTable == "Cliente" ? "cliente" : archiveTable;
     std::string sql = "CREATE TABLE " + table + " (";
-    for (const odb::FieldSpec& f : spec->fields) {
+    for (const odb::FieldSpec& f : layout->fields) {
       std::string name = f.name;
       dbengine::FieldType type = f.type;
       int size = f.size;
@@ -27,7 +27,8 @@ std::string LiveTableSql(const std::string& archiveTable) {
 
 void CreateLiveTables(const std::string& path) {
   std::string sql;
-  for (const odb::TableSpec* spec : odb::ArchiveTables(true)) sql += LiveTableSql(spec->name) + ";";
+  for (const odb::TableSpec* layout : odb::ArchiveTables(true))
+    sql += LiveTableSql(layout->name) + ";";
   Exec(path, sql);
 }
 
