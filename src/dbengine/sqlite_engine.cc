@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <map>
 
 #include "dbengine/sql_text.h"
@@ -184,7 +185,7 @@ class SqliteDatabase : public Database {
         start = comma + 1;
       }
     }
-    std::vector<int64_t> keys;
+    std::deque<int64_t> keys;
     Statement keyset = conn_->Prepare("SELECT rowid FROM " + QuoteName(table) + " " + parts.rest);
     int rc;
     while ((rc = sqlite3_step(keyset.get())) == SQLITE_ROW) {

@@ -15,7 +15,7 @@ std::string QuoteName(std::string_view name) {
 }
 
 SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn, std::string table,
-                                 std::vector<Column> columns, std::vector<int64_t> keys)
+                                 std::vector<Column> columns, std::deque<int64_t> keys)
     : conn_(std::move(conn)),
       table_(std::move(table)),
       columns_(std::move(columns)),
