@@ -31,13 +31,6 @@ constexpr Locale kLocales[] = {
 // File format versions 1.0, 1.1, 2.0, 3.0, 4.0 and the engine's default.
 constexpr int32_t kOptions[] = {0, 1, 8, 16, 32, 64};
 
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
 std::string Quoted(std::string_view text) {
   std::string out = "'";
   for (char c : text) {
@@ -214,7 +207,7 @@ class SqliteDatabase : public Database {
     Statement stmt = conn_->Prepare("ATTACH DATABASE ?1 AS " + QuoteName(alias));
     sqlite3_bind_text(stmt.get(), 1, path.c_str(), -1, SQLITE_TRANSIENT);
     conn_->Run(stmt.get(), path);
-    attached_[Lower(alias)] = path;
+    attached_[LowerAscii(alias)] = path;
     try {
       // Archives keep the rollback journal with full synchronisation.
       conn_->Exec("PRAGMA " + QuoteName(alias) + ".journal_mode=DELETE");
@@ -234,7 +227,7 @@ class SqliteDatabase : public Database {
   void Detach(const std::string& alias) override {
     conn_->EndImplicitRead();
     conn_->Exec("DETACH DATABASE " + QuoteName(alias));
-    attached_.erase(Lower(alias));
+    attached_.erase(LowerAscii(alias));
   }
 
   bool AtomicAcrossAttached() override {
@@ -244,7 +237,7 @@ class SqliteDatabase : public Database {
     Statement stmt = conn_->Prepare("PRAGMA main.journal_mode");
     std::string mode;
     if (sqlite3_step(stmt.get()) == SQLITE_ROW) {
-      mode = Lower(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
+      mode = LowerAscii(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
     }
     atomic_ = mode == "delete" || mode == "truncate" || mode == "persist";
     return *atomic_;
@@ -331,11 +324,11 @@ class SqliteDatabase : public Database {
     Mapping m;
     m.target = RealTableName(alias, table);
     // The live side is read once per table; archives differ, so each is read.
-    auto live = liveTables_.find(Lower(table));
+    auto live = liveTables_.find(LowerAscii(table));
     if (live == liveTables_.end()) {
       const std::string source = RealTableName("main", table);
-      live =
-          liveTables_.emplace(Lower(table), std::make_pair(source, Columns("main", source))).first;
+      live = liveTables_.emplace(LowerAscii(table), std::make_pair(source, Columns("main", source)))
+                 .first;
     }
     m.source = live->second.first;
     const std::vector<Column>& from = live->second.second;
@@ -373,7 +366,7 @@ class SqliteDatabase : public Database {
     if (known != conforming_.end()) {
       return known->second.first == version && known->second.second;
     }
-    const auto& columns = liveTables_.at(Lower(source)).second;
+    const auto& columns = liveTables_.at(LowerAscii(source)).second;
     std::string checks;
     for (const Column& c : columns) {
       const std::string value = "s." + QuoteName(c.name);
@@ -398,7 +391,7 @@ class SqliteDatabase : public Database {
   }
 
   std::string LiveTableName(const std::string& table) {
-    const auto live = liveTables_.find(Lower(table));
+    const auto live = liveTables_.find(LowerAscii(table));
     return live != liveTables_.end() ? live->second.first : RealTableName("main", table);
   }
 
@@ -407,7 +400,7 @@ class SqliteDatabase : public Database {
   }
 
   std::string AttachedPath(const std::string& alias) const {
-    const auto it = attached_.find(Lower(alias));
+    const auto it = attached_.find(LowerAscii(alias));
     if (it == attached_.end()) {
       throw Error(kErrInvalidArgument, "No database is attached under that name.", alias);
     }
@@ -415,7 +408,7 @@ class SqliteDatabase : public Database {
   }
 
   std::string SchemaPath(const std::string& schema) const {
-    return Lower(schema) == "main" ? Name() : AttachedPath(schema);
+    return LowerAscii(schema) == "main" ? Name() : AttachedPath(schema);
   }
 
   // The table's name as stored, found without regard to case.

@@ -203,30 +203,34 @@ void Connection::Close() {
   db_ = nullptr;
 }
 
-Value ColumnValue(sqlite3_stmt* stmt, int i, FieldType type) {
-  switch (sqlite3_column_type(stmt, i)) {
+Value FromSqlite(sqlite3_value* value, FieldType type) {
+  switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
       return std::monostate{};
     case SQLITE_INTEGER: {
-      const int64_t v = sqlite3_column_int64(stmt, i);
+      const int64_t v = sqlite3_value_int64(value);
       if (type == FieldType::kBoolean) return int64_t{v != 0 ? 1 : 0};
       if (type == FieldType::kDouble) return static_cast<double>(v);
       return v;
     }
     case SQLITE_FLOAT: {
-      const double v = sqlite3_column_double(stmt, i);
+      const double v = sqlite3_value_double(value);
       if (type == FieldType::kBoolean) return int64_t{v != 0 ? 1 : 0};
       return v;
     }
     default: {
-      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-      std::string text(p != nullptr ? p : "", static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+      const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      std::string text(p != nullptr ? p : "", static_cast<size_t>(sqlite3_value_bytes(value)));
       if (type == FieldType::kDate) {
         if (auto dt = DateTime::ParseIso(text)) return *dt;
       }
       return text;
     }
   }
+}
+
+Value ColumnValue(sqlite3_stmt* stmt, int i, FieldType type) {
+  return FromSqlite(sqlite3_column_value(stmt, i), type);
 }
 
 void BindValue(sqlite3_stmt* stmt, int i, const Value& v) {
@@ -247,23 +251,10 @@ void BindValue(sqlite3_stmt* stmt, int i, const Value& v) {
 
 namespace {
 
+// A function argument as it is stored, read as a date when it comes from a
+// date field; a text field's reading leaves numbers and texts unchanged.
 Value ArgValue(sqlite3_value* arg, bool fromDateField) {
-  switch (sqlite3_value_type(arg)) {
-    case SQLITE_NULL:
-      return std::monostate{};
-    case SQLITE_INTEGER:
-      return static_cast<int64_t>(sqlite3_value_int64(arg));
-    case SQLITE_FLOAT:
-      return sqlite3_value_double(arg);
-    default: {
-      const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(arg));
-      std::string text(p != nullptr ? p : "", static_cast<size_t>(sqlite3_value_bytes(arg)));
-      if (fromDateField) {
-        if (auto dt = DateTime::ParseIso(text)) return *dt;
-      }
-      return text;
-    }
-  }
+  return FromSqlite(arg, fromDateField ? FieldType::kDate : FieldType::kText);
 }
 
 void ResultValue(sqlite3_context* ctx, const Value& v) {

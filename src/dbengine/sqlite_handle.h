@@ -76,6 +76,10 @@ class Connection {
 // An engine error from a SQLite result code and the connection's message.
 Error SqliteError(sqlite3* db, int rc, const std::string& context);
 
+// Reads a SQLite value as a value of a field of `type`: booleans as 0 or 1,
+// whole numbers of double fields as doubles, date texts of date fields as
+// dates; everything else as it is stored.
+Value FromSqlite(sqlite3_value* value, FieldType type);
 // Reads column `i` of the current row as a value of a field of `type`.
 Value ColumnValue(sqlite3_stmt* stmt, int i, FieldType type);
 // Binds a value converted for its field.

@@ -16,6 +16,14 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
 void FieldList::Append(Field field) {
   if (Find(field.name) != nullptr) {
     throw Error(kErrInvalidArgument, "Field '" + field.name + "' already exists.", field.name);

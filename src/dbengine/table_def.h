@@ -57,5 +57,7 @@ class TableDef {
 
 // ASCII case-insensitive equality, as table and field names compare.
 bool SameName(std::string_view a, std::string_view b);
+// The text with ASCII letters in lower case: the key a name is found by.
+std::string LowerAscii(std::string_view s);
 
 }  // namespace sa::dbengine

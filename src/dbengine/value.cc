@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "dbengine/engine.h"
+#include "dbengine/table_def.h"
 #include "var/error.h"
 
 namespace sa::dbengine {
@@ -40,14 +41,6 @@ Value ToWhole(const Value& v, int64_t lo, int64_t hi, const std::string& field) 
     throw Refused(kErrNumericOverflow, "Numeric field overflow.", field, v);
   }
   return static_cast<int64_t>(r);
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 std::string_view TrimBlanks(std::string_view s) {
@@ -123,7 +116,7 @@ Value ConvertForField(const Value& v, FieldType type, int size, const std::strin
   switch (type) {
     case FieldType::kBoolean: {
       if (const auto* s = std::get_if<std::string>(&v)) {
-        const std::string w = Lower(TrimBlanks(*s));
+        const std::string w = LowerAscii(TrimBlanks(*s));
         if (w == "true") return int64_t{1};
         if (w == "false") return int64_t{0};
       }
