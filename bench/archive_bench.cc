@@ -599,10 +599,12 @@ int Main(const Options& options, ChildLauncher& launcher) {
   }
   std::printf(
       "(s: wall seconds; cpu: user+system seconds; floor: the same move in plain SQL, %d "
-      "table-month transactions; floor/prog: floor time over program time, 1.00 = as fast as "
-      "plain SQL; growth: peak RSS bytes per record beyond the %s-record run; runs: each time "
-      "and cpu is the least of that many runs, RSS the most)\n",
-      smallest.floor.result.months, Thousands(smallest.Records()).c_str());
+      "table-month runs in %d transactions, one per month and one for the customers; "
+      "floor/prog: floor time over program time, 1.00 = as fast as plain SQL; growth: peak RSS "
+      "bytes per record beyond the %s-record run; runs: each time and cpu is the least of that "
+      "many runs, RSS the most)\n",
+      smallest.floor.result.months, smallest.floor.result.transactions,
+      Thousands(smallest.Records()).c_str());
 
   const SizeResult& largest = results.back();
   std::optional<double> perRecordRatio, monthsRatio;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -162,41 +163,43 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
   const std::string windowStart = Stamp(CivilDate{2000, 1, 1});
   const std::string windowLast = Stamp(windowEnd);
 
-  std::string newest;  // the month key of the last run moved
-  for (const proc::TableEntry& entry : proc::TableList(false)) {
-    const std::string table = entry.table;
-    const odb::TableSpec& layout = ArchiveSpec(table);
-    const std::string fields = FieldList(layout);
-    if (entry.dateField[0] == '\0') {
-      if (newest.empty()) continue;
-      AttachedArchive arc(db.get(), odb::ArchivePath(dataFolder, newest));
-      Exec(db.get(), "BEGIN");
-      Exec(db.get(), "DELETE FROM arc." + Quote(layout.name));
-      Exec(db.get(), "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " +
-                         fields + " FROM main." + Quote(table));
-      Exec(db.get(), "COMMIT");
-      continue;
-    }
+  // Every table's months first, then one transaction per month over all
+  // the tables that have records in it.
+  struct Run {
+    const proc::TableEntry* entry;
+    std::string month;  // "yyyy-mm"
+  };
+  const std::vector<proc::TableEntry> tables = proc::TableList(false);
+  std::map<std::string, std::vector<Run>> byMonth;
+  std::string newest;  // the newest month read before the customer table
+  for (const proc::TableEntry& entry : tables) {
+    if (entry.dateField[0] == '\0') break;
     const std::string field = Quote(entry.dateField);
-    std::vector<std::string> months;
-    {
-      Stmt stmt = Prepare(db.get(), "SELECT DISTINCT substr(" + field + ",1,7) FROM main." +
-                                        Quote(table) + " WHERE " + field + " >= '" + windowStart +
-                                        "' AND " + field + " <= '" + windowLast + "' ORDER BY 1");
-      while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
-        months.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
-      }
+    Stmt stmt =
+        Prepare(db.get(), "SELECT DISTINCT substr(" + field + ",1,7) FROM main." +
+                              Quote(entry.table) + " WHERE " + field + " >= '" + windowStart +
+                              "' AND " + field + " <= '" + windowLast + "' ORDER BY 1");
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+      const std::string month = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+      byMonth[month].push_back({&entry, month});
+      newest = month.substr(0, 4) + month.substr(5, 2);
     }
-    for (const std::string& month : months) {
-      const std::string key = month.substr(0, 4) + month.substr(5, 2);
-      const std::string path = odb::ArchivePath(dataFolder, key);
-      if (!fs.IsFile(path)) {
-        odb::CreateMonthArchive(*engine, fs, platform::RealMessageSink(), path, false);
-        ++result.archives;
-      }
-      const std::string where = " WHERE " + MonthCondition(field, month, windowEnd);
-      AttachedArchive arc(db.get(), path);
-      Exec(db.get(), "BEGIN");
+  }
+  for (const auto& [month, runs] : byMonth) {
+    const std::string key = month.substr(0, 4) + month.substr(5, 2);
+    const std::string path = odb::ArchivePath(dataFolder, key);
+    if (!fs.IsFile(path)) {
+      odb::CreateMonthArchive(*engine, fs, platform::RealMessageSink(), path, false);
+      ++result.archives;
+    }
+    AttachedArchive arc(db.get(), path);
+    Exec(db.get(), "BEGIN");
+    for (const Run& run : runs) {
+      const std::string table = run.entry->table;
+      const odb::TableSpec& layout = ArchiveSpec(table);
+      const std::string fields = FieldList(layout);
+      const std::string where =
+          " WHERE " + MonthCondition(Quote(run.entry->dateField), month, windowEnd);
       const long copied =
           Exec(db.get(), "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " +
                              fields + " FROM main." + Quote(table) + where);
@@ -205,11 +208,22 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
         throw std::runtime_error(table + " " + month + ": copied " + std::to_string(copied) +
                                  " but deleted " + std::to_string(deleted));
       }
-      Exec(db.get(), "COMMIT");
       result.moved += copied;
       ++result.months;
-      newest = key;
     }
+    Exec(db.get(), "COMMIT");
+    ++result.transactions;
+  }
+  if (!newest.empty()) {
+    const odb::TableSpec& layout = ArchiveSpec("cliente");
+    const std::string fields = FieldList(layout);
+    AttachedArchive arc(db.get(), odb::ArchivePath(dataFolder, newest));
+    Exec(db.get(), "BEGIN");
+    Exec(db.get(), "DELETE FROM arc." + Quote(layout.name));
+    Exec(db.get(), "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " + fields +
+                       " FROM main.cliente");
+    Exec(db.get(), "COMMIT");
+    ++result.transactions;
   }
   const int rc = sqlite3_close(db.release());
   if (rc != SQLITE_OK) throw std::runtime_error("closing the live database failed");

@@ -10,8 +10,9 @@
 namespace sa::bench {
 
 struct PlainMoveResult {
-  long moved = 0;    // records moved out of the live tables
-  int months = 0;    // month runs (table and month pairs)
+  long moved = 0;  // records moved out of the live tables
+  int months = 0;  // month runs (table and month pairs)
+  int transactions = 0;
   int archives = 0;  // archives created
   double seconds = 0;
   double cpuSeconds = 0;  // user and system time of this process meanwhile
@@ -19,8 +20,8 @@ struct PlainMoveResult {
 
 // Moves every dated record of the live database in `dataFolder`/live.db from
 // 2000-01-01 up to `windowEnd` at midnight into `dataFolder`/S/yyyymm.mdb:
-// per table, in the program's table order, and per month present, one
-// transaction of INSERT ... SELECT and DELETE over the attached archive;
+// per month present, one transaction over the attached archive holding, for
+// each table with records in the month, INSERT ... SELECT and DELETE;
 // archives missing are created with the program's own archive builder. Then
 // copies the customer list into the newest month reached. Throws
 // std::runtime_error or sa::Error on any failure.

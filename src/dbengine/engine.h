@@ -86,6 +86,15 @@ class Database {
   virtual void CommitTrans() = 0;
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
+  // One step inside the open transaction (steps do not nest): the work done
+  // since Savepoint is kept by ReleaseSavepoint, or undone on its own by
+  // RollbackToSavepoint while the transaction's earlier work stays. Some
+  // failures (a full disk, an I/O error) make the engine undo the whole
+  // transaction; RollbackToSavepoint then returns false and the transaction
+  // is over.
+  virtual void Savepoint() = 0;
+  virtual void ReleaseSavepoint() = 0;
+  virtual bool RollbackToSavepoint() = 0;
 
   // Makes another database file reachable from this one under `alias`
   // (tables named "alias.table"), so that one transaction spans both.
@@ -122,7 +131,10 @@ class Engine {
   // Opens an existing database, shared, for reading and writing.
   virtual std::unique_ptr<Database> OpenDatabase(const std::string& path) = 0;
   // Creates a new, empty database; refuses an existing file. `locale` and
-  // `options` are recorded in the file.
+  // `options` are recorded in the file. A created database is written without
+  // waiting for the disk and made durable once, when it is closed: a crash
+  // before Close can leave it damaged, so build it under a temporary name and
+  // give it its real name after Close.
   virtual std::unique_ptr<Database> CreateDatabase(const std::string& path,
                                                    const std::string& locale, int32_t options) = 0;
 };

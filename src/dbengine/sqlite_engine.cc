@@ -146,7 +146,13 @@ class SqliteDatabase : public Database {
     }
   }
 
-  void Close() override { conn_->Close(); }
+  void Close() override {
+    if (syncOnClose_ && conn_->IsOpen() && !conn_->InUserTransaction()) conn_->SyncFile();
+    syncOnClose_ = false;
+    conn_->Close();
+  }
+  // Written without syncs until Close, which syncs once (CreateDatabase).
+  void SyncOnClose() { syncOnClose_ = true; }
 
  private:
   std::unique_ptr<Recordset> OpenKeyset(const SelectParts& parts, const std::string& sql) {
@@ -197,6 +203,26 @@ class SqliteDatabase : public Database {
     conn_->Rollback();
   }
   bool InTransaction() const override { return conn_->InUserTransaction(); }
+
+  void Savepoint() override {
+    if (!conn_->InUserTransaction()) {
+      throw Error(kErrInvalidArgument, "No transaction is open.", Name());
+    }
+    conn_->Exec("SAVEPOINT sa_step");
+  }
+  void ReleaseSavepoint() override { conn_->Exec("RELEASE sa_step"); }
+  bool RollbackToSavepoint() override {
+    // The staged keys were written inside the step and go with it.
+    staged_.clear();
+    stagedValid_ = false;
+    if (!conn_->UserTransactionAlive()) {
+      conn_->Rollback();
+      return false;
+    }
+    conn_->Exec("ROLLBACK TO sa_step");
+    conn_->Exec("RELEASE sa_step");
+    return true;
+  }
 
   void Attach(const std::string& path, const std::string& alias) override {
     CheckDatabaseFile(path);
@@ -537,6 +563,7 @@ class SqliteDatabase : public Database {
   std::vector<int64_t> staged_;
   std::vector<KeyRange> ranges_;
   bool stagedValid_ = false;
+  bool syncOnClose_ = false;
   std::optional<bool> atomic_;
   // live table -> (data version when checked, whether its values conform)
   std::map<std::string, std::pair<int64_t, bool>> conforming_;
@@ -573,8 +600,11 @@ class SqliteEngine : public Engine {
     }
     auto conn = Connect(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
-      conn->Exec("PRAGMA journal_mode=DELETE");
-      conn->Exec("PRAGMA synchronous=FULL");
+      // The file is synced once, on Close; until then a crash may leave it
+      // half written, which is why callers build it under another name. The
+      // journal in memory still lets a failed statement be undone.
+      conn->Exec("PRAGMA journal_mode=MEMORY");
+      conn->Exec("PRAGMA synchronous=OFF");
       conn->Exec("BEGIN");
       conn->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
       conn->Exec("PRAGMA user_version=" + std::to_string((langId << 16) | options));
@@ -585,7 +615,9 @@ class SqliteEngine : public Engine {
       std::remove(path.c_str());
       throw;
     }
-    return std::make_unique<SqliteDatabase>(std::move(conn), pageLimit_);
+    auto db = std::make_unique<SqliteDatabase>(std::move(conn), pageLimit_);
+    db->SyncOnClose();
+    return db;
   }
 
  private:

@@ -308,6 +308,30 @@ TEST_F(RecordsetTest, MovesRecordsToAnAttachedDatabaseByIdentityInOrder) {
   EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM ventas"), 4);
 }
 
+TEST_F(RecordsetTest, AnUndoneStepKeepsTheTransactionsOtherWorkUnlessAllOfItWasLost) {
+  db_->BeginTrans();
+  db_->Execute("DELETE FROM ventas WHERE n = 0");
+  db_->Savepoint();
+  db_->Execute("DELETE FROM ventas WHERE n = 1");
+  EXPECT_TRUE(db_->RollbackToSavepoint());
+  db_->Savepoint();
+  db_->Execute("DELETE FROM ventas WHERE n = 2");
+  db_->ReleaseSavepoint();
+  db_->CommitTrans();
+  EXPECT_EQ(Numbers("SELECT * FROM ventas ORDER BY n"), (std::vector<int64_t>{1, 3, 4, 5, 6}));
+
+  // Whatever undoes the whole transaction underneath (here a plain
+  // ROLLBACK) is reported, and the transaction is over.
+  db_->BeginTrans();
+  db_->Execute("DELETE FROM ventas WHERE n = 1");
+  db_->Savepoint();
+  db_->Execute("DELETE FROM ventas WHERE n = 3");
+  db_->Execute("ROLLBACK");
+  EXPECT_FALSE(db_->RollbackToSavepoint());
+  EXPECT_FALSE(db_->InTransaction());
+  EXPECT_EQ(Numbers("SELECT * FROM ventas ORDER BY n"), (std::vector<int64_t>{1, 3, 4, 5, 6}));
+}
+
 TEST_F(RecordsetTest, ARunWithOneValueThatDoesNotFitIsRefusedWhole) {
   const std::string arc = dir_.Path("arc.mdb");
   Exec(arc, "CREATE TABLE ventas(n BOOLEAN, d_fecha VARCHAR(10))");

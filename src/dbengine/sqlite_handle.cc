@@ -169,6 +169,20 @@ void Connection::Commit() {
   userTxn_ = false;
 }
 
+bool Connection::UserTransactionAlive() const {
+  return userTxn_ && db_ != nullptr && sqlite3_get_autocommit(db_) == 0;
+}
+
+void Connection::SyncFile() const {
+  sqlite3_file* file = nullptr;
+  int rc = sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file);
+  // A database nothing was written to has no file open yet.
+  if (rc == SQLITE_OK && file != nullptr && file->pMethods != nullptr) {
+    rc = file->pMethods->xSync(file, SQLITE_SYNC_FULL);
+  }
+  if (rc != SQLITE_OK) Fail(rc, path_ + ": sync");
+}
+
 void Connection::Rollback() {
   if (!userTxn_) return;
   userTxn_ = false;

@@ -55,6 +55,11 @@ class Connection {
   void EndImplicitRead();
 
   bool InUserTransaction() const { return userTxn_; }
+  // False once SQLite has undone the user transaction on its own (a full
+  // disk, an I/O error): its work is gone although Commit was not called.
+  bool UserTransactionAlive() const;
+  // Writes the main database file through to the disk.
+  void SyncFile() const;
   void Begin();
   void Commit();
   void Rollback();

@@ -33,26 +33,15 @@ class Attachment {
   dbengine::Database& live_;
 };
 
-// The bookmarks of positions first..last, leaving the cursor after last.
-std::vector<int64_t> RunBookmarks(dbengine::Recordset& source, long first, long last) {
-  std::vector<int64_t> keys;
-  if (last >= first) keys.reserve(static_cast<size_t>(last - first + 1));
-  source.MoveFirst();
-  source.Move(first);
-  for (long pos = first; pos <= last; ++pos) {
-    keys.push_back(source.Bookmark());
-    source.MoveNext();
-  }
-  return keys;
-}
-
 // Deletes from the live database the records of `move` that the archive
 // holds unchanged, then forgets the move. A record changed by another program
 // since it was copied stays live.
 void CompleteMove(const TransferContext& ctx, const PendingMove& move, const std::string& journal) {
   ctx.live.BeginTrans();
   try {
-    ctx.live.DeleteRecordsMatching(kAlias, move.table, move.keys, move.firstCopyId);
+    for (const TableMove& t : move.tables) {
+      ctx.live.DeleteRecordsMatching(kAlias, t.table, t.keys, t.firstCopyId);
+    }
     ctx.live.CommitTrans();
   } catch (...) {
     ctx.live.Rollback();
@@ -60,6 +49,8 @@ void CompleteMove(const TransferContext& ctx, const PendingMove& move, const std
   }
   ctx.fs.RemoveFile(journal);
 }
+
+TransferResult Refused(const Error& e) { return TransferResult{1, 0, e}; }
 
 }  // namespace
 
@@ -91,7 +82,7 @@ void CreateMonthArchive(dbengine::Engine& engine, platform::FileSystem& fs,
     db->CommitTrans();
     db->Close();
   } catch (const Error& e) {
-    db->Close();
+    db.reset();  // closes without the sync that Close does
     try {
       fs.RemoveFile(partial);
     } catch (const Error&) {
@@ -107,11 +98,14 @@ void CreateMonthArchive(dbengine::Engine& engine, platform::FileSystem& fs,
 
 void RecoverInterruptedMove(const TransferContext& ctx) {
   const std::string journal = MoveJournalPath(ctx.dataFolder);
-  const std::optional<PendingMove> move = ReadMoveJournal(ctx.fs, journal);
+  std::optional<PendingMove> move = ReadMoveJournal(ctx.fs, journal);
   if (move && ctx.fs.IsFile(move->archivePath)) {
     Attachment archive(ctx.live, move->archivePath);
-    // The archive commit is atomic: either the whole run is there or none.
-    if (ctx.live.LastRecordId(kAlias, move->table) >= move->firstCopyId) {
+    // The archive commit is atomic: either every run is there or none.
+    std::erase_if(move->tables, [&](const TableMove& t) {
+      return ctx.live.LastRecordId(kAlias, t.table) < t.firstCopyId;
+    });
+    if (!move->tables.empty()) {
       CompleteMove(ctx, *move, journal);
       return;
     }
@@ -119,50 +113,54 @@ void RecoverInterruptedMove(const TransferContext& ctx) {
   if (ctx.fs.Exists(journal)) ctx.fs.RemoveFile(journal);
 }
 
-TransferResult TransferMonth(const TransferContext& ctx, const std::string& monthKey,
-                             const std::string& tableName, dbengine::Recordset& source,
-                             long firstIndex, long lastIndex) {
+std::vector<TransferResult> TransferMonth(const TransferContext& ctx, const std::string& monthKey,
+                                          std::span<const MonthRun> runs) {
   const std::string path = ArchivePath(ctx.dataFolder, monthKey);
   if (!ctx.fs.IsFile(path)) {
     CreateMonthArchive(ctx.engine, ctx.fs, ctx.messages, path, ctx.livestockEnabled);
   }
   Attachment archive(ctx.live, path);
 
-  TransferResult result;
-  const bool customers = tableName == "cliente";
+  std::vector<TransferResult> results(runs.size());
   const std::string journal = MoveJournalPath(ctx.dataFolder);
-  std::optional<PendingMove> committed;
+  // Live databases whose commit cannot span both files (WAL) commit the
+  // archive first, with the moves recorded beforehand, so that a crash before
+  // the deletion is completed at the next launch instead of leaving copies.
+  PendingMove pending{path, {}};
   try {
-    const std::vector<int64_t> keys = RunBookmarks(source, firstIndex, lastIndex);
+    const bool atomic = ctx.live.AtomicAcrossAttached();
     ctx.live.BeginTrans();
-    if (customers) {
-      ctx.live.Execute(std::string("delete from ") + kAlias + ".cliente");
-      result.moved = ctx.live.AppendRecordsTo(kAlias, tableName, keys);
-      ctx.live.CommitTrans();
-    } else if (ctx.live.AtomicAcrossAttached()) {
-      result.moved = ctx.live.AppendRecordsTo(kAlias, tableName, keys);
-      ctx.live.DeleteRecords(tableName, keys);
-      ctx.live.CommitTrans();
-    } else {
-      // No commit spans both files: the archive is committed first, with the
-      // move recorded beforehand so that a crash before the deletion is
-      // completed at the next launch instead of leaving copies behind.
-      PendingMove move{path, tableName, ctx.live.LastRecordId(kAlias, tableName) + 1, keys};
-      result.moved = ctx.live.AppendRecordsTo(kAlias, tableName, keys);
-      WriteMoveJournal(ctx.fs, journal, move);
-      ctx.live.CommitTrans();
-      committed = std::move(move);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const MonthRun& run = runs[i];
+      ctx.live.Savepoint();
+      try {
+        const bool customers = run.table == "cliente";
+        const bool deferred = !customers && !atomic;
+        const int64_t firstCopy = deferred ? ctx.live.LastRecordId(kAlias, run.table) + 1 : 0;
+        if (customers) ctx.live.Execute(std::string("delete from ") + kAlias + ".cliente");
+        results[i].moved = ctx.live.AppendRecordsTo(kAlias, run.table, run.keys);
+        if (!customers && atomic) ctx.live.DeleteRecords(run.table, run.keys);
+        ctx.live.ReleaseSavepoint();
+        if (deferred) pending.tables.push_back({run.table, firstCopy, run.keys});
+      } catch (const Error& e) {
+        results[i] = Refused(e);
+        // Without its transaction the month's earlier runs are undone too.
+        if (!ctx.live.RollbackToSavepoint()) throw;
+      }
     }
+    if (!pending.tables.empty()) WriteMoveJournal(ctx.fs, journal, pending);
+    ctx.live.CommitTrans();
   } catch (const Error& e) {
     if (ctx.live.InTransaction()) ctx.live.Rollback();
-    result.status = 1;
-    result.moved = 0;
-    result.failure = e;
+    for (TransferResult& r : results) {
+      if (r.status == 0) r = Refused(e);
+    }
+    return results;
   }
-  // The run is in the archive; a failure to delete its live copies stops the
-  // run with the journal kept, and the next launch completes the move.
-  if (committed) CompleteMove(ctx, *committed, journal);
-  return result;
+  // The runs are in the archive; a failure to delete their live copies stops
+  // the run with the journal kept, and the next launch completes the move.
+  if (!pending.tables.empty()) CompleteMove(ctx, pending, journal);
+  return results;
 }
 
 }  // namespace sa::odb

@@ -4,12 +4,15 @@
 // renamed into place only when every table is in it, so a month's name
 // always holds a complete archive. A month run is appended whole or not at
 // all, and the live records it copied are deleted in the same step, by row
-// identity, so every record is either still live or in its archive.
+// identity, so every record is either still live or in its archive. A
+// month's runs share one archive attachment and one commit.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "dbengine/engine.h"
 #include "platform/file_system.h"
@@ -45,6 +48,12 @@ struct TransferResult {
   std::optional<Error> failure;  // why a run with status 1 stayed live
 };
 
+// One table's records of one month, named by their bookmarks in date order.
+struct MonthRun {
+  std::string table;
+  std::vector<int64_t> keys;
+};
+
 // The archive file of a month key: dataFolder/S/<key>.mdb.
 std::string ArchivePath(const std::string& dataFolder, const std::string& monthKey);
 
@@ -54,17 +63,17 @@ std::string ArchivePath(const std::string& dataFolder, const std::string& monthK
 // database is open, before any run. Throws when the archive cannot be read.
 void RecoverInterruptedMove(const TransferContext& ctx);
 
-// Moves the records at positions firstIndex..lastIndex of `source` (a record
-// set over `tableName` in the live database) into `tableName` of the month
-// archive of `monthKey`, creating the archive when missing. For "cliente"
-// (exactly that name) the archive's customer table is emptied first and the
-// live records are kept; every other table's copied records are deleted from
-// the live database in the same transaction. Leaves the cursor of `source` on
-// the record after lastIndex. Throws when the archive cannot be created or
-// opened; any later failure leaves nothing of the run moved and gives
-// status 1.
-TransferResult TransferMonth(const TransferContext& ctx, const std::string& monthKey,
-                             const std::string& tableName, dbengine::Recordset& source,
-                             long firstIndex, long lastIndex);
+// Moves the runs of one month into the month archive of `monthKey`, creating
+// the archive when missing, with one commit for all of them. Each run is
+// appended whole or not at all: a run that fails stays live whole and the
+// others still move. For "cliente" (exactly that name) the archive's
+// customer table is emptied first and the live records are kept; every other
+// table's copied records are deleted from the live database in the same
+// step. Returns one result per run, in order. Throws when the archive cannot
+// be created or opened (nothing moved), and when the live copies of runs
+// already committed to the archive cannot be deleted (WAL live databases:
+// the move journal stays, and the next launch completes the move).
+std::vector<TransferResult> TransferMonth(const TransferContext& ctx, const std::string& monthKey,
+                                          std::span<const MonthRun> runs);
 
 }  // namespace sa::odb

@@ -6,6 +6,7 @@
 #include "odb/schema.h"
 #include "support/fake_platform.h"
 #include "support/faulty_engine.h"
+#include "support/live_tables.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -112,51 +113,73 @@ class TransferTest : public ArchiveTest {
  protected:
   void SetUp() override {
     ArchiveTest::SetUp();
+    testing::CreateLiveTables(live_);
     Exec(live_,
-         "CREATE TABLE cliente(cod_cli DOUBLE, nom_cli VARCHAR(255), data1 VARCHAR(255), "
-         "data2 VARCHAR(255), data3 VARCHAR(255), data4 VARCHAR(255), extra INTEGER);"
-         "INSERT INTO cliente VALUES (1,'Ana','','',NULL,'x',5),(2,'Íñigo','a','b','c','d',6)");
+         "INSERT INTO cliente(cod_cli, nom_cli, data1, data2, data3, data4) VALUES "
+         "(1,'Ana','','',NULL,'x'),(2,'Íñigo','a','b','c','d')");
     db_ = engine_->OpenDatabase(live_);
   }
-  TransferResult Customers(const std::string& key, const std::string& name, long first, long last) {
-    auto rs = db_->OpenRecordset("SELECT * FROM cliente");
+  std::vector<TransferResult> Transfer(const std::string& key, const std::vector<MonthRun>& runs) {
     const TransferContext ctx{*engine_,  *db_,        platform::RealFileSystem(),
                               messages_, dir_.path(), false};
-    return TransferMonth(ctx, key, name, *rs, first, last);
+    return TransferMonth(ctx, key, runs);
+  }
+  TransferResult Customers(const std::string& key, const std::string& name,
+                           std::vector<int64_t> keys) {
+    return Transfer(key, {{name, std::move(keys)}}).at(0);
   }
   std::string live_ = dir_.Path("live.db");
   std::unique_ptr<dbengine::Database> db_;
 };
 
 TEST_F(TransferTest, CustomerListReplacesTheArchivedOneAndStaysLive) {
-  EXPECT_EQ(Customers("202403", "cliente", 0, 1).status, 0);
-  EXPECT_EQ(Customers("202403", "cliente", 0, 1).status, 0);
+  EXPECT_EQ(Customers("202403", "cliente", {1, 2}).status, 0);
+  EXPECT_EQ(Customers("202403", "cliente", {1, 2}).status, 0);
   EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM Cliente"), 2);
   EXPECT_EQ(Query(path_, "SELECT quote(data1), quote(data3) FROM Cliente ORDER BY cod_cli"),
             (Rows{{"''", "NULL"}, {"'a'", "'c'"}}));
   EXPECT_EQ(QueryLong(live_, "SELECT count(*) FROM cliente"), 2);
   // Only the exact name empties the archived list first.
-  EXPECT_EQ(Customers("202403", "Cliente", 0, 0).status, 0);
+  EXPECT_EQ(Customers("202403", "Cliente", {1}).status, 0);
   EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM Cliente"), 3);
 }
 
 TEST_F(TransferTest, AnEmptyRunStillCreatesTheArchive) {
-  const TransferResult r = Customers("202405", "cliente", 1, 0);
+  const TransferResult r = Customers("202405", "cliente", {});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.moved, 0);
   EXPECT_EQ(QueryLong(dir_.Path("S/202405.mdb"), "SELECT count(*) FROM Cliente"), 0);
 }
 
-TEST_F(TransferTest, ARunPastTheLastRecordMovesNothing) {
-  const TransferResult r = Customers("202403", "cliente", 0, 5);
-  EXPECT_EQ(r.status, 1);
-  ASSERT_TRUE(r.failure.has_value());
-  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM Cliente"), 0);
+TEST_F(TransferTest, ARefusedRunStaysLiveWholeWhileTheMonthsOtherRunsMove) {
+  Exec(live_,
+       "INSERT INTO gthora(FECHA, HORA) VALUES ('2024-03-01 10:00:00', '10'), "
+       "('2024-03-02 10:00:00', '11');"
+       "INSERT INTO gtsecs(FECHA, Modo, txt_fam) VALUES ('2024-03-01 00:00:00', 1, 'ok'), "
+       "('2024-03-02 00:00:00', 2, '" +
+           std::string(31, 'x') +
+           "');"
+           "INSERT INTO gtvend(FECHA) VALUES ('2024-03-03 00:00:00')");
+  const auto results =
+      Transfer("202403", {{"gthora", {1, 2}}, {"gtsecs", {1, 2}}, {"gtvend", {1}}});
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0].status, 0);
+  EXPECT_EQ(results[0].moved, 2);
+  EXPECT_EQ(results[1].status, 1);
+  ASSERT_TRUE(results[1].failure.has_value());
+  EXPECT_EQ(results[1].failure->Number(), dbengine::kErrFieldTooSmall);
+  EXPECT_EQ(results[2].status, 0);
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM gthora"), 2);
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM gtsecs"), 0);
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM gtvend"), 1);
+  EXPECT_EQ(QueryLong(live_, "SELECT count(*) FROM gthora"), 0);
+  EXPECT_EQ(QueryLong(live_, "SELECT count(*) FROM gtsecs"), 2);
+  EXPECT_EQ(QueryLong(live_, "SELECT count(*) FROM gtvend"), 0);
 }
 
 TEST_F(TransferTest, AnArchiveThatCannotBeOpenedPassesTheFailureOn) {
   dir_.Write("S/202406.mdb", "garbage, not a database");
-  EXPECT_THROW(Customers("202406", "cliente", 0, 1), Error);
+  EXPECT_THROW(Customers("202406", "cliente", {1, 2}), Error);
   EXPECT_EQ(dir_.Read("S/202406.mdb"), "garbage, not a database");
 }
 

@@ -6,7 +6,7 @@ namespace sa::odb {
 
 namespace {
 
-constexpr char kHeader[] = "sales-archiver pending move 1";
+constexpr char kHeader[] = "sales-archiver pending move 2";
 constexpr char kEnd[] = "end";
 
 std::optional<int64_t> ToInt(const std::string& s) {
@@ -28,10 +28,13 @@ std::string MoveJournalPath(const std::string& dataFolder) {
 }
 
 void WriteMoveJournal(platform::FileSystem& fs, const std::string& path, const PendingMove& move) {
-  std::string text = std::string(kHeader) + "\n" + move.archivePath + "\n" + move.table + "\n" +
-                     std::to_string(move.firstCopyId) + "\n" + std::to_string(move.keys.size()) +
-                     "\n";
-  for (const int64_t k : move.keys) text += std::to_string(k) + "\n";
+  std::string text = std::string(kHeader) + "\n" + move.archivePath + "\n" +
+                     std::to_string(move.tables.size()) + "\n";
+  for (const TableMove& t : move.tables) {
+    text += t.table + "\n" + std::to_string(t.firstCopyId) + "\n" + std::to_string(t.keys.size()) +
+            "\n";
+    for (const int64_t k : t.keys) text += std::to_string(k) + "\n";
+  }
   text += std::string(kEnd) + "\n";
   fs.WriteFileDurably(path, text);
 }
@@ -39,21 +42,33 @@ void WriteMoveJournal(platform::FileSystem& fs, const std::string& path, const P
 std::optional<PendingMove> ReadMoveJournal(platform::FileSystem& fs, const std::string& path) {
   if (!fs.IsFile(path)) return std::nullopt;
   const std::vector<std::string> lines = platform::SplitLines(fs.ReadFile(path));
-  if (lines.size() < 6 || lines[0] != kHeader || lines.back() != kEnd) return std::nullopt;
+  if (lines.size() < 4 || lines[0] != kHeader || lines.back() != kEnd) return std::nullopt;
   PendingMove move;
   move.archivePath = lines[1];
-  move.table = lines[2];
-  const auto first = ToInt(lines[3]);
-  const auto count = ToInt(lines[4]);
-  if (!first || !count || *count < 0 || static_cast<size_t>(*count) + 6 != lines.size()) {
-    return std::nullopt;
+  const auto tables = ToInt(lines[2]);
+  if (!tables || *tables < 0) return std::nullopt;
+  size_t at = 3;
+  const size_t end = lines.size() - 1;
+  for (int64_t t = 0; t < *tables; ++t) {
+    if (end - at < 3) return std::nullopt;
+    TableMove table;
+    table.table = lines[at];
+    const auto first = ToInt(lines[at + 1]);
+    const auto count = ToInt(lines[at + 2]);
+    at += 3;
+    if (!first || !count || *count < 0 || static_cast<uint64_t>(*count) > end - at) {
+      return std::nullopt;
+    }
+    table.firstCopyId = *first;
+    table.keys.reserve(static_cast<size_t>(*count));
+    for (int64_t i = 0; i < *count; ++i) {
+      const auto k = ToInt(lines[at++]);
+      if (!k) return std::nullopt;
+      table.keys.push_back(*k);
+    }
+    move.tables.push_back(std::move(table));
   }
-  for (int64_t i = 0; i < *count; ++i) {
-    const auto k = ToInt(lines[static_cast<size_t>(5 + i)]);
-    if (!k) return std::nullopt;
-    move.keys.push_back(*k);
-  }
-  move.firstCopyId = *first;
+  if (at != end) return std::nullopt;
   return move;
 }
 

@@ -1,4 +1,4 @@
-// The record of a month run between its two commits, for live databases
+// The record of a month's runs between their two commits, for live databases
 // whose journal mode cannot commit the live database and the archive as one
 // (WAL). The archive is committed first with this record already on disk;
 // the live records are deleted next, and the record removed. A launch that
@@ -15,11 +15,17 @@
 
 namespace sa::odb {
 
+// One table's records copied into the archive.
+struct TableMove {
+  std::string table;
+  int64_t firstCopyId = 0;    // identity of the first copy in the archive
+  std::vector<int64_t> keys;  // the live records' bookmarks, in copy order
+};
+
+// A month's runs committed to their archive together.
 struct PendingMove {
   std::string archivePath;
-  std::string table;
-  int64_t firstCopyId = 0;    // identity of the run's first record in the archive
-  std::vector<int64_t> keys;  // the live records' bookmarks, in run order
+  std::vector<TableMove> tables;
 };
 
 // "S/move.journal" in the data folder.

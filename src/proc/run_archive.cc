@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "odb/archive.h"
 
@@ -49,6 +52,61 @@ class FinishBar {
   frmproc::FrmProc& form_;
 };
 
+// Bookmarks kept as stretches of consecutive values. A table filled in date
+// order gives a few stretches per month, so holding every table's runs until
+// their month comes costs next to nothing.
+class Bookmarks {
+ public:
+  void Add(int64_t key) {
+    if (!stretches_.empty() && key == stretches_.back().first + stretches_.back().count) {
+      ++stretches_.back().count;
+    } else {
+      stretches_.push_back({key, 1});
+    }
+    ++size_;
+  }
+  long size() const { return size_; }
+  std::vector<int64_t> Expand() const {
+    std::vector<int64_t> keys;
+    keys.reserve(static_cast<size_t>(size_));
+    for (const Stretch& s : stretches_) {
+      for (int64_t i = 0; i < s.count; ++i) keys.push_back(s.first + i);
+    }
+    return keys;
+  }
+
+ private:
+  struct Stretch {
+    int64_t first;
+    int64_t count;
+  };
+  std::vector<Stretch> stretches_;
+  long size_ = 0;
+};
+
+// A table's records of one month and whether they reached their archive.
+struct MonthRunState {
+  std::string month;
+  Bookmarks keys;
+  bool moved = false;
+};
+
+// One table's part of the run: its log lines so far and its month runs (the
+// customer list: one run, to the newest month reached before it).
+struct TableWork {
+  const TableEntry* entry = nullptr;
+  std::vector<std::string> lines;
+  std::vector<MonthRunState> runs;
+  long records = 0;
+  bool whole = false;  // every record of the window was read into runs
+  bool customers() const { return entry->dateField[0] == '\0'; }
+};
+
+// The run goes month by month rather than table by table: every table's
+// records of a month move into that month's archive under one attachment
+// and one commit, each table's run still whole or not at all. The tables are
+// read first, in their order, into month runs; the log and the bar then
+// show the same lines and steps as a walk table by table would.
 class Run {
  public:
   Run(const RunContext& ctx, dbengine::Database& live)
@@ -62,104 +120,110 @@ class Run {
                   ctx.settings.livestockEnabled},
         logPath_(platform::JoinPath(ctx.programFolder, kLogName)) {}
 
-  // Processes one table; throws when the run must stop.
-  void Table(const TableEntry& entry, const std::string& query) {
-    std::vector<std::string> lines{query};
-    const bool customers = entry.dateField[0] == '\0';
-    std::unique_ptr<dbengine::Recordset> rs = live_.OpenRecordset(query);
-    if (!rs->Eof()) {
-      rs->MoveLast();
-      const long count = rs->RecordCount();
-      rs->MoveFirst();
-      lines.push_back("número de registros:" + Count(count));
-      try {
-        if (customers) {
-          Customers(*rs, count, lines);
-        } else {
-          Months(entry, *rs, count, lines);
-        }
-      } catch (...) {
-        Log(lines);
-        throw;
-      }
-    }
-    rs->Close();
-    Log(lines);
-  }
-
-  bool LeftRecordsLive() const { return leftLive_; }
-
-  // Finishes a month run a crash left half done.
+  // Finishes a month's move a crash left half done.
   void Recover() { odb::RecoverInterruptedMove(transfer_); }
 
- private:
-  // Cuts the set into runs of one month and transfers each. The set is in
-  // date order, so a month's records are consecutive and its end is found by
-  // a galloping search: a few reads per month instead of one per record.
-  void Months(const TableEntry& entry, dbengine::Recordset& rs, long count,
-              std::vector<std::string>& lines) {
-    for (long first = 0; first < count;) {
-      monthKey_ = KeyAt(rs, entry.dateField, first);
-      long inMonth = first;  // the last position known to be in the month
-      long beyond = count;   // the first position known to be past it
-      for (long step = 1; inMonth + step < beyond; step *= 2) {
-        if (KeyAt(rs, entry.dateField, inMonth + step) != monthKey_) {
-          beyond = inMonth + step;
-          break;
+  // Reads the tables in order into month runs. A table that cannot be read
+  // stops the reading there; the tables before it still move.
+  void Collect(const std::vector<TableEntry>& tables, const CivilDate& to) {
+    works_.reserve(tables.size());
+    for (const TableEntry& entry : tables) {
+      TableWork& work = works_.emplace_back();
+      work.entry = &entry;
+      work.lines.push_back(RunQuery(entry, kWindowStart, to));
+      try {
+        if (!CollectTable(work)) {
+          works_.pop_back();  // its record set never opened: no log lines
+          return;
         }
-        inMonth += step;
+      } catch (const Error& e) {
+        stop_ = e;
+        return;
       }
-      while (beyond - inMonth > 1) {
-        const long mid = inMonth + (beyond - inMonth) / 2;
-        (KeyAt(rs, entry.dateField, mid) == monthKey_ ? inMonth : beyond) = mid;
+    }
+  }
+
+  // Moves each month's runs, months in order. A month that cannot be
+  // archived stops the run there: every earlier month is archived whole and
+  // no later one is touched.
+  void MoveMonths() {
+    std::map<std::string, std::vector<std::pair<const TableWork*, MonthRunState*>>> months;
+    for (TableWork& work : works_) {
+      if (work.customers()) continue;
+      for (MonthRunState& run : work.runs) months[run.month].emplace_back(&work, &run);
+    }
+    Advance();
+    for (const auto& [month, members] : months) {
+      std::vector<odb::MonthRun> runs;
+      runs.reserve(members.size());
+      for (const auto& [work, run] : members)
+        runs.push_back({work->entry->table, run->keys.Expand()});
+      std::vector<odb::TransferResult> results;
+      try {
+        results = odb::TransferMonth(transfer_, month, runs);
+      } catch (const Error& e) {
+        stop_ = e;
+        stoppedAt_ = month;
+        return;
       }
-      Transfer(entry.table, rs, first, inMonth, lines);
-      first = inMonth + 1;
+      for (size_t i = 0; i < members.size(); ++i) {
+        members[i].second->moved = results[i].status == 0;
+        if (results[i].failure) Report(*results[i].failure);
+        processed_ += members[i].second->keys.size();
+      }
+      Advance();
     }
   }
 
-  static std::string KeyAt(dbengine::Recordset& rs, const std::string& dateField, long pos) {
-    rs.MoveFirst();
-    rs.Move(pos);
-    return MonthKeyOf(rs, dateField);
-  }
-
-  void Customers(dbengine::Recordset& rs, long count, std::vector<std::string>& lines) {
-    if (monthKey_.empty()) {
-      lines.push_back("lista de clientes no copiada: ningún mes archivado");
-      return;
-    }
-    Transfer(kCustomers, rs, 0, count - 1, lines);
-  }
-
-  void Transfer(const std::string& table, dbengine::Recordset& rs, long first, long last,
-                std::vector<std::string>& lines) {
-    odb::TransferResult result;
-    try {
-      result = odb::TransferMonth(transfer_, monthKey_, table, rs, first, last);
-    } catch (const Error&) {
-      lines.push_back(KeptLine(last - first + 1));
-      leftLive_ = true;
-      throw;
-    }
-    if (result.status != 0) {
-      lines.push_back(KeptLine(last - first + 1));
-      leftLive_ = true;
-      if (result.failure) Report(*result.failure);
+  // Copies the customer list into the newest month the tables before it
+  // reached, unless the run stopped at or before that month.
+  void CopyCustomers() {
+    for (TableWork& work : works_) {
+      if (!work.customers()) continue;
+      if (!work.runs.empty()) {
+        MonthRunState& run = work.runs.front();
+        if (!stoppedAt_.empty() && stoppedAt_ <= run.month) return;
+        const odb::MonthRun customers{kCustomers, run.keys.Expand()};
+        try {
+          const std::vector<odb::TransferResult> results =
+              odb::TransferMonth(transfer_, run.month, {&customers, 1});
+          run.moved = results[0].status == 0;
+          if (results[0].failure) Report(*results[0].failure);
+        } catch (const Error& e) {
+          stop_ = e;
+          return;
+        }
+      }
+      processed_ += work.records;
+      Advance();
     }
   }
 
-  std::string KeptLine(long count) const {
-    return "registros no archivados (" + monthKey_ + "):" + Count(count);
+  // Logs each table read: its query, its count, and a line for each month
+  // run that stayed live.
+  void WriteLog() {
+    for (const TableWork& work : works_) {
+      std::string text;
+      for (const std::string& line : work.lines) text += line + "\r\n";
+      for (const MonthRunState& run : work.runs) {
+        if (!run.moved) text += KeptLine(run.month, run.keys.size()) + "\r\n";
+      }
+      ctx_.fs.AppendFile(logPath_, text);
+    }
   }
 
-  void Log(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\r\n";
-    ctx_.fs.AppendFile(logPath_, text);
+  // Why the run stopped, if it did.
+  const std::optional<Error>& Stop() const { return stop_; }
+
+  bool LeftRecordsLive() const {
+    for (const TableWork& work : works_) {
+      for (const MonthRunState& run : work.runs) {
+        if (!run.moved) return true;
+      }
+    }
+    return false;
   }
 
- public:
   // A failure that left records live or stopped the run, for whoever reads
   // standard error; the run shows no message box.
   static void Report(const Error& e) {
@@ -168,12 +232,118 @@ class Run {
   }
 
  private:
+  // Reads one table's window. Returns false when its record set cannot be
+  // opened (then `stop_` says why); throws when reading it fails part way.
+  bool CollectTable(TableWork& work) {
+    std::unique_ptr<dbengine::Recordset> rs;
+    try {
+      rs = live_.OpenRecordset(work.lines.front());
+    } catch (const Error& e) {
+      stop_ = e;
+      return false;
+    }
+    if (!rs->Eof()) {
+      rs->MoveLast();
+      work.records = rs->RecordCount();
+      rs->MoveFirst();
+      work.lines.push_back("número de registros:" + Count(work.records));
+      if (work.customers()) {
+        Customers(work, *rs);
+      } else {
+        Months(work, *rs);
+      }
+    }
+    rs->Close();
+    work.whole = true;
+    return true;
+  }
+
+  // Cuts the set into runs of one month. The set is in date order, so a
+  // month's records are consecutive and its end is found by a galloping
+  // search: a few reads per month instead of one per record.
+  void Months(TableWork& work, dbengine::Recordset& rs) {
+    const std::string dateField = work.entry->dateField;
+    const long count = work.records;
+    for (long first = 0; first < count;) {
+      const std::string month = KeyAt(rs, dateField, first);
+      long inMonth = first;  // the last position known to be in the month
+      long beyond = count;   // the first position known to be past it
+      for (long step = 1; inMonth + step < beyond; step *= 2) {
+        if (KeyAt(rs, dateField, inMonth + step) != month) {
+          beyond = inMonth + step;
+          break;
+        }
+        inMonth += step;
+      }
+      while (beyond - inMonth > 1) {
+        const long mid = inMonth + (beyond - inMonth) / 2;
+        (KeyAt(rs, dateField, mid) == month ? inMonth : beyond) = mid;
+      }
+      MonthRunState& run = work.runs.emplace_back();
+      run.month = month;
+      ReadKeys(rs, first, inMonth, run.keys);
+      newestMonth_ = month;
+      first = inMonth + 1;
+    }
+  }
+
+  void Customers(TableWork& work, dbengine::Recordset& rs) {
+    if (newestMonth_.empty()) {
+      work.lines.push_back("lista de clientes no copiada: ningún mes archivado");
+      return;
+    }
+    MonthRunState& run = work.runs.emplace_back();
+    run.month = newestMonth_;
+    ReadKeys(rs, 0, work.records - 1, run.keys);
+  }
+
+  static std::string KeyAt(dbengine::Recordset& rs, const std::string& dateField, long pos) {
+    rs.MoveFirst();
+    rs.Move(pos);
+    return MonthKeyOf(rs, dateField);
+  }
+
+  static void ReadKeys(dbengine::Recordset& rs, long first, long last, Bookmarks& keys) {
+    rs.MoveFirst();
+    rs.Move(first);
+    for (long pos = first; pos <= last; ++pos) {
+      keys.Add(rs.Bookmark());
+      rs.MoveNext();
+    }
+  }
+
+  static std::string KeptLine(const std::string& month, long count) {
+    return "registros no archivados (" + month + "):" + Count(count);
+  }
+
+  // Moves the bar to each table's position once as many records have been
+  // processed as that table and the tables before it hold: the steps of the
+  // table order, paced by the work of the months. A table not read whole
+  // shows no step, nor any table after it.
+  void Advance() {
+    while (shown_ < works_.size() && works_[shown_].whole) {
+      reached_ += works_[shown_].records;
+      if (reached_ > processed_) {
+        reached_ -= works_[shown_].records;
+        return;
+      }
+      ctx_.form.procbar.Value = static_cast<float>(works_[shown_].entry->index);
+      ctx_.form.procbar.Refresh();
+      ++shown_;
+    }
+  }
+
   const RunContext& ctx_;
   dbengine::Database& live_;
   odb::TransferContext transfer_;
   std::string logPath_;
-  std::string monthKey_;  // kept across tables: the customer list goes to the last one
-  bool leftLive_ = false;
+  std::vector<TableWork> works_;
+  std::string newestMonth_;  // the customer list goes to the newest month read before it
+  std::optional<Error> stop_;
+  std::string stoppedAt_;  // the month that could not be archived
+  long processed_ = 0;     // records of the runs done so far
+  long reached_ = 0;       // records of the tables whose step is shown
+  size_t shown_ = 0;
 };
 
 }  // namespace
@@ -216,17 +386,20 @@ int RunArchive(const RunContext& ctx, bool upToToday) {
   Run run(ctx, *live);
   try {
     run.Recover();
-    for (const TableEntry& entry : tables) {
-      run.Table(entry, RunQuery(entry, kWindowStart, to));
-      ctx.form.procbar.Value = static_cast<float>(entry.index);
-      ctx.form.procbar.Refresh();
-    }
+    run.Collect(tables, to);
+    run.MoveMonths();
+    run.CopyCustomers();
+    run.WriteLog();
   } catch (const Error& e) {
     Run::Report(e);
     live->Close();
     return 1;
   }
   live->Close();
+  if (run.Stop()) {
+    Run::Report(*run.Stop());
+    return 1;
+  }
   return run.LeftRecordsLive() ? 1 : 0;
 }
 

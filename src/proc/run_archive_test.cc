@@ -216,9 +216,15 @@ TEST_F(RunTest, AnArchiveFolderThatIsAFileDeletesNothing) {
   dir_.Remove("data/S");
   dir_.Write("data/S", "not a folder");
   Exec(live_, "INSERT INTO cabecera(NUME, D_FECHA) VALUES ('1', '2024-01-02 10:00:00')");
+  AddHours({"2024-02-05 10:00:00"});
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Live("cabecera"), 1);
-  EXPECT_EQ(LogLines().back(), "registros no archivados (202401):000001");
+  EXPECT_EQ(Live("gthora"), 1);
+  // The run stops at the first month; every run left live is logged.
+  const auto lines = LogLines();
+  EXPECT_EQ(lines[2], "registros no archivados (202401):000001");
+  EXPECT_EQ(lines[6], "registros no archivados (202402):000001");
+  EXPECT_EQ(display_.draws.back().value, 10);
 }
 
 TEST_F(RunTest, ALiveDatabaseThatCannotBeOpenedReachesTheCallerWithTheBarFull) {
@@ -240,6 +246,7 @@ class WalRunTest : public RunTest {
     RunTest::SetUp();
     testing::Exec(live_, "PRAGMA journal_mode=WAL");
     AddHours({"2024-01-05 10:00:00", "2024-01-06 10:00:00", "2024-02-05 10:00:00"});
+    testing::Exec(live_, "INSERT INTO cabecera(NUME, D_FECHA) VALUES ('1', '2024-01-02 10:00:00')");
   }
   int RunWith(dbengine::Engine& engine) {
     const RunContext ctx{
@@ -265,7 +272,9 @@ TEST_F(WalRunTest, ACrashBetweenTheTwoCommitsIsCompletedAtTheNextLaunch) {
   EXPECT_EQ(RunWith(faulty), 1);
   EXPECT_TRUE(dir_.Exists("data/S/move.journal"));
   EXPECT_EQ(Archived("202401", "gthora"), 2);
+  EXPECT_EQ(Archived("202401", "cabecera"), 1);
   EXPECT_EQ(Live("gthora"), 3);
+  EXPECT_EQ(Live("cabecera"), 1);
   // Another program changes one copied record before the next launch: that
   // one stays live rather than being lost.
   testing::Exec(live_, "UPDATE gthora SET HORA = '11' WHERE FECHA = '2024-01-06 10:00:00'");
@@ -276,6 +285,8 @@ TEST_F(WalRunTest, ACrashBetweenTheTwoCommitsIsCompletedAtTheNextLaunch) {
             (testing::Rows{{"10"}, {"10"}, {"11"}}));
   EXPECT_EQ(Archived("202402", "gthora"), 1);
   EXPECT_EQ(Live("gthora"), 0);
+  EXPECT_EQ(Archived("202401", "cabecera"), 1);
+  EXPECT_EQ(Live("cabecera"), 0);
 }
 
 TEST_F(WalRunTest, AJournalCutShortIsIgnored) {

@@ -54,6 +54,9 @@ class FaultyDatabase : public Database {
   void CommitTrans() override { e_.Step("CommitTrans"), d_->CommitTrans(); }
   void Rollback() override { d_->Rollback(); }
   bool InTransaction() const override { return d_->InTransaction(); }
+  void Savepoint() override { e_.Step("Savepoint"), d_->Savepoint(); }
+  void ReleaseSavepoint() override { e_.Step("ReleaseSavepoint"), d_->ReleaseSavepoint(); }
+  bool RollbackToSavepoint() override { return d_->RollbackToSavepoint(); }
   void Attach(const std::string& path, const std::string& alias) override {
     e_.Step("Attach"), d_->Attach(path, alias);
   }
