@@ -52,6 +52,50 @@ void CompleteMove(const TransferContext& ctx, const PendingMove& move, const std
 
 TransferResult Refused(const Error& e) { return TransferResult{1, 0, e}; }
 
+// Moves `runs` into the attached archive at `path` in one transaction, with
+// a step per run, and writes each run's outcome to `results`.
+void MoveBatch(const TransferContext& ctx, const std::string& path, std::span<const MonthRun> runs,
+               std::span<TransferResult> results) {
+  const std::string journal = MoveJournalPath(ctx.dataFolder);
+  // Live databases whose commit cannot span both files (WAL) commit the
+  // archive first, with the moves recorded beforehand, so that a crash before
+  // the deletion is completed at the next launch instead of leaving copies.
+  PendingMove pending{path, {}};
+  try {
+    const bool atomic = ctx.live.AtomicAcrossAttached();
+    ctx.live.BeginTrans();
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const MonthRun& run = runs[i];
+      ctx.live.Savepoint();
+      try {
+        const bool customers = run.table == "cliente";
+        const bool deferred = !customers && !atomic;
+        const int64_t firstCopy = deferred ? ctx.live.LastRecordId(kAlias, run.table) + 1 : 0;
+        if (customers) ctx.live.Execute(std::string("delete from ") + kAlias + ".cliente");
+        results[i].moved = ctx.live.AppendRecordsTo(kAlias, run.table, run.keys);
+        if (!customers && atomic) ctx.live.DeleteRecords(run.table, run.keys);
+        ctx.live.ReleaseSavepoint();
+        if (deferred) pending.tables.push_back({run.table, firstCopy, run.keys});
+      } catch (const Error& e) {
+        results[i] = Refused(e);
+        // Without its transaction the batch's earlier runs are undone too.
+        if (!ctx.live.RollbackToSavepoint()) throw;
+      }
+    }
+    if (!pending.tables.empty()) WriteMoveJournal(ctx.fs, journal, pending);
+    ctx.live.CommitTrans();
+  } catch (const Error& e) {
+    if (ctx.live.InTransaction()) ctx.live.Rollback();
+    for (TransferResult& r : results) {
+      if (r.status == 0) r = Refused(e);
+    }
+    return;
+  }
+  // The runs are in the archive; a failure to delete their live copies stops
+  // the run with the journal kept, and the next launch completes the move.
+  if (!pending.tables.empty()) CompleteMove(ctx, pending, journal);
+}
+
 }  // namespace
 
 std::string PartialArchivePath(const std::string& archivePath) { return archivePath + ".partial"; }
@@ -121,45 +165,20 @@ std::vector<TransferResult> TransferMonth(const TransferContext& ctx, const std:
   }
   Attachment archive(ctx.live, path);
 
+  // A month's runs share a commit while they hold few records together; a
+  // big month commits more often, so that no commit keeps other programs
+  // from writing the live database for long. A run is never split.
   std::vector<TransferResult> results(runs.size());
-  const std::string journal = MoveJournalPath(ctx.dataFolder);
-  // Live databases whose commit cannot span both files (WAL) commit the
-  // archive first, with the moves recorded beforehand, so that a crash before
-  // the deletion is completed at the next launch instead of leaving copies.
-  PendingMove pending{path, {}};
-  try {
-    const bool atomic = ctx.live.AtomicAcrossAttached();
-    ctx.live.BeginTrans();
-    for (size_t i = 0; i < runs.size(); ++i) {
-      const MonthRun& run = runs[i];
-      ctx.live.Savepoint();
-      try {
-        const bool customers = run.table == "cliente";
-        const bool deferred = !customers && !atomic;
-        const int64_t firstCopy = deferred ? ctx.live.LastRecordId(kAlias, run.table) + 1 : 0;
-        if (customers) ctx.live.Execute(std::string("delete from ") + kAlias + ".cliente");
-        results[i].moved = ctx.live.AppendRecordsTo(kAlias, run.table, run.keys);
-        if (!customers && atomic) ctx.live.DeleteRecords(run.table, run.keys);
-        ctx.live.ReleaseSavepoint();
-        if (deferred) pending.tables.push_back({run.table, firstCopy, run.keys});
-      } catch (const Error& e) {
-        results[i] = Refused(e);
-        // Without its transaction the month's earlier runs are undone too.
-        if (!ctx.live.RollbackToSavepoint()) throw;
-      }
-    }
-    if (!pending.tables.empty()) WriteMoveJournal(ctx.fs, journal, pending);
-    ctx.live.CommitTrans();
-  } catch (const Error& e) {
-    if (ctx.live.InTransaction()) ctx.live.Rollback();
-    for (TransferResult& r : results) {
-      if (r.status == 0) r = Refused(e);
-    }
-    return results;
+  for (size_t first = 0; first < runs.size();) {
+    size_t end = first;
+    size_t records = 0;
+    do {
+      records += runs[end++].keys.size();
+    } while (end < runs.size() && records + runs[end].keys.size() <= ctx.recordsPerCommit);
+    MoveBatch(ctx, path, runs.subspan(first, end - first),
+              std::span(results).subspan(first, end - first));
+    first = end;
   }
-  // The runs are in the archive; a failure to delete their live copies stops
-  // the run with the journal kept, and the next launch completes the move.
-  if (!pending.tables.empty()) CompleteMove(ctx, pending, journal);
   return results;
 }
 

@@ -8,6 +8,7 @@
 // month's runs share one archive attachment and one commit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -40,6 +41,8 @@ struct TransferContext {
   platform::MessageSink& messages;
   std::string dataFolder;
   bool livestockEnabled = false;
+  // Records one commit carries at most, unless a single run holds more.
+  size_t recordsPerCommit = 20000;
 };
 
 struct TransferResult {
@@ -64,7 +67,8 @@ std::string ArchivePath(const std::string& dataFolder, const std::string& monthK
 void RecoverInterruptedMove(const TransferContext& ctx);
 
 // Moves the runs of one month into the month archive of `monthKey`, creating
-// the archive when missing, with one commit for all of them. Each run is
+// the archive when missing, under one attachment and with one commit for as
+// many runs as hold ctx.recordsPerCommit records together. Each run is
 // appended whole or not at all: a run that fails stays live whole and the
 // others still move. For "cliente" (exactly that name) the archive's
 // customer table is emptied first and the live records are kept; every other

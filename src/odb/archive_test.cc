@@ -120,10 +120,11 @@ class TransferTest : public ArchiveTest {
     db_ = engine_->OpenDatabase(live_);
   }
   std::vector<TransferResult> Transfer(const std::string& key, const std::vector<MonthRun>& runs) {
-    const TransferContext ctx{*engine_,  *db_,        platform::RealFileSystem(),
-                              messages_, dir_.path(), false};
+    TransferContext ctx{*engine_, *db_, platform::RealFileSystem(), messages_, dir_.path(), false};
+    ctx.recordsPerCommit = recordsPerCommit_;
     return TransferMonth(ctx, key, runs);
   }
+  size_t recordsPerCommit_ = 20000;
   TransferResult Customers(const std::string& key, const std::string& name,
                            std::vector<int64_t> keys) {
     return Transfer(key, {{name, std::move(keys)}}).at(0);
@@ -151,7 +152,12 @@ TEST_F(TransferTest, AnEmptyRunStillCreatesTheArchive) {
   EXPECT_EQ(QueryLong(dir_.Path("S/202405.mdb"), "SELECT count(*) FROM Cliente"), 0);
 }
 
-TEST_F(TransferTest, ARefusedRunStaysLiveWholeWhileTheMonthsOtherRunsMove) {
+class BatchTest : public TransferTest, public ::testing::WithParamInterface<size_t> {};
+
+// Whether the month's runs share one commit or take several, the outcome of
+// each run is the same.
+TEST_P(BatchTest, ARefusedRunStaysLiveWholeWhileTheMonthsOtherRunsMove) {
+  recordsPerCommit_ = GetParam();
   Exec(live_,
        "INSERT INTO gthora(FECHA, HORA) VALUES ('2024-03-01 10:00:00', '10'), "
        "('2024-03-02 10:00:00', '11');"
@@ -176,6 +182,8 @@ TEST_F(TransferTest, ARefusedRunStaysLiveWholeWhileTheMonthsOtherRunsMove) {
   EXPECT_EQ(QueryLong(live_, "SELECT count(*) FROM gtsecs"), 2);
   EXPECT_EQ(QueryLong(live_, "SELECT count(*) FROM gtvend"), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(RecordsPerCommit, BatchTest, ::testing::Values(20000, 3, 1));
 
 TEST_F(TransferTest, AnArchiveThatCannotBeOpenedPassesTheFailureOn) {
   dir_.Write("S/202406.mdb", "garbage, not a database");
