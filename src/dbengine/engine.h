@@ -104,6 +104,13 @@ class Database {
   // all files or none, even across a crash.
   virtual bool AtomicAcrossAttached() = 0;
 
+  // Those of the named records of `table` that exist and meet `condition` (a
+  // WHERE condition in the engine's SQL, date literals included), in the
+  // order named.
+  virtual std::vector<int64_t> RecordsWhere(const std::string& table,
+                                            std::span<const int64_t> bookmarks,
+                                            const std::string& condition) = 0;
+
   // Set-based moves between this database and an attached one, inside the
   // caller's transaction. Records are named by their bookmarks in `table`.
   // Appends the named records to `alias`.`table`, every field of the target

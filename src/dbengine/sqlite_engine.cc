@@ -269,6 +269,24 @@ class SqliteDatabase : public Database {
     return *atomic_;
   }
 
+  std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> bookmarks,
+                                    const std::string& condition) override {
+    const std::string source = RealTableName("main", table);
+    StageKeys(bookmarks);
+    const std::string sql = "SELECT s.rowid FROM temp.sa_keys AS k JOIN main." + QuoteName(source) +
+                            " AS s ON s.rowid BETWEEN k.lo AND k.hi WHERE " +
+                            TranslateSql(condition) + " ORDER BY k.seq, s.rowid";
+    Statement stmt = conn_->Prepare(sql);
+    std::vector<int64_t> keys;
+    keys.reserve(bookmarks.size());
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      keys.push_back(sqlite3_column_int64(stmt.get(), 0));
+    }
+    if (rc != SQLITE_DONE) conn_->Fail(rc, table + " in " + Name() + ": " + condition);
+    return keys;
+  }
+
   long AppendRecordsTo(const std::string& alias, const std::string& table,
                        std::span<const int64_t> bookmarks) override {
     const Mapping m = Map(alias, table);

@@ -70,12 +70,19 @@ void MoveBatch(const TransferContext& ctx, const std::string& path, std::span<co
       try {
         const bool customers = run.table == "cliente";
         const bool deferred = !customers && !atomic;
+        // The transaction holds the live write lock: what meets the
+        // condition now is what is copied and deleted.
+        std::vector<int64_t> current;
+        if (!run.condition.empty()) {
+          current = ctx.live.RecordsWhere(run.table, run.keys, run.condition);
+        }
+        const std::span<const int64_t> keys = run.condition.empty() ? run.keys : current;
         const int64_t firstCopy = deferred ? ctx.live.LastRecordId(kAlias, run.table) + 1 : 0;
         if (customers) ctx.live.Execute(std::string("delete from ") + kAlias + ".cliente");
-        results[i].moved = ctx.live.AppendRecordsTo(kAlias, run.table, run.keys);
-        if (!customers && atomic) ctx.live.DeleteRecords(run.table, run.keys);
+        results[i].moved = ctx.live.AppendRecordsTo(kAlias, run.table, keys);
+        if (!customers && atomic) ctx.live.DeleteRecords(run.table, keys);
         ctx.live.ReleaseSavepoint();
-        if (deferred) pending.tables.push_back({run.table, firstCopy, run.keys});
+        if (deferred) pending.tables.push_back({run.table, firstCopy, {keys.begin(), keys.end()}});
       } catch (const Error& e) {
         results[i] = Refused(e);
         // Without its transaction the batch's earlier runs are undone too.

@@ -52,9 +52,13 @@ struct TransferResult {
 };
 
 // One table's records of one month, named by their bookmarks in date order.
+// Only those still meeting `condition` (the engine's SQL; empty: all) when
+// the move happens are moved: a record another program has since re-dated,
+// or whose identity a new record took, stays live.
 struct MonthRun {
   std::string table;
   std::vector<int64_t> keys;
+  std::string condition;
 };
 
 // The archive file of a month key: dataFolder/S/<key>.mdb.

@@ -127,7 +127,7 @@ class TransferTest : public ArchiveTest {
   size_t recordsPerCommit_ = 20000;
   TransferResult Customers(const std::string& key, const std::string& name,
                            std::vector<int64_t> keys) {
-    return Transfer(key, {{name, std::move(keys)}}).at(0);
+    return Transfer(key, {{name, std::move(keys), ""}}).at(0);
   }
   std::string live_ = dir_.Path("live.db");
   std::unique_ptr<dbengine::Database> db_;
@@ -167,7 +167,7 @@ TEST_P(BatchTest, ARefusedRunStaysLiveWholeWhileTheMonthsOtherRunsMove) {
            "');"
            "INSERT INTO gtvend(FECHA) VALUES ('2024-03-03 00:00:00')");
   const auto results =
-      Transfer("202403", {{"gthora", {1, 2}}, {"gtsecs", {1, 2}}, {"gtvend", {1}}});
+      Transfer("202403", {{"gthora", {1, 2}, ""}, {"gtsecs", {1, 2}, ""}, {"gtvend", {1}, ""}});
   ASSERT_EQ(results.size(), 3u);
   EXPECT_EQ(results[0].status, 0);
   EXPECT_EQ(results[0].moved, 2);
@@ -184,6 +184,34 @@ TEST_P(BatchTest, ARefusedRunStaysLiveWholeWhileTheMonthsOtherRunsMove) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RecordsPerCommit, BatchTest, ::testing::Values(20000, 3, 1));
+
+class RedatedTest : public TransferTest, public ::testing::WithParamInterface<const char*> {};
+
+// Between reading a run and moving it, another program re-dates one record
+// and deletes another, whose identity a new record then takes: neither the
+// re-dated record nor the newcomer is filed under the run's month.
+TEST_P(RedatedTest, ARecordNoLongerInItsMonthWhenItMovesStaysLive) {
+  db_.reset();
+  Exec(live_, std::string("PRAGMA journal_mode=") + GetParam());
+  Exec(live_,
+       "INSERT INTO gthora(FECHA, HORA) VALUES ('2024-03-01 10:00:00', '1'), "
+       "('2024-03-02 10:00:00', '2'), ('2024-03-03 10:00:00', '3')");
+  db_ = engine_->OpenDatabase(live_);
+  const MonthRun run{"gthora", {1, 2, 3}, "FECHA >= #2024-03-01# AND FECHA < #2024-04-01#"};
+  Exec(live_,
+       "UPDATE gthora SET FECHA = '2024-04-01 09:00:00' WHERE rowid = 2;"
+       "DELETE FROM gthora WHERE rowid = 3;"
+       "INSERT INTO gthora(FECHA, HORA) VALUES ('2024-04-02 08:00:00', 'new')");
+  ASSERT_EQ(QueryLong(live_, "SELECT rowid FROM gthora WHERE HORA = 'new'"), 3);
+  const auto results = Transfer("202403", {run});
+  EXPECT_EQ(results.at(0).status, 0);
+  EXPECT_EQ(results.at(0).moved, 1);
+  EXPECT_EQ(Query(path_, "SELECT HORA FROM gthora"), (Rows{{"1"}}));
+  EXPECT_EQ(Query(live_, "SELECT HORA FROM gthora ORDER BY rowid"), (Rows{{"2"}, {"new"}}));
+  EXPECT_FALSE(dir_.Exists("S/move.journal"));
+}
+
+INSTANTIATE_TEST_SUITE_P(JournalModes, RedatedTest, ::testing::Values("delete", "wal"));
 
 TEST_F(TransferTest, AnArchiveThatCannotBeOpenedPassesTheFailureOn) {
   dir_.Write("S/202406.mdb", "garbage, not a database");

@@ -37,6 +37,19 @@ std::string MonthKeyOf(dbengine::Recordset& rs, const std::string& dateField) {
               "field " + dateField + ": \"" + dbengine::ValueToText(v) + "\" is not a date");
 }
 
+// The bounds the records of a table's run of `month` (yyyymm) must still be
+// within when they move: the month's, cut to the window [from, to].
+std::string RunCondition(const TableEntry& entry, const std::string& month, const CivilDate& from,
+                         const CivilDate& to) {
+  const CivilDate first{std::stoi(month.substr(0, 4)), std::stoi(month.substr(4, 2)), 1};
+  const CivilDate next = first.month == 12 ? CivilDate{first.year + 1, 1, 1}
+                                           : CivilDate{first.year, first.month + 1, 1};
+  const std::string f = entry.dateField;
+  const std::string lower = f + " >= #" + IsoDate(from < first ? first : from) + "#";
+  if (to < next) return lower + " AND " + f + " <= #" + IsoDate(to) + "#";
+  return lower + " AND " + f + " < #" + IsoDate(next) + "#";
+}
+
 // Sets the bar to its maximum when the run ends, whichever way it ends.
 class FinishBar {
  public:
@@ -126,6 +139,7 @@ class Run {
   // Reads the tables in order into month runs. A table that cannot be read
   // stops the reading there; the tables before it still move.
   void Collect(const std::vector<TableEntry>& tables, const CivilDate& to) {
+    to_ = to;
     works_.reserve(tables.size());
     for (const TableEntry& entry : tables) {
       TableWork& work = works_.emplace_back();
@@ -156,8 +170,10 @@ class Run {
     for (const auto& [month, members] : months) {
       std::vector<odb::MonthRun> runs;
       runs.reserve(members.size());
-      for (const auto& [work, run] : members)
-        runs.push_back({work->entry->table, run->keys.Expand()});
+      for (const auto& [work, run] : members) {
+        runs.push_back({work->entry->table, run->keys.Expand(),
+                        RunCondition(*work->entry, month, kWindowStart, to_)});
+      }
       std::vector<odb::TransferResult> results;
       try {
         results = odb::TransferMonth(transfer_, month, runs);
@@ -183,7 +199,7 @@ class Run {
       if (!work.runs.empty()) {
         MonthRunState& run = work.runs.front();
         if (!stoppedAt_.empty() && stoppedAt_ <= run.month) return;
-        const odb::MonthRun customers{kCustomers, run.keys.Expand()};
+        const odb::MonthRun customers{kCustomers, run.keys.Expand(), ""};
         try {
           const std::vector<odb::TransferResult> results =
               odb::TransferMonth(transfer_, run.month, {&customers, 1});
@@ -338,6 +354,7 @@ class Run {
   odb::TransferContext transfer_;
   std::string logPath_;
   std::vector<TableWork> works_;
+  CivilDate to_{};           // the window's last day
   std::string newestMonth_;  // the customer list goes to the newest month read before it
   std::optional<Error> stop_;
   std::string stoppedAt_;  // the month that could not be archived

@@ -66,6 +66,10 @@ class FaultyDatabase : public Database {
                        std::span<const int64_t> keys) override {
     return e_.Step("AppendRecordsTo"), d_->AppendRecordsTo(alias, table, keys);
   }
+  std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> keys,
+                                    const std::string& condition) override {
+    return e_.Step("RecordsWhere"), d_->RecordsWhere(table, keys, condition);
+  }
   long DeleteRecords(const std::string& table, std::span<const int64_t> keys) override {
     return e_.Step("DeleteRecords"), d_->DeleteRecords(table, keys);
   }
