@@ -3,6 +3,7 @@
 // record must end in exactly one place, whatever failed.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "dbengine/sqlite_engine.h"
@@ -54,7 +55,10 @@ TEST_P(FaultTest, AFailureAtAnyEngineOperationLosesNothing) {
   testing::FaultyEngine counting(dbengine::MakeSqliteEngine(2000));
   ASSERT_EQ(Run(counting, "shop"), 0);
   const long operations = counting.Count();
-  const long step = std::max(1L, operations / 100);
+  // SA_FAULT_EVERY=1 fails each operation in turn (a long run).
+  const char* every = std::getenv("SA_FAULT_EVERY");
+  const long step =
+      every != nullptr ? std::max(1L, std::atol(every)) : std::max(1L, operations / 100);
   int failedRuns = 0;
   for (long n = 1; n <= operations; n += step) {
     fresh();

@@ -117,9 +117,10 @@ struct TableWork {
 
 // The run goes month by month rather than table by table: every table's
 // records of a month move into that month's archive under one attachment
-// and one commit, each table's run still whole or not at all. The tables are
-// read first, in their order, into month runs; the log and the bar then
-// show the same lines and steps as a walk table by table would.
+// and as few commits as keep each short, each table's run still whole or not
+// at all. The tables are read first, in their order, into month runs; when
+// nothing stops the run, the log and the bar show the same lines and steps
+// as a walk table by table would.
 class Run {
  public:
   Run(const RunContext& ctx, dbengine::Database& live)
