@@ -165,12 +165,8 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
 
   // Every table's months first, then one transaction per month over all
   // the tables that have records in it.
-  struct Run {
-    const proc::TableEntry* entry;
-    std::string month;  // "yyyy-mm"
-  };
   const std::vector<proc::TableEntry> tables = proc::TableList(false);
-  std::map<std::string, std::vector<Run>> byMonth;
+  std::map<std::string, std::vector<const proc::TableEntry*>> byMonth;  // "yyyy-mm" keys
   std::string newest;  // the newest month read before the customer table
   for (const proc::TableEntry& entry : tables) {
     if (entry.dateField[0] == '\0') break;
@@ -181,11 +177,11 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
                               "' AND " + field + " <= '" + windowLast + "' ORDER BY 1");
     while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
       const std::string month = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
-      byMonth[month].push_back({&entry, month});
+      byMonth[month].push_back(&entry);
       newest = month.substr(0, 4) + month.substr(5, 2);
     }
   }
-  for (const auto& [month, runs] : byMonth) {
+  for (const auto& [month, entries] : byMonth) {
     const std::string key = month.substr(0, 4) + month.substr(5, 2);
     const std::string path = odb::ArchivePath(dataFolder, key);
     if (!fs.IsFile(path)) {
@@ -194,12 +190,12 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
     }
     AttachedArchive arc(db.get(), path);
     Exec(db.get(), "BEGIN");
-    for (const Run& run : runs) {
-      const std::string table = run.entry->table;
+    for (const proc::TableEntry* entry : entries) {
+      const std::string table = entry->table;
       const odb::TableSpec& layout = ArchiveSpec(table);
       const std::string fields = FieldList(layout);
       const std::string where =
-          " WHERE " + MonthCondition(Quote(run.entry->dateField), month, windowEnd);
+          " WHERE " + MonthCondition(Quote(entry->dateField), month, windowEnd);
       const long copied =
           Exec(db.get(), "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " +
                              fields + " FROM main." + Quote(table) + where);

@@ -1,5 +1,6 @@
 #include "proc/run_archive.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -45,7 +46,7 @@ std::string RunCondition(const TableEntry& entry, const std::string& month, cons
   const CivilDate next = first.month == 12 ? CivilDate{first.year + 1, 1, 1}
                                            : CivilDate{first.year, first.month + 1, 1};
   const std::string f = entry.dateField;
-  const std::string lower = f + " >= #" + IsoDate(from < first ? first : from) + "#";
+  const std::string lower = f + " >= #" + IsoDate(std::max(from, first)) + "#";
   if (to < next) return lower + " AND " + f + " <= #" + IsoDate(to) + "#";
   return lower + " AND " + f + " < #" + IsoDate(next) + "#";
 }
