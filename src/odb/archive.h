@@ -1,4 +1,4 @@
-// Creation of a month archive and the move of one month run into it.
+// Creation of a month archive and the move of a month's runs into it.
 //
 // A new archive is built under a temporary name in the archive folder and
 // renamed into place only when every table is in it, so a month's name
