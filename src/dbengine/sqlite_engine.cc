@@ -198,8 +198,7 @@ class SqliteDatabase : public Database {
   void BeginTrans() override { conn_->Begin(); }
   void CommitTrans() override { conn_->Commit(); }
   void Rollback() override {
-    staged_.clear();
-    stagedValid_ = false;
+    ForgetStagedKeys();
     conn_->Rollback();
   }
   bool InTransaction() const override { return conn_->InUserTransaction(); }
@@ -212,9 +211,7 @@ class SqliteDatabase : public Database {
   }
   void ReleaseSavepoint() override { conn_->Exec("RELEASE sa_step"); }
   bool RollbackToSavepoint() override {
-    // The staged keys were written inside the step and go with it.
-    staged_.clear();
-    stagedValid_ = false;
+    ForgetStagedKeys();
     if (!conn_->UserTransactionAlive()) {
       conn_->Rollback();
       return false;
@@ -536,6 +533,12 @@ class SqliteDatabase : public Database {
   // Puts `keys` into temp.sa_keys as stretches of consecutive rowids, in
   // their order, unless they are there already. Records written in date
   // order make long stretches, so a run is a handful of rows there.
+  // Keys staged inside work that is undone are gone with it.
+  void ForgetStagedKeys() {
+    staged_.clear();
+    stagedValid_ = false;
+  }
+
   void StageKeys(std::span<const int64_t> keys) {
     if (stagedValid_ && staged_.size() == keys.size() &&
         std::equal(keys.begin(), keys.end(), staged_.begin())) {
