@@ -1,5 +1,7 @@
 #include "odb/archive.h"
 
+#include <deque>
+#include <utility>
 #include <vector>
 
 #include "odb/move_journal.h"
@@ -14,13 +16,14 @@ constexpr char kAlias[] = "arc";
 // Detaches the archive on every path out of a transfer.
 class Attachment {
  public:
-  Attachment(dbengine::Database& live, const std::string& path) : live_(live) {
-    live_.Attach(path, kAlias);
+  Attachment(dbengine::Database& live, const std::string& path, std::string alias = kAlias)
+      : live_(live), alias_(std::move(alias)) {
+    live_.Attach(path, alias_);
   }
   ~Attachment() {
     try {
       if (live_.InTransaction()) live_.Rollback();
-      live_.Detach(kAlias);
+      live_.Detach(alias_);
     } catch (const Error&) {
       // The connection closes with the live database; nothing is lost by
       // leaving the archive attached until then.
@@ -31,6 +34,7 @@ class Attachment {
 
  private:
   dbengine::Database& live_;
+  std::string alias_;
 };
 
 // Deletes from the live database the records of `move` that the archive
@@ -52,20 +56,29 @@ void CompleteMove(const TransferContext& ctx, const PendingMove& move, const std
 
 TransferResult Refused(const Error& e) { return TransferResult{1, 0, e}; }
 
-// Moves `runs` into the attached archive at `path` in one transaction, with
-// a step per run, and writes each run's outcome to `results`.
-void MoveBatch(const TransferContext& ctx, const std::string& path, std::span<const MonthRun> runs,
-               std::span<TransferResult> results) {
+// A month run on its way into the archive attached as `alias` (at `path`).
+struct BatchRun {
+  const MonthRun* run;
+  const std::string* alias;
+  const std::string* path;
+  TransferResult* result;
+};
+
+// Moves `runs` into their attached archives in one transaction, with a step
+// per run, and writes each run's outcome to its result.
+void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
   const std::string journal = MoveJournalPath(ctx.dataFolder);
   // Live databases whose commit cannot span both files (WAL) commit the
   // archive first, with the moves recorded beforehand, so that a crash before
   // the deletion is completed at the next launch instead of leaving copies.
-  PendingMove pending{path, {}};
+  // Such a batch holds runs of one month only.
+  PendingMove pending{*runs.front().path, {}};
   try {
     const bool atomic = ctx.live.AtomicAcrossAttached();
     ctx.live.BeginTrans();
-    for (size_t i = 0; i < runs.size(); ++i) {
-      const MonthRun& run = runs[i];
+    for (const BatchRun& b : runs) {
+      const MonthRun& run = *b.run;
+      const std::string& alias = *b.alias;
       ctx.live.Savepoint();
       try {
         const bool customers = run.table == "cliente";
@@ -77,14 +90,14 @@ void MoveBatch(const TransferContext& ctx, const std::string& path, std::span<co
           current = ctx.live.RecordsWhere(run.table, run.keys, run.condition);
         }
         const std::span<const int64_t> keys = run.condition.empty() ? run.keys : current;
-        const int64_t firstCopy = deferred ? ctx.live.LastRecordId(kAlias, run.table) + 1 : 0;
-        if (customers) ctx.live.Execute(std::string("delete from ") + kAlias + ".cliente");
-        results[i].moved = ctx.live.AppendRecordsTo(kAlias, run.table, keys);
+        const int64_t firstCopy = deferred ? ctx.live.LastRecordId(alias, run.table) + 1 : 0;
+        if (customers) ctx.live.Execute("delete from " + alias + ".cliente");
+        b.result->moved = ctx.live.AppendRecordsTo(alias, run.table, keys);
         if (!customers && atomic) ctx.live.DeleteRecords(run.table, keys);
         ctx.live.ReleaseSavepoint();
         if (deferred) pending.tables.push_back({run.table, firstCopy, {keys.begin(), keys.end()}});
       } catch (const Error& e) {
-        results[i] = Refused(e);
+        *b.result = Refused(e);
         // Without its transaction the batch's earlier runs are undone too.
         if (!ctx.live.RollbackToSavepoint()) throw;
       }
@@ -93,14 +106,36 @@ void MoveBatch(const TransferContext& ctx, const std::string& path, std::span<co
     ctx.live.CommitTrans();
   } catch (const Error& e) {
     if (ctx.live.InTransaction()) ctx.live.Rollback();
-    for (TransferResult& r : results) {
-      if (r.status == 0) r = Refused(e);
+    for (const BatchRun& b : runs) {
+      if (b.result->status == 0) *b.result = Refused(e);
     }
     return;
   }
   // The runs are in the archive; a failure to delete their live copies stops
   // the run with the journal kept, and the next launch completes the move.
   if (!pending.tables.empty()) CompleteMove(ctx, pending, journal);
+}
+
+size_t Records(const MonthWork& month) {
+  size_t n = 0;
+  for (const MonthRun& run : month.runs) n += run.keys.size();
+  return n;
+}
+
+// How many of the leading `months` share commits: months that together hold
+// no more records than one commit carries, and no more than one when the
+// live database cannot commit with its archives as one (their moves are
+// recorded in the move journal, which names one archive).
+size_t MonthsSharingCommits(const TransferContext& ctx, std::span<const MonthWork> months) {
+  if (months.empty()) return 0;
+  if (!ctx.live.AtomicAcrossAttached()) return 1;
+  size_t taken = 1;
+  size_t records = Records(months[0]);
+  while (taken < months.size() && taken < kArchivesPerCommit &&
+         records + Records(months[taken]) <= ctx.recordsPerCommit) {
+    records += Records(months[taken++]);
+  }
+  return taken;
 }
 
 }  // namespace
@@ -164,29 +199,57 @@ void RecoverInterruptedMove(const TransferContext& ctx) {
   if (ctx.fs.Exists(journal)) ctx.fs.RemoveFile(journal);
 }
 
-std::vector<TransferResult> TransferMonth(const TransferContext& ctx, const std::string& monthKey,
-                                          std::span<const MonthRun> runs) {
-  const std::string path = ArchivePath(ctx.dataFolder, monthKey);
-  if (!ctx.fs.IsFile(path)) {
-    CreateMonthArchive(ctx.engine, ctx.fs, ctx.messages, path, ctx.livestockEnabled);
+MonthsTransfer TransferMonths(const TransferContext& ctx, std::span<const MonthWork> months) {
+  MonthsTransfer out;
+  months = months.first(MonthsSharingCommits(ctx, months));
+  std::deque<std::string> paths, aliases;
+  std::deque<Attachment> archives;
+  for (const MonthWork& month : months) {
+    const std::string& path = paths.emplace_back(ArchivePath(ctx.dataFolder, month.monthKey));
+    const std::string& alias =
+        aliases.emplace_back(archives.empty() ? kAlias : kAlias + std::to_string(archives.size()));
+    try {
+      if (!ctx.fs.IsFile(path)) {
+        CreateMonthArchive(ctx.engine, ctx.fs, ctx.messages, path, ctx.livestockEnabled);
+      }
+      archives.emplace_back(ctx.live, path, alias);
+    } catch (const Error& e) {
+      // The months before this one still move; the run stops here.
+      out.stop = e;
+      months = months.first(archives.size());
+      break;
+    }
   }
-  Attachment archive(ctx.live, path);
 
-  // A month's runs share a commit while they hold few records together; a
-  // big month commits more often, so that no commit keeps other programs
-  // from writing the live database for long. A run is never split.
-  std::vector<TransferResult> results(runs.size());
+  std::vector<BatchRun> runs;
+  out.months.resize(months.size());
+  for (size_t m = 0; m < months.size(); ++m) {
+    out.months[m].resize(months[m].runs.size());
+    for (size_t i = 0; i < months[m].runs.size(); ++i) {
+      runs.push_back({&months[m].runs[i], &aliases[m], &paths[m], &out.months[m][i]});
+    }
+  }
+  // Runs share a commit while they hold few records together; a big month
+  // commits more often, so that no commit keeps other programs from writing
+  // the live database for long. A run is never split.
   for (size_t first = 0; first < runs.size();) {
     size_t end = first;
     size_t records = 0;
     do {
-      records += runs[end++].keys.size();
-    } while (end < runs.size() && records + runs[end].keys.size() <= ctx.recordsPerCommit);
-    MoveBatch(ctx, path, runs.subspan(first, end - first),
-              std::span(results).subspan(first, end - first));
+      records += runs[end++].run->keys.size();
+    } while (end < runs.size() && records + runs[end].run->keys.size() <= ctx.recordsPerCommit);
+    MoveBatch(ctx, std::span(runs).subspan(first, end - first));
     first = end;
   }
-  return results;
+  return out;
+}
+
+std::vector<TransferResult> TransferMonth(const TransferContext& ctx, const std::string& monthKey,
+                                          std::span<const MonthRun> runs) {
+  const MonthWork month{monthKey, {runs.begin(), runs.end()}};
+  MonthsTransfer out = TransferMonths(ctx, {&month, 1});
+  if (out.stop) throw *out.stop;
+  return std::move(out.months.front());
 }
 
 }  // namespace sa::odb

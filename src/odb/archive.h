@@ -4,8 +4,8 @@
 // renamed into place only when every table is in it, so a month's name
 // always holds a complete archive. A month run is appended whole or not at
 // all, and the live records it copied are deleted in the same step, by row
-// identity, so every record is either still live or in its archive. A
-// month's runs share one archive attachment and one commit.
+// identity, so every record is either still live or in its archive. Small
+// months share a commit, each with its archive attached.
 #pragma once
 
 #include <cstddef>
@@ -70,17 +70,41 @@ std::string ArchivePath(const std::string& dataFolder, const std::string& monthK
 // database is open, before any run. Throws when the archive cannot be read.
 void RecoverInterruptedMove(const TransferContext& ctx);
 
-// Moves the runs of one month into the month archive of `monthKey`, creating
-// the archive when missing, under one attachment and with one commit for as
-// many runs as hold ctx.recordsPerCommit records together. Each run is
-// appended whole or not at all: a run that fails stays live whole and the
-// others still move. For "cliente" (exactly that name) the archive's
-// customer table is emptied first and the live records are kept; every other
-// table's copied records are deleted from the live database in the same
-// step. Returns one result per run, in order. Throws when the archive cannot
-// be created or opened (nothing moved), and when the live copies of runs
-// already committed to the archive cannot be deleted (WAL live databases:
-// the move journal stays, and the next launch completes the move).
+// SQLite attaches at most 10 databases by default; a commit spans no more
+// month archives than this.
+constexpr size_t kArchivesPerCommit = 8;
+
+// One month's runs, for TransferMonths.
+struct MonthWork {
+  std::string monthKey;
+  std::vector<MonthRun> runs;
+};
+
+// What TransferMonths did with the months it took.
+struct MonthsTransfer {
+  // For each month taken, in order, one result per run.
+  std::vector<std::vector<TransferResult>> months;
+  // Why the month after those taken could not be archived (its archive could
+  // not be created or opened); nothing of it moved and the run stops there.
+  std::optional<Error> stop;
+};
+
+// Moves the runs of the leading months of `months` (at least one) into their
+// month archives, creating the archives when missing. Months that together
+// hold no more than ctx.recordsPerCommit records share attachments and one
+// commit (kArchivesPerCommit months at most), unless the live database cannot commit with its archives as one
+// (WAL), when each month goes alone; a bigger month commits as often as
+// keeps each commit within that many records. Each run is appended whole or
+// not at all: a run that fails stays live whole and the others still move.
+// For "cliente" (exactly that name) the archive's customer table is emptied
+// first and the live records are kept; every other table's copied records
+// are deleted from the live database in the same step. Throws when the live
+// copies of runs already committed to the archive cannot be deleted (WAL live
+// databases: the move journal stays, and the next launch completes the move).
+MonthsTransfer TransferMonths(const TransferContext& ctx, std::span<const MonthWork> months);
+
+// TransferMonths for one month, throwing when its archive cannot be created
+// or opened. Returns one result per run, in order.
 std::vector<TransferResult> TransferMonth(const TransferContext& ctx, const std::string& monthKey,
                                           std::span<const MonthRun> runs);
 

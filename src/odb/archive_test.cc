@@ -185,6 +185,31 @@ TEST_P(BatchTest, ARefusedRunStaysLiveWholeWhileTheMonthsOtherRunsMove) {
 
 INSTANTIATE_TEST_SUITE_P(RecordsPerCommit, BatchTest, ::testing::Values(20000, 3, 1));
 
+// Small months share a commit up to its record limit; in WAL, where the move
+// journal names one archive, each month goes alone.
+TEST_F(TransferTest, LeadingMonthsShareACommitUpToItsRecordLimit) {
+  for (const char* mode : {"delete", "wal"}) {
+    db_.reset();
+    Exec(live_, std::string("DELETE FROM gthora; PRAGMA journal_mode=") + mode);
+    Exec(live_,
+         "INSERT INTO gthora(rowid, FECHA, HORA) VALUES (1, '2024-01-01 10:00:00', '1'), "
+         "(2, '2024-01-02 10:00:00', '2'), (3, '2024-02-01 10:00:00', '3'), "
+         "(4, '2024-03-01 10:00:00', '4'), (5, '2024-03-02 10:00:00', '5')");
+    db_ = engine_->OpenDatabase(live_);
+    const std::vector<MonthWork> months{{"202401", {{"gthora", {1, 2}, ""}}},
+                                        {"202402", {{"gthora", {3}, ""}}},
+                                        {"202403", {{"gthora", {4, 5}, ""}}}};
+    TransferContext ctx{*engine_, *db_, platform::RealFileSystem(), messages_, dir_.path(), false};
+    ctx.recordsPerCommit = 4;
+    const MonthsTransfer out = TransferMonths(ctx, months);
+    EXPECT_FALSE(out.stop.has_value());
+    ASSERT_EQ(out.months.size(), mode == std::string("wal") ? 1u : 2u) << mode;
+    for (const auto& month : out.months) EXPECT_EQ(month.at(0).status, 0) << mode;
+    EXPECT_EQ(QueryLong(live_, "SELECT min(rowid) FROM gthora"), out.months.size() == 1 ? 3 : 4);
+    EXPECT_FALSE(dir_.Exists("S/202403.mdb")) << mode;
+  }
+}
+
 class RedatedTest : public TransferTest, public ::testing::WithParamInterface<const char*> {};
 
 // Between reading a run and moving it, another program re-dates one record

@@ -163,33 +163,52 @@ class Run {
   // archived stops the run there: every earlier month is archived whole and
   // no later one is touched.
   void MoveMonths() {
-    std::map<std::string, std::vector<std::pair<const TableWork*, MonthRunState*>>> months;
+    std::map<std::string, std::vector<std::pair<const TableWork*, MonthRunState*>>> byMonth;
     for (TableWork& work : works_) {
       if (work.customers()) continue;
-      for (MonthRunState& run : work.runs) months[run.month].emplace_back(&work, &run);
+      for (MonthRunState& run : work.runs) byMonth[run.month].emplace_back(&work, &run);
     }
+    const std::vector months(byMonth.begin(), byMonth.end());
     Advance();
-    for (const auto& [month, members] : months) {
-      std::vector<odb::MonthRun> runs;
-      runs.reserve(members.size());
-      for (const auto& [work, run] : members) {
-        runs.push_back({work->entry->table, run->keys.Expand(),
-                        RunCondition(*work->entry, month, kWindowStart, to_)});
+    for (size_t next = 0; next < months.size();) {
+      // Bookmarks are expanded only for the months that may share the next
+      // commits, so a long history is never held expanded at once.
+      std::vector<odb::MonthWork> work;
+      size_t records = 0;
+      for (size_t m = next; m < months.size() && work.size() < odb::kArchivesPerCommit; ++m) {
+        const auto& [month, members] = months[m];
+        size_t size = 0;
+        for (const auto& member : members) size += static_cast<size_t>(member.second->keys.size());
+        if (!work.empty() && records + size > transfer_.recordsPerCommit) break;
+        records += size;
+        odb::MonthWork& w = work.emplace_back(odb::MonthWork{month, {}});
+        for (const auto& [table, run] : members) {
+          w.runs.push_back({table->entry->table, run->keys.Expand(),
+                            RunCondition(*table->entry, month, kWindowStart, to_)});
+        }
       }
-      std::vector<odb::TransferResult> results;
+      odb::MonthsTransfer out;
       try {
-        results = odb::TransferMonth(transfer_, month, runs);
+        out = odb::TransferMonths(transfer_, work);
       } catch (const Error& e) {
         stop_ = e;
-        stoppedAt_ = month;
+        stoppedAt_ = months[next].first;
         return;
       }
-      for (size_t i = 0; i < members.size(); ++i) {
-        members[i].second->moved = results[i].status == 0;
-        if (results[i].failure) Report(*results[i].failure);
-        processed_ += members[i].second->keys.size();
+      for (const std::vector<odb::TransferResult>& results : out.months) {
+        const auto& members = months[next++].second;
+        for (size_t i = 0; i < results.size(); ++i) {
+          members[i].second->moved = results[i].status == 0;
+          if (results[i].failure) Report(*results[i].failure);
+          processed_ += members[i].second->keys.size();
+        }
+        Advance();
       }
-      Advance();
+      if (out.stop) {
+        stop_ = out.stop;
+        stoppedAt_ = months[next].first;
+        return;
+      }
     }
   }
 

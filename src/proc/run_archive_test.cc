@@ -227,6 +227,23 @@ TEST_F(RunTest, AnArchiveFolderThatIsAFileDeletesNothing) {
   EXPECT_EQ(display_.draws.back().value, 10);
 }
 
+// Small months share a commit; one whose archive cannot be opened still
+// stops the run at that month, with the months before it moved.
+TEST_F(RunTest, ADamagedArchiveStopsTheRunAtItsMonth) {
+  dir_.Write("data/S/202402.mdb", "garbage, not a database");
+  AddHours({"2024-01-05 10:00:00", "2024-02-05 10:00:00", "2024-03-05 10:00:00"});
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Archived("202401", "gthora"), 1);
+  EXPECT_EQ(Query(live_, "SELECT FECHA FROM gthora ORDER BY FECHA"),
+            (Rows{{"2024-02-05 10:00:00"}, {"2024-03-05 10:00:00"}}));
+  EXPECT_FALSE(HasArchive("202403"));
+  EXPECT_EQ(dir_.Read("data/S/202402.mdb"), "garbage, not a database");
+  const auto lines = LogLines();
+  EXPECT_EQ(lines[3], "número de registros:000003");  // gthora, then its runs left live
+  EXPECT_EQ(lines[4], "registros no archivados (202402):000001");
+  EXPECT_EQ(lines[5], "registros no archivados (202403):000001");
+}
+
 TEST_F(RunTest, ALiveDatabaseThatCannotBeOpenedReachesTheCallerWithTheBarFull) {
   params_.dbPath = dir_.Path("data/missing.db");
   EXPECT_THROW(Run(), sa::Error);
