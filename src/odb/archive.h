@@ -89,18 +89,20 @@ struct MonthsTransfer {
   std::optional<Error> stop;
 };
 
-// Moves the runs of the leading months of `months` (at least one) into their
-// month archives, creating the archives when missing. Months that together
-// hold no more than ctx.recordsPerCommit records share attachments and one
-// commit (kArchivesPerCommit months at most), unless the live database cannot commit with its archives as one
-// (WAL), when each month goes alone; a bigger month commits as often as
-// keeps each commit within that many records. Each run is appended whole or
-// not at all: a run that fails stays live whole and the others still move.
-// For "cliente" (exactly that name) the archive's customer table is emptied
-// first and the live records are kept; every other table's copied records
-// are deleted from the live database in the same step. Throws when the live
-// copies of runs already committed to the archive cannot be deleted (WAL live
-// databases: the move journal stays, and the next launch completes the move).
+// Moves the runs of the leading months of `months` that may share commits
+// into their month archives, creating the archives when missing: months that
+// together hold no more than ctx.recordsPerCommit records, kArchivesPerCommit
+// at most, or one month alone when it holds more (it then commits as often as
+// keeps each commit within that many records) or when the live database
+// cannot commit with its archives as one (WAL). When an archive cannot be
+// created or opened, only the months before it move, and `stop` says why.
+// Each run is appended whole or not at all: a run that fails stays live
+// whole and the others still move. For "cliente" (exactly that name) the
+// archive's customer table is emptied first and the live records are kept;
+// every other table's copied records are deleted from the live database in
+// the same step. Throws when the live copies of runs already committed to
+// the archive cannot be deleted (WAL live databases: the move journal stays,
+// and the next launch completes the move).
 MonthsTransfer TransferMonths(const TransferContext& ctx, std::span<const MonthWork> months);
 
 // TransferMonths for one month, throwing when its archive cannot be created
