@@ -11,6 +11,7 @@
 #include "dbengine/sql_text.h"
 #include "dbengine/sqlite_handle.h"
 #include "dbengine/sqlite_recordset.h"
+#include "dbengine/sqlite_value_sql.h"
 
 namespace sa::dbengine {
 
@@ -30,15 +31,6 @@ constexpr Locale kLocales[] = {
 };
 // File format versions 1.0, 1.1, 2.0, 3.0, 4.0 and the engine's default.
 constexpr int32_t kOptions[] = {0, 1, 8, 16, 32, 64};
-
-std::string Quoted(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
 
 // Refuses anything at `path` that is not a SQLite database, naming what it is.
 void CheckDatabaseFile(const std::string& path) {
@@ -324,10 +316,7 @@ class SqliteDatabase : public Database {
     const Mapping m = Map(alias, table);
     std::string same;
     for (const auto& [s, t] : m.fields) {
-      same += " AND dao_same(s." + QuoteName(s.name) + "," +
-              (s.type == FieldType::kDate ? "1" : "0") + "," +
-              std::to_string(static_cast<int>(t.type)) + "," + std::to_string(t.size) + ",a." +
-              QuoteName(t.name) + ")";
+      same += " AND " + SameAsCopy("s." + QuoteName(s.name), s, t, "a." + QuoteName(t.name));
     }
     StageKeys(bookmarks);
     const std::string sql =
@@ -479,48 +468,6 @@ class SqliteDatabase : public Database {
     }
     if (rc != SQLITE_DONE) conn_->Fail(rc, SchemaPath(schema));
     return cols;
-  }
-
-  // The SQL that reads `value` (a source field) for target field `t`: the
-  // value itself where it already has the target's storage form and range,
-  // else dao_convert(), which converts it or fails the statement.
-  static std::string ConvertExpression(const std::string& value, const Column& s, const Column& t,
-                                       const std::string& table) {
-    const bool fromDate = s.type == FieldType::kDate;
-    const std::string convert = "dao_convert(" + value + "," + (fromDate ? "1" : "0") + "," +
-                                std::to_string(static_cast<int>(t.type)) + "," +
-                                std::to_string(t.size) + "," + Quoted(table + "." + t.name) + ")";
-    if (t.type == FieldType::kText && fromDate) {
-      return "CASE WHEN " + value + " IS NULL THEN NULL ELSE " + convert + " END";
-    }
-    return "CASE WHEN " + value + " IS NULL OR (" + ReadyCheck(value, s, t) + ") THEN " + value +
-           " ELSE " + convert + " END";
-  }
-
-  // The SQL that is true when `value` (of source field `s`) can go into
-  // target field `t` as it is. Made of comparisons and casts, which cost far
-  // less per value than function calls: numbers sort below texts and texts
-  // below blobs.
-  static std::string ReadyCheck(const std::string& value, const Column& s, const Column& t) {
-    switch (t.type) {
-      case FieldType::kBoolean:
-        return value + " IN (0,1)";
-      case FieldType::kInteger:
-        return "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
-               " BETWEEN -32768 AND 32767";
-      case FieldType::kLong:
-        return "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
-               " BETWEEN -2147483648 AND 2147483647";
-      case FieldType::kDouble:
-        return value + " BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308";
-      case FieldType::kText:
-        if (s.type == FieldType::kDate) return "0";  // a date becomes its text form
-        return value + " >= '' AND " + value + " < x'' AND length(" + value +
-               ")<=" + std::to_string(t.size > 0 ? t.size : kDefaultTextSize);
-      case FieldType::kDate:
-        return "dao_isstored(" + value + ")";
-    }
-    return "0";
   }
 
   // A stretch of consecutive rowids in a run: positions pos.. of the run.

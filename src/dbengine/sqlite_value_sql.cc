@@ -1,0 +1,67 @@
+#include "dbengine/sqlite_value_sql.h"
+
+#include <string_view>
+
+namespace sa::dbengine {
+
+namespace {
+
+std::string Quoted(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+// The arguments the conversion functions share after the value: whether it
+// comes from a date field, then the target field's type and size.
+std::string ConversionArguments(const Column& s, const Column& t) {
+  return std::string(s.type == FieldType::kDate ? "1" : "0") + "," +
+         std::to_string(static_cast<int>(t.type)) + "," + std::to_string(t.size);
+}
+
+}  // namespace
+
+std::string ConvertExpression(const std::string& value, const Column& s, const Column& t,
+                              const std::string& table) {
+  const std::string convert = "dao_convert(" + value + "," + ConversionArguments(s, t) + "," +
+                              Quoted(table + "." + t.name) + ")";
+  if (t.type == FieldType::kText && s.type == FieldType::kDate) {
+    return "CASE WHEN " + value + " IS NULL THEN NULL ELSE " + convert + " END";
+  }
+  return "CASE WHEN " + value + " IS NULL OR (" + ReadyCheck(value, s, t) + ") THEN " + value +
+         " ELSE " + convert + " END";
+}
+
+// Made of comparisons and casts, which cost far less per value than function
+// calls: numbers sort below texts and texts below blobs.
+std::string ReadyCheck(const std::string& value, const Column& s, const Column& t) {
+  switch (t.type) {
+    case FieldType::kBoolean:
+      return value + " IN (0,1)";
+    case FieldType::kInteger:
+      return "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
+             " BETWEEN -32768 AND 32767";
+    case FieldType::kLong:
+      return "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
+             " BETWEEN -2147483648 AND 2147483647";
+    case FieldType::kDouble:
+      return value + " BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308";
+    case FieldType::kText:
+      if (s.type == FieldType::kDate) return "0";  // a date becomes its text form
+      return value + " >= '' AND " + value + " < x'' AND length(" + value +
+             ")<=" + std::to_string(t.size > 0 ? t.size : kDefaultTextSize);
+    case FieldType::kDate:
+      return "dao_isstored(" + value + ")";
+  }
+  return "0";
+}
+
+std::string SameAsCopy(const std::string& value, const Column& s, const Column& t,
+                       const std::string& copy) {
+  return "dao_same(" + value + "," + ConversionArguments(s, t) + "," + copy + ")";
+}
+
+}  // namespace sa::dbengine
