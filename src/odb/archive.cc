@@ -122,25 +122,23 @@ size_t Records(const MonthWork& month) {
   return n;
 }
 
-// How many of the leading `months` share commits: months that together hold
-// no more records than one commit carries, and no more than one when the
-// live database cannot commit with its archives as one (their moves are
-// recorded in the move journal, which names one archive).
-size_t MonthsSharingCommits(const TransferContext& ctx, std::span<const MonthWork> months) {
-  if (months.empty()) return 0;
-  if (!ctx.live.AtomicAcrossAttached()) return 1;
-  size_t taken = 1;
-  size_t records = Records(months[0]);
-  while (taken < months.size() && taken < kArchivesPerCommit &&
-         records + Records(months[taken]) <= ctx.recordsPerCommit) {
-    records += Records(months[taken++]);
-  }
-  return taken;
-}
-
 }  // namespace
 
 std::string PartialArchivePath(const std::string& archivePath) { return archivePath + ".partial"; }
+
+// The move journal names one archive, so WAL live databases take one month
+// at a time.
+size_t MonthsSharingCommits(const TransferContext& ctx, std::span<const size_t> records) {
+  if (records.empty()) return 0;
+  if (!ctx.live.AtomicAcrossAttached()) return 1;
+  size_t taken = 1;
+  size_t total = records[0];
+  while (taken < records.size() && taken < kArchivesPerCommit &&
+         total + records[taken] <= ctx.recordsPerCommit) {
+    total += records[taken++];
+  }
+  return taken;
+}
 
 std::string ArchivePath(const std::string& dataFolder, const std::string& monthKey) {
   return platform::JoinPath(platform::JoinPath(dataFolder, "S"), monthKey + ".mdb");
@@ -201,7 +199,9 @@ void RecoverInterruptedMove(const TransferContext& ctx) {
 
 MonthsTransfer TransferMonths(const TransferContext& ctx, std::span<const MonthWork> months) {
   MonthsTransfer out;
-  months = months.first(MonthsSharingCommits(ctx, months));
+  std::vector<size_t> records;
+  for (const MonthWork& month : months) records.push_back(Records(month));
+  months = months.first(MonthsSharingCommits(ctx, records));
   std::deque<std::string> paths, aliases;
   std::deque<Attachment> archives;
   for (const MonthWork& month : months) {

@@ -74,6 +74,13 @@ void RecoverInterruptedMove(const TransferContext& ctx);
 // month archives than this.
 constexpr size_t kArchivesPerCommit = 8;
 
+// How many of the leading months, holding `records` records each, share
+// commits: months that together hold no more than ctx.recordsPerCommit
+// records, kArchivesPerCommit at most; always the first month, alone when it
+// holds more; one month alone when the live database cannot commit with its
+// archives as one (WAL).
+size_t MonthsSharingCommits(const TransferContext& ctx, std::span<const size_t> records);
+
 // One month's runs, for TransferMonths.
 struct MonthWork {
   std::string monthKey;
@@ -89,12 +96,10 @@ struct MonthsTransfer {
   std::optional<Error> stop;
 };
 
-// Moves the runs of the leading months of `months` that may share commits
-// into their month archives, creating the archives when missing: months that
-// together hold no more than ctx.recordsPerCommit records, kArchivesPerCommit
-// at most, or one month alone when it holds more (it then commits as often as
-// keeps each commit within that many records) or when the live database
-// cannot commit with its archives as one (WAL). When an archive cannot be
+// Moves the runs of the leading months of `months` that share commits (see
+// MonthsSharingCommits) into their month archives, creating the archives
+// when missing; a month of more than ctx.recordsPerCommit records commits as
+// often as keeps each commit within that many. When an archive cannot be
 // created or opened, only the months before it move, and `stop` says why.
 // Each run is appended whole or not at all: a run that fails stays live
 // whole and the others still move. For "cliente" (exactly that name) the

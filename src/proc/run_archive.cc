@@ -169,26 +169,28 @@ class Run {
       for (MonthRunState& run : work.runs) byMonth[run.month].emplace_back(&work, &run);
     }
     const std::vector months(byMonth.begin(), byMonth.end());
+    std::vector<size_t> records;
+    for (const auto& [month, members] : months) {
+      size_t n = 0;
+      for (const auto& member : members) n += static_cast<size_t>(member.second->keys.size());
+      records.push_back(n);
+    }
     Advance();
     for (size_t next = 0; next < months.size();) {
-      // Bookmarks are expanded only for the months that may share the next
-      // commits, so a long history is never held expanded at once.
-      std::vector<odb::MonthWork> work;
-      size_t records = 0;
-      for (size_t m = next; m < months.size() && work.size() < odb::kArchivesPerCommit; ++m) {
-        const auto& [month, members] = months[m];
-        size_t size = 0;
-        for (const auto& member : members) size += static_cast<size_t>(member.second->keys.size());
-        if (!work.empty() && records + size > transfer_.recordsPerCommit) break;
-        records += size;
-        odb::MonthWork& w = work.emplace_back(odb::MonthWork{month, {}});
-        for (const auto& [table, run] : members) {
-          w.runs.push_back({table->entry->table, run->keys.Expand(),
-                            RunCondition(*table->entry, month, kWindowStart, to_)});
-        }
-      }
       odb::MonthsTransfer out;
       try {
+        // Bookmarks are expanded only for the months of the next commits,
+        // so a long history is never held expanded at once.
+        std::vector<odb::MonthWork> work;
+        const size_t taken = odb::MonthsSharingCommits(transfer_, std::span(records).subspan(next));
+        for (size_t m = next; m < next + taken; ++m) {
+          const auto& [month, members] = months[m];
+          odb::MonthWork& w = work.emplace_back(odb::MonthWork{month, {}});
+          for (const auto& [table, run] : members) {
+            w.runs.push_back({table->entry->table, run->keys.Expand(),
+                              RunCondition(*table->entry, month, kWindowStart, to_)});
+          }
+        }
         out = odb::TransferMonths(transfer_, work);
       } catch (const Error& e) {
         stop_ = e;
