@@ -1,7 +1,10 @@
-// No message box on POSIX yet: every message goes to standard error only,
-// which the interface already requires of every platform.
+// Every message goes to standard error first, with its cause; then, when a
+// desktop is there, to the stop dialog, which waits for OK. Without one
+// nothing waits.
 #include <cstdio>
 
+#include "platform/desktop.h"
+#include "platform/desktop_fltk.h"
 #include "platform/message_sink.h"
 #include "platform/text.h"
 
@@ -29,6 +32,7 @@ class PosixMessageSink final : public MessageSink {
     std::fputs(oneLine.c_str(), stderr);
     WriteLines(stderr, cause);
     std::fflush(stderr);
+    if (DesktopAvailable()) ShowStopDialog(message, cause);
   }
 };
 

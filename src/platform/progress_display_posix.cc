@@ -1,11 +1,15 @@
-// The text bar on standard error, drawn in place with '\r'. Drawn only when
+// The progress display chosen at start: the window when a desktop is there,
+// else the text bar on standard error, drawn in place with '\r' and only when
 // standard error is a terminal, so logs and pipes stay free of it.
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "platform/desktop.h"
+#include "platform/desktop_fltk.h"
 #include "platform/progress_display.h"
 
 namespace sa::platform {
@@ -61,8 +65,10 @@ class TerminalProgressDisplay final : public ProgressDisplay {
 }  // namespace
 
 ProgressDisplay& RealProgressDisplay() {
-  static TerminalProgressDisplay display;
-  return display;
+  static const std::unique_ptr<ProgressDisplay> display =
+      DesktopAvailable() ? MakeWindowProgressDisplay()
+                         : std::make_unique<TerminalProgressDisplay>();
+  return *display;
 }
 
 }  // namespace sa::platform
