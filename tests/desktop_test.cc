@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "sample_shop.h"
 #include "support/desktop.h"
@@ -133,6 +134,28 @@ TEST_F(Desktop, DuringARunTheProgressWindowHasItsClientSizeAndPlace) {
   EXPECT_EQ(g.x, 669);
   EXPECT_EQ(g.y, 146);
   EXPECT_EQ(status, 0) << dir.Read("stderr.txt");
+}
+
+TEST_F(Desktop, WithoutRoomAtItsPlaceTheProgressWindowIsCentred) {
+  // 669 + 282 pixels do not fit across 800, nor 146 + 33 down 160.
+  for (const auto& [width, height] : {std::pair{800, 600}, std::pair{1280, 160}}) {
+    testing::PrivateDisplay screen(width, height);
+    ASSERT_FALSE(screen.name().empty());
+    Launch launch;
+    launch.arguments = {"3", "10"};
+    launch.display = screen.name();
+    const pid_t pid = testing::StartProgram(SA_PROGRESS_PROBE, launch);
+    const unsigned long window = testing::WaitForWindow(screen.name(), pid, kTitle);
+    const testing::Geometry g =
+        window != 0 ? testing::WindowGeometry(screen.name(), window) : testing::Geometry{};
+    ::kill(pid, SIGTERM);
+    testing::WaitProgram(pid);
+    ASSERT_NE(window, 0u) << "no progress window on " << width << " x " << height;
+    EXPECT_EQ(g.x, (width - 282) / 2);
+    EXPECT_EQ(g.y, (height - 33) / 2);
+    EXPECT_EQ(g.width, 282);
+    EXPECT_EQ(g.height, 33);
+  }
 }
 
 TEST_F(Desktop, TheBarFillsItsShareOfItsWidth) {

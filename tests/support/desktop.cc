@@ -1,11 +1,14 @@
 #include "support/desktop.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -75,6 +78,43 @@ bool DisplayAnswers(const std::string& display) {
   int status = -1;
   Capture(display, "xdpyinfo", &status);
   return status == 0;
+}
+
+PrivateDisplay::PrivateDisplay(int width, int height) {
+  int ready[2];
+  if (::pipe(ready) != 0) {
+    ADD_FAILURE() << "no pipe for Xvfb";
+    return;
+  }
+  const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    // Xvfb picks a free display number and writes it to descriptor 3 once it
+    // accepts connections.
+    ::dup2(ready[1], 3);
+    const int devnull = ::open("/dev/null", O_RDWR);
+    ::dup2(devnull, 0);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+             static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(ready[1]);
+  std::string number;
+  char c = 0;
+  while (::read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+  ::close(ready[0]);
+  if (pid_ > 0 && !number.empty()) name_ = ":" + number;
+  if (name_.empty()) ADD_FAILURE() << "Xvfb did not start";
+}
+
+PrivateDisplay::~PrivateDisplay() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
 }
 
 bool StillRunning(pid_t pid) {

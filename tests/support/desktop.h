@@ -16,6 +16,22 @@ std::string DeadDisplay();
 // True when an X server answers at `display`.
 bool DisplayAnswers(const std::string& display);
 
+// An Xvfb server of its own with one screen of the given size, for a test
+// that needs a screen unlike the shared one; stopped when destroyed.
+class PrivateDisplay {
+ public:
+  PrivateDisplay(int width, int height);
+  ~PrivateDisplay();
+  PrivateDisplay(const PrivateDisplay&) = delete;
+  PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+  // The DISPLAY value; empty when the server did not start.
+  const std::string& name() const { return name_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
 // True while process `pid` (a child of this one) has not ended; it is left
 // for WaitProgram to collect.
 bool StillRunning(pid_t pid);
