@@ -79,7 +79,15 @@ TEST_F(Desktop, AStopDialogWaitsForOkThenTheLaunchEndsRefused) {
   const pid_t pid = testing::StartProgram(InstallProgram(dir.path()), OnDisplay(), errors);
 
   const unsigned long dialog = testing::WaitForWindow(display_, pid, kTitle);
-  ASSERT_NE(dialog, 0u) << "no dialog titled " << kTitle;
+  if (dialog == 0) {
+    const bool running = testing::StillRunning(pid);
+    if (running) ::kill(pid, SIGTERM);
+    const int status = testing::WaitProgram(pid);
+    FAIL() << "no dialog titled " << kTitle << "; the program "
+           << (running ? "was still running" : "ended with status " + std::to_string(status))
+           << "; standard error:\n"
+           << dir.Read("stderr.txt");
+  }
   // The message reached standard error before the dialog, and the program
   // waits on the dialog.
   EXPECT_EQ(dir.Read("stderr.txt"), "This program must be executed by Brelna+\n");

@@ -119,9 +119,11 @@ PrivateDisplay::~PrivateDisplay() {
 
 bool StillRunning(pid_t pid) {
   siginfo_t info{};
-  if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
-    return false;
-  }
+  int result = 0;
+  do {
+    result = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return false;
   return info.si_pid == 0;  // nothing to report yet
 }
 
