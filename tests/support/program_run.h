@@ -26,8 +26,11 @@ struct ProgramResult {
   std::string standardError;
 };
 
-// Runs the program to its end.
-ProgramResult RunProgram(const std::string& programPath, const Launch& launch = {});
+// Runs the program to its end; with `timeoutSeconds`, kills it when it has
+// not ended by then and reports exit status -2.
+ProgramResult RunProgram(const std::string& programPath, const Launch& launch = {},
+                         int timeoutSeconds = 0);
+ProgramResult RunProgram(const std::string& programPath, int timeoutSeconds);
 
 // Starts the program and returns its process id; standard error goes to
 // `errorPath` (dropped when empty).
