@@ -224,9 +224,13 @@ class SqliteDatabase : public Database {
     conn_->Run(stmt.get(), path);
     attached_[LowerAscii(alias)] = path;
     try {
-      // Archives keep the rollback journal with full synchronisation.
+      // Archives keep the rollback journal. Their commit ends when the
+      // journal's deletion is durable: with EXTRA the folder is synced after
+      // it. Otherwise a power cut may bring the journal back after a later
+      // commit elsewhere (the live deletion of a WAL live database) became
+      // durable, and the archive's next open would roll its commit back.
       conn_->Exec("PRAGMA " + QuoteName(alias) + ".journal_mode=DELETE");
-      conn_->Exec("PRAGMA " + QuoteName(alias) + ".synchronous=FULL");
+      conn_->Exec("PRAGMA " + QuoteName(alias) + ".synchronous=EXTRA");
       if (attachPageLimit_ > 0) {
         conn_->Exec("PRAGMA " + QuoteName(alias) +
                     ".max_page_count=" + std::to_string(attachPageLimit_));
