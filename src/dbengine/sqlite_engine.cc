@@ -584,7 +584,9 @@ class SqliteEngine : public Engine {
       if (pageLimit_ > 0) conn->Exec("PRAGMA max_page_count=" + std::to_string(pageLimit_));
     } catch (...) {
       conn->Close();
-      std::remove(path.c_str());
+      // Through SQLite's file layer, as every other change to the file.
+      sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+      if (vfs != nullptr) vfs->xDelete(vfs, path.c_str(), 0);
       throw;
     }
     auto db = std::make_unique<SqliteDatabase>(std::move(conn), pageLimit_);
