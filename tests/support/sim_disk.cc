@@ -243,6 +243,9 @@ class SimFiles final : public platform::FileSystem {
   bool IsFile(const std::string& path) const override { return Real().IsFile(path); }
   bool Exists(const std::string& path) const override { return Real().Exists(path); }
   std::string ReadFile(const std::string& path) const override { return Real().ReadFile(path); }
+  std::string ReadFileHead(const std::string& path, size_t limit) const override {
+    return Real().ReadFileHead(path, limit);
+  }
 
   void MakeFolder(const std::string& path) override {
     if (!disk_.Tracks(path)) return Real().MakeFolder(path);
