@@ -17,8 +17,11 @@
 #include <filesystem>
 #include <random>
 
+#include "boot/startup.h"
 #include "dbengine/sqlite_engine.h"
+#include "frmProc/frm_proc.h"
 #include "odb/schema.h"
+#include "proc/run_archive.h"
 #include "sample_shop.h"
 #include "support/census.h"
 #include "support/shop_run.h"
@@ -107,9 +110,9 @@ class PowerLossTest : public ::testing::TestWithParam<const char*> {
 
   std::string Path(const std::string& name) const { return root_ + "/" + name; }
 
-  void FreshShop() {
+  void FreshShop(const std::string& from = "template") {
     fs::remove_all(Path("shop"));
-    fs::copy(Path("template"), Path("shop"), fs::copy_options::recursive);
+    fs::copy(Path(from), Path("shop"), fs::copy_options::recursive);
   }
 
   // Runs on the shop (a fresh copy of it unless `relaunch`) on a simulated
@@ -281,6 +284,109 @@ TEST_P(PowerLossTest, EveryRecordSurvivesInExactlyOnePlace) {
       "while the relaunch recovered: 0 records lost or duplicated, 0 damaged or incomplete "
       "files\n",
       GetParam(), records, failed, syncs.size(), writes.size(), failedTwice);
+}
+
+// Start-up as the host launches it, on its file system: the archive run of
+// the parameters it read.
+class StartupRun : public boot::ArchiveRunner {
+ public:
+  StartupRun(platform::FileSystem& files, const std::string& programFolder, CivilDate today)
+      : files_(files), programFolder_(programFolder), clock_(today) {}
+
+  int Launch() {
+    const boot::StartupPlatform platform{files_, messages_, programFolder_};
+    return boot::RunStartup(platform, launch_, settings_, *this);
+  }
+
+  int RunArchive(bool upToToday) override {
+    const auto engine = dbengine::MakeSqliteEngine(2000);
+    testing::FakeProgressDisplay display;
+    frmproc::FrmProc form(display);
+    const proc::RunContext ctx{*engine, files_,  messages_, clock_,
+                               form,    launch_, settings_, programFolder_};
+    return proc::RunArchive(ctx, upToToday);
+  }
+
+ private:
+  platform::FileSystem& files_;
+  std::string programFolder_;
+  testing::FakeMessageSink messages_;
+  testing::FakeClock clock_;
+  LaunchParams launch_;
+  Settings settings_;
+};
+
+// A shop's first run, from start-up: the archive folder is made during the
+// run, so its name must be durable before any live deletion is.
+TEST_P(PowerLossTest, AFirstRunFromStartUpLosesNothingAtAnySyncPoint) {
+  const CivilDate today{2024, 6, 20};
+  demo::ShopOptions options;
+  options.folder = Path("first");
+  options.today = today;
+  options.months = 2;
+  options.ticketsPerDay = 4;
+  options.livestock = true;
+  options.journalMode = GetParam();
+  demo::GenerateShop(options);
+  const auto census = testing::TakeCensus(Path("first/datos/live.db"), Path("first/datos"));
+  auto fresh = [&] {
+    FreshShop("first");
+    demo::WriteFifo(Path("shop"), Path("shop/datos/live.db"), Path("shop/datos/settings.ini"),
+                    "procsiosi");
+  };
+  // One launch on the simulated disk; the shop becomes what survived.
+  auto launch = [&](const PowerCut& cut) {
+    std::vector<SimDisk::Event> events;
+    {
+      SimDisk disk(Path("shop"), cut);
+      {
+        const QuietStandardError quiet;
+        StartupRun run(disk.Files(), Path("shop"), today);
+        const int status = run.Launch();
+        if (!disk.PowerFailed()) {
+          EXPECT_EQ(status, 0);
+        }
+      }
+      events = disk.Events();
+      if (disk.PowerFailed()) {
+        fs::remove_all(Path("rebooted"));
+        disk.Survive(Path("rebooted"));
+      }
+    }
+    if (fs::exists(Path("rebooted"))) {
+      fs::remove_all(Path("shop"));
+      fs::rename(Path("rebooted"), Path("shop"));
+    }
+    return events;
+  };
+  fresh();
+  const std::vector<SimDisk::Event> reference = launch({});
+  std::vector<long> syncs;
+  for (size_t i = 0; i < reference.size(); ++i) {
+    if (reference[i].kind == EventKind::kFileSync || reference[i].kind == EventKind::kFolderSync) {
+      syncs.push_back(static_cast<long>(i) + 1);
+    }
+  }
+  ASSERT_FALSE(syncs.empty());
+  for (size_t n = 0; n < syncs.size(); ++n) {
+    fresh();
+    launch({.at = syncs[n],
+            .survival = static_cast<Survival>(n % 4),
+            .seed = static_cast<uint32_t>(n)});
+    int status = -1;
+    for (int attempt = 0; attempt < 3 && status != 0; ++attempt) {
+      StartupRun run(platform::RealFileSystem(), Path("shop"), today);
+      const QuietStandardError quiet;
+      status = run.Launch();
+    }
+    ASSERT_EQ(status, 0) << "sync point " << syncs[n];
+    ASSERT_EQ(testing::CensusDiff(
+                  census, testing::TakeCensus(Path("shop/datos/live.db"), Path("shop/datos"))),
+              "")
+        << "power cut before event " << syncs[n] << " ("
+        << reference[static_cast<size_t>(syncs[n]) - 1].path.substr(root_.size()) << "), survival "
+        << SurvivalName(static_cast<Survival>(n % 4));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(JournalModes, PowerLossTest, ::testing::Values("delete", "wal"));
