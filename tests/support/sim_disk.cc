@@ -364,12 +364,6 @@ SimDisk::~SimDisk() {
 
 platform::FileSystem& SimDisk::Files() { return *files_; }
 
-size_t SimDisk::PendingChanges() const {
-  size_t n = 0;
-  for (const auto& [id, node] : nodes_) n += node.pending.size();
-  return n;
-}
-
 bool SimDisk::Begin(EventKind kind, const std::string& path) {
   if (failed_) return false;
   if (cut_.at == static_cast<long>(events_.size()) + 1) {

@@ -68,8 +68,6 @@ class SimDisk {
   // Every event so far, in order; event n of a PowerCut is events()[n - 1].
   const std::vector<Event>& Events() const { return events_; }
   bool PowerFailed() const { return failed_; }
-  // Changes recorded but not yet durable (data writes and name changes).
-  size_t PendingChanges() const;
 
   // Writes the state found after the power failure into `folder` (created;
   // it must not exist), as a copy of the root. Call it once the power failed.
