@@ -19,6 +19,7 @@ class FileSystem {
   virtual bool IsFile(const std::string& path) const = 0;
   // True for anything of that name: file, folder, or other.
   virtual bool Exists(const std::string& path) const = 0;
+  // Creates the folder; once it returns, its name survives a power cut.
   virtual void MakeFolder(const std::string& path) = 0;
   virtual void RemoveFile(const std::string& path) = 0;
   // Replaces `to` if it exists; atomic where the system allows, and durable:

@@ -78,8 +78,11 @@ class PosixFileSystem final : public FileSystem {
     return ::lstat(path.c_str(), &st) == 0;
   }
 
+  // The new folder's name is made durable at once: the archives and the
+  // move journal made in it must not vanish with it after a power cut.
   void MakeFolder(const std::string& path) override {
     if (::mkdir(path.c_str(), 0777) != 0) Fail("Cannot create folder", path, errno);
+    SyncFolderOf(path);
   }
 
   void RemoveFile(const std::string& path) override {
