@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sa::platform {
 
@@ -30,6 +31,9 @@ class FileSystem {
   virtual std::string ReadFile(const std::string& path) const = 0;
   // Appends bytes, creating the file when missing.
   virtual void AppendFile(const std::string& path, std::string_view bytes) = 0;
+  // The names of what a folder holds (files, folders, anything), sorted by
+  // their bytes; "." and ".." left out.
+  virtual std::vector<std::string> ListFolder(const std::string& path) const = 0;
 };
 
 // The operating system's file system.
