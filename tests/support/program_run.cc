@@ -21,38 +21,50 @@ std::string InstallProgram(const std::string& programFolder) {
 
 namespace {
 
-pid_t Spawn(const std::string& programPath, const std::string& errPath) {
+pid_t Spawn(const std::string& programPath, const std::vector<std::string>& args,
+            const std::string& errPath, const std::string& outPath) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(programPath.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
-    const int fd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0) {
-      ::dup2(fd, 2);
-      ::close(fd);
-    }
     const int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(devnull, 0);
-    ::dup2(devnull, 1);
-    execl(programPath.c_str(), programPath.c_str(), static_cast<char*>(nullptr));
+    for (const auto& [path, target] : {std::pair{errPath, 2}, std::pair{outPath, 1}}) {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(fd >= 0 ? fd : devnull, target);
+      if (fd >= 0) ::close(fd);
+    }
+    execv(programPath.c_str(), argv.data());
     _exit(127);
   }
   return pid;
 }
 
-}  // namespace
-
-ProgramResult RunProgram(const std::string& programPath) {
-  const std::string errPath = programPath + ".stderr";
-  ProgramResult result;
-  result.exitStatus = WaitProgram(Spawn(programPath, errPath));
-  std::ifstream in(errPath, std::ios::binary);
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
-  result.standardError = text.str();
-  std::filesystem::remove(errPath);
+  std::filesystem::remove(path);
+  return text.str();
+}
+
+}  // namespace
+
+ProgramResult RunProgram(const std::string& programPath, const std::vector<std::string>& args) {
+  const std::string errPath = programPath + ".stderr";
+  const std::string outPath = programPath + ".stdout";
+  ProgramResult result;
+  result.exitStatus = WaitProgram(Spawn(programPath, args, errPath, outPath));
+  result.standardError = Slurp(errPath);
+  result.standardOutput = Slurp(outPath);
   return result;
 }
 
-pid_t StartProgram(const std::string& programPath) { return Spawn(programPath, "/dev/null"); }
+pid_t StartProgram(const std::string& programPath, const std::vector<std::string>& args) {
+  return Spawn(programPath, args, "/dev/null", "/dev/null");
+}
 
 int WaitProgram(pid_t pid) {
   int status = 0;

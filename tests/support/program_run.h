@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 #include <string>
+#include <vector>
 
 namespace sa::testing {
 
@@ -13,13 +14,14 @@ std::string InstallProgram(const std::string& programFolder);
 struct ProgramResult {
   int exitStatus = -1;  // -1 when killed by a signal
   std::string standardError;
+  std::string standardOutput;
 };
 
-// Runs the program to its end.
-ProgramResult RunProgram(const std::string& programPath);
+// Runs the program to its end, with the given arguments.
+ProgramResult RunProgram(const std::string& programPath, const std::vector<std::string>& args = {});
 
-// Starts the program and returns its process id; standard error is dropped.
-pid_t StartProgram(const std::string& programPath);
+// Starts the program and returns its process id; its output is dropped.
+pid_t StartProgram(const std::string& programPath, const std::vector<std::string>& args = {});
 // Waits for a started program; the exit status, or -1 when a signal ended it.
 int WaitProgram(pid_t pid);
 
