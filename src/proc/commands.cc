@@ -128,8 +128,8 @@ int VerifyArchives(const RunContext& ctx, std::ostream& out) {
           << " cut short by a crash is waiting; the next run or restore completes it\n";
       ++leftovers;
     } else if (EndsWith(name, ".partial")) {
-      out << Shown(name) << ": NOT SOUND: a temporary archive left by a build cut short; the "
-          << "next run removes it\n";
+      out << Shown(name) << ": NOT SOUND: a temporary archive left by a build cut short; it "
+          << "holds no record and may be deleted\n";
       ++leftovers;
     } else if (EndsWith(name, ".mdb") && ctx.fs.IsFile(path)) {
       ++archives;
