@@ -116,6 +116,10 @@ int VerifyArchives(const RunContext& ctx, std::ostream& out) {
     out << "No archive folder " << folder << ": nothing to check.\n";
     return 0;
   }
+  if (ctx.fs.IsFile(folder)) {
+    out << folder << ": NOT SOUND: a file, not a folder; no archive can be made there.\n";
+    return 2;
+  }
   const std::vector<std::string> names = ctx.fs.ListFolder(folder);
   int archives = 0;
   int unsound = 0;
