@@ -1,6 +1,8 @@
 #include "boot/startup.h"
 
 #include <cmath>
+#include <exception>
+#include <new>
 #include <vector>
 
 #include "platform/text.h"
@@ -15,6 +17,8 @@ constexpr char kOldLogName[] = "registro.txt";
 constexpr char kFifoName[] = "fifo";
 constexpr char kArchiveFolderName[] = "S";
 constexpr size_t kFifoLines = 7;
+// Seven lines of paths and names fit many times over.
+constexpr size_t kFifoByteLimit = 1 << 20;
 
 std::string AsciiLower(std::string text) {
   for (char& c : text) {
@@ -41,8 +45,19 @@ struct FifoLines {
 };
 
 FifoLines ReadFifo(platform::FileSystem& fs, const std::string& fifoPath) {
-  const std::vector<std::string> lines =
-      platform::SplitLines(platform::DecodeText(fs.ReadFile(fifoPath)));
+  // Only the head that can hold the seven lines is read: whatever follows
+  // them is never looked at, however large.
+  const std::string head = fs.ReadFileHead(fifoPath, kFifoByteLimit + 1);
+  std::vector<std::string> lines = platform::SplitLines(platform::DecodeText(head));
+  if (head.size() > kFifoByteLimit) {
+    lines.pop_back();  // the line the limit cut, whole or not
+    if (lines.size() < kFifoLines) {
+      throw Error(kErrInputPastEnd, "Input past end of file",
+                  fifoPath + ": the first " + std::to_string(kFifoLines) +
+                      " lines of fifo are longer than " + std::to_string(kFifoByteLimit) +
+                      " bytes");
+    }
+  }
   if (lines.size() < kFifoLines) {
     throw Error(kErrInputPastEnd, "Input past end of file",
                 fifoPath + ": fifo has " + std::to_string(lines.size()) + " lines, " +
@@ -141,6 +156,12 @@ int Start(const StartupPlatform& platform, const std::string& fifoPath, const St
     return dispatch(upToToday);
   } catch (const Error& e) {
     Fail(platform, e);
+    return kExitRefused;
+  } catch (const std::bad_alloc&) {
+    Fail(platform, Error(kErrOutOfMemory, "Out of memory"));
+    return kExitRefused;
+  } catch (const std::exception& e) {
+    Fail(platform, Error(kErrInternal, "Internal error", e.what()));
     return kExitRefused;
   }
 }

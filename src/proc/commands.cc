@@ -180,7 +180,15 @@ int RestoreMonth(const RunContext& ctx, const std::string& month, std::ostream& 
   std::string log = "restauración de " + path + "\r\n";
   odb::MonthRestore restored;
   try {
-    odb::RecoverInterruptedMove(transfer);
+    // A move a crash cut short comes first; while it cannot be completed no
+    // other move may start, or its journal would be lost.
+    if (const auto unfinished = odb::RecoverInterruptedMove(transfer)) {
+      throw Error(unfinished->error.Number(),
+                  "An interrupted move cannot be completed; nothing was restored.",
+                  "move journal " + unfinished->journal + "\narchive " + unfinished->archive +
+                      "\n" + unfinished->error.Description() +
+                      (unfinished->error.Cause().empty() ? "" : "\n" + unfinished->error.Cause()));
+    }
     restored = odb::RestoreMonth(transfer, month, tables);
   } catch (const Error& e) {
     live->Close();

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -52,14 +54,39 @@ std::string Slurp(const std::string& path) {
 
 }  // namespace
 
-ProgramResult RunProgram(const std::string& programPath, const std::vector<std::string>& args) {
+ProgramResult RunProgram(const std::string& programPath, const std::vector<std::string>& args,
+                         int timeoutSeconds) {
   const std::string errPath = programPath + ".stderr";
   const std::string outPath = programPath + ".stdout";
   ProgramResult result;
-  result.exitStatus = WaitProgram(Spawn(programPath, args, errPath, outPath));
+  const pid_t pid = Spawn(programPath, args, errPath, outPath);
+  bool timedOut = false;
+  if (timeoutSeconds > 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        timedOut = true;
+        break;
+      }
+      usleep(20000);
+    }
+    if (!timedOut) result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  if (timedOut) {
+    WaitProgram(pid);
+    result.exitStatus = -2;
+  } else if (timeoutSeconds <= 0) {
+    result.exitStatus = WaitProgram(pid);
+  }
   result.standardError = Slurp(errPath);
   result.standardOutput = Slurp(outPath);
   return result;
+}
+
+ProgramResult RunProgram(const std::string& programPath, int timeoutSeconds) {
+  return RunProgram(programPath, {}, timeoutSeconds);
 }
 
 pid_t StartProgram(const std::string& programPath, const std::vector<std::string>& args) {

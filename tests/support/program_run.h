@@ -17,8 +17,13 @@ struct ProgramResult {
   std::string standardOutput;
 };
 
-// Runs the program to its end, with the given arguments.
-ProgramResult RunProgram(const std::string& programPath, const std::vector<std::string>& args = {});
+// Runs the program to its end, with the given arguments; with
+// `timeoutSeconds`, kills it when it has not ended by then and reports exit
+// status -2.
+ProgramResult RunProgram(const std::string& programPath, const std::vector<std::string>& args,
+                         int timeoutSeconds = 0);
+// The same with no argument, as the host starts it.
+ProgramResult RunProgram(const std::string& programPath, int timeoutSeconds = 0);
 
 // Starts the program and returns its process id; its output is dropped.
 pid_t StartProgram(const std::string& programPath, const std::vector<std::string>& args = {});
