@@ -121,7 +121,8 @@ TEST_P(RestoreCrashTest, EveryRecordEndsInExactlyOnePlace) {
   options.programFolder = dir.Path("template");
   demo::GenerateShop(options);
   const std::string month = "202405";
-  const std::vector<std::string> restore = {"--restore", month};
+  testing::Launch restore;
+  restore.arguments = {"--restore", month};
 
   auto copyShop = [&](const std::string& name) {
     fs::remove_all(dir.Path(name));

@@ -46,7 +46,9 @@ struct Shop {
   // The live records only.
   testing::Census LiveCensus() const { return testing::TakeCensus(Live(), dir.Path("none")); }
   testing::ProgramResult Run(const std::vector<std::string>& args = {}) const {
-    return RunProgram(program, args);
+    testing::Launch launch;
+    launch.arguments = args;
+    return RunProgram(program, launch);
   }
 
   TempDir dir;

@@ -1,6 +1,8 @@
 // The program's entry: wires the real platform and the SQLite engine into
 // start-up and the archive run. The host starts it with no argument; the
-// switches of boot/command_line.h are for a person at the shop's computer.
+// switches of boot/command_line.h are for a person at the shop's computer,
+// or a scheduler: --unattended keeps every window and dialog away (a run
+// that nobody watches).
 #include <iostream>
 #include <string_view>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "dbengine/sqlite_engine.h"
 #include "frmProc/frm_proc.h"
 #include "platform/clock.h"
+#include "platform/desktop.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "platform/progress_display.h"
@@ -69,6 +72,7 @@ int main(int argc, char** argv) {
   try {
     const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     const sa::boot::ParsedCommandLine parsed = sa::boot::ParseCommandLine(args);
+    sa::platform::AllowDesktop(!parsed.options.unattended);
     if (!parsed.error.empty()) {
       // Nothing has been touched yet: not even the old log.
       std::cerr << "sales-archiver: " << parsed.error << "\n"

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 namespace sa::testing {
 
@@ -23,27 +25,41 @@ std::string InstallProgram(const std::string& programFolder) {
 
 namespace {
 
-pid_t Spawn(const std::string& programPath, const std::vector<std::string>& args,
-            const std::string& errPath, const std::string& outPath) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(programPath.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+pid_t Spawn(const std::string& programPath, const Launch& launch, const std::string& errPath,
+            const std::string& outPath = "/dev/null") {
+  // Built before the fork: the child only calls what is safe after it.
+  std::vector<char*> argv{const_cast<char*>(programPath.c_str())};
+  for (const std::string& argument : launch.arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
   argv.push_back(nullptr);
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::string_view(*entry).substr(0, 8) != "DISPLAY=") environment.emplace_back(*entry);
+  }
+  if (launch.display) environment.push_back("DISPLAY=" + *launch.display);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
+    const int fd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+      ::dup2(fd, 2);
+      ::close(fd);
+    }
     const int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(devnull, 0);
-    for (const auto& [path, target] : {std::pair{errPath, 2}, std::pair{outPath, 1}}) {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(fd >= 0 ? fd : devnull, target);
-      if (fd >= 0) ::close(fd);
-    }
-    execv(programPath.c_str(), argv.data());
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out >= 0 ? out : devnull, 1);
+    if (out >= 0) ::close(out);
+    execve(programPath.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   return pid;
 }
 
+// The whole file, which is then removed.
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;
@@ -54,12 +70,15 @@ std::string Slurp(const std::string& path) {
 
 }  // namespace
 
-ProgramResult RunProgram(const std::string& programPath, const std::vector<std::string>& args,
-                         int timeoutSeconds) {
+ProgramResult RunProgram(const std::string& programPath, int timeoutSeconds) {
+  return RunProgram(programPath, Launch{}, timeoutSeconds);
+}
+
+ProgramResult RunProgram(const std::string& programPath, const Launch& launch, int timeoutSeconds) {
   const std::string errPath = programPath + ".stderr";
   const std::string outPath = programPath + ".stdout";
   ProgramResult result;
-  const pid_t pid = Spawn(programPath, args, errPath, outPath);
+  const pid_t pid = Spawn(programPath, launch, errPath, outPath);
   bool timedOut = false;
   if (timeoutSeconds > 0) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
@@ -85,12 +104,9 @@ ProgramResult RunProgram(const std::string& programPath, const std::vector<std::
   return result;
 }
 
-ProgramResult RunProgram(const std::string& programPath, int timeoutSeconds) {
-  return RunProgram(programPath, {}, timeoutSeconds);
-}
-
-pid_t StartProgram(const std::string& programPath, const std::vector<std::string>& args) {
-  return Spawn(programPath, args, "/dev/null", "/dev/null");
+pid_t StartProgram(const std::string& programPath, const Launch& launch,
+                   const std::string& errorPath) {
+  return Spawn(programPath, launch, errorPath.empty() ? "/dev/null" : errorPath);
 }
 
 int WaitProgram(pid_t pid) {
