@@ -1,9 +1,13 @@
 // The program's entry: wires the real platform and the SQLite engine into
-// start-up and the archive run. The host passes no argument; the one switch
-// read, --unattended, keeps every window and dialog away (a scheduled run
-// that nobody watches), and any other argument is left alone.
+// start-up and the archive run. The host starts it with no argument; the
+// switches of boot/command_line.h are for a person at the shop's computer,
+// or a scheduler: --unattended keeps every window and dialog away (a run
+// that nobody watches).
+#include <iostream>
 #include <string_view>
+#include <vector>
 
+#include "boot/command_line.h"
 #include "boot/startup.h"
 #include "dbengine/sqlite_engine.h"
 #include "frmProc/frm_proc.h"
@@ -12,6 +16,7 @@
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "platform/progress_display.h"
+#include "proc/commands.h"
 #include "proc/run_archive.h"
 #include "var/params.h"
 
@@ -22,6 +27,27 @@ class Runner : public sa::boot::ArchiveRunner {
   explicit Runner(std::string programFolder) : programFolder_(std::move(programFolder)) {}
 
   int RunArchive(bool upToToday) override {
+    return WithContext(
+        [&](const sa::proc::RunContext& ctx) { return sa::proc::RunArchive(ctx, upToToday); });
+  }
+  int DryRun(bool upToToday) override {
+    return WithContext([&](const sa::proc::RunContext& ctx) {
+      return sa::proc::DryRun(ctx, upToToday, std::cout);
+    });
+  }
+  int VerifyArchives() override {
+    return WithContext(
+        [&](const sa::proc::RunContext& ctx) { return sa::proc::VerifyArchives(ctx, std::cout); });
+  }
+  int RestoreMonth(const std::string& month) override {
+    return WithContext([&](const sa::proc::RunContext& ctx) {
+      return sa::proc::RestoreMonth(ctx, month, std::cout);
+    });
+  }
+
+ private:
+  template <typename Body>
+  int WithContext(Body body) {
     std::unique_ptr<sa::dbengine::Engine> engine = sa::dbengine::MakeSqliteEngine();
     sa::frmproc::FrmProc form(sa::platform::RealProgressDisplay());
     const sa::proc::RunContext ctx{*engine,
@@ -32,30 +58,33 @@ class Runner : public sa::boot::ArchiveRunner {
                                    sa::GlobalLaunchParams(),
                                    sa::GlobalSettings(),
                                    programFolder_};
-    return sa::proc::RunArchive(ctx, upToToday);
+    const int status = body(ctx);
+    std::cout.flush();
+    return status;
   }
 
- private:
   std::string programFolder_;
 };
-
-bool Unattended(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]) == "--unattended") return true;
-  }
-  return false;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  sa::platform::AllowDesktop(!Unattended(argc, argv));
   try {
+    const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const sa::boot::ParsedCommandLine parsed = sa::boot::ParseCommandLine(args);
+    sa::platform::AllowDesktop(!parsed.options.unattended);
+    if (!parsed.error.empty()) {
+      // Nothing has been touched yet: not even the old log.
+      std::cerr << "sales-archiver: " << parsed.error << "\n"
+                << "Try 'sales-archiver --help' for the switches.\n";
+      return sa::boot::kExitRefused;
+    }
     const std::string folder = sa::platform::ProgramFolder();
     Runner runner(folder);
     const sa::boot::StartupPlatform platform{sa::platform::RealFileSystem(),
                                              sa::platform::RealMessageSink(), folder};
-    return sa::boot::RunStartup(platform, sa::GlobalLaunchParams(), sa::GlobalSettings(), runner);
+    return sa::boot::RunCommand(platform, parsed.options, sa::GlobalLaunchParams(),
+                                sa::GlobalSettings(), runner, std::cout);
   } catch (const std::exception& e) {
     sa::platform::RealMessageSink().ShowCritical(e.what(), "");
     return sa::boot::kExitRefused;

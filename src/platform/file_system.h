@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sa::platform {
 
@@ -36,6 +37,9 @@ class FileSystem {
   virtual std::string ReadFileHead(const std::string& path, size_t limit) const = 0;
   // Appends bytes, creating the file when missing.
   virtual void AppendFile(const std::string& path, std::string_view bytes) = 0;
+  // The names of what a folder holds (files, folders, anything), sorted by
+  // their bytes; "." and ".." left out.
+  virtual std::vector<std::string> ListFolder(const std::string& path) const = 0;
 };
 
 // The operating system's file system.

@@ -246,6 +246,9 @@ class SimFiles final : public platform::FileSystem {
   std::string ReadFileHead(const std::string& path, size_t limit) const override {
     return Real().ReadFileHead(path, limit);
   }
+  std::vector<std::string> ListFolder(const std::string& path) const override {
+    return Real().ListFolder(path);
+  }
 
   void MakeFolder(const std::string& path) override {
     if (!disk_.Tracks(path)) return Real().MakeFolder(path);
