@@ -1,7 +1,7 @@
 // The program's entry: wires the real platform and the SQLite engine into
 // start-up and the archive run. No command-line argument is read.
 #include "boot/startup.h"
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 #include "frmProc/frm_proc.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
