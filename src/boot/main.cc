@@ -1,7 +1,7 @@
-// The program's entry: wires the real platform and the SQLite engine into
+// The program's entry: wires the real platform and the engine the live database needs into
 // start-up and the archive run. No command-line argument is read.
 #include "boot/startup.h"
-#include "dbengine/sqlite/sqlite_engine.h"
+#include "dbengine/engine_choice.h"
 #include "frmProc/frm_proc.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -17,7 +17,8 @@ class Runner : public sa::boot::ArchiveRunner {
   explicit Runner(std::string programFolder) : programFolder_(std::move(programFolder)) {}
 
   int RunArchive(bool upToToday) override {
-    std::unique_ptr<sa::dbengine::Engine> engine = sa::dbengine::MakeSqliteEngine();
+    std::unique_ptr<sa::dbengine::Engine> engine =
+        sa::dbengine::EngineFor(sa::GlobalLaunchParams().dbPath);
     sa::frmproc::FrmProc form(sa::platform::RealProgressDisplay());
     const sa::proc::RunContext ctx{*engine,
                                    sa::platform::RealFileSystem(),
