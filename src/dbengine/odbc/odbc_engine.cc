@@ -311,6 +311,22 @@ class Source {
   // and names of tables and of `columnsOf`'s fields are quoted as the
   // database spells them.
   std::string Translate(std::string_view sql, const TableInfo* columnsOf) {
+    // Without a table given, the fields are those of the first table named.
+    if (columnsOf == nullptr) {
+      const auto& names = Tables();
+      for (size_t i = 0; i < sql.size() && columnsOf == nullptr;) {
+        if (!IsWordChar(sql[i])) {
+          ++i;
+          continue;
+        }
+        size_t end = i;
+        while (end < sql.size() && IsWordChar(sql[end])) ++end;
+        if (names.count(LowerAscii(sql.substr(i, end - i)))) {
+          columnsOf = &Table(std::string(sql.substr(i, end - i)));
+        }
+        i = end;
+      }
+    }
     std::string out;
     for (size_t i = 0; i < sql.size();) {
       const char c = sql[i];
