@@ -464,16 +464,12 @@ class OdbcRecordset : public Recordset {
     if (adding_) return pending_[static_cast<size_t>(index)];
     CheckCurrent();
     if (!table_) return whole_[static_cast<size_t>(pos_)][static_cast<size_t>(index)];
-    if (loadedPos_ != pos_) {
-      const int64_t id = ids_[static_cast<size_t>(pos_)];
-      auto rows = ReadRows(*src_, *table_, columns_, {&id, 1});
-      if (rows.empty()) {
-        throw Error(kErrRecordDeleted, "Record is deleted.", table_->name + " in " + src_->Shown());
-      }
-      current_ = std::move(rows.begin()->second);
-      loadedPos_ = pos_;
+    if (pos_ < blockBegin_ || pos_ >= blockEnd_) Load();
+    const auto row = block_.find(ids_[static_cast<size_t>(pos_)]);
+    if (row == block_.end()) {
+      throw Error(kErrRecordDeleted, "Record is deleted.", table_->name + " in " + src_->Shown());
     }
-    return current_[static_cast<size_t>(index)];
+    return row->second[static_cast<size_t>(index)];
   }
 
   void SetValue(int index, const Value& value) override {
@@ -530,7 +526,7 @@ class OdbcRecordset : public Recordset {
     if (stmt->RowCount() == 0) {
       throw Error(kErrRecordDeleted, "Record is deleted.", Context());
     }
-    loadedPos_ = -1;
+    block_.erase(id);
   }
 
   void Close() override {
@@ -546,6 +542,17 @@ class OdbcRecordset : public Recordset {
   }
 
  private:
+  // Reads the current record's values; a walk record by record reads the
+  // records ahead in blocks, a jump reads the one record.
+  void Load() {
+    const long count = pos_ == blockEnd_ ? std::min<long>(kReadAhead, Size() - pos_) : 1;
+    block_ =
+        ReadRows(*src_, *table_, columns_,
+                 std::span(ids_).subspan(static_cast<size_t>(pos_), static_cast<size_t>(count)));
+    blockBegin_ = pos_;
+    blockEnd_ = pos_ + count;
+  }
+
   void OpenKeyset(const SelectParts& parts) {
     if (parts.list == "*") {
       columns_ = table_->columns;
@@ -635,13 +642,15 @@ class OdbcRecordset : public Recordset {
   std::vector<Column> columns_;
   std::vector<int64_t> ids_;
   std::vector<std::vector<Value>> whole_;
-  std::vector<Value> current_;
+  static constexpr long kReadAhead = 256;
+  std::unordered_map<int64_t, std::vector<Value>> block_;
+  long blockBegin_ = 0;
+  long blockEnd_ = 0;
   std::vector<Value> pending_;
   std::unique_ptr<Statement> insert_;
   std::string insertNames_;
   RowParameters insertParams_;
   long pos_ = 0;
-  long loadedPos_ = -1;
   long visited_ = 0;
   bool adding_ = false;
   bool closed_ = false;
