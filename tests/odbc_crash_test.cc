@@ -48,16 +48,7 @@ void ResetSchema(dbengine::Database& server, const std::string& from, const std:
 }
 
 testing::Census CensusOf(const testing::TempDir& dir, const std::string& connect) {
-  const std::string back = dir.Path("back.db");
-  fs::remove(back);
-  {
-    auto from = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
-    auto to = dbengine::MakeSqliteEngine()->CreateDatabase(back, dbengine::kLangGeneral,
-                                                           dbengine::kVersion40);
-    demo::CopyTables(*from, *to);
-    to->Close();
-  }
-  return testing::TakeCensus(back, dir.Path("shop"));
+  return testing::TakeCensusThrough(connect, dir.Path("back.db"), dir.Path("shop"));
 }
 
 TEST(PostgresCrash, EveryRecordEndsInExactlyOnePlace) {

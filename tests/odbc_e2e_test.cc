@@ -92,19 +92,9 @@ void MoveLiveTo(const TempDir& dir, const std::string& connect,
                   "proctotalhistorico");
 }
 
-// The census of a run whose live tables are at `connect`: they are copied
-// back into a SQLite file first.
+// The census of a run whose live tables are at `connect`.
 testing::Census CensusThrough(const TempDir& dir, const std::string& connect) {
-  const std::string back = dir.Path("back.db");
-  std::filesystem::remove(back);
-  {
-    auto from = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
-    auto to = dbengine::MakeSqliteEngine()->CreateDatabase(back, dbengine::kLangGeneral,
-                                                           dbengine::kVersion40);
-    demo::CopyTables(*from, *to);
-    to->Close();
-  }
-  return testing::TakeCensus(back, dir.path());
+  return testing::TakeCensusThrough(connect, dir.Path("back.db"), dir.path());
 }
 
 TEST(OdbcEndToEnd, APostgresLiveDatabaseGivesTheArchivesOfTheBuiltInBackend) {

@@ -4,9 +4,12 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "dbengine/odbc/odbc_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
+#include "shop_copy.h"
 #include "var/error.h"
 
 namespace sa::testing {
@@ -43,6 +46,19 @@ PgSchema::~PgSchema() {
   } catch (const Error&) {
     // A schema left behind costs nothing but space; the next test uses its own.
   }
+}
+
+Census TakeCensusThrough(const std::string& connect, const std::string& copyPath,
+                         const std::string& dataFolder) {
+  std::filesystem::remove(copyPath);
+  {
+    auto from = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
+    auto to = dbengine::MakeSqliteEngine()->CreateDatabase(copyPath, dbengine::kLangGeneral,
+                                                           dbengine::kVersion40);
+    demo::CopyTables(*from, *to);
+    to->Close();
+  }
+  return TakeCensus(copyPath, dataFolder);
 }
 
 std::string SqliteOdbcConnect(const std::string& path) {

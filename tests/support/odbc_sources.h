@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "support/census.h"
 #include "support/temp_dir.h"
 
 namespace sa::testing {
@@ -34,6 +35,12 @@ class PgSchema {
   std::string name_;
   std::string connect_;
 };
+
+// The census of a shop whose live tables are at `connect`: they are copied
+// into the SQLite file `copyPath` first (replacing it), and the archives are
+// those of dataFolder/S.
+Census TakeCensusThrough(const std::string& connect, const std::string& copyPath,
+                         const std::string& dataFolder);
 
 // "Driver={SQLite3};Database=<path>".
 std::string SqliteOdbcConnect(const std::string& path);
