@@ -4,7 +4,9 @@
 // the same generated shop: the same archives, log and census.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <algorithm>
+
 #include <filesystem>
 #include <set>
 
@@ -184,6 +186,37 @@ TEST(OdbcEndToEnd, AMissingTableAndARefusedValueLeaveTheirRecordsLive) {
   expected.erase("gtarti");
   census.erase("gtarti");
   EXPECT_EQ(testing::CensusDiff(expected, census), "");
+}
+
+// The server drops the run's connections while it runs, as a network or a
+// restarted server would: the run fails with an engine error, nothing is
+// lost, and the next launch completes the work.
+TEST(OdbcEndToEnd, AConnectionLostMidRunLosesNothing) {
+  SA_REQUIRE_POSTGRES(server);
+  TempDir dir;
+  const demo::ShopFiles files = demo::GenerateShop(Options(dir));
+  const auto before = testing::TakeCensus(files.dbPath, dir.Path("datos"));
+  testing::PgSchema schema(*server);
+  MoveLiveTo(dir, schema.Connect(), {"tickets"});
+  const std::string program = InstallProgram(dir.path());
+  auto admin = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + *server);
+  int lost = 0;
+  for (int attempt = 0; attempt < 20 && lost == 0; ++attempt) {
+    const pid_t pid = testing::StartProgram(program);
+    usleep(static_cast<useconds_t>(100000 + 50000 * attempt));
+    admin->Execute(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
+        schema.Name() + "'");
+    if (testing::WaitProgram(pid) != 0) ++lost;
+  }
+  EXPECT_EQ(lost, 1) << "no run was cut short";
+  int status = -1;
+  for (int attempt = 0; attempt < 3 && status != 0; ++attempt) {
+    status = RunProgram(program).exitStatus;
+  }
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(dir.Exists("S/move.journal"));
+  EXPECT_EQ(testing::CensusDiff(before, CensusThrough(dir, schema.Connect())), "");
 }
 
 }  // namespace

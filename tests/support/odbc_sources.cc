@@ -34,7 +34,8 @@ PgSchema::PgSchema(const std::string& serverConnect) : server_(serverConnect) {
   auto db = engine->OpenDatabase("ODBC;" + server_);
   db->Execute("CREATE SCHEMA " + name_);
   db->Close();
-  connect_ = server_ + ";ConnSettings=SET search_path TO " + name_;
+  connect_ = server_ + ";ConnSettings={SET search_path TO " + name_ + "; SET application_name TO " +
+             name_ + "}";
 }
 
 PgSchema::~PgSchema() {

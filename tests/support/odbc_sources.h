@@ -20,7 +20,8 @@ std::optional<std::string> PostgresConnect();
 bool InCi();
 
 // A fresh schema on the server, dropped with everything in it at the end;
-// its connection string makes it the connection's only schema.
+// its connection string makes it the connection's only schema and names the
+// connection's application after it.
 class PgSchema {
  public:
   explicit PgSchema(const std::string& serverConnect);

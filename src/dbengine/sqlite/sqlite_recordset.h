@@ -74,6 +74,8 @@ class SqliteRecordset : public Recordset {
   bool adding_ = false;
   std::vector<Value> pending_;
   std::vector<bool> pendingSet_;
+  Statement insert_;  // the last INSERT, reused while the fields set stay the same
+  std::string insertSql_;
   bool open_ = true;
 };
 
