@@ -1,34 +1,15 @@
 // No message box on POSIX yet: every message goes to standard error only,
 // which the interface already requires of every platform.
-#include <cstdio>
-
 #include "platform/message_sink.h"
-#include "platform/text.h"
+#include "platform/standard_error.h"
 
 namespace sa::platform {
 namespace {
 
-// One line per line of `text`, so a cause of several lines stays readable.
-void WriteLines(std::FILE* out, const std::string& text) {
-  for (const std::string& line : SplitLines(text)) {
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fputc('\n', out);
-  }
-}
-
 class PosixMessageSink final : public MessageSink {
  public:
   void ShowCritical(const std::string& message, const std::string& cause) override {
-    // The message is one line even if it was given with line ends.
-    std::string oneLine;
-    for (const std::string& line : SplitLines(message)) {
-      if (!oneLine.empty()) oneLine += ' ';
-      oneLine += line;
-    }
-    oneLine += '\n';
-    std::fputs(oneLine.c_str(), stderr);
-    WriteLines(stderr, cause);
-    std::fflush(stderr);
+    RealStandardError().Message(message, cause);
   }
 };
 

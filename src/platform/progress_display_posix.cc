@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "platform/progress_display.h"
+#include "platform/standard_error.h"
 
 namespace sa::platform {
 namespace {
@@ -20,7 +20,6 @@ class TerminalProgressDisplay final : public ProgressDisplay {
   void Show() override {
     lastFilled_ = -1;
     lastPercent_ = -1;
-    lineOpen_ = false;
   }
 
   void Draw(float min, float max, float value) override {
@@ -33,27 +32,20 @@ class TerminalProgressDisplay final : public ProgressDisplay {
     const int percent = static_cast<int>(std::lround(fraction * 100));
 
     // Draw comes on every refresh; write only when something visible changed.
-    const bool changed = filled != lastFilled_ || percent != lastPercent_;
-    if (changed) {
-      std::string bar = "\r[";
+    if (filled != lastFilled_ || percent != lastPercent_) {
+      std::string bar = "[";
       bar.append(static_cast<size_t>(filled), '#');
       bar.append(static_cast<size_t>(kBarWidth - filled), ' ');
       bar += "] " + std::to_string(percent) + "%";
-      std::fputs(bar.c_str(), stderr);
-      lineOpen_ = true;
+      RealStandardError().Bar(bar);
       lastFilled_ = filled;
       lastPercent_ = percent;
     }
-    if (value >= max && lineOpen_) {
-      std::fputc('\n', stderr);
-      lineOpen_ = false;
-    }
-    std::fflush(stderr);
+    if (value >= max) RealStandardError().EndBar();
   }
 
  private:
   const bool enabled_;
-  bool lineOpen_ = false;  // a bar is on the current line, not yet ended
   int lastFilled_ = -1;
   int lastPercent_ = -1;
 };

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -40,10 +42,30 @@ pid_t Spawn(const std::string& programPath, const std::string& errPath) {
 
 }  // namespace
 
-ProgramResult RunProgram(const std::string& programPath) {
+ProgramResult RunProgram(const std::string& programPath, int timeoutSeconds) {
   const std::string errPath = programPath + ".stderr";
   ProgramResult result;
-  result.exitStatus = WaitProgram(Spawn(programPath, errPath));
+  const pid_t pid = Spawn(programPath, errPath);
+  bool timedOut = false;
+  if (timeoutSeconds > 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        timedOut = true;
+        break;
+      }
+      usleep(20000);
+    }
+    if (!timedOut) result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  if (timedOut) {
+    WaitProgram(pid);
+    result.exitStatus = -2;
+  } else if (timeoutSeconds <= 0) {
+    result.exitStatus = WaitProgram(pid);
+  }
   std::ifstream in(errPath, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();

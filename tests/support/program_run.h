@@ -15,8 +15,9 @@ struct ProgramResult {
   std::string standardError;
 };
 
-// Runs the program to its end.
-ProgramResult RunProgram(const std::string& programPath);
+// Runs the program to its end; with `timeoutSeconds`, kills it when it has
+// not ended by then and reports exit status -2.
+ProgramResult RunProgram(const std::string& programPath, int timeoutSeconds = 0);
 
 // Starts the program and returns its process id; standard error is dropped.
 pid_t StartProgram(const std::string& programPath);
