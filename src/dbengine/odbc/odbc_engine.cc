@@ -81,8 +81,9 @@ Value ReadValue(const Statement& stmt, SQLUSMALLINT column, FieldType type) {
       SQL_TIMESTAMP_STRUCT ts{};
       stmt.Check(SQLGetData(stmt.get(), column, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &length));
       if (length == SQL_NULL_DATA) return std::monostate{};
+      // A fraction finer than a millisecond rounds up, as dates read from text do.
       return DateTime::FromParts(CivilDate{ts.year, ts.month, ts.day}, ts.hour, ts.minute,
-                                 ts.second);
+                                 ts.second, static_cast<int>((ts.fraction + 999999) / 1000000));
     }
     case FieldType::kText:
       break;
@@ -146,17 +147,19 @@ class RowParameters {
         case FieldType::kDate:
           cType = SQL_C_TYPE_TIMESTAMP;
           sqlType = SQL_TYPE_TIMESTAMP;
-          size = 19;
+          size = 23;
+          digits = 3;
           if (const auto* x = std::get_if<DateTime>(&v)) {
             const CivilDate d = x->Date();
-            const int s = x->SecondOfDay();
+            const int64_t ms = x->MsOfDay();
+            const int64_t sec = ms / 1000;
             times_[i] = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(d.year),
                                              static_cast<SQLUSMALLINT>(d.month),
                                              static_cast<SQLUSMALLINT>(d.day),
-                                             static_cast<SQLUSMALLINT>(s / 3600),
-                                             static_cast<SQLUSMALLINT>(s / 60 % 60),
-                                             static_cast<SQLUSMALLINT>(s % 60),
-                                             0};
+                                             static_cast<SQLUSMALLINT>(sec / 3600),
+                                             static_cast<SQLUSMALLINT>(sec / 60 % 60),
+                                             static_cast<SQLUSMALLINT>(sec % 60),
+                                             static_cast<SQLUINTEGER>(ms % 1000 * 1000000)};
           }
           data = &times_[i];
           break;
