@@ -83,16 +83,4 @@ std::string MaskSecrets(std::string_view text) {
   return out;
 }
 
-std::optional<std::string> Attribute(std::string_view connect, std::string_view key) {
-  for (const Item& item : Items(connect)) {
-    if (!SameName(Key(connect, item), key)) continue;
-    std::string_view value = Trim(connect.substr(item.valueBegin, item.valueEnd - item.valueBegin));
-    if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
-      value = value.substr(1, value.size() - 2);
-    }
-    return std::string(value);
-  }
-  return std::nullopt;
-}
-
 }  // namespace sa::dbengine::odbc

@@ -16,7 +16,4 @@ std::optional<std::string> ConnectionStringOf(std::string_view path);
 // case, braced values included) replaced by "***".
 std::string MaskSecrets(std::string_view text);
 
-// The value of attribute `key` (letter case ignored), braces removed.
-std::optional<std::string> Attribute(std::string_view connect, std::string_view key);
-
 }  // namespace sa::dbengine::odbc

@@ -70,8 +70,6 @@ TEST(ConnectionString, PasswordsAreMaskedWhateverTheirSpelling) {
   EXPECT_EQ(ConnectionStringOf("odbc;DSN=x"), "DSN=x");
   EXPECT_EQ(ConnectionStringOf("ODBC;"), "");
   EXPECT_EQ(ConnectionStringOf("/data/ODBC;x"), std::nullopt);
-  EXPECT_EQ(Attribute("Driver={SQLite3};Database=/a;b", "DATABASE"), "/a");
-  EXPECT_EQ(Attribute("Driver={SQLite3}", "driver"), "SQLite3");
 }
 
 }  // namespace
