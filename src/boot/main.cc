@@ -1,9 +1,15 @@
-// The program's entry: wires the real platform and the engine the live database needs into
-// start-up and the archive run. No command-line argument is read.
+// The program's entry: wires the real platform and the engine the live
+// database needs into start-up and the archive run. The host passes no
+// argument; the one switch read, --unattended, keeps every window and dialog
+// away (a scheduled run that nobody watches), and any other argument is left
+// alone.
+#include <string_view>
+
 #include "boot/startup.h"
 #include "dbengine/engine_choice.h"
 #include "frmProc/frm_proc.h"
 #include "platform/clock.h"
+#include "platform/desktop.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "platform/progress_display.h"
@@ -35,9 +41,17 @@ class Runner : public sa::boot::ArchiveRunner {
   std::string programFolder_;
 };
 
+bool Unattended(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--unattended") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  sa::platform::AllowDesktop(!Unattended(argc, argv));
   try {
     const std::string folder = sa::platform::ProgramFolder();
     Runner runner(folder);

@@ -1,10 +1,14 @@
-// The text bar on standard error, drawn in place with '\r'. Drawn only when
-// standard error is a terminal, so logs and pipes stay free of it.
+// The progress display chosen at start: the window when a desktop is there,
+// else the text bar on standard error, drawn in place and only when standard
+// error is a terminal, so logs and pipes stay free of it.
 #include <unistd.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 
+#include "platform/desktop.h"
+#include "platform/desktop_fltk.h"
 #include "platform/progress_display.h"
 #include "platform/standard_error.h"
 
@@ -53,8 +57,10 @@ class TerminalProgressDisplay final : public ProgressDisplay {
 }  // namespace
 
 ProgressDisplay& RealProgressDisplay() {
-  static TerminalProgressDisplay display;
-  return display;
+  static const std::unique_ptr<ProgressDisplay> display =
+      DesktopAvailable() ? MakeWindowProgressDisplay()
+                         : std::make_unique<TerminalProgressDisplay>();
+  return *display;
 }
 
 }  // namespace sa::platform
