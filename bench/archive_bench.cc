@@ -22,11 +22,14 @@
 #include <vector>
 
 #include "child_launcher.h"
+#include "dbengine/odbc/odbc_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 #include "dbengine/table_def.h"
 #include "plain_sql_move.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "sample_shop.h"
+#include "shop_copy.h"
 #include "var/error.h"
 
 namespace sa::bench {
@@ -49,7 +52,7 @@ constexpr int kDefaultRepeats = 3;
 
 constexpr char kUsage[] =
     "usage: archive-bench [--smoke] [--sizes N,N,...] [--repeat N] [--dir DIR] [--memory-fs]\n"
-    "                     [--keep]\n"
+    "                     [--keep] [--odbc N]\n"
     "  Generates shops of about N records each (default 10000,100000,1000000) over 24\n"
     "  months, runs the sales-archiver built beside this program on a copy of each\n"
     "  (process procsiosi) and the same move in plain SQL on another copy, then\n"
@@ -61,7 +64,10 @@ constexpr char kUsage[] =
     "  --repeat N   run each measurement N times and keep the fastest (default 3)\n"
     "  --dir DIR    work in a fresh folder inside DIR (default: inside /tmp)\n"
     "  --memory-fs  default to /dev/shm instead of /tmp\n"
-    "  --keep       leave the shops, archives and logs behind\n";
+    "  --keep       leave the shops, archives and logs behind\n"
+    "  --odbc N     also time a shop of about N records (default 100000, 10000 with --smoke,\n"
+    "               0: none) with the live database read through ODBC: the SQLite3 driver on\n"
+    "               the same file, and PostgreSQL when SA_PG_CONNECT names a server\n";
 
 struct Options {
   std::vector<long> sizes{10000, 100000, 1000000};
@@ -71,6 +77,7 @@ struct Options {
   bool keep = false;
   bool help = false;
   int repeat = kDefaultRepeats;
+  std::optional<long> odbcSize;
 };
 
 struct UsageError {
@@ -140,6 +147,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--keep") {
       noValue();
       o.keep = true;
+    } else if (arg == "--odbc") {
+      const std::string text = takeValue();
+      o.odbcSize = text == "0" ? 0 : ParseCount(text);
     } else {
       throw UsageError{"unknown argument " + arg};
     }
@@ -148,7 +158,9 @@ Options ParseOptions(int argc, char** argv) {
     if (sizesGiven) throw UsageError{"--smoke and --sizes do not go together"};
     o.sizes = {10000};
     o.scaling = false;
+    if (!o.odbcSize) o.odbcSize = 10000;
   }
+  if (!o.odbcSize) o.odbcSize = 100000;
   std::sort(o.sizes.begin(), o.sizes.end());
   o.sizes.erase(std::unique(o.sizes.begin(), o.sizes.end()), o.sizes.end());
   return o;
@@ -411,6 +423,54 @@ FloorRun RunFloor(const Shop& shop, const fs::path& folder, const CivilDate& win
   return run;
 }
 
+// A run of the program on a copy of the shop whose live database is named
+// in `fifo` by `liveName(copied live.db path)`: a connection string. The
+// archives go into the program's folder.
+ProgramRun RunProgramOn(ChildLauncher& launcher, const std::string& executable, const Shop& shop,
+                        const fs::path& folder, const std::string& live) {
+  const fs::path data = CopyShop(shop.folder, folder);
+  const fs::path bin = folder / "programa";
+  fs::create_directories(bin);
+  const fs::path installed = bin / "sales-archiver";
+  fs::copy_file(executable, installed);
+  demo::WriteFifo(
+      bin.string(),
+      live.empty() ? "ODBC;Driver={SQLite3};Database=" + (data / "live.db").string() : live,
+      (data / "settings.ini").string(), "procsiosi");
+  ::sync();
+  ProgramRun run;
+  run.child = launcher.Run(installed.string(), (bin / "output.txt").string());
+  run.output = ReadText(bin / "output.txt");
+  run.archived = ArchivedRecords(bin);
+  run.moved = run.archived;
+  if (live.empty()) {
+    const std::string db = (data / "live.db").string();
+    run.moved = DatedRecords(shop.counts) - DatedRecords(demo::CountRecords(db));
+  }
+  return run;
+}
+
+// Copies the shop's live tables into a fresh schema of the PostgreSQL server
+// `server` names; returns the schema's connection string.
+std::string PostgresShop(const std::string& server, const Shop& shop, const std::string& schema) {
+  auto odbc = dbengine::MakeOdbcEngine(nullptr);
+  {
+    auto db = odbc->OpenDatabase("ODBC;" + server);
+    db->Execute("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
+    db->Execute("CREATE SCHEMA " + schema);
+  }
+  const std::string connect = server + ";ConnSettings=SET search_path TO " + schema;
+  auto from = dbengine::MakeSqliteEngine()->OpenDatabase((shop.folder / "datos/live.db").string());
+  auto to = odbc->OpenDatabase("ODBC;" + connect);
+  demo::CopyTables(*from, *to, {"cabecera", "tickets"});
+  return connect;
+}
+
+void DropPostgresShop(const std::string& server, const std::string& schema) {
+  auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + server);
+  db->Execute("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
+}
+
 std::string Describe(const ChildResult& c) {
   if (!c.started) return std::string("could not start: ") + std::strerror(c.execErrno);
   if (!c.exited) return "killed by signal " + std::to_string(c.signal);
@@ -655,6 +715,63 @@ int Main(const Options& options, ChildLauncher& launcher) {
             .c_str());
   }
 
+  // The live database through ODBC, beside the built-in backend on the same shop.
+  std::optional<double> odbcRatio, postgresRate;
+  if (*options.odbcSize > 0) {
+    std::printf("\nlive database through ODBC\n");
+    const fs::path folder = work.Path() / "odbc";
+    const Shop shop = MakeShop(
+        planner.Plan(*options.odbcSize, kMonths, ScalesFor(*options.odbcSize)), folder / "shop");
+    const double records = static_cast<double>(DatedRecords(shop.counts));
+    auto best = [&](auto run) {
+      ProgramRun fastest;
+      for (int i = 0; i < options.repeat; ++i) {
+        ProgramRun r = run(i);
+        if (!r.Ok()) {
+          std::printf("  FAILED: %s\n%s\n", Describe(r.child).c_str(), r.output.c_str());
+          exitCode = kExitProgramFailed;
+          return r;
+        }
+        if (i == 0 || r.child.seconds < fastest.child.seconds) fastest = r;
+      }
+      return fastest;
+    };
+    const ProgramRun builtIn = best([&](int i) {
+      return RunProgram(launcher, executable, shop, folder / ("builtin-" + std::to_string(i)),
+                        windowEnd);
+    });
+    const ProgramRun sqliteOdbc = best([&](int i) {
+      return RunProgramOn(launcher, executable, shop, folder / ("sqlite-odbc-" + std::to_string(i)),
+                          "");
+    });
+    auto line = [&](const char* label, const ProgramRun& r) {
+      std::printf("  %-22s %s records  %8s s  cpu %6s s  %10s records/s  RSS %s MiB\n", label,
+                  Thousands(r.moved).c_str(), Fixed(r.child.seconds, 2).c_str(),
+                  Fixed(r.child.cpuSeconds, 2).c_str(),
+                  Thousands(std::lround(records / r.child.seconds)).c_str(),
+                  Fixed(MiB(r.child.maxRssKiB), 1).c_str());
+    };
+    line("built-in SQLite", builtIn);
+    line("SQLite through ODBC", sqliteOdbc);
+    odbcRatio = sqliteOdbc.child.seconds / builtIn.child.seconds;
+    if (const char* server = std::getenv("SA_PG_CONNECT"); server && *server) {
+      const std::string schema = "sa_bench_" + std::to_string(::getpid());
+      const ProgramRun pg = best([&](int i) {
+        const std::string connect = PostgresShop(server, shop, schema);
+        ProgramRun r = RunProgramOn(launcher, executable, shop,
+                                    folder / ("postgres-" + std::to_string(i)), "ODBC;" + connect);
+        DropPostgresShop(server, schema);
+        r.moved = static_cast<long>(records);
+        return r;
+      });
+      line("PostgreSQL live", pg);
+      postgresRate = records / pg.child.seconds;
+    } else {
+      std::printf("  PostgreSQL live: not measured (SA_PG_CONNECT is not set)\n");
+    }
+    RemoveUnlessKept(work, folder);
+  }
+
   // Targets, each at the largest size measured.
   const std::string at = " @" + Thousands(largest.Records());
   const double floorRatio = largest.floor.result.seconds / largest.program.child.seconds;
@@ -673,6 +790,10 @@ int Main(const Options& options, ChildLauncher& launcher) {
        perRecordRatio ? Fixed(*perRecordRatio, 2) : ""},
       {"120mo<=1.5x 12mo", monthsRatio, monthsRatio && *monthsRatio <= 1.5,
        monthsRatio ? Fixed(*monthsRatio, 2) : ""},
+      {"sqlite-odbc<=3x built-in", odbcRatio, odbcRatio && *odbcRatio <= 3.0,
+       odbcRatio ? Fixed(*odbcRatio, 2) : ""},
+      {"postgres>=20000rec/s", postgresRate, postgresRate && *postgresRate >= 20000,
+       postgresRate ? Thousands(std::lround(*postgresRate)) : ""},
   };
   std::printf("\ntargets:");
   for (const Target& t : targets) {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 #include "frmProc/frm_proc.h"
 #include "platform/file_system.h"
 #include "proc/commands.h"

@@ -1,15 +1,15 @@
-// The program's entry: wires the real platform and the SQLite engine into
-// start-up and the archive run. The host starts it with no argument; the
-// switches of boot/command_line.h are for a person at the shop's computer,
-// or a scheduler: --unattended keeps every window and dialog away (a run
-// that nobody watches).
+// The program's entry: wires the real platform and the engine the live
+// database needs into start-up and the archive run. The host starts it with
+// no argument; the switches of boot/command_line.h are for a person at the
+// shop's computer, or a scheduler: --unattended keeps every window and
+// dialog away (a run that nobody watches).
 #include <iostream>
 #include <string_view>
 #include <vector>
 
 #include "boot/command_line.h"
 #include "boot/startup.h"
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/engine_choice.h"
 #include "frmProc/frm_proc.h"
 #include "platform/clock.h"
 #include "platform/desktop.h"
@@ -48,7 +48,8 @@ class Runner : public sa::boot::ArchiveRunner {
  private:
   template <typename Body>
   int WithContext(Body body) {
-    std::unique_ptr<sa::dbengine::Engine> engine = sa::dbengine::MakeSqliteEngine();
+    std::unique_ptr<sa::dbengine::Engine> engine =
+        sa::dbengine::EngineFor(sa::GlobalLaunchParams().dbPath);
     sa::frmproc::FrmProc form(sa::platform::RealProgressDisplay());
     const sa::proc::RunContext ctx{*engine,
                                    sa::platform::RealFileSystem(),

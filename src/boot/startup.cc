@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "dbengine/engine_choice.h"
 #include "platform/text.h"
 #include "tools/conversions.h"
 #include "tools/host_settings.h"
@@ -130,7 +131,11 @@ int Start(const StartupPlatform& platform, const std::string& fifoPath, const St
       launch.userName = "admin";
       launch.userLevel = 0;
     }
-    launch.dataFolder = DataFolder(launch.dbPath, fifoPath);
+    // A live database named by a connection string has no folder: its
+    // archives go into the program's folder.
+    launch.dataFolder = dbengine::IsConnectionString(launch.dbPath)
+                            ? platform.programFolder
+                            : DataFolder(launch.dbPath, fifoPath);
 
     if (steps.makeArchiveFolder) {
       // A file named S is left alone: the run reports it when it gets there.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dbengine/engine.h"
-#include "dbengine/sqlite_handle.h"
+#include "dbengine/sqlite/sqlite_handle.h"
 
 namespace sa::dbengine {
 
@@ -74,6 +74,8 @@ class SqliteRecordset : public Recordset {
   bool adding_ = false;
   std::vector<Value> pending_;
   std::vector<bool> pendingSet_;
+  Statement insert_;  // the last INSERT, reused while the fields set stay the same
+  std::string insertSql_;
   bool open_ = true;
 };
 

@@ -1,4 +1,4 @@
-#include "dbengine/sqlite_recordset.h"
+#include "dbengine/sqlite/sqlite_recordset.h"
 
 #include "dbengine/table_def.h"
 
@@ -194,12 +194,19 @@ void SqliteRecordset::Update() {
                                         : "INSERT INTO " + QuoteName(table_) + " (" + names +
                                               ") VALUES (" + marks + ")";
   BeforeWrite();
-  Statement stmt = conn_->Prepare(sql);
+  // Records added one after another with the same fields share one
+  // prepared statement.
+  if (!insert_ || sql != insertSql_) {
+    insert_ = conn_->Prepare(sql);
+    insertSql_ = sql;
+  } else {
+    sqlite3_clear_bindings(insert_.get());
+  }
   int bind = 1;
   for (size_t i = 0; i < columns_.size(); ++i) {
-    if (pendingSet_[i]) BindValue(stmt.get(), bind++, pending_[i]);
+    if (pendingSet_[i]) BindValue(insert_.get(), bind++, pending_[i]);
   }
-  conn_->Run(stmt.get(), table_ + " in " + conn_->Path());
+  conn_->Run(insert_.get(), table_ + " in " + conn_->Path());
   keys_.push_back(sqlite3_last_insert_rowid(conn_->Handle()));
   adding_ = false;
 }
@@ -226,6 +233,7 @@ void SqliteRecordset::Close() {
   adding_ = false;
   fetch_.reset();
   columnFetch_.clear();
+  insert_.reset();
   conn_->Unregister(this);
 }
 
