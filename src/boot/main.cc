@@ -1,6 +1,11 @@
 // The program's entry: wires the real platform and the SQLite engine into
-// start-up and the archive run. No command-line argument is read.
+// start-up and the archive run. The host starts it with no arguments; the
+// only one read is --unattended (see boot/unattended.h).
+#include <cstdio>
+#include <optional>
+
 #include "boot/startup.h"
+#include "boot/unattended.h"
 #include "dbengine/sqlite_engine.h"
 #include "frmProc/frm_proc.h"
 #include "platform/clock.h"
@@ -14,14 +19,16 @@ namespace {
 
 class Runner : public sa::boot::ArchiveRunner {
  public:
-  explicit Runner(std::string programFolder) : programFolder_(std::move(programFolder)) {}
+  Runner(std::string programFolder, sa::platform::MessageSink& messages,
+         sa::platform::ProgressDisplay& display)
+      : programFolder_(std::move(programFolder)), messages_(messages), display_(display) {}
 
   int RunArchive(bool upToToday) override {
     std::unique_ptr<sa::dbengine::Engine> engine = sa::dbengine::MakeSqliteEngine();
-    sa::frmproc::FrmProc form(sa::platform::RealProgressDisplay());
+    sa::frmproc::FrmProc form(display_);
     const sa::proc::RunContext ctx{*engine,
                                    sa::platform::RealFileSystem(),
-                                   sa::platform::RealMessageSink(),
+                                   messages_,
                                    sa::platform::RealClock(),
                                    form,
                                    sa::GlobalLaunchParams(),
@@ -32,19 +39,38 @@ class Runner : public sa::boot::ArchiveRunner {
 
  private:
   std::string programFolder_;
+  sa::platform::MessageSink& messages_;
+  sa::platform::ProgressDisplay& display_;
 };
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool unattended = sa::boot::HasUnattendedSwitch(argc, argv);
+  sa::platform::MessageSink* messages = &sa::platform::RealMessageSink();
   try {
     const std::string folder = sa::platform::ProgramFolder();
-    Runner runner(folder);
-    const sa::boot::StartupPlatform platform{sa::platform::RealFileSystem(),
-                                             sa::platform::RealMessageSink(), folder};
+    std::optional<sa::boot::UnattendedMessageSink> unattendedSink;
+    sa::boot::NoProgressDisplay noDisplay;
+    if (unattended) {
+      unattendedSink.emplace(sa::platform::RealFileSystem(),
+                             sa::platform::JoinPath(folder, "registro.txt"));
+      messages = &*unattendedSink;
+    }
+    sa::platform::ProgressDisplay& display =
+        unattended ? static_cast<sa::platform::ProgressDisplay&>(noDisplay)
+                   : sa::platform::RealProgressDisplay();
+    Runner runner(folder, *messages, display);
+    const sa::boot::StartupPlatform platform{sa::platform::RealFileSystem(), *messages, folder};
     return sa::boot::RunStartup(platform, sa::GlobalLaunchParams(), sa::GlobalSettings(), runner);
   } catch (const std::exception& e) {
-    sa::platform::RealMessageSink().ShowCritical(e.what(), "");
+    // Not the message box when unattended: the sink that writes the log may
+    // be gone with the scope, and nobody would click the box.
+    if (unattended) {
+      std::fprintf(stderr, "%s\n", e.what());
+    } else {
+      sa::platform::RealMessageSink().ShowCritical(e.what(), "");
+    }
     return sa::boot::kExitRefused;
   }
 }

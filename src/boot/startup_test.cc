@@ -256,7 +256,30 @@ TEST_F(StartupTest, DataFolderIsTheDatabasePathWithoutItsLastComponent) {
   messages.shown.clear();
   EXPECT_EQ(Run(fs), 0);
   EXPECT_EQ(runner.launchAtRun.dataFolder, "");
-  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{"/S"});
+  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{platform::PathSeparator() + std::string("S")});
+}
+
+// Windows paths: drive letters, UNC names and either separator. Elsewhere a
+// backslash is an ordinary letter of a name, so there is nothing to check.
+TEST_F(StartupTest, WindowsPathsGiveTheirDataFolderAndArchiveFolder) {
+  if (!platform::IsPathSeparator('\\')) GTEST_SKIP() << "backslash separates only on Windows";
+  const struct {
+    std::string dbPath, dataFolder, archiveFolder;
+  } cases[] = {
+      {"C:\\live.mdb", "C:", "C:\\S"},
+      {"D:/tienda/datos/live.mdb", "D:/tienda/datos", "D:/tienda/datos\\S"},
+      {"\\\\server\\share\\datos/live.mdb", "\\\\server\\share\\datos",
+       "\\\\server\\share\\datos\\S"},
+  };
+  for (const auto& c : cases) {
+    FakeFileSystem fs;
+    fs.files[program.Path("fifo")] =
+        Join({c.dbPath, "C:\\z.ini", "procsiosi", "", "", "", ""}, "\r\n");
+    fs.files["C:\\z.ini"] = SettingsText();
+    EXPECT_EQ(Run(fs), 0) << c.dbPath;
+    EXPECT_EQ(runner.launchAtRun.dataFolder, c.dataFolder);
+    EXPECT_EQ(fs.foldersMade, std::vector<std::string>{c.archiveFolder});
+  }
 }
 
 TEST_F(StartupTest, LeavesAnythingNamedSAlone) {

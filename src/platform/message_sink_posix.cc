@@ -3,31 +3,16 @@
 #include <cstdio>
 
 #include "platform/message_sink.h"
-#include "platform/text.h"
+#include "platform/message_text.h"
 
 namespace sa::platform {
 namespace {
 
-// One line per line of `text`, so a cause of several lines stays readable.
-void WriteLines(std::FILE* out, const std::string& text) {
-  for (const std::string& line : SplitLines(text)) {
-    std::fwrite(line.data(), 1, line.size(), out);
-    std::fputc('\n', out);
-  }
-}
-
 class PosixMessageSink final : public MessageSink {
  public:
   void ShowCritical(const std::string& message, const std::string& cause) override {
-    // The message is one line even if it was given with line ends.
-    std::string oneLine;
-    for (const std::string& line : SplitLines(message)) {
-      if (!oneLine.empty()) oneLine += ' ';
-      oneLine += line;
-    }
-    oneLine += '\n';
-    std::fputs(oneLine.c_str(), stderr);
-    WriteLines(stderr, cause);
+    const std::string text = MessageLines(message, cause);
+    std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
   }
 };

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "odb/archive.h"
+#include "platform/log_text.h"
 
 namespace sa::proc {
 
@@ -247,7 +248,7 @@ class Run {
       for (const MonthRunState& run : work.runs) {
         if (!run.moved) text += KeptLine(run.month, run.keys.size()) + "\r\n";
       }
-      ctx_.fs.AppendFile(logPath_, text);
+      ctx_.fs.AppendFile(logPath_, platform::ToLogEncoding(text));
     }
   }
 
