@@ -8,7 +8,7 @@ inline constexpr wchar_t kProgramTitle[] = L"sales-archiver";
 
 // False for a process whose window station is not shown to a user (a
 // service, a scheduled task running whether or not anyone is logged on), or
-// when the system cannot say.
+// when the system cannot say; also under Wine started without a display.
 bool HasVisibleDesktop();
 
 }  // namespace sa::platform

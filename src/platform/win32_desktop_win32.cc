@@ -3,6 +3,19 @@
 #include "platform/win32_desktop.h"
 
 namespace sa::platform {
+namespace {
+
+// Wine hands the Unix environment to the programs it runs. Started with
+// neither display variable it draws on its null driver: a window there is
+// seen by nobody and a message box waits for ever.
+bool IsWineWithoutDisplay() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  if (ntdll == nullptr || ::GetProcAddress(ntdll, "wine_get_version") == nullptr) return false;
+  return ::GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0 &&
+         ::GetEnvironmentVariableW(L"WAYLAND_DISPLAY", nullptr, 0) == 0;
+}
+
+}  // namespace
 
 bool HasVisibleDesktop() {
   const HWINSTA station = ::GetProcessWindowStation();
@@ -11,7 +24,7 @@ bool HasVisibleDesktop() {
   if (!::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) {
     return false;
   }
-  return (flags.dwFlags & WSF_VISIBLE) != 0;
+  return (flags.dwFlags & WSF_VISIBLE) != 0 && !IsWineWithoutDisplay();
 }
 
 }  // namespace sa::platform
