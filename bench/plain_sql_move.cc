@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 #include "dbengine/table_def.h"
 #include "odb/archive.h"
 #include "odb/schema.h"

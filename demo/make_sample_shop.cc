@@ -9,17 +9,21 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "dbengine/odbc/odbc_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 #include "dbengine/table_def.h"
 #include "odb/schema.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "sample_shop.h"
+#include "shop_copy.h"
 #include "var/error.h"
 
 namespace {
@@ -35,6 +39,7 @@ constexpr char kUsage[] =
     "  make-sample-shop FOLDER [--months N] [--scales N] [--tickets-per-day N] [--livestock]\n"
     "                   [--retention DAYS] [--journal delete|wal] [--seed N]\n"
     "                   [--today YYYY-MM-DD] [--process NAME] [--program-folder DIR]\n"
+    "                   [--odbc CONNECTION-STRING [--keyed TABLE,TABLE...]]\n"
     "      writes FOLDER/datos/live.db, FOLDER/datos/settings.ini and DIR/fifo\n"
     "      (DIR defaults to FOLDER, today to the local date)\n"
     "  make-sample-shop report FOLDER [--program-folder DIR]\n"
@@ -98,6 +103,8 @@ struct Command {
   bool report = false;
   bool help = false;
   sa::demo::ShopOptions shop;
+  std::string odbc;             // copy the live tables there and name it in fifo
+  std::set<std::string> keyed;  // tables given a primary key there
 };
 
 Command ParseCommand(int argc, char** argv) {
@@ -123,7 +130,12 @@ Command ParseCommand(int argc, char** argv) {
     }
     sa::demo::ShopOptions& o = cmd.shop;
     if (arg != "--program-folder") shopOptions.push_back(arg);
-    if (arg == "--livestock") {
+    if (arg == "--odbc") {
+      cmd.odbc = args.Value(arg, inlineValue);
+    } else if (arg == "--keyed") {
+      std::stringstream list(args.Value(arg, inlineValue));
+      for (std::string t; std::getline(list, t, ',');) cmd.keyed.insert(t);
+    } else if (arg == "--livestock") {
       if (inlineValue) throw UsageError{"--livestock takes no value"};
       o.livestock = true;
     } else if (arg == "--months") {
@@ -290,12 +302,36 @@ long Total(const std::map<std::string, long>& counts) {
 // ---------------------------------------------------------------------------
 // The two commands
 
-int Generate(const sa::demo::ShopOptions& o) {
+// Copies the generated live tables into the ODBC data source and points
+// `fifo` at it; the SQLite live file is removed so that only one live copy
+// exists.
+void MoveLiveToOdbc(const sa::demo::ShopFiles& files, const sa::demo::ShopOptions& o,
+                    const std::string& connect, const std::set<std::string>& keyed) {
+  {
+    auto sqlite = sa::dbengine::MakeSqliteEngine();
+    auto odbc = sa::dbengine::MakeOdbcEngine(nullptr);
+    auto from = sqlite->OpenDatabase(files.dbPath);
+    auto to = odbc->OpenDatabase("ODBC;" + connect);
+    sa::demo::CopyTables(*from, *to, keyed);
+    from->Close();
+    to->Close();
+  }
+  fs::remove(files.dbPath);
+  sa::demo::WriteFifo(o.programFolder.empty() ? o.folder : o.programFolder, "ODBC;" + connect,
+                      files.settingsPath, o.processName);
+}
+
+int Generate(const Command& cmd) {
+  const sa::demo::ShopOptions& o = cmd.shop;
   const auto start = std::chrono::steady_clock::now();
   const sa::demo::ShopFiles files = sa::demo::GenerateShop(o);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const std::map<std::string, long> counts = sa::demo::CountRecords(files.dbPath);
+  if (!cmd.odbc.empty()) {
+    MoveLiveToOdbc(files, o, cmd.odbc, cmd.keyed);
+    std::cout << "Live tables copied through ODBC; fifo names the connection string\n";
+  }
 
   std::cout << "Sample shop, " << o.months << " month(s) of sales up to " << DateText(o.today)
             << ", " << o.scales << " scale(s), " << o.ticketsPerDay << " tickets a day, seed "
@@ -397,7 +433,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   try {
-    return cmd.report ? Report(cmd.shop) : Generate(cmd.shop);
+    return cmd.report ? Report(cmd.shop) : Generate(cmd);
   } catch (const sa::Error& e) {
     std::cerr << "make-sample-shop: " << e.Description() << '\n';
     if (!e.Cause().empty()) std::cerr << "  " << e.Cause() << '\n';

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "dbengine/engine.h"
-#include "dbengine/sqlite_handle.h"
+#include "dbengine/sqlite/sqlite_handle.h"
 #include "dbengine/table_def.h"
 #include "odb/schema.h"
 #include "platform/text.h"

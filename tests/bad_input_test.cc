@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 #include "sample_shop.h"
 #include "support/census.h"
 #include "support/program_run.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 #include "sample_shop.h"
 #include "support/census.h"
 #include "support/faulty_engine.h"

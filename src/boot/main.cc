@@ -1,4 +1,4 @@
-// The program's entry: wires the real platform and the SQLite engine into
+// The program's entry: wires the real platform and the engine the live database needs into
 // start-up and the archive run. The host starts it with no arguments; the
 // only one read is --unattended (see boot/unattended.h).
 #include <cstdio>
@@ -6,7 +6,7 @@
 
 #include "boot/startup.h"
 #include "boot/unattended.h"
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/engine_choice.h"
 #include "frmProc/frm_proc.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -24,7 +24,8 @@ class Runner : public sa::boot::ArchiveRunner {
       : programFolder_(std::move(programFolder)), messages_(messages), display_(display) {}
 
   int RunArchive(bool upToToday) override {
-    std::unique_ptr<sa::dbengine::Engine> engine = sa::dbengine::MakeSqliteEngine();
+    std::unique_ptr<sa::dbengine::Engine> engine =
+        sa::dbengine::EngineFor(sa::GlobalLaunchParams().dbPath);
     sa::frmproc::FrmProc form(display_);
     const sa::proc::RunContext ctx{*engine,
                                    sa::platform::RealFileSystem(),

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "dbengine/engine_choice.h"
 #include "platform/text.h"
 #include "tools/conversions.h"
 #include "tools/host_settings.h"
@@ -104,7 +105,11 @@ int RunStartup(const StartupPlatform& platform, LaunchParams& launch, Settings& 
       launch.userName = "admin";
       launch.userLevel = 0;
     }
-    launch.dataFolder = DataFolder(launch.dbPath, fifoPath);
+    // A live database named by a connection string has no folder: its
+    // archives go into the program's folder.
+    launch.dataFolder = dbengine::IsConnectionString(launch.dbPath)
+                            ? platform.programFolder
+                            : DataFolder(launch.dbPath, fifoPath);
 
     // A file named S is left alone: the run reports it when it gets there.
     const std::string archiveFolder = platform::JoinPath(launch.dataFolder, kArchiveFolderName);

@@ -171,6 +171,10 @@ enum EngineError : long {
   kErrIo = 3043,
   kErrReadOnly = 3051,
   kErrInvalidPath = 3044,
+  kErrConnectFailed = 3151,  // a data source that cannot be reached or refuses the login
+  kErrCallFailed = 3146,     // a driver call that failed for a reason of its own
+  kErrNoIdentity = 3622,     // a table whose records have no identity the engine can use
+  kErrNoDriver = 3170,       // no installed driver for the database's format
 };
 
 }  // namespace sa::dbengine

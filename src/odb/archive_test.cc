@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 #include "odb/schema.h"
 #include "support/fake_platform.h"
 #include "support/faulty_engine.h"

@@ -5,6 +5,7 @@
 // reason.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,5 +47,14 @@ bool IsPathSeparator(char c);
 
 // The folder holding the running executable, links followed.
 std::string ProgramFolder();
+
+// Up to `count` first bytes of an ordinary file; nullopt when `path` is
+// missing, is not an ordinary file or cannot be read.
+std::optional<std::string> ReadFileHead(const std::string& path, size_t count);
+
+// `path` as a database driver takes it. The same path, except for a Windows
+// program run by Wine, whose ODBC driver manager hands over to the host's
+// own drivers: they get the host's name for the file.
+std::string PathForDriver(const std::string& path);
 
 }  // namespace sa::platform

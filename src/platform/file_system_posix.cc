@@ -189,4 +189,26 @@ std::string ProgramFolder() {
   return exe.substr(0, slash);
 }
 
+std::optional<std::string> ReadFileHead(const std::string& path, size_t count) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return std::nullopt;
+  std::string head(count, '\0');
+  size_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::read(fd.get(), head.data() + got, count - got);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    got += static_cast<size_t>(n);
+  }
+  head.resize(got);
+  return head;
+}
+
+std::string PathForDriver(const std::string& path) { return path; }
+
 }  // namespace sa::platform

@@ -205,4 +205,39 @@ std::string ProgramFolder() {
   return Narrow(folder);
 }
 
+std::optional<std::string> ReadFileHead(const std::string& path, size_t count) {
+  if (!RealFileSystem().IsFile(path)) return std::nullopt;
+  const Handle file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
+  std::string head(count, '\0');
+  size_t got = 0;
+  while (got < count) {
+    DWORD n = 0;
+    if (!::ReadFile(file.get(), head.data() + got, static_cast<DWORD>(count - got), &n, nullptr)) {
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  head.resize(got);
+  return head;
+}
+
+std::string PathForDriver(const std::string& path) {
+  // Wine's own export; absent on Windows.
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  const auto toUnix = kernel == nullptr ? nullptr
+                                        : reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+                                              ::GetProcAddress(kernel, "wine_get_unix_file_name")));
+  if (toUnix == nullptr) return path;
+  char* unixName = toUnix(WidePath(path).c_str());
+  if (unixName == nullptr) return path;
+  std::string converted(unixName);
+  ::HeapFree(::GetProcessHeap(), 0, unixName);
+  return converted;
+}
+
 }  // namespace sa::platform

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 #include "support/fake_platform.h"
 #include "support/faulty_engine.h"
 #include "support/live_tables.h"

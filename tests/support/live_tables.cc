@@ -1,6 +1,6 @@
 #include "support/live_tables.h"
 
-#include "dbengine/sqlite_handle.h"
+#include "dbengine/sqlite/sqlite_handle.h"
 #include "odb/schema.h"
 #include "support/sqlite_probe.h"
 

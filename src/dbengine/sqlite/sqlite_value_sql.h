@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "dbengine/sqlite_recordset.h"
+#include "dbengine/sqlite/sqlite_recordset.h"
 
 namespace sa::dbengine {
 

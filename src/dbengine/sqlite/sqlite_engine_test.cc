@@ -1,4 +1,4 @@
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "dbengine/sqlite_recordset.h"
+#include "dbengine/sqlite/sqlite_recordset.h"
 
 #include "dbengine/table_def.h"
 

@@ -1,4 +1,4 @@
-#include "dbengine/sqlite_value_sql.h"
+#include "dbengine/sqlite/sqlite_value_sql.h"
 
 #include <string_view>
 

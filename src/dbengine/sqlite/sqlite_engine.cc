@@ -1,4 +1,4 @@
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 
 #include <sys/stat.h>
 
@@ -9,9 +9,9 @@
 #include <map>
 
 #include "dbengine/sql_text.h"
-#include "dbengine/sqlite_handle.h"
-#include "dbengine/sqlite_recordset.h"
-#include "dbengine/sqlite_value_sql.h"
+#include "dbengine/sqlite/sqlite_handle.h"
+#include "dbengine/sqlite/sqlite_recordset.h"
+#include "dbengine/sqlite/sqlite_value_sql.h"
 
 namespace sa::dbengine {
 

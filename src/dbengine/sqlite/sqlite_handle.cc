@@ -1,11 +1,11 @@
-#include "dbengine/sqlite_handle.h"
+#include "dbengine/sqlite/sqlite_handle.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
 #include "dbengine/engine.h"
-#include "dbengine/sqlite_recordset.h"
+#include "dbengine/sqlite/sqlite_recordset.h"
 
 namespace sa::dbengine {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dbengine/engine.h"
-#include "dbengine/sqlite_handle.h"
+#include "dbengine/sqlite/sqlite_handle.h"
 
 namespace sa::dbengine {
 

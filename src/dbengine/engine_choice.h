@@ -1,0 +1,23 @@
+// Which backend a live database gets: a connection string ("ODBC;...") goes
+// to the ODBC backend with archives in the build's default file format; a
+// Jet/Access file goes to an installed Access ODBC driver (found by listing
+// the drivers) and is refused when there is none; anything else goes to the
+// built-in SQLite backend, which reads SQLite files and refuses the rest;
+// where there is none (Windows) to the ODBC backend, which serves a SQLite
+// file through an installed SQLite ODBC driver and refuses the rest.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "dbengine/engine.h"
+
+namespace sa::dbengine {
+
+// Throws sa::Error (kErrNoDriver) for a Jet file no installed driver reads.
+std::unique_ptr<Engine> EngineFor(const std::string& livePath);
+
+// True when `livePath` names the live database by a connection string.
+bool IsConnectionString(const std::string& livePath);
+
+}  // namespace sa::dbengine

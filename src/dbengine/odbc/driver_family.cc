@@ -1,0 +1,257 @@
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers take their types from it there
+#endif
+
+#include "dbengine/odbc/driver_family.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+namespace sa::dbengine::odbc {
+
+namespace {
+
+// The application id of SQLite archives, as the built-in backend writes it ("SARC").
+constexpr int32_t kSqliteApplicationId = 0x53415243;
+
+std::string Size(const Field& field) {
+  return std::to_string(field.size > 0 ? field.size : kDefaultTextSize);
+}
+
+bool Contains(std::string_view text, std::string_view part) {
+  return LowerAscii(text).find(LowerAscii(part)) != std::string::npos;
+}
+
+// Any other data source: ODBC's own type names, double-quoted identifiers.
+class GenericFamily : public DriverFamily {
+ public:
+  const char* Name() const override { return "generic"; }
+  std::string DeclaredType(const Field& field) const override {
+    switch (field.type) {
+      case FieldType::kBoolean:
+        return "SMALLINT";
+      case FieldType::kInteger:
+        return "SMALLINT";
+      case FieldType::kLong:
+        return "INTEGER";
+      case FieldType::kDouble:
+        return "DOUBLE PRECISION";
+      case FieldType::kDate:
+        return "TIMESTAMP";
+      case FieldType::kText:
+        break;
+    }
+    return "VARCHAR(" + Size(field) + ")";
+  }
+};
+
+// Jet through the Access driver: its own type names, bracketed names, files
+// created by the driver's setup entry, no row identity but a primary key.
+class Jet : public DriverFamily {
+ public:
+  const char* Name() const override { return "Jet"; }
+  std::string DeclaredType(const Field& field) const override {
+    switch (field.type) {
+      case FieldType::kBoolean:
+        return "BIT";
+      case FieldType::kInteger:
+        return "SHORT";
+      case FieldType::kLong:
+        return "LONG";
+      case FieldType::kDouble:
+        return "DOUBLE";
+      case FieldType::kDate:
+        return "DATETIME";
+      case FieldType::kText:
+        break;
+    }
+    return "TEXT(" + Size(field) + ")";
+  }
+  std::string QuoteName(std::string_view name) const override {
+    return "[" + std::string(name) + "]";
+  }
+  std::string CreateFileAttributes(const std::string& path) const override {
+    // Version 4.0 format, general sort order.
+    return "CREATE_DBV4=\"" + path + "\" General";
+  }
+  std::optional<std::string> FileDriver(std::span<const std::string> drivers) const override {
+    for (const std::string& d : drivers) {
+      if (Contains(d, "(*.mdb")) return d;
+    }
+    for (const std::string& d : drivers) {
+      if (Contains(d, "access")) return d;
+    }
+    return std::nullopt;
+  }
+};
+
+// SQLite through its ODBC driver: the built-in backend's file conventions,
+// and the rowid as identity.
+class Sqlite : public DriverFamily {
+ public:
+  const char* Name() const override { return "SQLite"; }
+  std::string DeclaredType(const Field& field) const override {
+    switch (field.type) {
+      case FieldType::kBoolean:
+        return "BOOLEAN";
+      case FieldType::kInteger:
+        return "SMALLINT";
+      case FieldType::kLong:
+        return "INTEGER";
+      case FieldType::kDouble:
+        return "DOUBLE";
+      case FieldType::kDate:
+        return "DATETIME";
+      case FieldType::kText:
+        break;
+    }
+    return "VARCHAR(" + Size(field) + ") COLLATE NOCASE";
+  }
+  std::optional<FieldType> FieldTypeOf(int sqlType, std::string_view typeName) const override {
+    if (SameName(typeName, "boolean")) return FieldType::kBoolean;
+    return DriverFamily::FieldTypeOf(sqlType, typeName);
+  }
+  std::string RowIdentity() const override { return "rowid"; }
+  std::string CreateFileAttributes(const std::string&) const override { return ""; }
+  bool StoresDatesAsText() const override { return true; }
+  bool CreatesFileOnConnect() const override { return true; }
+  // The header fields the built-in backend records the options in.
+  std::vector<std::string> NewFileStatements(int32_t languageId, int32_t options) const override {
+    return {"PRAGMA application_id=" + std::to_string(kSqliteApplicationId),
+            "PRAGMA user_version=" + std::to_string((languageId << 16) | options)};
+  }
+  std::optional<std::string> FileDriver(std::span<const std::string> drivers) const override {
+    for (const std::string& d : drivers) {
+      if (Contains(d, "sqlite3")) return d;
+    }
+    return std::nullopt;
+  }
+};
+
+// PostgreSQL: its own types (dates to the millisecond), and the tuple
+// identity under a row lock where a table has no primary key.
+class Postgres : public DriverFamily {
+ public:
+  const char* Name() const override { return "PostgreSQL"; }
+  std::string DeclaredType(const Field& field) const override {
+    switch (field.type) {
+      case FieldType::kBoolean:
+        return "boolean";
+      case FieldType::kInteger:
+        return "smallint";
+      case FieldType::kLong:
+        return "integer";
+      case FieldType::kDouble:
+        return "double precision";
+      case FieldType::kDate:
+        return "timestamp(3)";
+      case FieldType::kText:
+        break;
+    }
+    return "varchar(" + Size(field) + ")";
+  }
+  std::optional<FieldType> FieldTypeOf(int sqlType, std::string_view typeName) const override {
+    // The driver may show booleans as characters.
+    if (SameName(typeName, "bool")) return FieldType::kBoolean;
+    return DriverFamily::FieldTypeOf(sqlType, typeName);
+  }
+  // Block and offset of the tuple, as one number (see EncodeTid).
+  std::string RowIdentity() const override {
+    return "((ctid::text::point)[0]::bigint * 65536 + (ctid::text::point)[1]::bigint)";
+  }
+  std::string RowIdentityIn(std::span<const int64_t> ids) const override {
+    std::string list;
+    for (int64_t id : ids) {
+      if (!list.empty()) list += ',';
+      list += "'" + TidText(id) + "'";
+    }
+    return "ctid = ANY (ARRAY[" + list + "]::tid[])";
+  }
+  bool LocksSelectedRows() const override { return true; }
+  std::string CurrentSchemaQuery() const override { return "SELECT current_schema()"; }
+};
+
+}  // namespace
+
+std::optional<FieldType> DriverFamily::FieldTypeOf(int sqlType, std::string_view) const {
+  switch (sqlType) {
+    case SQL_BIT:
+      return FieldType::kBoolean;
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+      return FieldType::kInteger;
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+      return FieldType::kLong;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+      return FieldType::kDouble;
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_DATETIME:
+    case SQL_TIMESTAMP:
+      return FieldType::kDate;
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+      return FieldType::kText;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string DriverFamily::QuoteName(std::string_view name) const {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string DriverFamily::DateLiteral(const DateTime& value) const {
+  return "{ts '" + value.ToIso() + "'}";
+}
+
+std::string DriverFamily::RowIdentityIn(std::span<const int64_t> ids) const {
+  std::string list;
+  for (int64_t id : ids) {
+    if (!list.empty()) list += ',';
+    list += std::to_string(id);
+  }
+  return RowIdentity() + " IN (" + list + ")";
+}
+
+std::string DriverFamily::CreateFileAttributes(const std::string&) const { return ""; }
+
+std::optional<std::string> DriverFamily::FileDriver(std::span<const std::string>) const {
+  return std::nullopt;
+}
+
+std::unique_ptr<DriverFamily> FamilyForDbms(std::string_view dbmsName) {
+  if (Contains(dbmsName, "postgres")) return PostgresFamily();
+  if (Contains(dbmsName, "sqlite")) return SqliteFamily();
+  if (Contains(dbmsName, "access")) return JetFamily();
+  return std::make_unique<GenericFamily>();
+}
+
+std::unique_ptr<DriverFamily> JetFamily() { return std::make_unique<Jet>(); }
+std::unique_ptr<DriverFamily> SqliteFamily() { return std::make_unique<Sqlite>(); }
+std::unique_ptr<DriverFamily> PostgresFamily() { return std::make_unique<Postgres>(); }
+
+int64_t EncodeTid(uint32_t block, uint16_t offset) {
+  return static_cast<int64_t>(block) * 65536 + offset;
+}
+
+std::string TidText(int64_t id) {
+  return "(" + std::to_string(id / 65536) + "," + std::to_string(id % 65536) + ")";
+}
+
+}  // namespace sa::dbengine::odbc

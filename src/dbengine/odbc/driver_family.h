@@ -1,0 +1,79 @@
+// What differs between the database systems the ODBC backend reaches, one
+// class per family: declared column types for the engine's field types, how a
+// new database file is made, how names are quoted, how date literals are
+// written, and which row identity a table without a usable primary key has.
+// Everything else in the backend is the same for every driver.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbengine/table_def.h"
+#include "var/datetime.h"
+
+namespace sa::dbengine::odbc {
+
+class DriverFamily {
+ public:
+  virtual ~DriverFamily() = default;
+  virtual const char* Name() const = 0;
+
+  // The column type a field of `field`'s type and size is created with.
+  virtual std::string DeclaredType(const Field& field) const = 0;
+  // The engine's field type of a column the catalog describes; nullopt for a
+  // type the engine does not handle.
+  virtual std::optional<FieldType> FieldTypeOf(int sqlType, std::string_view typeName) const;
+
+  virtual std::string QuoteName(std::string_view name) const;
+  // The query naming the schema whose tables the catalog is searched in
+  // (the connection's own); "" to search every table the driver lists.
+  virtual std::string CurrentSchemaQuery() const { return ""; }
+  // The escape a date literal becomes.
+  std::string DateLiteral(const DateTime& value) const;
+
+  // The expression that yields a record's identity as a whole number when the
+  // table has no single whole-number primary key; "" when the family has none.
+  virtual std::string RowIdentity() const { return ""; }
+  // The condition selecting the records whose RowIdentity() is in `ids`.
+  virtual std::string RowIdentityIn(std::span<const int64_t> ids) const;
+  // Whether selecting records for a move locks them until the transaction
+  // ends (so that their row identity cannot change under the move).
+  virtual bool LocksSelectedRows() const { return false; }
+
+  // The driver attributes that create a new database file at `path` (for
+  // SQLConfigDataSource's ODBC_ADD_DSN request); "" when the driver cannot.
+  virtual std::string CreateFileAttributes(const std::string& path) const;
+  // Whether dates are written as their stored text ("YYYY-MM-DD HH:MM:SS"),
+  // for a file format that keeps them as texts, rather than as timestamps.
+  virtual bool StoresDatesAsText() const { return false; }
+  // Whether the driver makes a new database file when connected to a name
+  // that does not exist yet (instead of through CreateFileAttributes).
+  virtual bool CreatesFileOnConnect() const { return false; }
+  // What a new file of this family is given on its first connection: the
+  // creation options (language id, option bits) where the file keeps them.
+  virtual std::vector<std::string> NewFileStatements(int32_t languageId, int32_t options) const {
+    (void)languageId;
+    (void)options;
+    return {};
+  }
+  // The installed driver that serves this family's files, from `drivers`.
+  virtual std::optional<std::string> FileDriver(std::span<const std::string> drivers) const;
+};
+
+// The family of a data source by the DBMS name its driver reports.
+std::unique_ptr<DriverFamily> FamilyForDbms(std::string_view dbmsName);
+// The family of Jet/Access files, and that of SQLite files.
+std::unique_ptr<DriverFamily> JetFamily();
+std::unique_ptr<DriverFamily> SqliteFamily();
+std::unique_ptr<DriverFamily> PostgresFamily();
+
+// A PostgreSQL tuple identity (block, offset) as one whole number and back.
+int64_t EncodeTid(uint32_t block, uint16_t offset);
+std::string TidText(int64_t id);
+
+}  // namespace sa::dbengine::odbc

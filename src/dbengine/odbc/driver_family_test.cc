@@ -1,0 +1,78 @@
+// Family texts checked as texts: Jet cannot run on these machines, so its
+// types, creation string and quoting are pinned here.
+#include "dbengine/odbc/driver_family.h"
+
+#include <gtest/gtest.h>
+
+#include "dbengine/odbc/connection_string.h"
+
+namespace sa::dbengine::odbc {
+namespace {
+
+std::string Types(const DriverFamily& family) {
+  TableDef def("t");
+  std::string out;
+  for (auto [type, size] :
+       std::initializer_list<std::pair<FieldType, std::optional<int>>>{{FieldType::kBoolean, {}},
+                                                                       {FieldType::kInteger, {}},
+                                                                       {FieldType::kLong, 4},
+                                                                       {FieldType::kDouble, 8},
+                                                                       {FieldType::kDate, {}},
+                                                                       {FieldType::kText, 40},
+                                                                       {FieldType::kText, {}}}) {
+    out += family.DeclaredType(def.CreateField("f", type, size)) + ";";
+  }
+  return out;
+}
+
+TEST(DriverFamily, EachFamilyDeclaresItsOwnTypes) {
+  EXPECT_EQ(Types(*JetFamily()), "BIT;SHORT;LONG;DOUBLE;DATETIME;TEXT(40);TEXT(255);");
+  EXPECT_EQ(Types(*PostgresFamily()),
+            "boolean;smallint;integer;double precision;timestamp(3);varchar(40);varchar(255);");
+  EXPECT_EQ(Types(*SqliteFamily()),
+            "BOOLEAN;SMALLINT;INTEGER;DOUBLE;DATETIME;VARCHAR(40) COLLATE NOCASE;"
+            "VARCHAR(255) COLLATE NOCASE;");
+}
+
+TEST(DriverFamily, JetTextsForCreationQuotingDatesAndDrivers) {
+  const auto jet = JetFamily();
+  EXPECT_EQ(jet->CreateFileAttributes("C:\\shop\\S\\202401.mdb.partial"),
+            "CREATE_DBV4=\"C:\\shop\\S\\202401.mdb.partial\" General");
+  EXPECT_EQ(jet->QuoteName("gtInfVen"), "[gtInfVen]");
+  EXPECT_EQ(jet->DateLiteral(DateTime::FromParts({2024, 2, 29}, 13, 5, 9)),
+            "{ts '2024-02-29 13:05:09'}");
+  EXPECT_EQ(jet->RowIdentity(), "");  // moves need a primary key on Jet
+  const std::vector<std::string> drivers = {"SQLite3", "Microsoft Access Driver (*.mdb, *.accdb)",
+                                            "PostgreSQL Unicode"};
+  EXPECT_EQ(jet->FileDriver(drivers), "Microsoft Access Driver (*.mdb, *.accdb)");
+  EXPECT_EQ(jet->FileDriver(std::vector<std::string>{"SQLite3"}), std::nullopt);
+  EXPECT_EQ(SqliteFamily()->FileDriver(drivers), "SQLite3");
+  EXPECT_STREQ(FamilyForDbms("ACCESS")->Name(), "Jet");
+  EXPECT_STREQ(FamilyForDbms("PostgreSQL")->Name(), "PostgreSQL");
+  EXPECT_STREQ(FamilyForDbms("SQLite")->Name(), "SQLite");
+  EXPECT_STREQ(FamilyForDbms("Oracle")->Name(), "generic");
+}
+
+TEST(DriverFamily, PostgresTupleIdentitiesSurviveTheRoundTrip) {
+  const int64_t id = EncodeTid(4294967295u, 65535);
+  EXPECT_EQ(TidText(id), "(4294967295,65535)");
+  EXPECT_EQ(TidText(EncodeTid(0, 1)), "(0,1)");
+  const int64_t ids[] = {EncodeTid(3, 7), EncodeTid(12, 1)};
+  EXPECT_EQ(PostgresFamily()->RowIdentityIn(ids), "ctid = ANY (ARRAY['(3,7)','(12,1)']::tid[])");
+  EXPECT_EQ(SqliteFamily()->RowIdentityIn(ids), "rowid IN (196615,786433)");
+}
+
+TEST(ConnectionString, PasswordsAreMaskedWhateverTheirSpelling) {
+  EXPECT_EQ(MaskSecrets("Driver={PostgreSQL Unicode};Uid=u;Pwd=s3cret;Port=5"),
+            "Driver={PostgreSQL Unicode};Uid=u;Pwd=***;Port=5");
+  EXPECT_EQ(MaskSecrets("DSN=x;password = {a;b}}c};PWD=z"), "DSN=x;password = ***;PWD=***");
+  EXPECT_EQ(MaskSecrets("DSN=x;Uid=pwd"), "DSN=x;Uid=pwd");
+  EXPECT_EQ(ConnectionStringOf("odbc;DSN=x"), "DSN=x");
+  EXPECT_EQ(ConnectionStringOf("ODBC;"), "");
+  EXPECT_EQ(ConnectionStringOf("/data/ODBC;x"), std::nullopt);
+  EXPECT_EQ(Attribute("Driver={SQLite3};Database=/a;b", "DATABASE"), "/a");
+  EXPECT_EQ(Attribute("Driver={SQLite3}", "driver"), "SQLite3");
+}
+
+}  // namespace
+}  // namespace sa::dbengine::odbc

@@ -1,0 +1,1094 @@
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers take their types from it there
+#endif
+
+#include "dbengine/odbc/odbc_engine.h"
+
+#include <odbcinst.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "dbengine/odbc/connection_string.h"
+#include "dbengine/odbc/driver_family.h"
+#include "dbengine/odbc/odbc_handle.h"
+#include "dbengine/sql_text.h"
+#include "platform/file_system.h"
+
+namespace sa::dbengine {
+
+namespace {
+
+using odbc::Connection;
+using odbc::DriverFamily;
+using odbc::Narrow;
+using odbc::Statement;
+using odbc::Widen;
+using odbc::WideString;
+
+// Identities named in one statement at most.
+constexpr size_t kIdsPerStatement = 500;
+
+struct Column {
+  std::string name;  // as the database spells it
+  FieldType type = FieldType::kText;
+  int size = 0;
+};
+
+struct TableInfo {
+  std::string name;  // as the database spells it
+  std::vector<Column> columns;
+  std::string identity;  // whole-number identity expression, "" when none
+  bool keyed = false;    // identity is the primary key
+};
+
+std::string CatalogText(SQLHSTMT stmt, SQLUSMALLINT column) {
+  SQLWCHAR buffer[512];
+  SQLLEN length = 0;
+  const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_WCHAR, buffer, sizeof buffer, &length);
+  if (!SQL_SUCCEEDED(rc) || length == SQL_NULL_DATA) return "";
+  const size_t n = std::min<size_t>(static_cast<size_t>(length) / sizeof(SQLWCHAR), 511);
+  return Narrow(buffer, n);
+}
+
+int64_t CatalogInt(SQLHSTMT stmt, SQLUSMALLINT column) {
+  SQLBIGINT v = 0;
+  SQLLEN length = 0;
+  const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_SBIGINT, &v, 0, &length);
+  if (!SQL_SUCCEEDED(rc) || length == SQL_NULL_DATA) return 0;
+  return v;
+}
+
+// Reads column `column` of the current row as the engine's value of `type`.
+Value ReadValue(const Statement& stmt, SQLUSMALLINT column, FieldType type) {
+  SQLLEN length = 0;
+  switch (type) {
+    case FieldType::kBoolean:
+    case FieldType::kInteger:
+    case FieldType::kLong: {
+      SQLBIGINT v = 0;
+      stmt.Check(SQLGetData(stmt.get(), column, SQL_C_SBIGINT, &v, 0, &length));
+      if (length == SQL_NULL_DATA) return std::monostate{};
+      if (type == FieldType::kBoolean) return int64_t{v != 0};
+      return static_cast<int64_t>(v);
+    }
+    case FieldType::kDouble: {
+      double v = 0;
+      stmt.Check(SQLGetData(stmt.get(), column, SQL_C_DOUBLE, &v, 0, &length));
+      if (length == SQL_NULL_DATA) return std::monostate{};
+      return v;
+    }
+    case FieldType::kDate: {
+      SQL_TIMESTAMP_STRUCT ts{};
+      stmt.Check(SQLGetData(stmt.get(), column, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &length));
+      if (length == SQL_NULL_DATA) return std::monostate{};
+      return DateTime::FromParts(CivilDate{ts.year, ts.month, ts.day}, ts.hour, ts.minute,
+                                 ts.second);
+    }
+    case FieldType::kText:
+      break;
+  }
+  WideString text;
+  SQLWCHAR buffer[1024];
+  for (;;) {
+    const SQLRETURN rc =
+        SQLGetData(stmt.get(), column, SQL_C_WCHAR, buffer, sizeof buffer, &length);
+    if (rc == SQL_NO_DATA) break;
+    stmt.Check(rc);
+    if (length == SQL_NULL_DATA) return std::monostate{};
+    const size_t capacity = sizeof buffer / sizeof buffer[0] - 1;
+    const size_t got = (length == SQL_NO_TOTAL || static_cast<size_t>(length) / 2 > capacity)
+                           ? capacity
+                           : static_cast<size_t>(length) / 2;
+    text.append(buffer, got);
+    if (rc == SQL_SUCCESS) break;
+  }
+  return Narrow(text);
+}
+
+// Parameter storage for one row of a prepared INSERT; binds each converted
+// value with the C and SQL type of its field. With `datesAsText` a date goes
+// as its stored text form, for families that keep dates as texts.
+class RowParameters {
+ public:
+  void Bind(const Statement& stmt, const std::vector<Value>& values,
+            const std::vector<Column>& columns, bool datesAsText) {
+    const size_t n = values.size();
+    ints_.assign(n, 0);
+    doubles_.assign(n, 0);
+    times_.assign(n, {});
+    texts_.assign(n, {});
+    lengths_.assign(n, 0);
+    for (size_t i = 0; i < n; ++i) {
+      const auto p = static_cast<SQLUSMALLINT>(i + 1);
+      const Value& v = values[i];
+      SQLSMALLINT cType = SQL_C_WCHAR;
+      SQLSMALLINT sqlType = SQL_WVARCHAR;
+      SQLPOINTER data = nullptr;
+      SQLULEN size = 0;
+      SQLSMALLINT digits = 0;
+      lengths_[i] = IsNull(v) ? SQL_NULL_DATA : 0;
+      switch (columns[i].type) {
+        case FieldType::kBoolean:
+        case FieldType::kInteger:
+        case FieldType::kLong:
+          cType = SQL_C_SBIGINT;
+          sqlType = columns[i].type == FieldType::kBoolean   ? SQL_BIT
+                    : columns[i].type == FieldType::kInteger ? SQL_SMALLINT
+                                                             : SQL_INTEGER;
+          if (const auto* x = std::get_if<int64_t>(&v)) ints_[i] = *x;
+          data = &ints_[i];
+          break;
+        case FieldType::kDouble:
+          cType = SQL_C_DOUBLE;
+          sqlType = SQL_DOUBLE;
+          if (const auto* x = std::get_if<double>(&v)) doubles_[i] = *x;
+          data = &doubles_[i];
+          break;
+        case FieldType::kDate:
+          if (datesAsText) {
+            if (const auto* x = std::get_if<DateTime>(&v)) texts_[i] = Widen(x->ToIso());
+            texts_[i].push_back(0);
+            lengths_[i] = IsNull(v)
+                              ? SQL_NULL_DATA
+                              : static_cast<SQLLEN>((texts_[i].size() - 1) * sizeof(SQLWCHAR));
+            data = texts_[i].data();
+            size = std::max<SQLULEN>(1, texts_[i].size());
+            break;
+          }
+          cType = SQL_C_TYPE_TIMESTAMP;
+          sqlType = SQL_TYPE_TIMESTAMP;
+          size = 19;
+          if (const auto* x = std::get_if<DateTime>(&v)) {
+            const CivilDate d = x->Date();
+            const int s = x->SecondOfDay();
+            times_[i] = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(d.year),
+                                             static_cast<SQLUSMALLINT>(d.month),
+                                             static_cast<SQLUSMALLINT>(d.day),
+                                             static_cast<SQLUSMALLINT>(s / 3600),
+                                             static_cast<SQLUSMALLINT>(s / 60 % 60),
+                                             static_cast<SQLUSMALLINT>(s % 60),
+                                             0};
+          }
+          data = &times_[i];
+          break;
+        case FieldType::kText:
+          if (!IsNull(v)) texts_[i] = Widen(ValueToText(v));
+          texts_[i].push_back(0);
+          lengths_[i] = IsNull(v) ? SQL_NULL_DATA
+                                  : static_cast<SQLLEN>((texts_[i].size() - 1) * sizeof(SQLWCHAR));
+          data = texts_[i].data();
+          size = std::max<SQLULEN>(1, texts_[i].size());
+          break;
+      }
+      stmt.Check(SQLBindParameter(stmt.get(), p, SQL_PARAM_INPUT, cType, sqlType, size, digits,
+                                  data, 0, &lengths_[i]));
+    }
+  }
+
+ private:
+  std::vector<SQLBIGINT> ints_;
+  std::vector<double> doubles_;
+  std::vector<SQL_TIMESTAMP_STRUCT> times_;
+  std::vector<WideString> texts_;
+  std::vector<SQLLEN> lengths_;
+};
+
+bool IsWordChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The live connection, its family and its catalog, shared by the database
+// and its record sets.
+class Source {
+ public:
+  Source(std::unique_ptr<Connection> conn, std::unique_ptr<DriverFamily> family)
+      : conn_(std::move(conn)), family_(std::move(family)) {
+    const std::string query = family_->CurrentSchemaQuery();
+    if (!query.empty()) {
+      auto stmt = NewStatement(Shown());
+      stmt->ExecDirect(query);
+      if (stmt->Fetch()) schema_ = Widen(CatalogText(stmt->get(), 1));
+    }
+  }
+
+  Connection& Conn() { return *conn_; }
+  const DriverFamily& Family() const { return *family_; }
+  const std::string& Shown() const { return conn_->Shown(); }
+  bool Open() const { return conn_ != nullptr; }
+  void Close() { conn_.reset(); }
+
+  std::unique_ptr<Statement> NewStatement(const std::string& context) {
+    if (!conn_) throw Error(kErrInvalidArgument, "The database is closed.", context);
+    return std::make_unique<Statement>(conn_->get(), context);
+  }
+
+  // The tables' names as the database spells them, by lower-cased name.
+  const std::map<std::string, std::string>& Tables() {
+    if (!tables_) {
+      std::map<std::string, std::string> names;
+      auto stmt = NewStatement(Shown());
+      WideString type = Widen("TABLE");
+      stmt->Check(SQLTablesW(stmt->get(), nullptr, 0, Schema(), SchemaLength(), nullptr, 0,
+                             type.data(), static_cast<SQLSMALLINT>(type.size())));
+      while (stmt->Fetch()) {
+        const std::string name = CatalogText(stmt->get(), 3);
+        names.emplace(LowerAscii(name), name);
+      }
+      tables_ = std::move(names);
+    }
+    return *tables_;
+  }
+
+  void Forget() {
+    tables_.reset();
+    infos_.clear();
+  }
+
+  // The table named `table` in any letter case; throws kErrTableNotFound.
+  const TableInfo& Table(const std::string& table) { return *TablePtr(table); }
+  std::shared_ptr<const TableInfo> TablePtr(const std::string& table) {
+    const std::string key = LowerAscii(table);
+    if (auto it = infos_.find(key); it != infos_.end()) return it->second;
+    const auto& names = Tables();
+    const auto found = names.find(key);
+    if (found == names.end()) {
+      throw Error(kErrTableNotFound, "Cannot find the input table or query.",
+                  table + " in " + Shown());
+    }
+    TableInfo info;
+    info.name = found->second;
+    WideString name = Widen(info.name);
+    {
+      auto stmt = NewStatement(table + " in " + Shown());
+      stmt->Check(SQLColumnsW(stmt->get(), nullptr, 0, Schema(), SchemaLength(), name.data(),
+                              static_cast<SQLSMALLINT>(name.size()), nullptr, 0));
+      while (stmt->Fetch()) {
+        Column c;
+        c.name = CatalogText(stmt->get(), 4);
+        const auto type = family_->FieldTypeOf(static_cast<int>(CatalogInt(stmt->get(), 5)),
+                                               CatalogText(stmt->get(), 6));
+        c.type = type.value_or(FieldType::kText);
+        c.size = static_cast<int>(CatalogInt(stmt->get(), 7));
+        info.columns.push_back(std::move(c));
+      }
+    }
+    std::vector<std::string> keys;
+    {
+      auto stmt = NewStatement(table + " in " + Shown());
+      const SQLRETURN rc = SQLPrimaryKeysW(stmt->get(), nullptr, 0, Schema(), SchemaLength(),
+                                           name.data(), static_cast<SQLSMALLINT>(name.size()));
+      if (SQL_SUCCEEDED(rc)) {
+        while (stmt->Fetch()) keys.push_back(CatalogText(stmt->get(), 4));
+      }
+    }
+    if (keys.size() == 1) {
+      for (const Column& c : info.columns) {
+        if (c.name == keys[0] && (c.type == FieldType::kLong || c.type == FieldType::kInteger)) {
+          info.identity = family_->QuoteName(c.name);
+          info.keyed = true;
+        }
+      }
+    }
+    if (info.identity.empty()) info.identity = family_->RowIdentity();
+    return infos_.emplace(key, std::make_shared<const TableInfo>(std::move(info))).first->second;
+  }
+
+  // Throws kErrNoIdentity when the table's records cannot be named.
+  const TableInfo& IdentifiedTable(const std::string& table) {
+    const TableInfo& info = Table(table);
+    if (info.identity.empty()) {
+      throw Error(kErrNoIdentity, "The table has no primary key or row identity to move by.",
+                  info.name + " in " + Shown() +
+                      ": give it a whole-number primary key; its records stay live");
+    }
+    return info;
+  }
+
+  // The condition naming the records of `info` whose identities are `ids`.
+  std::string IdentityIn(const TableInfo& info, std::span<const int64_t> ids) const {
+    if (info.keyed) {
+      std::string list;
+      for (int64_t id : ids) {
+        if (!list.empty()) list += ',';
+        list += std::to_string(id);
+      }
+      return info.identity + " IN (" + list + ")";
+    }
+    return family_->RowIdentityIn(ids);
+  }
+
+  // The engine's SQL in the driver's dialect: date literals become escapes,
+  // and names of tables and of `columnsOf`'s fields are quoted as the
+  // database spells them.
+  std::string Translate(std::string_view sql, const TableInfo* columnsOf) {
+    // Without a table given, the fields are those of the first table named.
+    if (columnsOf == nullptr) {
+      const auto& names = Tables();
+      for (size_t i = 0; i < sql.size() && columnsOf == nullptr;) {
+        if (!IsWordChar(sql[i])) {
+          ++i;
+          continue;
+        }
+        size_t end = i;
+        while (end < sql.size() && IsWordChar(sql[end])) ++end;
+        if (names.count(LowerAscii(sql.substr(i, end - i)))) {
+          columnsOf = &Table(std::string(sql.substr(i, end - i)));
+        }
+        i = end;
+      }
+    }
+    std::string out;
+    for (size_t i = 0; i < sql.size();) {
+      const char c = sql[i];
+      if (c == '\'' || c == '"' || c == '[') {
+        const char close = c == '[' ? ']' : c;
+        size_t end = sql.find(close, i + 1);
+        end = end == std::string_view::npos ? sql.size() : end + 1;
+        out.append(sql.substr(i, end - i));
+        i = end;
+      } else if (c == '#') {
+        const size_t end = sql.find('#', i + 1);
+        if (end == std::string_view::npos) {
+          throw Error(kErrSyntax, "Syntax error in date in query expression.", std::string(sql));
+        }
+        const auto date = ParseDateLiteral(sql.substr(i + 1, end - i - 1));
+        if (!date) {
+          throw Error(kErrSyntax, "Syntax error in date in query expression.", std::string(sql));
+        }
+        out += family_->DateLiteral(*date);
+        i = end + 1;
+      } else if (IsWordChar(c) && std::isdigit(static_cast<unsigned char>(c)) == 0) {
+        size_t end = i;
+        while (end < sql.size() && IsWordChar(sql[end])) ++end;
+        const std::string word(sql.substr(i, end - i));
+        out += QuotedName(word, columnsOf);
+        i = end;
+      } else if (std::isdigit(static_cast<unsigned char>(c)) != 0) {
+        size_t end = i;
+        while (end < sql.size() && (IsWordChar(sql[end]) || sql[end] == '.')) ++end;
+        out.append(sql.substr(i, end - i));
+        i = end;
+      } else {
+        out += c;
+        ++i;
+      }
+    }
+    return out;
+  }
+
+ private:
+  SQLWCHAR* Schema() { return schema_.empty() ? nullptr : schema_.data(); }
+  SQLSMALLINT SchemaLength() const { return static_cast<SQLSMALLINT>(schema_.size()); }
+
+  std::string QuotedName(const std::string& word, const TableInfo* columnsOf) {
+    if (columnsOf != nullptr) {
+      for (const Column& col : columnsOf->columns) {
+        if (SameName(col.name, word)) return family_->QuoteName(col.name);
+      }
+    }
+    const auto& names = Tables();
+    if (auto it = names.find(LowerAscii(word)); it != names.end()) {
+      return family_->QuoteName(it->second);
+    }
+    return word;
+  }
+
+  std::unique_ptr<Connection> conn_;
+  std::unique_ptr<DriverFamily> family_;
+  WideString schema_;
+  std::optional<std::map<std::string, std::string>> tables_;
+  std::unordered_map<std::string, std::shared_ptr<const TableInfo>> infos_;
+};
+
+// Reads the rows of `info` named by `ids` (any order), `columns` of them, by
+// identity.
+std::unordered_map<int64_t, std::vector<Value>> ReadRows(Source& src, const TableInfo& info,
+                                                         const std::vector<Column>& columns,
+                                                         std::span<const int64_t> ids,
+                                                         bool lock = false) {
+  std::unordered_map<int64_t, std::vector<Value>> rows;
+  rows.reserve(ids.size());
+  std::string list = info.identity;
+  for (const Column& c : columns) list += ", " + src.Family().QuoteName(c.name);
+  for (size_t first = 0; first < ids.size(); first += kIdsPerStatement) {
+    const auto chunk = ids.subspan(first, std::min(kIdsPerStatement, ids.size() - first));
+    auto stmt = src.NewStatement(info.name + " in " + src.Shown());
+    stmt->ExecDirect("SELECT " + list + " FROM " + src.Family().QuoteName(info.name) + " WHERE " +
+                     src.IdentityIn(info, chunk) + (lock ? " FOR UPDATE" : ""));
+    while (stmt->Fetch()) {
+      const Value id = ReadValue(*stmt, 1, FieldType::kLong);
+      std::vector<Value> values;
+      values.reserve(columns.size());
+      for (size_t i = 0; i < columns.size(); ++i) {
+        values.push_back(ReadValue(*stmt, static_cast<SQLUSMALLINT>(i + 2), columns[i].type));
+      }
+      if (const auto* x = std::get_if<int64_t>(&id)) rows.emplace(*x, std::move(values));
+    }
+  }
+  return rows;
+}
+
+// A keyset-driven record set over one table: the identities and their order
+// are read when it opens; values are read from the current record when
+// first asked for. A SELECT over anything else is read whole when it opens
+// and cannot name its records.
+class OdbcRecordset : public Recordset {
+ public:
+  OdbcRecordset(std::shared_ptr<Source> src, std::string sql) : src_(std::move(src)) {
+    const auto parts = SplitSelect(sql);
+    if (parts) {
+      table_ = src_->TablePtr(parts->table);
+      if (table_->identity.empty()) table_.reset();
+    }
+    if (table_ != nullptr) {
+      OpenKeyset(*parts);
+    } else {
+      OpenWhole(sql);
+    }
+  }
+
+  bool Eof() const override { return pos_ >= Size(); }
+  void MoveFirst() override { Go(0); }
+  void MoveLast() override { Go(Size() == 0 ? 0 : Size() - 1); }
+  void MoveNext() override {
+    CheckCurrent();
+    Go(pos_ + 1);
+  }
+  void Move(long rows) override {
+    if (rows != 0) CheckCurrent();
+    Go(std::clamp<long>(pos_ + rows, 0, Size()));
+  }
+  long RecordCount() const override { return visited_; }
+
+  int FieldCount() const override { return static_cast<int>(columns_.size()); }
+  const std::string& FieldName(int index) const override { return ColumnAt(index).name; }
+  int FieldIndex(std::string_view name) const override {
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      if (SameName(columns_[i].name, name)) return static_cast<int>(i);
+    }
+    throw Error(kErrItemNotFound, "Item not found in this collection.", std::string(name));
+  }
+
+  Value GetValue(int index) override {
+    ColumnAt(index);
+    if (adding_) return pending_[static_cast<size_t>(index)];
+    CheckCurrent();
+    if (!table_) return whole_[static_cast<size_t>(pos_)][static_cast<size_t>(index)];
+    if (loadedPos_ != pos_) {
+      const int64_t id = ids_[static_cast<size_t>(pos_)];
+      auto rows = ReadRows(*src_, *table_, columns_, {&id, 1});
+      if (rows.empty()) {
+        throw Error(kErrRecordDeleted, "Record is deleted.", table_->name + " in " + src_->Shown());
+      }
+      current_ = std::move(rows.begin()->second);
+      loadedPos_ = pos_;
+    }
+    return current_[static_cast<size_t>(index)];
+  }
+
+  void SetValue(int index, const Value& value) override {
+    ColumnAt(index);
+    if (!adding_) {
+      throw Error(kErrUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
+                  Context());
+    }
+    pending_[static_cast<size_t>(index)] = value;
+  }
+
+  void AddNew() override {
+    if (!table_) throw Error(kErrReadOnly, "The record set cannot be updated.", Context());
+    adding_ = true;
+    pending_.assign(columns_.size(), std::monostate{});
+  }
+
+  void Update() override {
+    if (!adding_) {
+      throw Error(kErrUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
+                  Context());
+    }
+    std::vector<Value> values;
+    std::vector<Column> columns;
+    std::string names, marks;
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      if (IsNull(pending_[i])) continue;
+      values.push_back(
+          ConvertForField(pending_[i], columns_[i].type, columns_[i].size, columns_[i].name));
+      columns.push_back(columns_[i]);
+      names += (names.empty() ? "" : ",") + src_->Family().QuoteName(columns_[i].name);
+      marks += marks.empty() ? "?" : ",?";
+    }
+    // Records added one after another with the same fields reuse the
+    // prepared statement.
+    if (!insert_ || insertNames_ != names) {
+      insert_ = src_->NewStatement(Context());
+      insert_->Prepare("INSERT INTO " + src_->Family().QuoteName(table_->name) + " (" + names +
+                       ") VALUES (" + marks + ")");
+      insertNames_ = names;
+    }
+    insertParams_.Bind(*insert_, values, columns, src_->Family().StoresDatesAsText());
+    adding_ = false;
+    insert_->Execute();
+  }
+
+  void Delete() override {
+    CheckCurrent();
+    if (!table_) throw Error(kErrReadOnly, "The record set cannot be updated.", Context());
+    const int64_t id = ids_[static_cast<size_t>(pos_)];
+    auto stmt = src_->NewStatement(Context());
+    stmt->ExecDirect("DELETE FROM " + src_->Family().QuoteName(table_->name) + " WHERE " +
+                     src_->IdentityIn(*table_, {&id, 1}));
+    if (stmt->RowCount() == 0) {
+      throw Error(kErrRecordDeleted, "Record is deleted.", Context());
+    }
+    loadedPos_ = -1;
+  }
+
+  void Close() override {
+    insert_.reset();
+    closed_ = true;
+    adding_ = false;
+  }
+
+  int64_t Bookmark() override {
+    CheckCurrent();
+    if (!table_) throw Error(kErrNoIdentity, "The record set cannot name its records.", Context());
+    return ids_[static_cast<size_t>(pos_)];
+  }
+
+ private:
+  void OpenKeyset(const SelectParts& parts) {
+    if (parts.list == "*") {
+      columns_ = table_->columns;
+    } else {
+      size_t start = 0;
+      const std::string& list = parts.list;
+      while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) end = list.size();
+        std::string name = list.substr(start, end - start);
+        name.erase(0, name.find_first_not_of(" []\""));
+        name.erase(name.find_last_not_of(" []\"") + 1);
+        const Column* found = nullptr;
+        for (const Column& c : table_->columns) {
+          if (SameName(c.name, name)) found = &c;
+        }
+        if (!found) {
+          throw Error(kErrItemNotFound, "Item not found in this collection.",
+                      name + " in " + table_->name);
+        }
+        columns_.push_back(*found);
+        start = end + 1;
+      }
+    }
+    auto stmt = src_->NewStatement(table_->name + " in " + src_->Shown());
+    stmt->ExecDirect("SELECT " + table_->identity + " FROM " +
+                     src_->Family().QuoteName(table_->name) + " " +
+                     src_->Translate(parts.rest, table_.get()));
+    SQLBIGINT id = 0;
+    SQLLEN length = 0;
+    stmt->Check(SQLBindCol(stmt->get(), 1, SQL_C_SBIGINT, &id, 0, &length));
+    while (stmt->Fetch()) ids_.push_back(id);
+    Go(0);
+  }
+
+  void OpenWhole(const std::string& sql) {
+    auto stmt = src_->NewStatement(src_->Shown());
+    stmt->ExecDirect(src_->Translate(sql, nullptr));
+    SQLSMALLINT count = 0;
+    stmt->Check(SQLNumResultCols(stmt->get(), &count));
+    for (SQLSMALLINT i = 1; i <= count; ++i) {
+      SQLWCHAR name[256];
+      SQLSMALLINT nameLength = 0, type = 0, digits = 0, nullable = 0;
+      SQLULEN size = 0;
+      stmt->Check(SQLDescribeColW(stmt->get(), static_cast<SQLUSMALLINT>(i), name, 256, &nameLength,
+                                  &type, &size, &digits, &nullable));
+      Column c;
+      c.name = Narrow(name, std::min<size_t>(static_cast<size_t>(nameLength), 255));
+      c.type = src_->Family().FieldTypeOf(type, "").value_or(FieldType::kText);
+      c.size = static_cast<int>(size);
+      columns_.push_back(std::move(c));
+    }
+    while (stmt->Fetch()) {
+      std::vector<Value> row;
+      for (size_t i = 0; i < columns_.size(); ++i) {
+        row.push_back(ReadValue(*stmt, static_cast<SQLUSMALLINT>(i + 1), columns_[i].type));
+      }
+      whole_.push_back(std::move(row));
+    }
+    Go(0);
+  }
+
+  long Size() const { return static_cast<long>(table_ ? ids_.size() : whole_.size()); }
+  void Go(long pos) {
+    if (closed_) throw Error(kErrInvalidArgument, "The record set is closed.", Context());
+    adding_ = false;
+    pos_ = pos;
+    visited_ = std::max(visited_, std::min(pos_ + 1, Size()));
+  }
+  void CheckCurrent() const {
+    if (closed_) throw Error(kErrInvalidArgument, "The record set is closed.", Context());
+    if (pos_ >= Size()) throw Error(kErrNoCurrentRecord, "No current record.", Context());
+  }
+  const Column& ColumnAt(int index) const {
+    if (index < 0 || static_cast<size_t>(index) >= columns_.size()) {
+      throw Error(kErrItemNotFound, "Item not found in this collection.",
+                  "field " + std::to_string(index));
+    }
+    return columns_[static_cast<size_t>(index)];
+  }
+  std::string Context() const {
+    return (table_ ? table_->name + " in " : std::string()) + src_->Shown();
+  }
+
+  std::shared_ptr<Source> src_;
+  std::shared_ptr<const TableInfo> table_;
+  std::vector<Column> columns_;
+  std::vector<int64_t> ids_;
+  std::vector<std::vector<Value>> whole_;
+  std::vector<Value> current_;
+  std::vector<Value> pending_;
+  std::unique_ptr<Statement> insert_;
+  std::string insertNames_;
+  RowParameters insertParams_;
+  long pos_ = 0;
+  long loadedPos_ = -1;
+  long visited_ = 0;
+  bool adding_ = false;
+  bool closed_ = false;
+};
+
+class OdbcDatabase : public Database {
+ public:
+  OdbcDatabase(std::shared_ptr<Source> src, Engine* archiveEngine)
+      : src_(std::move(src)), archiveEngine_(archiveEngine) {}
+  ~OdbcDatabase() override {
+    try {
+      Close();
+    } catch (const Error&) {
+      // Closing drops the connection whatever the driver says.
+    }
+  }
+
+  const std::string& Name() const override { return name_ = src_->Shown(); }
+
+  void AppendTableDef(const TableDef& def) override {
+    std::string sql = "CREATE TABLE " + src_->Family().QuoteName(def.Name()) + " (";
+    bool first = true;
+    for (const Field& f : def.Fields()) {
+      if (!first) sql += ", ";
+      first = false;
+      sql += src_->Family().QuoteName(f.name) + " " + src_->Family().DeclaredType(f);
+    }
+    sql += ")";
+    auto stmt = src_->NewStatement(def.Name() + " in " + src_->Shown());
+    stmt->ExecDirect(sql);
+    src_->Forget();
+  }
+
+  std::vector<TableDef> TableDefs() override {
+    std::vector<TableDef> defs;
+    for (const auto& [key, name] : src_->Tables()) {
+      const TableInfo& info = src_->Table(name);
+      TableDef def(info.name);
+      for (const Column& c : info.columns) {
+        Field f;
+        f.name = c.name;
+        f.type = c.type;
+        f.size = c.type == FieldType::kText ? c.size : 0;
+        def.Fields().Append(std::move(f));
+      }
+      defs.push_back(std::move(def));
+    }
+    return defs;
+  }
+
+  long Execute(const std::string& sql) override {
+    // A statement about an attached archive's table runs on that archive.
+    for (auto& [alias, archive] : archives_) {
+      const std::string prefix = LowerAscii(alias) + ".";
+      std::string lower = LowerAscii(sql);
+      if (lower.find(" " + prefix) == std::string::npos) continue;
+      std::string local = sql;
+      for (size_t at; (at = LowerAscii(local).find(" " + prefix)) != std::string::npos;) {
+        local.erase(at + 1, prefix.size());
+      }
+      return archive->Execute(local);
+    }
+    auto stmt = src_->NewStatement(src_->Shown());
+    stmt->ExecDirect(src_->Translate(sql, nullptr));
+    SQLLEN n = 0;
+    if (!SQL_SUCCEEDED(SQLRowCount(stmt->get(), &n)) || n < 0) n = 0;
+    src_->Forget();
+    return static_cast<long>(n);
+  }
+
+  std::unique_ptr<Recordset> OpenRecordset(const std::string& sql) override {
+    return std::make_unique<OdbcRecordset>(src_, sql);
+  }
+
+  void Close() override {
+    archives_.clear();
+    src_->Close();
+  }
+
+  void BeginTrans() override {
+    if (InTransaction()) {
+      throw Error(kErrInvalidArgument, "A transaction is already open.", src_->Shown());
+    }
+    src_->Conn().BeginTrans();
+    for (auto& [alias, archive] : archives_) archive->BeginTrans();
+  }
+  // The archives commit before the live database: a crash between the two
+  // leaves copies that the move journal names, never records in neither.
+  void CommitTrans() override {
+    if (!InTransaction())
+      throw Error(kErrInvalidArgument, "No transaction is open.", src_->Shown());
+    try {
+      for (auto& [alias, archive] : archives_) {
+        if (archive->InTransaction()) archive->CommitTrans();
+      }
+    } catch (...) {
+      Rollback();
+      throw;
+    }
+    src_->Conn().EndTrans(true);
+  }
+  void Rollback() override {
+    for (auto& [alias, archive] : archives_) {
+      try {
+        if (archive->InTransaction()) archive->Rollback();
+      } catch (const Error&) {
+        // The archive's own rollback on close undoes it as well.
+      }
+    }
+    if (src_->Open()) src_->Conn().EndTrans(false);
+  }
+  bool InTransaction() const override { return src_->Open() && src_->Conn().InTransaction(); }
+
+  void Savepoint() override {
+    src_->Conn().ExecDirect("SAVEPOINT sa_step");
+    for (auto& [alias, archive] : archives_) archive->Savepoint();
+  }
+  void ReleaseSavepoint() override {
+    src_->Conn().ExecDirect("RELEASE SAVEPOINT sa_step");
+    for (auto& [alias, archive] : archives_) archive->ReleaseSavepoint();
+  }
+  bool RollbackToSavepoint() override {
+    bool kept = true;
+    for (auto& [alias, archive] : archives_) kept = archive->RollbackToSavepoint() && kept;
+    try {
+      src_->Conn().ExecDirect("ROLLBACK TO SAVEPOINT sa_step");
+      src_->Conn().ExecDirect("RELEASE SAVEPOINT sa_step");
+    } catch (const Error&) {
+      kept = false;
+    }
+    if (!kept) Rollback();
+    return kept;
+  }
+
+  void Attach(const std::string& path, const std::string& alias) override {
+    if (!archiveEngine_) {
+      throw Error(kErrInvalidArgument, "This database cannot reach archives.", path);
+    }
+    if (archives_.count(LowerAscii(alias))) {
+      throw Error(kErrInvalidArgument, "The alias is in use.", alias);
+    }
+    auto archive = archiveEngine_->OpenDatabase(path);
+    if (InTransaction()) archive->BeginTrans();
+    archives_.emplace(LowerAscii(alias), std::move(archive));
+  }
+  void Detach(const std::string& alias) override {
+    auto it = archives_.find(LowerAscii(alias));
+    if (it == archives_.end()) throw Error(kErrItemNotFound, "No such attached database.", alias);
+    it->second->Close();
+    archives_.erase(it);
+  }
+  bool AtomicAcrossAttached() override { return false; }
+
+  std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> bookmarks,
+                                    const std::string& condition) override {
+    const TableInfo& info = src_->IdentifiedTable(table);
+    const std::string where = src_->Translate(condition, &info);
+    // Selected records stay locked until the transaction ends, so a row
+    // identity that depends on the row's place cannot change under the move.
+    const std::string lock =
+        src_->Family().LocksSelectedRows() && InTransaction() ? " FOR UPDATE" : "";
+    std::unordered_set<int64_t> meet;
+    for (size_t first = 0; first < bookmarks.size(); first += kIdsPerStatement) {
+      const auto chunk =
+          bookmarks.subspan(first, std::min(kIdsPerStatement, bookmarks.size() - first));
+      auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
+      stmt->ExecDirect("SELECT " + info.identity + " FROM " + src_->Family().QuoteName(info.name) +
+                       " WHERE " + src_->IdentityIn(info, chunk) + " AND (" + where + ")" + lock);
+      SQLBIGINT id = 0;
+      SQLLEN length = 0;
+      stmt->Check(SQLBindCol(stmt->get(), 1, SQL_C_SBIGINT, &id, 0, &length));
+      while (stmt->Fetch()) meet.insert(id);
+    }
+    std::vector<int64_t> out;
+    for (int64_t id : bookmarks) {
+      if (meet.count(id)) out.push_back(id);
+    }
+    return out;
+  }
+
+  long AppendRecordsTo(const std::string& alias, const std::string& table,
+                       std::span<const int64_t> bookmarks) override {
+    Database& archive = Archive(alias);
+    const TableInfo& info = src_->IdentifiedTable(table);
+    const TableDef target = ArchiveTable(archive, table);
+    const std::vector<Column> sources = SourceColumns(info, target);
+    const auto rows = ReadRows(*src_, info, sources, bookmarks);
+    auto out = archive.OpenRecordset("SELECT * FROM " + target.Name() + " WHERE 1 = 0");
+    long appended = 0;
+    for (int64_t id : bookmarks) {
+      const auto it = rows.find(id);
+      if (it == rows.end()) continue;
+      out->AddNew();
+      int i = 0;
+      for (const Field& f : target.Fields()) {
+        out->SetValue(i,
+                      ConvertForField(it->second[static_cast<size_t>(i)], f.type, f.size, f.name));
+        ++i;
+      }
+      out->Update();
+      ++appended;
+    }
+    out->Close();
+    return appended;
+  }
+
+  long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) override {
+    const TableInfo& info = src_->IdentifiedTable(table);
+    long deleted = 0;
+    for (size_t first = 0; first < bookmarks.size(); first += kIdsPerStatement) {
+      const auto chunk =
+          bookmarks.subspan(first, std::min(kIdsPerStatement, bookmarks.size() - first));
+      auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
+      stmt->ExecDirect("DELETE FROM " + src_->Family().QuoteName(info.name) + " WHERE " +
+                       src_->IdentityIn(info, chunk));
+      deleted += static_cast<long>(stmt->RowCount());
+    }
+    return deleted;
+  }
+
+  // "main" is this database itself, as an archive opened on its own
+  // connection is asked by the live database's side.
+  int64_t LastRecordId(const std::string& alias, const std::string& table) override {
+    if (SameName(alias, "main")) return OwnLastRecordId(table);
+    return Archive(alias).LastRecordId("main", table);
+  }
+
+  long DeleteRecordsMatching(const std::string& alias, const std::string& table,
+                             std::span<const int64_t> bookmarks, int64_t firstCopyId) override {
+    Database& archive = Archive(alias);
+    const TableInfo& info = src_->IdentifiedTable(table);
+    const TableDef target = ArchiveTable(archive, table);
+    const std::vector<Column> sources = SourceColumns(info, target);
+    std::unordered_map<int64_t, std::vector<Value>> copies;
+    {
+      auto rs = archive.OpenRecordset(
+          "SELECT * FROM " + target.Name() + " WHERE rowid >= " + std::to_string(firstCopyId) +
+          " AND rowid < " + std::to_string(firstCopyId + static_cast<int64_t>(bookmarks.size())));
+      for (; !rs->Eof(); rs->MoveNext()) {
+        std::vector<Value> values;
+        for (int i = 0; i < rs->FieldCount(); ++i) values.push_back(rs->GetValue(i));
+        copies.emplace(rs->Bookmark(), std::move(values));
+      }
+      rs->Close();
+    }
+    const auto live = ReadRows(*src_, info, sources, bookmarks,
+                               InTransaction() && src_->Family().LocksSelectedRows());
+    std::vector<int64_t> same;
+    for (size_t k = 0; k < bookmarks.size(); ++k) {
+      const auto copy = copies.find(firstCopyId + static_cast<int64_t>(k));
+      const auto row = live.find(bookmarks[k]);
+      if (copy == copies.end() || row == live.end()) continue;
+      bool equal = true;
+      int i = 0;
+      for (const Field& f : target.Fields()) {
+        try {
+          equal = equal && ConvertForField(row->second[static_cast<size_t>(i)], f.type, f.size,
+                                           f.name) == copy->second[static_cast<size_t>(i)];
+        } catch (const Error&) {
+          equal = false;
+        }
+        ++i;
+      }
+      if (equal) same.push_back(bookmarks[k]);
+    }
+    return DeleteRecords(table, same);
+  }
+
+ private:
+  // The highest record identity of `table`; 0 when it is empty.
+  int64_t OwnLastRecordId(const std::string& table) {
+    const TableInfo& info = src_->IdentifiedTable(table);
+    auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
+    stmt->ExecDirect("SELECT MAX(" + info.identity + ") FROM " +
+                     src_->Family().QuoteName(info.name));
+    SQLBIGINT id = 0;
+    SQLLEN length = 0;
+    stmt->Check(SQLBindCol(stmt->get(), 1, SQL_C_SBIGINT, &id, 0, &length));
+    if (!stmt->Fetch() || length == SQL_NULL_DATA) return 0;
+    return id;
+  }
+
+  Database& Archive(const std::string& alias) {
+    auto it = archives_.find(LowerAscii(alias));
+    if (it == archives_.end()) throw Error(kErrItemNotFound, "No such attached database.", alias);
+    return *it->second;
+  }
+
+  static TableDef ArchiveTable(Database& archive, const std::string& table) {
+    for (TableDef& def : archive.TableDefs()) {
+      if (SameName(def.Name(), table)) return std::move(def);
+    }
+    throw Error(kErrTableNotFound, "Cannot find the input table or query.",
+                table + " in " + archive.Name());
+  }
+
+  // The live columns that fill the archive table's fields, in its order.
+  std::vector<Column> SourceColumns(const TableInfo& info, const TableDef& target) const {
+    std::vector<Column> out;
+    for (const Field& f : target.Fields()) {
+      const Column* found = nullptr;
+      for (const Column& c : info.columns) {
+        if (SameName(c.name, f.name)) found = &c;
+      }
+      if (!found) {
+        throw Error(kErrItemNotFound, "Item not found in this collection.",
+                    "field " + f.name + " of " + info.name + " in " + src_->Shown());
+      }
+      out.push_back(*found);
+    }
+    return out;
+  }
+
+  std::shared_ptr<Source> src_;
+  Engine* archiveEngine_;
+  std::map<std::string, std::unique_ptr<Database>> archives_;
+  mutable std::string name_;
+};
+
+// The language id of the general sort order, the only one archives are made with.
+constexpr int32_t kGeneralSortOrderId = 0x0409;
+
+enum class FileKind { kMissing, kNotAFile, kJet, kSqlite, kOther };
+
+FileKind KindOf(const std::string& path) {
+  const std::optional<std::string> head = platform::ReadFileHead(path, 32);
+  if (!head) {
+    return platform::RealFileSystem().Exists(path) ? FileKind::kNotAFile : FileKind::kMissing;
+  }
+  if (head->size() >= 16 && std::memcmp(head->data(), "SQLite format 3", 16) == 0) {
+    return FileKind::kSqlite;
+  }
+  if (head->size() >= 19 && (std::memcmp(head->data() + 4, "Standard Jet DB", 15) == 0 ||
+                             std::memcmp(head->data() + 4, "Standard ACE DB", 15) == 0)) {
+    return FileKind::kJet;
+  }
+  return FileKind::kOther;
+}
+
+class OdbcEngine : public Engine {
+ public:
+  explicit OdbcEngine(std::unique_ptr<Engine> archiveEngine)
+      : env_(std::make_shared<odbc::Environment>()), archiveEngine_(std::move(archiveEngine)) {}
+
+  std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
+    if (const auto connect = odbc::ConnectionStringOf(path)) return Connect(*connect);
+    auto family = FileFamily(path);
+    const auto drivers = env_->Drivers();
+    const auto driver = family->FileDriver(drivers);
+    if (!driver) {
+      throw Error(kErrNoDriver, "No installed ODBC driver reads this database format.",
+                  path + ": a " + family->Name() + " database");
+    }
+    // Archives made without an archive engine take the format of the first
+    // file opened: the live database's.
+    if (!fileFamily_) fileFamily_ = std::move(family);
+    const std::string file = platform::PathForDriver(path);
+    return Connect("Driver={" + *driver + "};Dbq=" + file + ";Database=" + file + ";");
+  }
+
+  std::unique_ptr<Database> CreateDatabase(const std::string& path, const std::string& locale,
+                                           int32_t options) override {
+    if (archiveEngine_) return archiveEngine_->CreateDatabase(path, locale, options);
+    if (locale != kLangGeneral || options != kVersion40) {
+      throw Error(kErrInvalidArgument, "Invalid locale or options argument.", locale);
+    }
+    // Files of the live database's format, made by its driver: through its
+    // setup entry, or by connecting to the new file's name.
+    const std::unique_ptr<DriverFamily> jet = fileFamily_ ? nullptr : odbc::JetFamily();
+    const DriverFamily& family = fileFamily_ ? *fileFamily_ : *jet;
+    const auto driver = family.FileDriver(env_->Drivers());
+    if (!driver) {
+      throw Error(kErrNoDriver, "No installed ODBC driver creates this database format.", path);
+    }
+    if (family.CreatesFileOnConnect()) {
+      if (platform::RealFileSystem().Exists(path)) {
+        throw Error(kErrDatabaseExists, "Database already exists.", path);
+      }
+      const std::string file = platform::PathForDriver(path);
+      Connection conn(env_, "Driver={" + *driver + "};Database=" + file + ";", path);
+      for (const std::string& sql : family.NewFileStatements(kGeneralSortOrderId, options)) {
+        conn.ExecDirect(sql);
+      }
+      return OpenDatabase(path);
+    }
+    WideString attributes = Widen(family.CreateFileAttributes(path));
+    attributes.push_back(0);
+    attributes.push_back(0);
+    const WideString name = Widen(*driver) + WideString(1, 0);
+    if (!SQLConfigDataSourceW(nullptr, ODBC_ADD_DSN, name.data(), attributes.data())) {
+      throw Error(kErrInvalidPath, "The database file cannot be created.", path);
+    }
+    return OpenDatabase(path);
+  }
+
+ private:
+  std::unique_ptr<DriverFamily> FileFamily(const std::string& path) {
+    switch (KindOf(path)) {
+      case FileKind::kMissing:
+        throw Error(kErrFileNotFound, "Could not find file.", path);
+      case FileKind::kNotAFile:
+        throw Error(kErrInvalidPath, "Not a database file.", path + ": a folder or a device");
+      case FileKind::kJet:
+        return odbc::JetFamily();
+      case FileKind::kSqlite:
+        return odbc::SqliteFamily();
+      case FileKind::kOther:
+        break;
+    }
+    throw Error(kErrUnrecognizedFormat, "Unrecognized database format.", path);
+  }
+
+  std::unique_ptr<Database> Connect(const std::string& connect) {
+    auto conn = std::make_unique<Connection>(env_, connect, odbc::MaskSecrets(connect));
+    auto family = odbc::FamilyForDbms(conn->Info(SQL_DBMS_NAME));
+    auto src = std::make_shared<Source>(std::move(conn), std::move(family));
+    // Without an archive engine, archives are files this engine makes and opens.
+    Engine* archives = archiveEngine_ ? archiveEngine_.get() : this;
+    return std::make_unique<OdbcDatabase>(std::move(src), archives);
+  }
+
+  std::shared_ptr<odbc::Environment> env_;
+  std::unique_ptr<Engine> archiveEngine_;
+  std::unique_ptr<DriverFamily> fileFamily_;  // of the first file opened
+};
+
+}  // namespace
+
+std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine) {
+  return std::make_unique<OdbcEngine>(std::move(archiveEngine));
+}
+
+}  // namespace sa::dbengine

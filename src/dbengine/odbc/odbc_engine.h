@@ -1,0 +1,25 @@
+// The ODBC backend of the engine: a live database reached through an ODBC
+// driver (a connection string, or a database file served by an installed
+// driver). Month archives are made by `archiveEngine` (the build's default
+// file format) and reached on connections of their own: a transaction over
+// the live database and an archive is not atomic across both
+// (AtomicAcrossAttached() is false), so callers commit the archive first.
+//
+// Records are named by a whole-number identity: a single whole-number primary
+// key where the table has one, else the family's row identity (SQLite's
+// rowid, PostgreSQL's ctid as block * 65536 + offset, locked when a move
+// selects the records). A table with neither is refused (kErrNoIdentity).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "dbengine/engine.h"
+
+namespace sa::dbengine {
+
+// `archiveEngine` creates and opens the archives; when null, archives are
+// files of the live database's own format created through its driver.
+std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine);
+
+}  // namespace sa::dbengine

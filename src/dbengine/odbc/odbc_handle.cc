@@ -1,0 +1,287 @@
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers take their types from it there
+#endif
+
+#include "dbengine/odbc/odbc_handle.h"
+
+#include <cstring>
+
+#include "dbengine/engine.h"
+
+namespace sa::dbengine::odbc {
+
+WideString Widen(std::string_view utf8) {
+  WideString out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    char32_t cp;
+    size_t len;
+    if (c < 0x80) {
+      cp = c;
+      len = 1;
+    } else if ((c >> 5) == 0x6) {
+      cp = c & 0x1F;
+      len = 2;
+    } else if ((c >> 4) == 0xE) {
+      cp = c & 0x0F;
+      len = 3;
+    } else if ((c >> 3) == 0x1E) {
+      cp = c & 0x07;
+      len = 4;
+    } else {
+      cp = 0xFFFD;
+      len = 1;
+    }
+    if (len > 1) {
+      if (i + len > utf8.size()) {
+        cp = 0xFFFD;
+        len = utf8.size() - i;
+      } else {
+        for (size_t k = 1; k < len; ++k) {
+          const auto cc = static_cast<unsigned char>(utf8[i + k]);
+          if ((cc >> 6) != 0x2) {
+            cp = 0xFFFD;
+            len = k;
+            break;
+          }
+          cp = (cp << 6) | (cc & 0x3F);
+        }
+      }
+    }
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<SQLWCHAR>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<SQLWCHAR>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<SQLWCHAR>(cp));
+    }
+  }
+  return out;
+}
+
+std::string Narrow(const SQLWCHAR* text, size_t length) {
+  std::string out;
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+struct Diagnostic {
+  std::string state;
+  SQLINTEGER native = 0;
+  std::string text;
+};
+
+Diagnostic FirstDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle) {
+  Diagnostic d;
+  if (handle == SQL_NULL_HANDLE) return d;
+  SQLWCHAR state[6] = {};
+  SQLWCHAR text[1024] = {};
+  SQLSMALLINT length = 0;
+  const SQLRETURN rc =
+      SQLGetDiagRecW(handleType, handle, 1, state, &d.native, text,
+                     static_cast<SQLSMALLINT>(sizeof text / sizeof text[0]), &length);
+  if (!SQL_SUCCEEDED(rc)) return d;
+  d.state = Narrow(state, 5);
+  const size_t n = std::min<size_t>(static_cast<size_t>(length), sizeof text / sizeof text[0] - 1);
+  d.text = Narrow(text, n);
+  return d;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) {
+  return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+std::string DiagnosticState(SQLSMALLINT handleType, SQLHANDLE handle) {
+  return FirstDiagnostic(handleType, handle).state;
+}
+
+Error DiagnosticError(SQLSMALLINT handleType, SQLHANDLE handle, const std::string& context) {
+  const Diagnostic d = FirstDiagnostic(handleType, handle);
+  std::string cause = context;
+  if (!d.state.empty()) {
+    if (!cause.empty()) cause += "\n";
+    cause += "[" + d.state + "] " + d.text + " (native " + std::to_string(d.native) + ")";
+  }
+  const std::string& s = d.state;
+  if (s == "IM002" || s == "IM003" || s == "IM004" || s == "08001" || s == "08004" ||
+      s == "28000" || s == "3D000") {
+    return Error(kErrConnectFailed, "ODBC--connection failed.", cause);
+  }
+  if (s == "08S01" || s == "08003" || s == "08007" || s == "HYT01") {
+    return Error(kErrIo, "Disk or network error.", cause);
+  }
+  if (s == "22001") return Error(kErrFieldTooSmall, "The field is too small.", cause);
+  if (s == "22003") return Error(kErrNumericOverflow, "Numeric field overflow.", cause);
+  if (StartsWith(s, "22")) return Error(kErrDataConversion, "Data type conversion error.", cause);
+  if (s == "42S02" || s == "42P01") {
+    return Error(kErrTableNotFound, "Cannot find the input table or query.", cause);
+  }
+  if (s == "42S22" || s == "42703") {
+    return Error(kErrItemNotFound, "Item not found in this collection.", cause);
+  }
+  if (s == "42S01" || s == "42P07") return Error(kErrTableExists, "Table already exists.", cause);
+  if (s == "HYT00" || s == "40001" || s == "55P03" || s == "40P01") {
+    return Error(kErrLocked, "The database is locked by another program.", cause);
+  }
+  if (StartsWith(s, "42")) return Error(kErrSyntax, "Syntax error or invalid query.", cause);
+  return Error(kErrCallFailed, "ODBC--call failed.", cause);
+}
+
+Environment::Environment() {
+  SQLHANDLE env = SQL_NULL_HANDLE;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
+    throw Error(kErrCallFailed, "ODBC--call failed.", "the driver manager has no environment");
+  }
+  env_ = Handle<SQL_HANDLE_ENV>(env);
+  const SQLRETURN rc =
+      SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  if (!SQL_SUCCEEDED(rc)) throw DiagnosticError(SQL_HANDLE_ENV, env, "ODBC version 3");
+}
+
+std::vector<std::string> Environment::Drivers() const {
+  std::vector<std::string> names;
+  SQLWCHAR name[512];
+  SQLWCHAR attributes[2048];
+  SQLSMALLINT nameLength = 0;
+  SQLSMALLINT attributesLength = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (SQL_SUCCEEDED(SQLDriversW(env_.get(), direction, name, 512, &nameLength, attributes, 2048,
+                                   &attributesLength))) {
+    names.push_back(Narrow(name, std::min<size_t>(static_cast<size_t>(nameLength), 511)));
+    direction = SQL_FETCH_NEXT;
+  }
+  return names;
+}
+
+Statement::Statement(SQLHDBC dbc, std::string context) : context_(std::move(context)) {
+  SQLHANDLE stmt = SQL_NULL_HANDLE;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt))) {
+    throw DiagnosticError(SQL_HANDLE_DBC, dbc, context_);
+  }
+  stmt_ = Handle<SQL_HANDLE_STMT>(stmt);
+}
+
+void Statement::Check(SQLRETURN rc) const {
+  if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+    throw DiagnosticError(SQL_HANDLE_STMT, stmt_.get(), context_);
+  }
+}
+
+void Statement::ExecDirect(const std::string& sql) {
+  WideString text = Widen(sql);
+  Check(SQLExecDirectW(stmt_.get(), text.data(), static_cast<SQLINTEGER>(text.size())));
+}
+
+void Statement::Prepare(const std::string& sql) {
+  WideString text = Widen(sql);
+  Check(SQLPrepareW(stmt_.get(), text.data(), static_cast<SQLINTEGER>(text.size())));
+}
+
+void Statement::Execute() { Check(SQLExecute(stmt_.get())); }
+
+bool Statement::Fetch() {
+  const SQLRETURN rc = SQLFetch(stmt_.get());
+  if (rc == SQL_NO_DATA) return false;
+  Check(rc);
+  return true;
+}
+
+SQLLEN Statement::RowCount() const {
+  SQLLEN n = 0;
+  Check(SQLRowCount(stmt_.get(), &n));
+  return n;
+}
+
+Connection::Connection(std::shared_ptr<Environment> env, const std::string& connect,
+                       std::string shown)
+    : env_(std::move(env)), shown_(std::move(shown)) {
+  SQLHANDLE dbc = SQL_NULL_HANDLE;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_->get(), &dbc))) {
+    throw DiagnosticError(SQL_HANDLE_ENV, env_->get(), shown_);
+  }
+  dbc_ = Handle<SQL_HANDLE_DBC>(dbc);
+  // A server that does not answer is given up on, not waited for forever.
+  SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
+  WideString text = Widen(connect);
+  SQLWCHAR out[1024];
+  SQLSMALLINT outLength = 0;
+  const SQLRETURN rc =
+      SQLDriverConnectW(dbc, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size()), out, 1024,
+                        &outLength, SQL_DRIVER_NOPROMPT);
+  if (!SQL_SUCCEEDED(rc)) throw DiagnosticError(SQL_HANDLE_DBC, dbc, shown_);
+  connected_ = true;
+}
+
+Connection::~Connection() {
+  if (!connected_) return;
+  if (inTxn_) SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+  SQLDisconnect(dbc_.get());
+}
+
+void Connection::Check(SQLRETURN rc, const std::string& context) const {
+  if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+    throw DiagnosticError(SQL_HANDLE_DBC, dbc_.get(), context.empty() ? shown_ : context);
+  }
+}
+
+std::string Connection::Info(SQLUSMALLINT what) const {
+  SQLWCHAR text[256] = {};
+  SQLSMALLINT length = 0;
+  Check(SQLGetInfoW(dbc_.get(), what, text, sizeof text, &length), shown_);
+  return Narrow(text, std::min<size_t>(static_cast<size_t>(length) / sizeof(SQLWCHAR), 255));
+}
+
+void Connection::ExecDirect(const std::string& sql) {
+  Statement stmt(dbc_.get(), shown_);
+  stmt.ExecDirect(sql);
+}
+
+void Connection::BeginTrans() {
+  Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+        shown_);
+  inTxn_ = true;
+}
+
+void Connection::EndTrans(bool commit) {
+  if (!inTxn_) return;
+  inTxn_ = false;
+  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), commit ? SQL_COMMIT : SQL_ROLLBACK);
+  const SQLRETURN back = SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+                                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  Check(rc, shown_);
+  Check(back, shown_);
+}
+
+}  // namespace sa::dbengine::odbc

@@ -1,0 +1,120 @@
+// RAII over the ODBC C API for the ODBC backend: the environment, a
+// connection and its statements, UTF-8 <-> UTF-16 text for the wide entry
+// points (the only ones called), and the one conversion of a driver's
+// diagnostics into the engine's error.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "var/error.h"
+
+namespace sa::dbengine::odbc {
+
+using WideString = std::basic_string<SQLWCHAR>;
+
+WideString Widen(std::string_view utf8);
+std::string Narrow(const SQLWCHAR* text, size_t length);
+inline std::string Narrow(const WideString& text) { return Narrow(text.data(), text.size()); }
+
+// The error for a failed call on `handle`: the first diagnostic record's
+// SQLSTATE and text, with the native code in the cause after `context`.
+// Connection failures, lost connections and constraint or conversion states
+// map to the engine's numbers; everything else is a syntax/driver error.
+Error DiagnosticError(SQLSMALLINT handleType, SQLHANDLE handle, const std::string& context);
+
+// The SQLSTATE of the first diagnostic record, "" when there is none.
+std::string DiagnosticState(SQLSMALLINT handleType, SQLHANDLE handle);
+
+// Owns one handle of `Type` and frees it on every path.
+template <SQLSMALLINT Type>
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(SQLHANDLE h) : h_(h) {}
+  ~Handle() { Reset(); }
+  Handle(Handle&& o) noexcept : h_(o.h_) { o.h_ = SQL_NULL_HANDLE; }
+  Handle& operator=(Handle&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      h_ = o.h_;
+      o.h_ = SQL_NULL_HANDLE;
+    }
+    return *this;
+  }
+  SQLHANDLE get() const { return h_; }
+  void Reset() {
+    if (h_ != SQL_NULL_HANDLE) SQLFreeHandle(Type, h_);
+    h_ = SQL_NULL_HANDLE;
+  }
+
+ private:
+  SQLHANDLE h_ = SQL_NULL_HANDLE;
+};
+
+// The process's ODBC environment (version 3 behaviour).
+class Environment {
+ public:
+  Environment();
+  SQLHENV get() const { return env_.get(); }
+  // The installed drivers' names, as the driver manager lists them.
+  std::vector<std::string> Drivers() const;
+
+ private:
+  Handle<SQL_HANDLE_ENV> env_;
+};
+
+// A statement on a connection; closed and freed with the object.
+class Statement {
+ public:
+  Statement(SQLHDBC dbc, std::string context);
+  SQLHSTMT get() const { return stmt_.get(); }
+  // Throws the statement's diagnostic unless `rc` is a success.
+  void Check(SQLRETURN rc) const;
+  void ExecDirect(const std::string& sql);
+  void Prepare(const std::string& sql);
+  void Execute();
+  // false at the end of the result set.
+  bool Fetch();
+  SQLLEN RowCount() const;
+  const std::string& Context() const { return context_; }
+
+ private:
+  Handle<SQL_HANDLE_STMT> stmt_;
+  std::string context_;
+};
+
+// One connection; disconnected and freed with the object. Manual-commit mode
+// is switched on and off by BeginTrans/EndTrans.
+class Connection {
+ public:
+  // `shown` is the connection string as messages may show it (secrets masked).
+  Connection(std::shared_ptr<Environment> env, const std::string& connect, std::string shown);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  SQLHDBC get() const { return dbc_.get(); }
+  const std::string& Shown() const { return shown_; }
+  void Check(SQLRETURN rc, const std::string& context) const;
+  std::string Info(SQLUSMALLINT what) const;
+
+  void ExecDirect(const std::string& sql);
+  void BeginTrans();
+  void EndTrans(bool commit);
+  bool InTransaction() const { return inTxn_; }
+
+ private:
+  std::shared_ptr<Environment> env_;
+  Handle<SQL_HANDLE_DBC> dbc_;
+  std::string shown_;
+  bool connected_ = false;
+  bool inTxn_ = false;
+};
+
+}  // namespace sa::dbengine::odbc
