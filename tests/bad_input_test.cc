@@ -10,6 +10,7 @@
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "sample_shop.h"
 #include "support/census.h"
+#include "support/faulty_engine.h"
 #include "support/program_run.h"
 #include "support/shop_run.h"
 #include "support/temp_dir.h"
@@ -92,6 +93,56 @@ TEST_F(BadInputTest, AnEmptyFileOrAFolderAtTheLivePathIsRefused) {
     EXPECT_NE(result.standardError.find(name), std::string::npos) << result.standardError;
   }
   EXPECT_EQ(Diff(), "");
+}
+
+// A crash left a move journal whose archive was then damaged: each launch
+// deletes nothing, names the journal and the archive on standard error and in
+// the log, and ends with status 2, until the archive is repaired or removed.
+TEST(DamagedJournalArchiveTest, EveryLaunchExplainsWhatStaysLive) {
+  testing::TempDir dir;
+  demo::ShopOptions options;
+  options.folder = dir.path();
+  options.today = {2024, 3, 20};
+  options.months = 2;
+  options.ticketsPerDay = 4;
+  options.journalMode = "wal";
+  options.processName = "procsiosi";
+  const demo::ShopFiles files = demo::GenerateShop(options);
+  fs::create_directories(dir.Path("datos/S"));
+  const auto census = testing::TakeCensus(files.dbPath, dir.Path("datos"));
+  testing::ShopRun run{{}, testing::FakeClock({2024, 3, 20})};
+  testing::FaultyEngine faulty(dbengine::MakeSqliteEngine(2000));
+  faulty.only = "DeleteRecordsMatching";
+  faulty.FailAt(1);
+  ASSERT_EQ(run.Run(faulty, dir.path()), 1);
+  const std::string journal = dir.Path("datos/S/move.journal");
+  ASSERT_TRUE(dir.IsFile("datos/S/move.journal"));
+  // The first month's archive, which the journal names, is damaged.
+  std::string archive;
+  for (const auto& entry : fs::directory_iterator(dir.Path("datos/S"))) {
+    if (entry.path().extension() == ".mdb" && (archive.empty() || entry.path() < archive)) {
+      archive = entry.path().string();
+    }
+  }
+  ASSERT_FALSE(archive.empty());
+  fs::resize_file(archive, 0);
+  const auto live = testing::TakeCensus(files.dbPath, dir.Path("datos/none"));
+
+  const std::string program = testing::InstallProgram(dir.path());
+  for (int launch = 0; launch < 2; ++launch) {
+    const auto result = testing::RunProgram(program, 120);
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.standardError.find(journal), std::string::npos) << result.standardError;
+    EXPECT_NE(result.standardError.find(archive), std::string::npos) << result.standardError;
+    const std::string log = dir.Read("registro.txt");
+    EXPECT_NE(log.find(journal), std::string::npos) << log;
+    EXPECT_NE(log.find("hasta que se repare o se retire " + archive), std::string::npos) << log;
+    EXPECT_EQ(testing::CensusDiff(live, testing::TakeCensus(files.dbPath, dir.Path("datos/none"))),
+              "");
+  }
+  fs::remove(archive);
+  EXPECT_EQ(testing::RunProgram(program, 120).exitStatus, 0);
+  EXPECT_EQ(testing::CensusDiff(census, testing::TakeCensus(files.dbPath, dir.Path("datos"))), "");
 }
 
 }  // namespace

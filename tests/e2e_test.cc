@@ -3,6 +3,7 @@
 
 #include "sample_shop.h"
 #include "support/census.h"
+#include "support/desktop.h"
 #include "support/program_run.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
@@ -11,6 +12,7 @@ namespace sa {
 namespace {
 
 using testing::InstallProgram;
+using testing::Launch;
 using testing::RunProgram;
 using testing::TempDir;
 
@@ -21,14 +23,18 @@ CivilDate Today() {
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
-TEST(EndToEnd, RefusesALaunchWithoutFifo) {
+// Returns what the program wrote to standard error.
+std::string ExpectRefusalWithoutFifo(const Launch& launch) {
   TempDir dir;
   dir.Write("registro.txt", "old log");
-  const auto result = RunProgram(InstallProgram(dir.path()));
+  const auto result = RunProgram(InstallProgram(dir.path()), launch);
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.standardError.substr(0, 41), "This program must be executed by Brelna+\n");
   EXPECT_FALSE(dir.Exists("registro.txt"));
+  return result.standardError;
 }
+
+TEST(EndToEnd, RefusesALaunchWithoutFifo) { ExpectRefusalWithoutFifo({}); }
 
 TEST(EndToEnd, AMissingSettingsFileEndsBeforeAnyRun) {
   TempDir dir;
@@ -56,7 +62,7 @@ TEST(EndToEnd, AJetFileAtTheLivePathIsRefusedAndLeftAlone) {
   EXPECT_EQ(dir.Read("datos/live.mdb"), jet);
 }
 
-TEST(EndToEnd, ArchivesAGeneratedShopWithoutLosingARecord) {
+void ExpectShopArchived(const Launch& launch) {
   for (const bool livestock : {false, true}) {
     TempDir dir;
     demo::ShopOptions options;
@@ -69,8 +75,9 @@ TEST(EndToEnd, ArchivesAGeneratedShopWithoutLosingARecord) {
     options.retentionDays = 20;
     const demo::ShopFiles files = demo::GenerateShop(options);
     const auto before = testing::TakeCensus(files.dbPath, dir.Path("datos"));
-    const auto result = RunProgram(InstallProgram(dir.path()));
+    const auto result = RunProgram(InstallProgram(dir.path()), launch);
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(result.standardError, "");
     EXPECT_EQ(testing::CensusDiff(before, testing::TakeCensus(files.dbPath, dir.Path("datos"))),
               "");
     // What stays live is the retention window; the customers stay too.
@@ -86,10 +93,26 @@ TEST(EndToEnd, ArchivesAGeneratedShopWithoutLosingARecord) {
     for (size_t at = 0; (at = log.find("SELECT * FROM", at)) != std::string::npos; ++at) ++queries;
     EXPECT_EQ(queries, livestock ? 9u : 8u);
     // A second launch finds nothing more to move and replaces the customer list.
-    ASSERT_EQ(RunProgram(dir.Path("sales-archiver")).exitStatus, 0);
+    ASSERT_EQ(RunProgram(dir.Path("sales-archiver"), launch).exitStatus, 0);
     EXPECT_EQ(testing::CensusDiff(before, testing::TakeCensus(files.dbPath, dir.Path("datos"))),
               "");
   }
+}
+
+TEST(EndToEnd, ArchivesAGeneratedShopWithoutLosingARecord) { ExpectShopArchived({}); }
+
+// Without a desktop the program is what it always was: no DISPLAY, or one that
+// names no server, gives the same messages and the same run, and nothing
+// waits for a click (a wait would hang these launches).
+TEST(EndToEnd, NoDisplayOrADisplayNamingNoServerChangesNothing) {
+  Launch dead;
+  dead.display = testing::DeadDisplay();
+  const std::string headless = ExpectRefusalWithoutFifo({});
+  EXPECT_EQ(ExpectRefusalWithoutFifo(dead), headless);
+  dead.arguments = {"--unattended"};
+  EXPECT_EQ(ExpectRefusalWithoutFifo(dead), headless);
+  dead.arguments.clear();
+  ExpectShopArchived(dead);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "boot/startup.h"
 
 #include <cmath>
+#include <exception>
+#include <new>
 #include <vector>
 
 #include "dbengine/engine_choice.h"
@@ -16,6 +18,8 @@ constexpr char kOldLogName[] = "registro.txt";
 constexpr char kFifoName[] = "fifo";
 constexpr char kArchiveFolderName[] = "S";
 constexpr size_t kFifoLines = 7;
+// Seven lines of paths and names fit many times over.
+constexpr size_t kFifoByteLimit = 1 << 20;
 
 std::string AsciiLower(std::string text) {
   for (char& c : text) {
@@ -42,8 +46,19 @@ struct FifoLines {
 };
 
 FifoLines ReadFifo(platform::FileSystem& fs, const std::string& fifoPath) {
-  const std::vector<std::string> lines =
-      platform::SplitLines(platform::DecodeText(fs.ReadFile(fifoPath)));
+  // Only the head that can hold the seven lines is read: whatever follows
+  // them is never looked at, however large.
+  const std::string head = fs.ReadFileHead(fifoPath, kFifoByteLimit + 1);
+  std::vector<std::string> lines = platform::SplitLines(platform::DecodeText(head));
+  if (head.size() > kFifoByteLimit) {
+    lines.pop_back();  // the line the limit cut, whole or not
+    if (lines.size() < kFifoLines) {
+      throw Error(kErrInputPastEnd, "Input past end of file",
+                  fifoPath + ": the first " + std::to_string(kFifoLines) +
+                      " lines of fifo are longer than " + std::to_string(kFifoByteLimit) +
+                      " bytes");
+    }
+  }
   if (lines.size() < kFifoLines) {
     throw Error(kErrInputPastEnd, "Input past end of file",
                 fifoPath + ": fifo has " + std::to_string(lines.size()) + " lines, " +
@@ -133,6 +148,12 @@ int RunStartup(const StartupPlatform& platform, LaunchParams& launch, Settings& 
     return runner.RunArchive(upToToday) == 0 ? kExitComplete : kExitStopped;
   } catch (const Error& e) {
     Fail(platform, e);
+    return kExitRefused;
+  } catch (const std::bad_alloc&) {
+    Fail(platform, Error(kErrOutOfMemory, "Out of memory"));
+    return kExitRefused;
+  } catch (const std::exception& e) {
+    Fail(platform, Error(kErrInternal, "Internal error", e.what()));
     return kExitRefused;
   }
 }

@@ -1,8 +1,14 @@
 #include "boot/startup.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -210,6 +216,114 @@ TEST_F(StartupTest, DecodesTheFifo) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(runner.launchAtRun.dbPath, data.Path("live.db"));
   EXPECT_EQ(runner.launchAtRun.userName, "Jos\xC3\xA9");
+}
+
+// Each line is decoded on its own: a path written in UTF-8 stays that path
+// whatever another line holds (a user name typed in the ANSI code page, a
+// line the program never reads).
+TEST_F(StartupTest, APathReadsTheSameWhateverTheOtherLinesHold) {
+  data.Write(
+      "ca\xC3\xB1"
+      "a/live.db",
+      "");
+  data.Write(
+      "ca\xC3\xB1"
+      "a/zizezivazer.ini",
+      SettingsText());
+  const std::vector<std::string> lines = {data.Path("ca\xC3\xB1"
+                                                    "a/live.db"),
+                                          data.Path("ca\xC3\xB1"
+                                                    "a/zizezivazer.ini"),
+                                          "procsiosi",
+                                          "",
+                                          "Y",
+                                          "Jos\xE9",
+                                          "1",
+                                          "\xFF an eighth line"};
+  WriteFifo(lines);
+  EXPECT_EQ(Run(), 0) << (messages.shown.empty() ? "" : messages.shown[0].cause);
+  EXPECT_EQ(runner.launchAtRun.dbPath, data.Path("ca\xC3\xB1"
+                                                 "a/live.db"));
+  EXPECT_EQ(runner.launchAtRun.userName, "Jos\xC3\xA9");
+  EXPECT_TRUE(
+      data.IsFolder("ca\xC3\xB1"
+                    "a/S"));
+}
+
+// Only the seven lines are read, however much follows them; seven lines
+// that do not fit in what is read are a start-up failure, not a search.
+TEST_F(StartupTest, AHugeFifoIsReadOnlyAsFarAsItsSevenLines) {
+  std::string text = Join(FifoLines(), "\r\n");
+  program.Write("fifo", text + std::string(40 << 20, 'x'));
+  EXPECT_EQ(Run(), 0);
+  runner.runs.clear();
+  program.Write("fifo", std::string(2 << 20, 'x') + "\r\n" + text);
+  EXPECT_EQ(Run(), 1);
+  ExpectStartupFailure("longer than");
+}
+
+// A settings path naming something that is not an ordinary file is refused
+// at once with the settings message: never read whole, never waited on.
+TEST_F(StartupTest, SettingsThatAreNotAnOrdinaryFileAreRefusedAtOnce) {
+  data.MakeFolder("folder.ini");
+#ifdef _WIN32
+  const std::vector<std::string> notFiles = {data.Path("folder.ini"), "NUL"};
+#else
+  ASSERT_EQ(::mkfifo(data.Path("pipe.ini").c_str(), 0600), 0);
+  const std::vector<std::string> notFiles = {data.Path("folder.ini"), data.Path("pipe.ini"),
+                                             "/dev/zero"};
+#endif
+  for (const std::string& path : notFiles) {
+    messages.shown.clear();
+    WriteFifoWith(1, path);
+    EXPECT_EQ(Run(), 1) << path;
+    ASSERT_EQ(messages.shown.size(), 1u) << path;
+    EXPECT_EQ(messages.shown[0].message, "Error accediendo a zizezivazer.ini");
+    EXPECT_NE(messages.shown[0].cause.find(path), std::string::npos) << messages.shown[0].cause;
+  }
+  EXPECT_TRUE(runner.runs.empty());
+}
+
+TEST_F(StartupTest, AHugeSettingsFileIsAStartupFailureWithoutBeingReadWhole) {
+  {
+    std::FILE* f = std::fopen(data.Path("zizezivazer.ini").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(SettingsText().c_str(), f);
+    std::fclose(f);
+  }
+  std::error_code grown;  // sparse 8 GiB where the file system allows
+  std::filesystem::resize_file(data.Path("zizezivazer.ini"), uintmax_t{8} << 30, grown);
+  ASSERT_FALSE(grown) << grown.message();
+  WriteFifo(FifoLines());
+  EXPECT_EQ(Run(), 1);
+  ExpectStartupFailure("larger than 1048576 bytes");
+}
+
+// Whatever kind of failure start-up meets, it ends in the start-up message.
+TEST_F(StartupTest, AnUnexpectedFailureOfAnyKindEndsInTheStartupMessage) {
+  class Throwing : public ArchiveRunner {
+   public:
+    explicit Throwing(bool memory) : memory_(memory) {}
+    int RunArchive(bool) override {
+      if (memory_) throw std::bad_alloc();
+      throw std::runtime_error("unexpected");
+    }
+
+   private:
+    bool memory_;
+  };
+  WriteFifo(FifoLines());
+  for (const bool memory : {true, false}) {
+    messages.shown.clear();
+    Throwing throwing(memory);
+    EXPECT_EQ(RunStartup(StartupPlatform{platform::RealFileSystem(), messages, program.path()},
+                         launch, settings, throwing),
+              1);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].message, "Este programa sólo puede ser ejecutado desde Brelna+");
+    EXPECT_NE(messages.shown[0].cause.find(memory ? "Out of memory" : "unexpected"),
+              std::string::npos);
+  }
 }
 
 TEST_F(StartupTest, ShortFifoFailsAfterTheOldLogIsGone) {

@@ -1,10 +1,10 @@
 #include "boot/unattended.h"
 
-#include <cstdio>
 #include <string_view>
 
 #include "platform/log_text.h"
 #include "platform/message_text.h"
+#include "platform/standard_error.h"
 #include "var/error.h"
 
 namespace sa::boot {
@@ -17,17 +17,13 @@ bool HasUnattendedSwitch(int argc, const char* const* argv) {
 }
 
 void UnattendedMessageSink::ShowCritical(const std::string& message, const std::string& cause) {
-  const std::string lines = platform::MessageLines(message, cause);
-  std::fwrite(lines.data(), 1, lines.size(), stderr);
-  std::fflush(stderr);
+  platform::RealStandardError().Message(message, cause);
   try {
     fs_.AppendFile(logPath_,
                    platform::ToLogEncoding(platform::MessageLines(message, cause, "\r\n")));
   } catch (const Error& e) {
     // Standard error already has the message; say why the log lacks it.
-    const std::string why = platform::MessageLines(e.Description(), e.Cause());
-    std::fwrite(why.data(), 1, why.size(), stderr);
-    std::fflush(stderr);
+    platform::RealStandardError().Message(e.Description(), e.Cause());
   }
 }
 

@@ -1,6 +1,6 @@
 // Unattended runs, for schedulers that start the program where nobody can
 // click a message box (Windows' Task Scheduler, cron): the switch
-// --unattended shows no window and no message box. Every message goes to
+// --unattended shows no window and no message box (platform::AllowDesktop). Every message goes to
 // standard error and, with its cause, to the run log "registro.txt" in the
 // program's folder, in the log's encoding and with CRLF line ends.
 #pragma once
@@ -9,7 +9,6 @@
 
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
-#include "platform/progress_display.h"
 
 namespace sa::boot {
 
@@ -29,13 +28,6 @@ class UnattendedMessageSink final : public platform::MessageSink {
  private:
   platform::FileSystem& fs_;
   std::string logPath_;
-};
-
-// Shows nothing.
-class NoProgressDisplay final : public platform::ProgressDisplay {
- public:
-  void Show() override {}
-  void Draw(float, float, float) override {}
 };
 
 }  // namespace sa::boot

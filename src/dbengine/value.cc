@@ -20,10 +20,14 @@ Error Refused(long number, const std::string& what, const std::string& field, co
 }
 
 // The number a value stands for, if any: numbers as they are, numeric texts
-// parsed. Dates do not convert to numbers.
+// parsed. Dates do not convert to numbers, and no field holds an infinity or
+// NaN, so neither stands for a number.
 std::optional<double> AsNumber(const Value& v) {
   if (const auto* i = std::get_if<int64_t>(&v)) return static_cast<double>(*i);
-  if (const auto* d = std::get_if<double>(&v)) return *d;
+  if (const auto* d = std::get_if<double>(&v)) {
+    if (!std::isfinite(*d)) return std::nullopt;
+    return *d;
+  }
   if (const auto* s = std::get_if<std::string>(&v)) return ParseNumber(*s);
   return std::nullopt;
 }

@@ -180,21 +180,28 @@ void CreateMonthArchive(dbengine::Engine& engine, platform::FileSystem& fs,
   fs.RenameFile(partial, archivePath);
 }
 
-void RecoverInterruptedMove(const TransferContext& ctx) {
+std::optional<UnfinishedMove> RecoverInterruptedMove(const TransferContext& ctx) {
   const std::string journal = MoveJournalPath(ctx.dataFolder);
   std::optional<PendingMove> move = ReadMoveJournal(ctx.fs, journal);
-  if (move && ctx.fs.IsFile(move->archivePath)) {
-    Attachment archive(ctx.live, move->archivePath);
-    // The archive commit is atomic: either every run is there or none.
-    std::erase_if(move->tables, [&](const TableMove& t) {
-      return ctx.live.LastRecordId(kAlias, t.table) < t.firstCopyId;
-    });
-    if (!move->tables.empty()) {
-      CompleteMove(ctx, *move, journal);
-      return;
+  try {
+    if (move && ctx.fs.IsFile(move->archivePath)) {
+      Attachment archive(ctx.live, move->archivePath);
+      // The archive commit is atomic: either every run is there or none.
+      std::erase_if(move->tables, [&](const TableMove& t) {
+        return ctx.live.LastRecordId(kAlias, t.table) < t.firstCopyId;
+      });
+      if (!move->tables.empty()) {
+        CompleteMove(ctx, *move, journal);
+        return std::nullopt;
+      }
     }
+    // No archive under that name (never made, or removed by hand): its
+    // records were never deleted and move again with their month.
+    if (ctx.fs.Exists(journal)) ctx.fs.RemoveFile(journal);
+  } catch (const Error& e) {
+    return UnfinishedMove{journal, move ? move->archivePath : std::string(), e};
   }
-  if (ctx.fs.Exists(journal)) ctx.fs.RemoveFile(journal);
+  return std::nullopt;
 }
 
 MonthsTransfer TransferMonths(const TransferContext& ctx, std::span<const MonthWork> months) {

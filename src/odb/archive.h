@@ -64,11 +64,20 @@ struct MonthRun {
 // The archive file of a month key: dataFolder/S/<key>.mdb.
 std::string ArchivePath(const std::string& dataFolder, const std::string& monthKey);
 
+// Why a move a crash interrupted could not be completed.
+struct UnfinishedMove {
+  std::string journal;  // the move journal, kept for the next launch
+  std::string archive;  // the archive it names
+  Error error;
+};
+
 // Completes a month run that a crash interrupted between its archive commit
 // and the deletion of its live records (live databases in WAL mode), so that
 // each of its records ends in exactly one place. Call it once the live
-// database is open, before any run. Throws when the archive cannot be read.
-void RecoverInterruptedMove(const TransferContext& ctx);
+// database is open, before any run. When the archive cannot be read (or the
+// deletion fails), nothing is deleted, the journal stays for a later launch
+// and the failure is returned: no other move may run before it completes.
+std::optional<UnfinishedMove> RecoverInterruptedMove(const TransferContext& ctx);
 
 // SQLite attaches at most 10 databases by default; a commit spans no more
 // month archives than this.

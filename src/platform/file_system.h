@@ -5,7 +5,7 @@
 // reason.
 #pragma once
 
-#include <optional>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -27,8 +27,12 @@ class FileSystem {
   // Replaces the file's content with `bytes` so that after a crash it holds
   // either its old content or all of the new, never a part.
   virtual void WriteFileDurably(const std::string& path, std::string_view bytes) = 0;
-  // The whole file as bytes.
+  // The whole file as bytes. Only an ordinary file can be read: a folder, a
+  // pipe or a device is refused at once, never waited on.
   virtual std::string ReadFile(const std::string& path) const = 0;
+  // At most `limit` bytes from the start of an ordinary file, refusing
+  // anything else as ReadFile does.
+  virtual std::string ReadFileHead(const std::string& path, size_t limit) const = 0;
   // Appends bytes, creating the file when missing.
   virtual void AppendFile(const std::string& path, std::string_view bytes) = 0;
 };
@@ -47,10 +51,6 @@ bool IsPathSeparator(char c);
 
 // The folder holding the running executable, links followed.
 std::string ProgramFolder();
-
-// Up to `count` first bytes of an ordinary file; nullopt when `path` is
-// missing, is not an ordinary file or cannot be read.
-std::optional<std::string> ReadFileHead(const std::string& path, size_t count);
 
 // `path` as a database driver takes it. The same path, except for a Windows
 // program run by Wine, whose ODBC driver manager hands over to the host's

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -106,27 +107,11 @@ class PosixFileSystem final : public FileSystem {
   }
 
   std::string ReadFile(const std::string& path) const override {
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) Fail("Cannot read file", path, errno);
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0) Fail("Cannot read file", path, errno);
-    // Opening a folder read-only succeeds on POSIX; refuse it here so that
-    // the failure names the path rather than surfacing on the first read.
-    if (S_ISDIR(st.st_mode)) Fail("Cannot read file", path, EISDIR);
+    return Read(path, std::string::npos);
+  }
 
-    std::string bytes;
-    if (S_ISREG(st.st_mode) && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-      const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-      if (n == 0) break;
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        Fail("Cannot read file", path, errno);
-      }
-      bytes.append(buffer, static_cast<size_t>(n));
-    }
-    return bytes;
+  std::string ReadFileHead(const std::string& path, size_t limit) const override {
+    return Read(path, limit);
   }
 
   void AppendFile(const std::string& path, std::string_view bytes) override {
@@ -145,6 +130,37 @@ class PosixFileSystem final : public FileSystem {
       }
       bytes.remove_prefix(static_cast<size_t>(n));
     }
+  }
+
+  // Reads up to `limit` bytes (npos: all) of an ordinary file. Opening
+  // without waiting: a named pipe would otherwise block until a writer came.
+  static std::string Read(const std::string& path, size_t limit) {
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) Fail("Cannot read file", path, errno);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) Fail("Cannot read file", path, errno);
+    if (!S_ISREG(st.st_mode)) {
+      throw Error(kErrPathAccess, "Cannot read file",
+                  path + ": not an ordinary file (" +
+                      (S_ISDIR(st.st_mode)    ? "a folder"
+                       : S_ISFIFO(st.st_mode) ? "a named pipe"
+                                              : "a device or other special file") +
+                      ")");
+    }
+    std::string bytes;
+    const size_t expected = static_cast<size_t>(std::max<off_t>(st.st_size, 0));
+    bytes.reserve(std::min(expected, limit));
+    char buffer[65536];
+    while (bytes.size() < limit) {
+      const ssize_t n = ::read(fd.get(), buffer, std::min(sizeof buffer, limit - bytes.size()));
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail("Cannot read file", path, errno);
+      }
+      bytes.append(buffer, static_cast<size_t>(n));
+    }
+    return bytes;
   }
 
   // Makes a rename in the folder of `path` durable.
@@ -187,26 +203,6 @@ std::string ProgramFolder() {
   const size_t slash = exe.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return "/";
   return exe.substr(0, slash);
-}
-
-std::optional<std::string> ReadFileHead(const std::string& path, size_t count) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
-  std::string head(count, '\0');
-  size_t got = 0;
-  while (got < count) {
-    const ssize_t n = ::read(fd.get(), head.data() + got, count - got);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    got += static_cast<size_t>(n);
-  }
-  head.resize(got);
-  return head;
 }
 
 std::string PathForDriver(const std::string& path) { return path; }

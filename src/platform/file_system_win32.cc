@@ -4,6 +4,7 @@
 // Every failure carries the system's own description and the path.
 #include <windows.h>
 
+#include <algorithm>
 #include <string_view>
 
 #include "platform/file_system.h"
@@ -127,6 +128,15 @@ class Win32FileSystem final : public FileSystem {
   }
 
   std::string ReadFile(const std::string& path) const override {
+    return Read(path, std::string::npos);
+  }
+
+  std::string ReadFileHead(const std::string& path, size_t limit) const override {
+    return Read(path, limit);
+  }
+
+  // At most `limit` bytes from the start of an ordinary file.
+  static std::string Read(const std::string& path, size_t limit) {
     // A folder cannot be opened this way at all; a device or a pipe can, and
     // is refused below, before anything could wait on it.
     const Handle file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
@@ -140,12 +150,13 @@ class Win32FileSystem final : public FileSystem {
     std::string bytes;
     LARGE_INTEGER size;
     if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) {
-      bytes.reserve(static_cast<size_t>(size.QuadPart));
+      bytes.reserve(std::min(static_cast<size_t>(size.QuadPart), limit));
     }
     char buffer[65536];
-    for (;;) {
+    while (bytes.size() < limit) {
+      const DWORD want = static_cast<DWORD>(std::min(sizeof buffer, limit - bytes.size()));
       DWORD n = 0;
-      if (!::ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
+      if (!::ReadFile(file.get(), buffer, want, &n, nullptr)) {
         Fail("Cannot read file", path, ::GetLastError());
       }
       if (n == 0) break;
@@ -203,26 +214,6 @@ std::string ProgramFolder() {
     folder = folder.rfind(L"\\\\?\\UNC\\", 0) == 0 ? L"\\\\" + folder.substr(8) : folder.substr(4);
   }
   return Narrow(folder);
-}
-
-std::optional<std::string> ReadFileHead(const std::string& path, size_t count) {
-  if (!RealFileSystem().IsFile(path)) return std::nullopt;
-  const Handle file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
-  std::string head(count, '\0');
-  size_t got = 0;
-  while (got < count) {
-    DWORD n = 0;
-    if (!::ReadFile(file.get(), head.data() + got, static_cast<DWORD>(count - got), &n, nullptr)) {
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    got += n;
-  }
-  head.resize(got);
-  return head;
 }
 
 std::string PathForDriver(const std::string& path) {

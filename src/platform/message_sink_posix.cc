@@ -1,9 +1,10 @@
-// No message box on POSIX yet: every message goes to standard error only,
-// which the interface already requires of every platform.
-#include <cstdio>
-
+// Every message goes to standard error first, with its cause; then, when a
+// desktop is there, to the stop dialog, which waits for OK. Without one
+// nothing waits.
+#include "platform/desktop.h"
+#include "platform/desktop_fltk.h"
 #include "platform/message_sink.h"
-#include "platform/message_text.h"
+#include "platform/standard_error.h"
 
 namespace sa::platform {
 namespace {
@@ -11,9 +12,8 @@ namespace {
 class PosixMessageSink final : public MessageSink {
  public:
   void ShowCritical(const std::string& message, const std::string& cause) override {
-    const std::string text = MessageLines(message, cause);
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
+    RealStandardError().Message(message, cause);
+    if (DesktopAvailable()) ShowStopDialog(message, cause);
   }
 };
 

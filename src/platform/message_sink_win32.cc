@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "platform/desktop.h"
 #include "platform/message_sink.h"
 #include "platform/message_text.h"
 #include "platform/wide_text.h"
@@ -34,7 +35,7 @@ class Win32MessageSink final : public MessageSink {
  public:
   void ShowCritical(const std::string& message, const std::string& cause) override {
     WriteStandardError(MessageLines(message, cause));
-    if (!HasVisibleDesktop()) return;
+    if (!DesktopAvailable()) return;
     ::MessageBoxW(nullptr, Widen(message).c_str(), kProgramTitle, MB_ICONSTOP | MB_OK);
   }
 };

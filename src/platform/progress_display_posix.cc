@@ -1,12 +1,16 @@
-// The text bar on standard error, drawn in place with '\r'. Drawn only when
-// standard error is a terminal, so logs and pipes stay free of it.
+// The progress display chosen at start: the window when a desktop is there,
+// else the text bar on standard error, drawn in place and only when standard
+// error is a terminal, so logs and pipes stay free of it.
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
+#include <memory>
 #include <string>
 
+#include "platform/desktop.h"
+#include "platform/desktop_fltk.h"
 #include "platform/progress_display.h"
+#include "platform/standard_error.h"
 
 namespace sa::platform {
 namespace {
@@ -20,7 +24,6 @@ class TerminalProgressDisplay final : public ProgressDisplay {
   void Show() override {
     lastFilled_ = -1;
     lastPercent_ = -1;
-    lineOpen_ = false;
   }
 
   void Draw(float min, float max, float value) override {
@@ -33,27 +36,20 @@ class TerminalProgressDisplay final : public ProgressDisplay {
     const int percent = static_cast<int>(std::lround(fraction * 100));
 
     // Draw comes on every refresh; write only when something visible changed.
-    const bool changed = filled != lastFilled_ || percent != lastPercent_;
-    if (changed) {
-      std::string bar = "\r[";
+    if (filled != lastFilled_ || percent != lastPercent_) {
+      std::string bar = "[";
       bar.append(static_cast<size_t>(filled), '#');
       bar.append(static_cast<size_t>(kBarWidth - filled), ' ');
       bar += "] " + std::to_string(percent) + "%";
-      std::fputs(bar.c_str(), stderr);
-      lineOpen_ = true;
+      RealStandardError().Bar(bar);
       lastFilled_ = filled;
       lastPercent_ = percent;
     }
-    if (value >= max && lineOpen_) {
-      std::fputc('\n', stderr);
-      lineOpen_ = false;
-    }
-    std::fflush(stderr);
+    if (value >= max) RealStandardError().EndBar();
   }
 
  private:
   const bool enabled_;
-  bool lineOpen_ = false;  // a bar is on the current line, not yet ended
   int lastFilled_ = -1;
   int lastPercent_ = -1;
 };
@@ -61,8 +57,10 @@ class TerminalProgressDisplay final : public ProgressDisplay {
 }  // namespace
 
 ProgressDisplay& RealProgressDisplay() {
-  static TerminalProgressDisplay display;
-  return display;
+  static const std::unique_ptr<ProgressDisplay> display =
+      DesktopAvailable() ? MakeWindowProgressDisplay()
+                         : std::make_unique<TerminalProgressDisplay>();
+  return *display;
 }
 
 }  // namespace sa::platform

@@ -10,6 +10,7 @@
 
 #include <cmath>
 
+#include "platform/desktop.h"
 #include "platform/progress_display.h"
 #include "platform/win32_desktop.h"
 
@@ -99,7 +100,7 @@ class WindowProgressDisplay final : public ProgressDisplay {
   // False when no window can be made (no desktop to show it on); the
   // display then draws nothing, and the run goes on.
   bool Create() {
-    if (!HasVisibleDesktop()) return false;
+    if (!DesktopAvailable()) return false;
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     if (!::InitCommonControlsEx(&controls)) return false;
 

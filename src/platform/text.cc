@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace sa::platform {
@@ -96,8 +97,25 @@ std::string DecodeText(std::string_view bytes) {
   // The mark only says how the writer meant the bytes; it is dropped even
   // when what follows turns out not to be UTF-8.
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-  if (IsValidUtf8(bytes)) return std::string(bytes);
-  return FromWindows1252(bytes);
+  std::string out;
+  out.reserve(bytes.size());
+  // Line by line, so that one line in another encoding (a user name typed
+  // on another machine) never changes how a path on another line reads.
+  // Line ends are the same bytes in both encodings and are kept.
+  while (!bytes.empty()) {
+    const size_t end = std::min(bytes.find_first_of("\r\n"), bytes.size());
+    const std::string_view line = bytes.substr(0, end);
+    if (IsValidUtf8(line)) {
+      out.append(line);
+    } else {
+      out += FromWindows1252(line);
+    }
+    size_t next = end;
+    while (next < bytes.size() && (bytes[next] == '\r' || bytes[next] == '\n')) ++next;
+    out.append(bytes.substr(end, next - end));
+    bytes.remove_prefix(next);
+  }
+  return out;
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

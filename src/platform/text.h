@@ -1,6 +1,7 @@
 // Decoding of the text files the host writes (`fifo`, the settings file):
-// a leading UTF-8 byte-order mark is skipped; valid UTF-8 is kept as it is;
-// anything else is read as Windows-1252. The result is always UTF-8.
+// a leading UTF-8 byte-order mark is skipped; each line is decoded on its
+// own: a line of valid UTF-8 is kept as it is, any other line is read as
+// Windows-1252. Line ends are kept. The result is always UTF-8.
 #pragma once
 
 #include <string>

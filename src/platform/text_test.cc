@@ -27,10 +27,21 @@ TEST(DecodeTextTest, ReadsAnythingElseAsWindows1252) {
   EXPECT_EQ(DecodeText("\x80\x93\x96\x9F"), "\xE2\x82\xAC\xE2\x80\x9C\xE2\x80\x93\xC5\xB8");
   // Unassigned bytes keep their value as C1 controls.
   EXPECT_EQ(DecodeText("\x81\x8D\x8F\x90\x9D"), "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D");
-  // One bad byte makes the whole text Windows-1252, valid UTF-8 parts included.
+  // One bad byte makes its whole line Windows-1252, valid UTF-8 parts included.
   EXPECT_EQ(DecodeText("\xC3\xB1 \xFF"), "\xC3\x83\xC2\xB1 \xC3\xBF");
   // A mark in front of text that is not UTF-8 is still dropped.
   EXPECT_EQ(DecodeText("\xEF\xBB\xBF\xE9"), "\xC3\xA9");
+}
+
+TEST(DecodeTextTest, DecodesEachLineOnItsOwn) {
+  // A UTF-8 path stays that path whatever another line holds, whatever the
+  // line ends; the mark belongs to the file, not to a line.
+  EXPECT_EQ(DecodeText("\xEF\xBB\xBF/datos/ca\xC3\xB1"
+                       "a/live.db\r\nJos\xE9\r\n\xFF"),
+            "/datos/ca\xC3\xB1"
+            "a/live.db\r\nJos\xC3\xA9\r\n\xC3\xBF");
+  EXPECT_EQ(DecodeText("ni\xF1o\nni\xC3\xB1o\r\r\n"), "ni\xC3\xB1o\nni\xC3\xB1o\r\r\n");
+  EXPECT_EQ(DecodeText("\xC3\rx\n\xB1"), "\xC3\x83\rx\n\xC2\xB1");  // no sequence spans lines
 }
 
 TEST(DecodeTextTest, RejectsMalformedUtf8) {

@@ -2,14 +2,16 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
+#include <exception>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <utility>
 
 #include "odb/archive.h"
 #include "platform/log_text.h"
+#include "platform/standard_error.h"
 
 namespace sa::proc {
 
@@ -136,8 +138,26 @@ class Run {
                   ctx.settings.livestockEnabled},
         logPath_(platform::JoinPath(ctx.programFolder, kLogName)) {}
 
-  // Finishes a month's move a crash left half done.
-  void Recover() { odb::RecoverInterruptedMove(transfer_); }
+  // Finishes a month's move a crash left half done. False when it cannot:
+  // then no other move may run (the journal would be overwritten), and the
+  // log and standard error say why and what stays live.
+  bool Recover() {
+    const std::optional<odb::UnfinishedMove> unfinished = odb::RecoverInterruptedMove(transfer_);
+    if (!unfinished) return true;
+    const odb::UnfinishedMove& u = *unfinished;
+    ctx_.fs.AppendFile(logPath_, "movimiento pendiente no completado (" + u.journal +
+                                     "): " + u.archive + ": " + u.error.Description() + "\r\n" +
+                                     "sus registros siguen en la base de datos viva hasta que se "
+                                     "repare o se retire " +
+                                     u.archive + "\r\n");
+    stop_ = Error(u.error.Number(),
+                  "An interrupted move cannot be completed; its records stay live until its "
+                  "archive is repaired or removed.",
+                  "move journal " + u.journal + "\narchive " + u.archive + "\n" +
+                      u.error.Description() +
+                      (u.error.Cause().empty() ? std::string() : "\n" + u.error.Cause()));
+    return false;
+  }
 
   // Reads the tables in order into month runs. A table that cannot be read
   // stops the reading there; the tables before it still move.
@@ -246,7 +266,12 @@ class Run {
       std::string text;
       for (const std::string& line : work.lines) text += line + "\r\n";
       for (const MonthRunState& run : work.runs) {
-        if (!run.moved) text += KeptLine(run.month, run.keys.size()) + "\r\n";
+        if (run.moved) continue;
+        // Customer records are never deleted: a list not copied stays whole
+        // in the live database, which is not the same as records left live.
+        text += (work.customers() ? "lista de clientes no copiada (" + run.month + ")"
+                                  : KeptLine(run.month, run.keys.size())) +
+                "\r\n";
       }
       ctx_.fs.AppendFile(logPath_, platform::ToLogEncoding(text));
     }
@@ -267,8 +292,7 @@ class Run {
   // A failure that left records live or stopped the run, for whoever reads
   // standard error; the run shows no message box.
   static void Report(const Error& e) {
-    std::cerr << "sales-archiver: " << e.Description() << '\n';
-    if (!e.Cause().empty()) std::cerr << e.Cause() << '\n';
+    platform::RealStandardError().Message("sales-archiver: " + e.Description(), e.Cause());
   }
 
  private:
@@ -426,13 +450,22 @@ int RunArchive(const RunContext& ctx, bool upToToday) {
   std::unique_ptr<dbengine::Database> live = ctx.engine.OpenDatabase(ctx.params.dbPath);
   Run run(ctx, *live);
   try {
-    run.Recover();
-    run.Collect(tables, to);
-    run.MoveMonths();
-    run.CopyCustomers();
-    run.WriteLog();
+    if (run.Recover()) {
+      run.Collect(tables, to);
+      run.MoveMonths();
+      run.CopyCustomers();
+      run.WriteLog();
+    }
   } catch (const Error& e) {
     Run::Report(e);
+    live->Close();
+    return 1;
+  } catch (const std::bad_alloc&) {
+    Run::Report(Error(kErrOutOfMemory, "Out of memory"));
+    live->Close();
+    return 1;
+  } catch (const std::exception& e) {
+    Run::Report(Error(kErrInternal, "Internal error", e.what()));
     live->Close();
     return 1;
   }

@@ -201,6 +201,56 @@ TEST_F(RunTest, AValueTheArchiveRefusesKeepsItsWholeMonthLive) {
   EXPECT_EQ(Archived("202402", "gtsecs"), 1);
 }
 
+// A number kept in a column declared as text is checked as the number it
+// reads as: the month stays live rather than reaching a field that cannot
+// hold it.
+TEST_F(RunTest, ALiveColumnDeclaredAsTextDoesNotBypassTheArchivesRefusals) {
+  Exec(live_,
+       "DROP TABLE gthora; CREATE TABLE gthora(FECHA DATETIME, HORA VARCHAR(255), SECCION "
+       "VARCHAR(20), EQUIPO VARCHAR(20), VENDEDOR INTEGER, TIQUET INTEGER, OPERACIONES INTEGER, "
+       "OPERACIONES_CAN INTEGER, OPERACIONES_NEG INTEGER, IMPORTE VARCHAR(20), IMPORTE_CAN DOUBLE, "
+       "IMPORTE_NEG DOUBLE, PESO DOUBLE, PESO_CAN DOUBLE, PESO_NEG DOUBLE, UNIDADES INTEGER, "
+       "UNIDADES_CAN INTEGER, UNIDADES_NEG INTEGER);"
+       "INSERT INTO gthora(FECHA, SECCION, IMPORTE) VALUES ('2024-01-05 10:00:00', '1', '2.5'),"
+       "('2024-01-06 10:00:00', '10000000000', '1'), ('2024-02-05 10:00:00', '7', '1,5'),"
+       "('2024-03-05 10:00:00', '8', '3')");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Query(live_, "SELECT SECCION FROM gthora ORDER BY FECHA"),
+            (Rows{{"1"}, {"10000000000"}, {"7"}}));
+  EXPECT_FALSE(HasArchive("202401") && Archived("202401", "gthora") != 0);
+  EXPECT_EQ(Query(Archive("202403"),
+                  "SELECT typeof(SECCION), SECCION, typeof(IMPORTE), IMPORTE "
+                  "FROM gthora"),
+            (Rows{{"integer", "8", "real", "3.0"}}));
+  const auto lines = LogLines();
+  EXPECT_EQ(lines[4], "registros no archivados (202401):000002");
+  EXPECT_EQ(lines[5], "registros no archivados (202402):000001");
+}
+
+// The window ends at midnight of its last day: a fraction of a second later
+// is outside it, and an archived date keeps its fraction.
+TEST_F(RunTest, FractionsOfASecondAreKeptAndHonoured) {
+  AddHours({"2024-03-15 00:00:00.500", "2024-03-15 00:00:00", "2024-03-14 10:00:00.250"});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Query(live_, "SELECT FECHA FROM gthora"), (Rows{{"2024-03-15 00:00:00.500"}}));
+  EXPECT_EQ(Query(Archive("202403"), "SELECT FECHA FROM gthora ORDER BY FECHA"),
+            (Rows{{"2024-03-14 10:00:00.250"}, {"2024-03-15 00:00:00"}}));
+}
+
+TEST_F(RunTest, ACustomerListThatCannotBeCopiedIsLoggedAsSuch) {
+  AddHours({"2024-01-05 10:00:00"});
+  Exec(live_, "INSERT INTO cliente(cod_cli, nom_cli) VALUES (1, 'Ana'), (2, '" +
+                  std::string(300, 'x') + "')");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Live("cliente"), 2);
+  EXPECT_EQ(Archived("202401", "Cliente"), 0);
+  const auto lines = LogLines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[lines.size() - 3], "SELECT * FROM cliente");
+  EXPECT_EQ(lines[lines.size() - 2], "número de registros:000002");
+  EXPECT_EQ(lines.back(), "lista de clientes no copiada (202401)");
+}
+
 TEST_F(RunTest, AMissingLiveTableStopsTheRunThere) {
   Exec(live_, "DROP TABLE gtInfVen");
   AddHours({"2024-01-05 10:00:00"});
@@ -304,6 +354,44 @@ TEST_F(WalRunTest, ACrashBetweenTheTwoCommitsIsCompletedAtTheNextLaunch) {
   EXPECT_EQ(Live("gthora"), 0);
   EXPECT_EQ(Archived("202401", "cabecera"), 1);
   EXPECT_EQ(Live("cabecera"), 0);
+}
+
+// A journal naming an archive that cannot be read (damaged after the
+// crash) deletes nothing, moves nothing else, and says so in the log and on
+// standard error at every launch until the archive is repaired or removed.
+TEST_F(WalRunTest, AJournalNamingAnUnreadableArchiveExplainsItselfAndDeletesNothing) {
+  testing::FaultyEngine faulty(dbengine::MakeSqliteEngine(2000));
+  faulty.only = "DeleteRecordsMatching";
+  faulty.FailAt(1);
+  EXPECT_EQ(RunWith(faulty), 1);
+  ASSERT_TRUE(dir_.Exists("data/S/move.journal"));
+  const std::string archive = dir_.Read("data/S/202401.mdb");
+  dir_.Write("data/S/202401.mdb", "damaged beyond repair " + archive.substr(100));
+  dir_.Remove("registro.txt");  // start-up removes it at every launch
+  for (int launch = 0; launch < 2; ++launch) {
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Live("gthora"), 3);
+    EXPECT_EQ(Live("cabecera"), 1);
+    EXPECT_TRUE(dir_.Exists("data/S/move.journal"));
+    EXPECT_FALSE(HasArchive("202402"));
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("movimiento pendiente no completado (" +
+                                 dir_.Path("data/S/move.journal") + "): " + Archive("202401"),
+                             0),
+              0u)
+        << lines[0];
+    EXPECT_EQ(lines[1],
+              "sus registros siguen en la base de datos viva hasta que se repare o se retire " +
+                  Archive("202401"));
+    dir_.Remove("registro.txt");
+  }
+  // Once the damaged archive is removed, the records move again.
+  dir_.Remove("data/S/202401.mdb");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Live("gthora"), 0);
+  EXPECT_EQ(Archived("202401", "gthora"), 2);
+  EXPECT_FALSE(dir_.Exists("data/S/move.journal"));
 }
 
 TEST_F(WalRunTest, AJournalCutShortIsIgnored) {

@@ -132,12 +132,25 @@ LoadOutcome LoadHostSettings(const std::string& settingsPath, platform::FileSyst
                              platform::MessageSink& messages, Settings& out) {
   std::string bytes;
   try {
-    bytes = fs.ReadFile(settingsPath);
+    bytes = fs.ReadFileHead(settingsPath, kSettingsByteLimit + 1);
   } catch (const Error& e) {
     messages.ShowCritical(kSettingsAccessMessage, e.Cause().empty() ? settingsPath : e.Cause());
     return LoadOutcome::kEndProgram;
   }
   try {
+    if (bytes.size() > kSettingsByteLimit) {
+      // Only the pairs the table holds are read. A file whose 151 pairs do
+      // not fit in the limit is not a settings file the host wrote; one that
+      // goes on past them is refused as having too many pairs.
+      bytes.resize(kSettingsByteLimit);
+      try {
+        ReadSettingsTable(platform::DecodeText(bytes));
+      } catch (const Error& e) {
+        if (e.Number() == kErrTooManyPairs) throw;
+      }
+      throw Error(kErrInputPastEnd, "Input past end of file",
+                  "larger than " + std::to_string(kSettingsByteLimit) + " bytes");
+    }
     out = SettingsFromTable(ReadSettingsTable(platform::DecodeText(bytes)));
   } catch (const Error& e) {
     throw e.WithCause("settings file " + settingsPath);

@@ -17,6 +17,7 @@
 //    line ends at the very end are nothing.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,8 @@
 namespace sa::tools {
 
 inline constexpr int kSettingsPositions = 151;
+// The most of a settings file that is read; 151 pairs fit many times over.
+inline constexpr size_t kSettingsByteLimit = 1 << 20;
 
 // Shown when the settings file cannot be read at all.
 inline constexpr char kSettingsAccessMessage[] = "Error accediendo a zizezivazer.ini";

@@ -35,10 +35,16 @@ bool IsValidDate(const CivilDate& d) {
 
 std::string DateTime::ToIso() const {
   const CivilDate d = Date();
-  const int s = SecondOfDay();
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day, s / 3600,
-                s / 60 % 60, s % 60);
+  const int64_t ms = MsOfDay();
+  const int s = static_cast<int>(ms / 1000);
+  char buf[48];
+  if (ms % 1000 == 0) {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
+                  s / 3600, s / 60 % 60, s % 60);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", d.year, d.month, d.day,
+                  s / 3600, s / 60 % 60, s % 60, static_cast<int>(ms % 1000));
+  }
   return buf;
 }
 
@@ -80,6 +86,14 @@ bool Expect(std::string_view t, size_t& pos, char c) {
 }  // namespace
 
 bool DateTime::IsStoredForm(std::string_view t) {
+  // "YYYY-MM-DD HH:MM:SS", or the same with ".fff" other than ".000".
+  if (t.size() == 23) {
+    if (t[19] != '.' || t.substr(20) == "000") return false;
+    for (size_t i = 20; i < 23; ++i) {
+      if (t[i] < '0' || t[i] > '9') return false;
+    }
+    t = t.substr(0, 19);
+  }
   if (t.size() != 19 || t[4] != '-' || t[7] != '-' || t[10] != ' ' || t[13] != ':' ||
       t[16] != ':') {
     return false;
@@ -112,7 +126,7 @@ std::optional<DateTime> DateTime::ParseIso(std::string_view t) {
   if (pos == t.size()) return FromDate(d);
   if (t[pos] != ' ' && t[pos] != 'T') return std::nullopt;
   ++pos;
-  int h = 0, mi = 0, s = 0;
+  int h = 0, mi = 0, s = 0, ms = 0;
   if (!Digits(t, pos, 2, h) || !Expect(t, pos, ':') || !Digits(t, pos, 2, mi)) return std::nullopt;
   if (pos < t.size() && t[pos] == ':') {
     ++pos;
@@ -120,12 +134,23 @@ std::optional<DateTime> DateTime::ParseIso(std::string_view t) {
     if (pos < t.size() && t[pos] == '.') {
       ++pos;
       const size_t start = pos;
-      while (pos < t.size() && t[pos] >= '0' && t[pos] <= '9') ++pos;
+      bool finer = false;  // a non-zero digit past the milliseconds
+      while (pos < t.size() && t[pos] >= '0' && t[pos] <= '9') {
+        if (pos - start < 3) {
+          ms = ms * 10 + (t[pos] - '0');
+        } else if (t[pos] != '0') {
+          finer = true;
+        }
+        ++pos;
+      }
       if (pos == start) return std::nullopt;
+      for (size_t n = pos - start; n < 3; ++n) ms *= 10;
+      // Up, but within the second: the date and month never change.
+      if (finer && ms < 999) ++ms;
     }
   }
   if (pos != t.size() || h > 23 || mi > 59 || s > 59) return std::nullopt;
-  return FromParts(d, h, mi, s);
+  return FromParts(d, h, mi, s, ms);
 }
 
 }  // namespace sa

@@ -22,41 +22,51 @@ int64_t DaysFromCivil(const CivilDate& d);
 CivilDate CivilFromDays(int64_t days);
 bool IsValidDate(const CivilDate& d);
 
-// A date with a time of day, to the second.
+// A date with a time of day, to the millisecond.
 class DateTime {
  public:
+  static constexpr int64_t kMsPerDay = 86400000;
+
   DateTime() = default;
-  static DateTime FromDate(const CivilDate& d) { return DateTime(DaysFromCivil(d) * 86400); }
-  static DateTime FromParts(const CivilDate& d, int hour, int minute, int second) {
-    return DateTime(DaysFromCivil(d) * 86400 + hour * 3600 + minute * 60 + second);
+  static DateTime FromDate(const CivilDate& d) { return DateTime(DaysFromCivil(d) * kMsPerDay); }
+  static DateTime FromParts(const CivilDate& d, int hour, int minute, int second,
+                            int millisecond = 0) {
+    return DateTime(DaysFromCivil(d) * kMsPerDay +
+                    ((hour * 3600 + minute * 60 + second) * int64_t{1000}) + millisecond);
   }
 
   CivilDate Date() const { return CivilFromDays(Days()); }
-  int64_t Days() const { return seconds_ >= 0 ? seconds_ / 86400 : -((-seconds_ + 86399) / 86400); }
-  int SecondOfDay() const { return static_cast<int>(seconds_ - Days() * 86400); }
-  bool IsMidnight() const { return SecondOfDay() == 0; }
-  DateTime AddDays(int64_t days) const { return DateTime(seconds_ + days * 86400); }
+  int64_t Days() const {
+    return ms_ >= 0 ? ms_ / kMsPerDay : -((-ms_ + kMsPerDay - 1) / kMsPerDay);
+  }
+  // Milliseconds since midnight.
+  int64_t MsOfDay() const { return ms_ - Days() * kMsPerDay; }
+  bool IsMidnight() const { return MsOfDay() == 0; }
+  DateTime AddDays(int64_t days) const { return DateTime(ms_ + days * kMsPerDay); }
 
-  // "YYYY-MM-DD HH:MM:SS", the stored form.
+  // "YYYY-MM-DD HH:MM:SS", with ".fff" when there is a fraction of a second:
+  // the stored form. Stored forms sort as the dates they hold.
   std::string ToIso() const;
-  // "YYYY-MM-DD", plus " HH:MM:SS" only when the time is not midnight.
+  // "YYYY-MM-DD", plus the time as ToIso writes it when it is not midnight.
   std::string ToText() const;
   // "yyyymm": the month key of the date.
   std::string MonthKey() const;
 
-  // Reads "YYYY-MM-DD", optionally followed by a blank or "T" and
-  // "HH:MM" or "HH:MM:SS" with optional fractional seconds (dropped).
+  // Reads "YYYY-MM-DD", optionally followed by a blank or "T" and "HH:MM" or
+  // "HH:MM:SS" with an optional fraction of any length. A fraction finer than
+  // a millisecond is rounded up to the next one, so that a time later than
+  // another never reads as equal to it.
   static std::optional<DateTime> ParseIso(std::string_view text);
 
-  // True when `text` is exactly a valid date in the stored form
-  // "YYYY-MM-DD HH:MM:SS": the form that needs no conversion.
+  // True when `text` is exactly a valid date in the stored form (ToIso): the
+  // form that needs no conversion.
   static bool IsStoredForm(std::string_view text);
 
   auto operator<=>(const DateTime&) const = default;
 
  private:
-  explicit DateTime(int64_t seconds) : seconds_(seconds) {}
-  int64_t seconds_ = 0;  // since 1970-01-01 00:00:00
+  explicit DateTime(int64_t ms) : ms_(ms) {}
+  int64_t ms_ = 0;  // since 1970-01-01 00:00:00.000
 };
 
 }  // namespace sa

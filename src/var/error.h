@@ -20,6 +20,8 @@ enum ErrorNumber : long {
   kErrPathNotFound = 76,
   kErrPathAccess = 75,
   kErrTooManyPairs = 9,  // settings file with more than 151 pairs
+  kErrOutOfMemory = 7,
+  kErrInternal = 51,  // an unexpected failure of any other kind
 };
 
 class Error : public std::exception {

@@ -7,8 +7,8 @@
 #   - the message box shows the stop icon and the message, and stays until
 #     Return is pressed; then the call returns.
 # Usage: tests/gui/check-windows.sh WINDOWS-BUILD-DIR [PICTURES-DIR]
-# Needs WINEPREFIX set to a prepared prefix; writes progress-window.png and
-# message-box.png into PICTURES-DIR (default: WINDOWS-BUILD-DIR/pictures).
+# Needs WINEPREFIX set to a prepared prefix; writes windows-progress-window.png
+# and windows-message-box.png into PICTURES-DIR (default: WINDOWS-BUILD-DIR/pictures).
 set -euo pipefail
 build=$(cd "$1" && pwd)
 pictures=${2:-$build/pictures}
@@ -81,7 +81,7 @@ echo "   client 282 x 33 at $left,$top; bar 281 x 33; filled $filled pixels, exp
 awk -v a="$filled" -v b="$expected" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= 2) }' ||
   fail "filled $filled pixels, not within 2 of $expected"
 convert "$work/progress.png" -crop "$((width + 40))x$((height + 60))+$((left - 20))+$((top - 40))" +repage \
-  "$pictures/progress-window.png"
+  "$pictures/windows-progress-window.png"
 kill "$probe_pid"
 wait "$probe_pid" 2>/dev/null || true
 probe_pid=
@@ -101,9 +101,9 @@ sleep 1
 import -window root "$work/message.png"
 eval "$(xwininfo -id "$box" | awk '/Absolute upper-left X/ { print "bx=" $4 } /Absolute upper-left Y/ { print "by=" $4 }
   /Width:/ { print "bw=" $2 } /Height:/ { print "bh=" $2 }')"
-convert "$work/message.png" -crop "${bw}x${bh}+${bx}+${by}" +repage "$pictures/message-box.png"
+convert "$work/message.png" -crop "${bw}x${bh}+${bx}+${by}" +repage "$pictures/windows-message-box.png"
 # The stop icon is a red disc: a good number of strongly red pixels.
-red=$(convert "$pictures/message-box.png" txt:- | awk -F'[(),]' 'NR > 1 && $2 > 180 && $3 < 90 && $4 < 90 { n++ } END { print n + 0 }')
+red=$(convert "$pictures/windows-message-box.png" txt:- | awk -F'[(),]' 'NR > 1 && $2 > 180 && $3 < 90 && $4 < 90 { n++ } END { print n + 0 }')
 [ "$red" -gt 100 ] || fail "no stop icon in the picture ($red red pixels)"
 grep -q '^closed' "$work/message.out" && fail "the box went away before Return was pressed"
 kill -0 "$probe_pid" 2>/dev/null || fail "the probe ended while its box was up"

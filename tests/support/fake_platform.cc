@@ -50,6 +50,10 @@ std::string FakeFileSystem::ReadFile(const std::string& path) const {
   return found->second;
 }
 
+std::string FakeFileSystem::ReadFileHead(const std::string& path, size_t limit) const {
+  return ReadFile(path).substr(0, limit);
+}
+
 void FakeFileSystem::WriteFileDurably(const std::string& path, std::string_view bytes) {
   if (failing.contains(path)) Fail(kErrPathAccess, "Cannot write file", path, "refused");
   files[path] = std::string(bytes);

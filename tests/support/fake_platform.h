@@ -75,6 +75,7 @@ class FakeFileSystem : public platform::FileSystem {
   void RenameFile(const std::string& from, const std::string& to) override;
   void WriteFileDurably(const std::string& path, std::string_view bytes) override;
   std::string ReadFile(const std::string& path) const override;
+  std::string ReadFileHead(const std::string& path, size_t limit) const override;
   void AppendFile(const std::string& path, std::string_view bytes) override;
 
   std::map<std::string, std::string> files;

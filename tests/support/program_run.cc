@@ -2,12 +2,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 namespace sa::testing {
 
@@ -21,7 +25,21 @@ std::string InstallProgram(const std::string& programFolder) {
 
 namespace {
 
-pid_t Spawn(const std::string& programPath, const std::string& errPath) {
+pid_t Spawn(const std::string& programPath, const Launch& launch, const std::string& errPath) {
+  // Built before the fork: the child only calls what is safe after it.
+  std::vector<char*> argv{const_cast<char*>(programPath.c_str())};
+  for (const std::string& argument : launch.arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::string_view(*entry).substr(0, 8) != "DISPLAY=") environment.emplace_back(*entry);
+  }
+  if (launch.display) environment.push_back("DISPLAY=" + *launch.display);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     const int fd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -32,7 +50,7 @@ pid_t Spawn(const std::string& programPath, const std::string& errPath) {
     const int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(devnull, 0);
     ::dup2(devnull, 1);
-    execl(programPath.c_str(), programPath.c_str(), static_cast<char*>(nullptr));
+    execve(programPath.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   return pid;
@@ -40,10 +58,34 @@ pid_t Spawn(const std::string& programPath, const std::string& errPath) {
 
 }  // namespace
 
-ProgramResult RunProgram(const std::string& programPath) {
+ProgramResult RunProgram(const std::string& programPath, int timeoutSeconds) {
+  return RunProgram(programPath, Launch{}, timeoutSeconds);
+}
+
+ProgramResult RunProgram(const std::string& programPath, const Launch& launch, int timeoutSeconds) {
   const std::string errPath = programPath + ".stderr";
   ProgramResult result;
-  result.exitStatus = WaitProgram(Spawn(programPath, errPath));
+  const pid_t pid = Spawn(programPath, launch, errPath);
+  bool timedOut = false;
+  if (timeoutSeconds > 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        timedOut = true;
+        break;
+      }
+      usleep(20000);
+    }
+    if (!timedOut) result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  if (timedOut) {
+    WaitProgram(pid);
+    result.exitStatus = -2;
+  } else if (timeoutSeconds <= 0) {
+    result.exitStatus = WaitProgram(pid);
+  }
   std::ifstream in(errPath, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
@@ -52,7 +94,10 @@ ProgramResult RunProgram(const std::string& programPath) {
   return result;
 }
 
-pid_t StartProgram(const std::string& programPath) { return Spawn(programPath, "/dev/null"); }
+pid_t StartProgram(const std::string& programPath, const Launch& launch,
+                   const std::string& errorPath) {
+  return Spawn(programPath, launch, errorPath.empty() ? "/dev/null" : errorPath);
+}
 
 int WaitProgram(pid_t pid) {
   int status = 0;

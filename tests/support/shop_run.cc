@@ -15,8 +15,10 @@ int ShopRun::Run(dbengine::Engine& engine, const std::string& shopFolder) {
   settings.livestockEnabled = livestock;
   FakeProgressDisplay display;
   frmproc::FrmProc form(display);
-  const proc::RunContext ctx{
-      engine, platform::RealFileSystem(), messages, clock, form, params, settings, shopFolder};
+  const proc::RunContext ctx{engine,   files != nullptr ? *files : platform::RealFileSystem(),
+                             messages, clock,
+                             form,     params,
+                             settings, shopFolder};
   try {
     return proc::RunArchive(ctx, true);
   } catch (const Error&) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "dbengine/engine.h"
+#include "platform/file_system.h"
 #include "support/fake_platform.h"
 
 namespace sa::testing {
@@ -13,6 +14,8 @@ struct ShopRun {
   FakeMessageSink messages;
   FakeClock clock;
   bool livestock = true;
+  // The program's file system; null: the real one.
+  platform::FileSystem* files = nullptr;
 
   // Runs on the shop in `shopFolder` (live database in its "datos" folder);
   // the run's status, or -1 when the live database could not be opened.

@@ -88,7 +88,7 @@ Value ReadValue(const Statement& stmt, SQLUSMALLINT column, FieldType type) {
       stmt.Check(SQLGetData(stmt.get(), column, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &length));
       if (length == SQL_NULL_DATA) return std::monostate{};
       return DateTime::FromParts(CivilDate{ts.year, ts.month, ts.day}, ts.hour, ts.minute,
-                                 ts.second);
+                                 ts.second, static_cast<int>(ts.fraction / 1000000));
     }
     case FieldType::kText:
       break;
@@ -166,14 +166,19 @@ class RowParameters {
           size = 19;
           if (const auto* x = std::get_if<DateTime>(&v)) {
             const CivilDate d = x->Date();
-            const int s = x->SecondOfDay();
+            const int64_t ms = x->MsOfDay();
+            const int64_t s = ms / 1000;
             times_[i] = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(d.year),
                                              static_cast<SQLUSMALLINT>(d.month),
                                              static_cast<SQLUSMALLINT>(d.day),
                                              static_cast<SQLUSMALLINT>(s / 3600),
                                              static_cast<SQLUSMALLINT>(s / 60 % 60),
                                              static_cast<SQLUSMALLINT>(s % 60),
-                                             0};
+                                             static_cast<SQLUINTEGER>(ms % 1000 * 1000000)};
+            if (ms % 1000 != 0) {  // milliseconds: "YYYY-MM-DD HH:MM:SS.fff"
+              size = 23;
+              digits = 3;
+            }
           }
           data = &times_[i];
           break;
@@ -984,8 +989,10 @@ constexpr int32_t kGeneralSortOrderId = 0x0409;
 enum class FileKind { kMissing, kNotAFile, kJet, kSqlite, kOther };
 
 FileKind KindOf(const std::string& path) {
-  const std::optional<std::string> head = platform::ReadFileHead(path, 32);
-  if (!head) {
+  std::optional<std::string> head;
+  try {
+    head = platform::RealFileSystem().ReadFileHead(path, 32);
+  } catch (const Error&) {
     return platform::RealFileSystem().Exists(path) ? FileKind::kNotAFile : FileKind::kMissing;
   }
   if (head->size() >= 16 && std::memcmp(head->data(), "SQLite format 3", 16) == 0) {

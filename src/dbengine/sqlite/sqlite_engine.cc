@@ -224,9 +224,13 @@ class SqliteDatabase : public Database {
     conn_->Run(stmt.get(), path);
     attached_[LowerAscii(alias)] = path;
     try {
-      // Archives keep the rollback journal with full synchronisation.
+      // Archives keep the rollback journal. Their commit ends when the
+      // journal's deletion is durable: with EXTRA the folder is synced after
+      // it. Otherwise a power cut may bring the journal back after a later
+      // commit elsewhere (the live deletion of a WAL live database) became
+      // durable, and the archive's next open would roll its commit back.
       conn_->Exec("PRAGMA " + QuoteName(alias) + ".journal_mode=DELETE");
-      conn_->Exec("PRAGMA " + QuoteName(alias) + ".synchronous=FULL");
+      conn_->Exec("PRAGMA " + QuoteName(alias) + ".synchronous=EXTRA");
       if (attachPageLimit_ > 0) {
         conn_->Exec("PRAGMA " + QuoteName(alias) +
                     ".max_page_count=" + std::to_string(attachPageLimit_));
@@ -580,7 +584,9 @@ class SqliteEngine : public Engine {
       if (pageLimit_ > 0) conn->Exec("PRAGMA max_page_count=" + std::to_string(pageLimit_));
     } catch (...) {
       conn->Close();
-      std::remove(path.c_str());
+      // Through SQLite's file layer, as every other change to the file.
+      sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+      if (vfs != nullptr) vfs->xDelete(vfs, path.c_str(), 0);
       throw;
     }
     auto db = std::make_unique<SqliteDatabase>(std::move(conn), pageLimit_);

@@ -153,7 +153,7 @@ TEST_F(ValuesTest, StoredFormsAreThoseAnyClientReads) {
   EXPECT_EQ(rows[6][3], "1.25");
   EXPECT_EQ(rows[7][4], "1");
   EXPECT_EQ(rows[8][4], "1");
-  EXPECT_EQ(rows[9][5], "'2024-02-29 23:59:58'");
+  EXPECT_EQ(rows[9][5], "'2024-02-29 23:59:58.250'");  // the fraction is kept
 }
 
 TEST_F(ValuesTest, ValuesThatDoNotFitAreRefusedWithTheEngineNumber) {
@@ -376,6 +376,104 @@ TEST_F(RecordsetTest, AValueChangedByAnotherProgramAfterTheCheckIsStillRefused) 
   rs->Close();
   db->Detach("arc");
   EXPECT_EQ(Query(arc, "SELECT n, nota FROM t"), (testing::Rows{{"1", "a"}}));
+}
+
+}  // namespace
+}  // namespace sa::dbengine
+
+namespace sa::dbengine {
+namespace {
+
+// A value is converted and checked as what it reads as, whatever the live
+// column is declared as and however SQLite stored it there: a declared type
+// must never let a value reach an archive field that cannot hold it.
+class LiveColumnTypeTest : public EngineTest {
+ protected:
+  // "refused", or the archived value as "storage class|text".
+  std::string Archive(const std::string& liveType, const std::string& archiveType,
+                      const std::string& valueSql) {
+    const std::string live = dir_.Path("live.db"), arc = dir_.Path("arc.mdb");
+    Exec(live, "DROP TABLE IF EXISTS t; CREATE TABLE t(v " + liveType + ", w INTEGER);" +
+                   "INSERT INTO t VALUES (" + valueSql + ", 1), (NULL, 2)");
+    Exec(arc, "DROP TABLE IF EXISTS t; CREATE TABLE t(v " + archiveType + ", w INTEGER)");
+    auto db = engine_->OpenDatabase(live);
+    db->Attach(arc, "arc");
+    std::vector<int64_t> keys;
+    {
+      auto rs = db->OpenRecordset("SELECT * FROM t ORDER BY w");
+      for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
+    }
+    db->BeginTrans();
+    std::string out;
+    try {
+      db->AppendRecordsTo("arc", "t", keys);
+      db->CommitTrans();
+    } catch (const Error& e) {
+      db->Rollback();
+      EXPECT_NE(e.Cause().find("t.v"), std::string::npos) << e.Cause();
+      out = "refused";
+    }
+    db->Detach("arc");
+    db->Close();
+    const auto rows = Query(arc, "SELECT typeof(v), v FROM t ORDER BY w");
+    if (out == "refused") {
+      EXPECT_TRUE(rows.empty()) << "a refused run leaves nothing in the archive";
+      return out;
+    }
+    EXPECT_EQ(rows.size(), 2u);
+    return rows.empty() ? "" : rows[0][0] + "|" + rows[0][1];
+  }
+};
+
+struct Case {
+  const char* archiveType;
+  const char* value;
+  const char* expected;
+};
+
+TEST_F(LiveColumnTypeTest, EveryValueIsCheckedAsWhatItReadsWhateverTheLiveDeclaration) {
+  const Case cases[] = {
+      {"SMALLINT", "32767", "integer|32767"},
+      {"SMALLINT", "-32768", "integer|-32768"},
+      {"SMALLINT", "32768", "refused"},
+      {"SMALLINT", "'100000'", "refused"},
+      {"SMALLINT", "'12'", "integer|12"},
+      {"SMALLINT", "2.5", "integer|2"},
+      {"SMALLINT", "9e999", "refused"},
+      {"SMALLINT", "x'00ff'", "refused"},
+      {"SMALLINT", "NULL", "null|NULL"},
+      {"INTEGER", "2147483647", "integer|2147483647"},
+      {"INTEGER", "'10000000000'", "refused"},
+      {"INTEGER", "-2147483649", "refused"},
+      {"DOUBLE", "'1,5'", "refused"},
+      {"DOUBLE", "'1.5'", "real|1.5"},
+      {"DOUBLE", "3", "real|3.0"},
+      {"DOUBLE", "1e308", "real|1.0e+308"},
+      {"DOUBLE", "9e999", "refused"},
+      {"DOUBLE", "-9e999", "refused"},
+      {"DOUBLE", "'abc'", "refused"},
+      {"BOOLEAN", "'true'", "integer|1"},
+      {"BOOLEAN", "5", "integer|1"},
+      {"BOOLEAN", "0", "integer|0"},
+      {"BOOLEAN", "'x'", "refused"},
+      {"BOOLEAN", "9e999", "refused"},
+      {"VARCHAR(3)", "'abc'", "text|abc"},
+      {"VARCHAR(3)", "'abcd'", "refused"},
+      {"VARCHAR(3)", "123", "text|123"},
+      {"VARCHAR(3)", "1234", "refused"},
+      {"VARCHAR(3)", "1.5", "text|1.5"},
+      {"DATETIME", "'2024-01-31 00:00:00.5'", "text|2024-01-31 00:00:00.500"},
+      {"DATETIME", "'2024-01-31'", "text|2024-01-31 00:00:00"},
+      {"DATETIME", "'x'", "refused"},
+      {"DATETIME", "5", "refused"},
+  };
+  for (const Case& c : cases) {
+    // Declared as text, as a number, with no type at all, and as the archive.
+    for (const std::string liveType : {"VARCHAR(20)", "NUMERIC", "", c.archiveType}) {
+      EXPECT_EQ(Archive(liveType, c.archiveType, c.value), c.expected)
+          << c.value << " from a column declared '" << liveType << "' into " << c.archiveType;
+    }
+  }
 }
 
 }  // namespace

@@ -35,23 +35,27 @@ std::string ConvertExpression(const std::string& value, const Column& s, const C
          " ELSE " + convert + " END";
 }
 
-// Made of comparisons and casts, which cost far less per value than function
-// calls: numbers sort below texts and texts below blobs.
+// Made of type tests and comparisons, which cost far less per value than
+// function calls. The storage class is tested first: a comparison alone
+// would take the column's affinity and compare a number kept in a text
+// column as text, letting '100000' pass for a 16-bit integer.
 std::string ReadyCheck(const std::string& value, const Column& s, const Column& t) {
+  const std::string type = "typeof(" + value + ")";
   switch (t.type) {
     case FieldType::kBoolean:
-      return value + " IN (0,1)";
+      return type + "='integer' AND " + value + " IN (0,1)";
     case FieldType::kInteger:
-      return "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
-             " BETWEEN -32768 AND 32767";
+      return type + "='integer' AND " + value + " BETWEEN -32768 AND 32767";
     case FieldType::kLong:
-      return "CAST(" + value + " AS INTEGER) = " + value + " AND " + value +
-             " BETWEEN -2147483648 AND 2147483647";
+      return type + "='integer' AND " + value + " BETWEEN -2147483648 AND 2147483647";
     case FieldType::kDouble:
-      return value + " BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308";
+      // Infinities fall outside the finite range and are converted, that is
+      // refused; SQLite stores no NaN.
+      return type + " IN ('integer','real') AND " + value +
+             " BETWEEN -1.7976931348623157e308 AND 1.7976931348623157e308";
     case FieldType::kText:
       if (s.type == FieldType::kDate) return "0";  // a date becomes its text form
-      return value + " >= '' AND " + value + " < x'' AND length(" + value +
+      return type + "='text' AND length(" + value +
              ")<=" + std::to_string(t.size > 0 ? t.size : kDefaultTextSize);
     case FieldType::kDate:
       return "dao_isstored(" + value + ")";

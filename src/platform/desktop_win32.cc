@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "platform/win32_desktop.h"
+#include "platform/desktop.h"
 
 namespace sa::platform {
 namespace {
@@ -17,7 +17,11 @@ bool IsWineWithoutDisplay() {
 
 }  // namespace
 
-bool HasVisibleDesktop() {
+// False for a process whose window station is not shown to a user (a
+// service, a scheduled task running whether or not anyone is logged on), when
+// the system cannot say, and under Wine started without a display.
+bool DesktopAvailable() {
+  if (!DesktopAllowed()) return false;
   const HWINSTA station = ::GetProcessWindowStation();
   if (station == nullptr) return false;
   USEROBJECTFLAGS flags{};

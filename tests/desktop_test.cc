@@ -1,0 +1,202 @@
+// The program on a real desktop: an X server (Xvfb in CI) named by DISPLAY.
+// Where SA_DESKTOP_TESTS=1 (CI sets it) a missing or silent display fails
+// these tests; elsewhere they are skipped without one.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include "sample_shop.h"
+#include "support/desktop.h"
+#include "support/program_run.h"
+#include "support/temp_dir.h"
+
+namespace sa {
+namespace {
+
+using testing::InstallProgram;
+using testing::Launch;
+using testing::TempDir;
+
+const char kTitle[] = "sales-archiver";
+
+class Desktop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* value = std::getenv("DISPLAY");
+    const char* required = std::getenv("SA_DESKTOP_TESTS");
+    const bool mustRun = required != nullptr && std::string(required) == "1";
+    std::string why;
+    if (value == nullptr || *value == '\0') {
+      why = "no DISPLAY";
+    } else if (!testing::DisplayAnswers(value)) {
+      why = std::string("no X server answers at DISPLAY=") + value;
+    }
+    if (!why.empty()) {
+      if (mustRun) FAIL() << why << ", and SA_DESKTOP_TESTS=1 requires one";
+      GTEST_SKIP() << why;
+    }
+    display_ = value;
+  }
+
+  Launch OnDisplay(std::vector<std::string> arguments = {}) const {
+    Launch launch;
+    launch.arguments = std::move(arguments);
+    launch.display = display_;
+    return launch;
+  }
+
+  std::string display_;
+};
+
+// Holds the live database's write lock, readers shut out, until destroyed.
+class LiveLock {
+ public:
+  explicit LiveLock(const std::string& path) {
+    EXPECT_EQ(sqlite3_open(path.c_str(), &db_), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  ~LiveLock() { Release(); }
+  void Release() {
+    if (db_ == nullptr) return;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db_);
+    db_ = nullptr;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+TEST_F(Desktop, AStopDialogWaitsForOkThenTheLaunchEndsRefused) {
+  TempDir dir;
+  dir.Write("registro.txt", "old log");
+  const std::string errors = dir.Path("stderr.txt");
+  const pid_t pid = testing::StartProgram(InstallProgram(dir.path()), OnDisplay(), errors);
+
+  const unsigned long dialog = testing::WaitForWindow(display_, pid, kTitle);
+  if (dialog == 0) {
+    const bool running = testing::StillRunning(pid);
+    if (running) ::kill(pid, SIGTERM);
+    const int status = testing::WaitProgram(pid);
+    FAIL() << "no dialog titled " << kTitle << "; the program "
+           << (running ? "was still running" : "ended with status " + std::to_string(status))
+           << "; standard error:\n"
+           << dir.Read("stderr.txt");
+  }
+  // The message reached standard error before the dialog, and the program
+  // waits on the dialog.
+  EXPECT_EQ(dir.Read("stderr.txt"), "This program must be executed by Brelna+\n");
+  EXPECT_TRUE(testing::StillRunning(pid));
+  const testing::Geometry g = testing::WindowGeometry(display_, dialog);
+  EXPECT_GT(g.width, 282);  // room for the icon, the text and OK
+  EXPECT_GT(g.height, 60);
+
+  testing::PressReturn(display_, dialog);
+  EXPECT_EQ(testing::WaitProgram(pid), 1);
+  EXPECT_FALSE(dir.Exists("registro.txt"));
+}
+
+TEST_F(Desktop, AnUnattendedLaunchShowsNoDialogAndNeverWaits) {
+  TempDir dir;
+  const std::string program = InstallProgram(dir.path());
+  const pid_t pid =
+      testing::StartProgram(program, OnDisplay({"--unattended"}), dir.Path("stderr.txt"));
+  // Either the program ends, or a dialog shows up first (then it is let go).
+  const unsigned long dialog = testing::WaitForWindow(display_, pid, kTitle);
+  if (dialog != 0) testing::PressReturn(display_, dialog);
+  EXPECT_EQ(dialog, 0u) << "a dialog was shown to an unattended launch";
+  EXPECT_EQ(testing::WaitProgram(pid), 1);
+  EXPECT_EQ(dir.Read("stderr.txt"), "This program must be executed by Brelna+\n");
+}
+
+TEST_F(Desktop, DuringARunTheProgressWindowHasItsClientSizeAndPlace) {
+  TempDir dir;
+  demo::ShopOptions options;
+  options.folder = dir.path();
+  options.today = {2024, 6, 15};
+  options.months = 2;
+  options.ticketsPerDay = 4;
+  options.processName = "procsiosi";
+  const demo::ShopFiles files = demo::GenerateShop(options);
+  const std::string program = InstallProgram(dir.path());
+
+  // The run shows its window before it opens the live database, and then
+  // waits for the lock: the window can be looked at while it waits.
+  LiveLock lock(files.dbPath);
+  const pid_t pid = testing::StartProgram(program, OnDisplay(), dir.Path("stderr.txt"));
+  const unsigned long window = testing::WaitForWindow(display_, pid, kTitle);
+  const testing::Geometry g =
+      window != 0 ? testing::WindowGeometry(display_, window) : testing::Geometry{};
+  lock.Release();
+  const int status = testing::WaitProgram(pid);
+
+  ASSERT_NE(window, 0u) << "no progress window titled " << kTitle;
+  EXPECT_EQ(g.width, 282);
+  EXPECT_EQ(g.height, 33);
+  // The stored place; CI's screen (1280 x 1024) has room for it.
+  EXPECT_EQ(g.x, 669);
+  EXPECT_EQ(g.y, 146);
+  EXPECT_EQ(status, 0) << dir.Read("stderr.txt");
+}
+
+TEST_F(Desktop, WithoutRoomAtItsPlaceTheProgressWindowIsCentred) {
+  // 669 + 282 pixels do not fit across 800, nor 146 + 33 down 160.
+  for (const auto& [width, height] : {std::pair{800, 600}, std::pair{1280, 160}}) {
+    testing::PrivateDisplay screen(width, height);
+    ASSERT_FALSE(screen.name().empty());
+    Launch launch;
+    launch.arguments = {"3", "10"};
+    launch.display = screen.name();
+    const pid_t pid = testing::StartProgram(SA_PROGRESS_PROBE, launch);
+    const unsigned long window = testing::WaitForWindow(screen.name(), pid, kTitle);
+    const testing::Geometry g =
+        window != 0 ? testing::WindowGeometry(screen.name(), window) : testing::Geometry{};
+    ::kill(pid, SIGTERM);
+    testing::WaitProgram(pid);
+    ASSERT_NE(window, 0u) << "no progress window on " << width << " x " << height;
+    EXPECT_EQ(g.x, (width - 282) / 2);
+    EXPECT_EQ(g.y, (height - 33) / 2);
+    EXPECT_EQ(g.width, 282);
+    EXPECT_EQ(g.height, 33);
+  }
+}
+
+TEST_F(Desktop, TheBarFillsItsShareOfItsWidth) {
+  constexpr int kBarWidth = 281;
+  struct Case {
+    float value, max;
+  };
+  for (const Case c : {Case{0, 10}, Case{3, 10}, Case{7, 11}, Case{10, 10}}) {
+    SCOPED_TRACE(std::to_string(c.value) + " of " + std::to_string(c.max));
+    Launch launch = OnDisplay({std::to_string(c.value), std::to_string(c.max)});
+    const pid_t pid = testing::StartProgram(SA_PROGRESS_PROBE, launch);
+    const unsigned long window = testing::WaitForWindow(display_, pid, kTitle);
+    testing::Picture picture;
+    if (window != 0) picture = testing::CaptureWindow(display_, window);
+    ::kill(pid, SIGTERM);
+    testing::WaitProgram(pid);
+    ASSERT_NE(window, 0u) << "no progress window";
+    ASSERT_EQ(picture.width, 282);
+    ASSERT_EQ(picture.height, 33);
+
+    // The fill is green; what is left of the bar is light grey. Counted along
+    // the middle row, from the left.
+    const auto green = [&](int x) {
+      const uint8_t* p = picture.At(x, picture.height / 2);
+      return p[1] > 120 && p[0] < 60 && p[2] < 90;
+    };
+    int filled = 0;
+    while (filled < picture.width && green(filled)) ++filled;
+    for (int x = filled; x < picture.width; ++x) EXPECT_FALSE(green(x)) << "green at " << x;
+    const double expected = kBarWidth * c.value / c.max;
+    EXPECT_LE(std::abs(filled - expected), 2.0) << "filled " << filled << " of " << kBarWidth;
+  }
+}
+
+}  // namespace
+}  // namespace sa
