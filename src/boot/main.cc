@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
     std::optional<sa::boot::UnattendedMessageSink> unattendedSink;
     if (unattended) {
       unattendedSink.emplace(sa::platform::RealFileSystem(),
-                             sa::platform::JoinPath(folder, "registro.txt"));
+                             sa::platform::JoinPath(folder, "registro.txt"),
+                             sa::platform::JoinPath(folder, "fifo"));
     }
     sa::platform::MessageSink& messages =
         unattendedSink ? static_cast<sa::platform::MessageSink&>(*unattendedSink)

@@ -18,6 +18,7 @@ bool HasUnattendedSwitch(int argc, const char* const* argv) {
 
 void UnattendedMessageSink::ShowCritical(const std::string& message, const std::string& cause) {
   platform::RealStandardError().Message(message, cause);
+  if (!fs_.IsFile(fifoPath_)) return;
   try {
     fs_.AppendFile(logPath_,
                    platform::ToLogEncoding(platform::MessageLines(message, cause, "\r\n")));

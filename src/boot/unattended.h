@@ -21,13 +21,14 @@ bool HasUnattendedSwitch(int argc, const char* const* argv);
 // Messages to standard error and the run log; never waits for anyone.
 class UnattendedMessageSink final : public platform::MessageSink {
  public:
-  UnattendedMessageSink(platform::FileSystem& fs, std::string logPath)
-      : fs_(fs), logPath_(std::move(logPath)) {}
+  UnattendedMessageSink(platform::FileSystem& fs, std::string logPath, std::string fifoPath)
+      : fs_(fs), logPath_(std::move(logPath)), fifoPath_(std::move(fifoPath)) {}
   void ShowCritical(const std::string& message, const std::string& cause) override;
 
  private:
   platform::FileSystem& fs_;
   std::string logPath_;
+  std::string fifoPath_;
 };
 
 }  // namespace sa::boot

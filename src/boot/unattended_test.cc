@@ -30,7 +30,9 @@ TEST(UnattendedMessageSinkTest, AppendsTheMessageAndItsCauseToTheLog) {
   dir.Write("registro.txt", "n\xC3\xBAmero de registros:000001\r\n");
   const std::string before = platform::ToLogEncoding(dir.Read("registro.txt"));
   dir.Write("registro.txt", before);
-  UnattendedMessageSink sink(platform::RealFileSystem(), dir.Path("registro.txt"));
+  dir.Write("fifo", "");
+  UnattendedMessageSink sink(platform::RealFileSystem(), dir.Path("registro.txt"),
+                             dir.Path("fifo"));
 
   sink.ShowCritical("Este programa s\xC3\xB3lo puede ser ejecutado desde Brelna+",
                     "Cannot read file\nC:\\datos\\live.mdb: access denied");
@@ -46,9 +48,19 @@ TEST(UnattendedMessageSinkTest, AppendsTheMessageAndItsCauseToTheLog) {
 TEST(UnattendedMessageSinkTest, ALogThatCannotBeWrittenDoesNotStopTheProgram) {
   TempDir dir;
   dir.MakeFolder("registro.txt");  // a folder where the log should be
-  UnattendedMessageSink sink(platform::RealFileSystem(), dir.Path("registro.txt"));
+  dir.Write("fifo", "");
+  UnattendedMessageSink sink(platform::RealFileSystem(), dir.Path("registro.txt"),
+                             dir.Path("fifo"));
   EXPECT_NO_THROW(sink.ShowCritical("message", "cause"));
   EXPECT_TRUE(dir.IsFolder("registro.txt"));
+}
+
+TEST(UnattendedMessageSinkTest, WithoutFifoNothingIsLogged) {
+  TempDir dir;
+  UnattendedMessageSink sink(platform::RealFileSystem(), dir.Path("registro.txt"),
+                             dir.Path("fifo"));
+  sink.ShowCritical("This program must be executed by Brelna+", "");
+  EXPECT_FALSE(dir.Exists("registro.txt"));
 }
 
 }  // namespace

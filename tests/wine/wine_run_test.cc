@@ -161,13 +161,26 @@ TEST(WineRun, APathPastTheClassicLimitWorks) {
   EXPECT_TRUE(fs::exists(options.programFolder + "/registro.txt"));
 }
 
-TEST(WineRun, UnattendedLaunchWithoutFifoWritesTheMessageToTheLog) {
+// Unattended, a start-up failure is told on standard error and in the log;
+// a launch without fifo, not the host's, leaves no log.
+TEST(WineRun, UnattendedStartupFailuresGoToTheLog) {
   TempDir dir;
   dir.MakeFolder("programa");
-  const Result result = RunUnderWine(dir.Path("programa"), {"--unattended"});
+  Result result = RunUnderWine(dir.Path("programa"), {"--unattended"});
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.standardError, "This program must be executed by Brelna+\n");
-  EXPECT_EQ(dir.Read("programa/registro.txt"), "This program must be executed by Brelna+\r\n");
+  EXPECT_FALSE(dir.Exists("programa/registro.txt"));
+
+  dir.MakeFolder("datos");
+  demo::WriteFifo(dir.Path("programa"), WindowsPath(dir.Path("datos/live.db")),
+                  WindowsPath(dir.Path("datos/none.ini")), "procsiosi");
+  result = RunUnderWine(dir.Path("programa"), {"--unattended"});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.standardError.rfind("Error accediendo a zizezivazer.ini\n", 0), 0u)
+      << result.standardError;
+  const std::string log = dir.Read("programa/registro.txt");
+  EXPECT_EQ(log.rfind("Error accediendo a zizezivazer.ini\r\n", 0), 0u) << log;
+  EXPECT_NE(log.find(WindowsPath(dir.Path("datos/none.ini"))), std::string::npos) << log;
 }
 
 // Start-up failures: the Spanish message with the reason on standard error,
