@@ -18,7 +18,7 @@
 #include <random>
 
 #include "boot/startup.h"
-#include "dbengine/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
 #include "frmProc/frm_proc.h"
 #include "odb/schema.h"
 #include "proc/run_archive.h"
