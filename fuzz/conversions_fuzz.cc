@@ -6,6 +6,7 @@
 //  - DecodeText gives valid UTF-8: the input itself when it is UTF-8, else
 //    text that converts back to the very same bytes;
 //  - SplitLines gives lines free of CR and LF that add up to the text.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -102,11 +103,26 @@ void CheckText(std::string_view bytes) {
   Check(IsUtf8(decoded));
   std::string_view body = bytes;
   if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
-  if (IsUtf8(body)) {
-    Check(decoded == body);
-  } else {
-    Check(sa::platform::ToWindows1252(decoded) == body);
+  // Line by line: line ends stay where they were, a UTF-8 line is kept as it
+  // is, and any other line reads back to its bytes through Windows-1252.
+  std::string_view rest = decoded;
+  while (!body.empty()) {
+    const size_t end = std::min(body.find_first_of("\r\n"), body.size());
+    size_t next = end;
+    while (next < body.size() && (body[next] == '\r' || body[next] == '\n')) ++next;
+    const std::string_view line = body.substr(0, end);
+    const size_t decodedEnd = std::min(rest.find_first_of("\r\n"), rest.size());
+    const std::string_view decodedLine = rest.substr(0, decodedEnd);
+    if (IsUtf8(line)) {
+      Check(decodedLine == line);
+    } else {
+      Check(sa::platform::ToWindows1252(decodedLine) == line);
+    }
+    Check(rest.substr(decodedEnd, next - end) == body.substr(end, next - end));
+    rest.remove_prefix(decodedEnd + (next - end));
+    body.remove_prefix(next);
   }
+  Check(rest.empty());
 
   const std::vector<std::string> lines = sa::platform::SplitLines(bytes);
   std::string joined;

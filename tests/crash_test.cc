@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "sample_shop.h"
 #include "support/census.h"
@@ -99,6 +101,92 @@ TEST_P(CrashTest, EveryRecordEndsInExactlyOnePlace) {
 }
 
 INSTANTIATE_TEST_SUITE_P(JournalModes, CrashTest, ::testing::Values("delete", "wal"));
+
+// The same for a restore: killed at random instants of `--restore`, then
+// relaunched, in turn as a run and as the restore again, every record is in
+// exactly one place.
+class RestoreCrashTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RestoreCrashTest, EveryRecordEndsInExactlyOnePlace) {
+  if (fs::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
+  testing::TempDir dir;
+  demo::ShopOptions options;
+  options.folder = dir.Path("template");
+  options.today = {2024, 6, 20};
+  options.months = 4;
+  options.ticketsPerDay = 30;
+  options.livestock = true;
+  options.journalMode = GetParam();
+  options.processName = "procsiosi";
+  options.programFolder = dir.Path("template");
+  demo::GenerateShop(options);
+  const std::string month = "202405";
+  testing::Launch restore;
+  restore.arguments = {"--restore", month};
+
+  auto copyShop = [&](const std::string& name) {
+    fs::remove_all(dir.Path(name));
+    fs::copy(dir.Path("template"), dir.Path(name), fs::copy_options::recursive);
+    const std::string program = testing::InstallProgram(dir.Path(name));
+    demo::WriteFifo(dir.Path(name), dir.Path(name + "/datos/live.db"),
+                    dir.Path(name + "/datos/settings.ini"), "procsiosi");
+    return program;
+  };
+  auto census = [&](const std::string& name) {
+    return testing::TakeCensus(dir.Path(name + "/datos/live.db"), dir.Path(name + "/datos"));
+  };
+  // The template holds the shop archived.
+  ASSERT_EQ(testing::RunProgram(testing::InstallProgram(dir.Path("template"))).exitStatus, 0);
+  const auto expected = census("template");
+
+  const std::string timed = copyShop("timed");
+  const auto start = std::chrono::steady_clock::now();
+  const auto first = testing::RunProgram(timed, restore);
+  ASSERT_EQ(first.exitStatus, 0) << first.standardError;
+  const auto full = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  ASSERT_EQ(testing::CensusDiff(expected, census("timed")), "");
+  ASSERT_FALSE(fs::exists(dir.Path("timed/datos/S/" + month + ".mdb")));
+
+  std::mt19937 random(static_cast<unsigned>(KillPoints()) * 104729u);
+  double bound = static_cast<double>(full.count());
+  int killedMidRestore = 0;
+  int tries = 0;
+  for (; killedMidRestore < KillPoints() && tries < 3 * KillPoints(); ++tries) {
+    const std::string program = copyShop("shop");
+    const pid_t pid = testing::StartProgram(program, restore);
+    usleep(static_cast<useconds_t>(std::uniform_real_distribution<double>(0, bound)(random)));
+    kill(pid, SIGKILL);
+    if (testing::WaitProgram(pid) == -1) {
+      ++killedMidRestore;
+      bound *= 1.05;
+    } else {
+      bound *= 0.8;
+    }
+    const bool asRun = tries % 2 == 0;
+    const bool archiveLeft = fs::exists(dir.Path("shop/datos/S/" + month + ".mdb"));
+    const auto relaunch =
+        asRun ? testing::RunProgram(program) : testing::RunProgram(program, restore);
+    // A restore finds no archive when the killed one had already removed it.
+    ASSERT_EQ(relaunch.exitStatus, asRun || archiveLeft ? 0 : 1)
+        << "kill point " << tries << (asRun ? " (run)" : " (restore)") << "\n"
+        << relaunch.standardError;
+    ASSERT_EQ(testing::CensusDiff(expected, census("shop")), "")
+        << "kill point " << tries << (asRun ? " (run)" : " (restore)") << " at under " << bound
+        << " us";
+    ASSERT_FALSE(fs::exists(dir.Path("shop/datos/S/move.journal")));
+    if (!asRun) {
+      EXPECT_FALSE(fs::exists(dir.Path("shop/datos/S/" + month + ".mdb")));
+    }
+  }
+  EXPECT_EQ(killedMidRestore, KillPoints());
+  std::printf(
+      "[ census ] restore, %s: %d launches killed mid-restore (%d kills), 0 records lost or "
+      "duplicated\n",
+      GetParam(), killedMidRestore, tries);
+}
+
+INSTANTIATE_TEST_SUITE_P(JournalModes, RestoreCrashTest, ::testing::Values("delete", "wal"));
 
 }  // namespace
 }  // namespace sa

@@ -306,8 +306,17 @@ class StartupRun : public boot::ArchiveRunner {
                                form,    launch_, settings_, programFolder_};
     return proc::RunArchive(ctx, upToToday);
   }
+  // The host never asks for the operator commands.
+  int DryRun(bool) override { return Unexpected(); }
+  int VerifyArchives() override { return Unexpected(); }
+  int RestoreMonth(const std::string&) override { return Unexpected(); }
 
  private:
+  static int Unexpected() {
+    ADD_FAILURE() << "start-up ran an operator command";
+    return 1;
+  }
+
   platform::FileSystem& files_;
   std::string programFolder_;
   testing::FakeMessageSink messages_;

@@ -1,10 +1,15 @@
 // The program's entry: wires the real platform and the engine the live
-// database needs into start-up and the archive run. The host passes no
-// argument; the one switch read, --unattended, keeps every window and dialog
-// away (a scheduled run that nobody watches) and sends the messages to the
-// run log as well (boot/unattended.h); any other argument is left alone.
+// database needs into start-up and the archive run. The host starts it with no argument; the
+// switches of boot/command_line.h are for a person at the shop's computer,
+// or a scheduler: --unattended keeps every window and dialog away (a run
+// that nobody watches) and sends the messages to the run log as well
+// (boot/unattended.h).
+#include <iostream>
 #include <optional>
+#include <string_view>
+#include <vector>
 
+#include "boot/command_line.h"
 #include "boot/startup.h"
 #include "boot/unattended.h"
 #include "dbengine/engine_choice.h"
@@ -14,7 +19,7 @@
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "platform/progress_display.h"
-#include "platform/standard_error.h"
+#include "proc/commands.h"
 #include "proc/run_archive.h"
 #include "var/params.h"
 
@@ -26,6 +31,27 @@ class Runner : public sa::boot::ArchiveRunner {
       : programFolder_(std::move(programFolder)), messages_(messages) {}
 
   int RunArchive(bool upToToday) override {
+    return WithContext(
+        [&](const sa::proc::RunContext& ctx) { return sa::proc::RunArchive(ctx, upToToday); });
+  }
+  int DryRun(bool upToToday) override {
+    return WithContext([&](const sa::proc::RunContext& ctx) {
+      return sa::proc::DryRun(ctx, upToToday, std::cout);
+    });
+  }
+  int VerifyArchives() override {
+    return WithContext(
+        [&](const sa::proc::RunContext& ctx) { return sa::proc::VerifyArchives(ctx, std::cout); });
+  }
+  int RestoreMonth(const std::string& month) override {
+    return WithContext([&](const sa::proc::RunContext& ctx) {
+      return sa::proc::RestoreMonth(ctx, month, std::cout);
+    });
+  }
+
+ private:
+  template <typename Body>
+  int WithContext(Body body) {
     std::unique_ptr<sa::dbengine::Engine> engine =
         sa::dbengine::EngineFor(sa::GlobalLaunchParams().dbPath);
     sa::frmproc::FrmProc form(sa::platform::RealProgressDisplay());
@@ -37,10 +63,11 @@ class Runner : public sa::boot::ArchiveRunner {
                                    sa::GlobalLaunchParams(),
                                    sa::GlobalSettings(),
                                    programFolder_};
-    return sa::proc::RunArchive(ctx, upToToday);
+    const int status = body(ctx);
+    std::cout.flush();
+    return status;
   }
 
- private:
   std::string programFolder_;
   sa::platform::MessageSink& messages_;
 };
@@ -48,12 +75,19 @@ class Runner : public sa::boot::ArchiveRunner {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool unattended = sa::boot::HasUnattendedSwitch(argc, argv);
-  sa::platform::AllowDesktop(!unattended);
   try {
+    const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const sa::boot::ParsedCommandLine parsed = sa::boot::ParseCommandLine(args);
+    sa::platform::AllowDesktop(!parsed.options.unattended);
+    if (!parsed.error.empty()) {
+      // Nothing has been touched yet: not even the old log.
+      std::cerr << "sales-archiver: " << parsed.error << "\n"
+                << "Try 'sales-archiver --help' for the switches.\n";
+      return sa::boot::kExitRefused;
+    }
     const std::string folder = sa::platform::ProgramFolder();
     std::optional<sa::boot::UnattendedMessageSink> unattendedSink;
-    if (unattended) {
+    if (parsed.options.unattended) {
       unattendedSink.emplace(sa::platform::RealFileSystem(),
                              sa::platform::JoinPath(folder, "registro.txt"),
                              sa::platform::JoinPath(folder, "fifo"));
@@ -63,9 +97,9 @@ int main(int argc, char** argv) {
                        : sa::platform::RealMessageSink();
     Runner runner(folder, messages);
     const sa::boot::StartupPlatform platform{sa::platform::RealFileSystem(), messages, folder};
-    return sa::boot::RunStartup(platform, sa::GlobalLaunchParams(), sa::GlobalSettings(), runner);
+    return sa::boot::RunCommand(platform, parsed.options, sa::GlobalLaunchParams(),
+                                sa::GlobalSettings(), runner, std::cout);
   } catch (const std::exception& e) {
-    // With the desktop off this reaches standard error only.
     sa::platform::RealMessageSink().ShowCritical(e.what(), "");
     return sa::boot::kExitRefused;
   }

@@ -93,19 +93,30 @@ void Fail(const StartupPlatform& platform, const Error& e) {
   platform.messages.ShowCritical(kStartupFailedMessage, cause);
 }
 
-}  // namespace
+// What start-up does before it hands over, by command.
+struct Steps {
+  bool removeOldLog = true;       // the log only ever holds the latest run
+  bool makeArchiveFolder = true;  // a run needs S; the checks change nothing
+  bool needsProcess = true;       // the process name picks the run's window
+  bool causeOnHandshake = false;  // name the parameter file that is missing
+};
 
-int RunStartup(const StartupPlatform& platform, LaunchParams& launch, Settings& settings,
-               ArchiveRunner& runner) {
+// The shared start-up: old log, handshake, `fifo`, archive folder, settings,
+// then `dispatch` with the kind of run `fifo` names.
+template <typename Dispatch>
+int Start(const StartupPlatform& platform, const std::string& fifoPath, const Steps& steps,
+          LaunchParams& launch, Settings& settings, Dispatch dispatch) {
   platform::FileSystem& fs = platform.fs;
   try {
-    // A log left by an earlier run would be mistaken for this run's.
-    const std::string oldLog = platform::JoinPath(platform.programFolder, kOldLogName);
-    if (fs.IsFile(oldLog)) fs.RemoveFile(oldLog);
+    if (steps.removeOldLog) {
+      // A log left by an earlier run would be mistaken for this run's.
+      const std::string oldLog = platform::JoinPath(platform.programFolder, kOldLogName);
+      if (fs.IsFile(oldLog)) fs.RemoveFile(oldLog);
+    }
 
-    const std::string fifoPath = platform::JoinPath(platform.programFolder, kFifoName);
     if (!fs.IsFile(fifoPath)) {
-      platform.messages.ShowCritical(kNotLaunchedByHostMessage, "");
+      platform.messages.ShowCritical(kNotLaunchedByHostMessage,
+                                     steps.causeOnHandshake ? fifoPath + ": no such file" : "");
       return kExitRefused;
     }
 
@@ -126,9 +137,11 @@ int RunStartup(const StartupPlatform& platform, LaunchParams& launch, Settings& 
                             ? platform.programFolder
                             : DataFolder(launch.dbPath, fifoPath);
 
-    // A file named S is left alone: the run reports it when it gets there.
-    const std::string archiveFolder = platform::JoinPath(launch.dataFolder, kArchiveFolderName);
-    if (!fs.Exists(archiveFolder)) fs.MakeFolder(archiveFolder);
+    if (steps.makeArchiveFolder) {
+      // A file named S is left alone: the run reports it when it gets there.
+      const std::string archiveFolder = platform::JoinPath(launch.dataFolder, kArchiveFolderName);
+      if (!fs.Exists(archiveFolder)) fs.MakeFolder(archiveFolder);
+    }
 
     if (tools::LoadHostSettings(launch.settingsPath, fs, platform.messages, settings) ==
         tools::LoadOutcome::kEndProgram) {
@@ -136,16 +149,16 @@ int RunStartup(const StartupPlatform& platform, LaunchParams& launch, Settings& 
     }
 
     const std::string process = AsciiLower(fifo.processName);
-    bool upToToday;
+    bool upToToday = false;
     if (process == "proctotalhistorico") {
       upToToday = false;
     } else if (process == "procsiosi") {
       upToToday = true;
-    } else {
+    } else if (steps.needsProcess) {
       throw Error(kErrUnknownProcess, "Unknown process",
                   fifoPath + ": process \"" + fifo.processName + "\" is not one this program runs");
     }
-    return runner.RunArchive(upToToday) == 0 ? kExitComplete : kExitStopped;
+    return dispatch(upToToday);
   } catch (const Error& e) {
     Fail(platform, e);
     return kExitRefused;
@@ -156,6 +169,51 @@ int RunStartup(const StartupPlatform& platform, LaunchParams& launch, Settings& 
     Fail(platform, Error(kErrInternal, "Internal error", e.what()));
     return kExitRefused;
   }
+}
+
+}  // namespace
+
+int RunStartup(const StartupPlatform& platform, LaunchParams& launch, Settings& settings,
+               ArchiveRunner& runner) {
+  return Start(platform, platform::JoinPath(platform.programFolder, kFifoName), Steps{}, launch,
+               settings, [&](bool upToToday) {
+                 return runner.RunArchive(upToToday) == 0 ? kExitComplete : kExitStopped;
+               });
+}
+
+int RunCommand(const StartupPlatform& platform, const CommandLine& command, LaunchParams& launch,
+               Settings& settings, ArchiveRunner& runner, std::ostream& out) {
+  const bool ownFifo = !command.fifoPath.empty();
+  const std::string fifoPath =
+      ownFifo ? command.fifoPath : platform::JoinPath(platform.programFolder, kFifoName);
+  Steps steps;
+  steps.causeOnHandshake = ownFifo;
+  switch (command.command) {
+    case Command::kHelp:
+      out << UsageText("sales-archiver");
+      return kExitComplete;
+    case Command::kVersion:
+      out << VersionText();
+      return kExitComplete;
+    case Command::kRun:
+      if (!ownFifo) return RunStartup(platform, launch, settings, runner);
+      return Start(platform, fifoPath, steps, launch, settings, [&](bool upToToday) {
+        return runner.RunArchive(upToToday) == 0 ? kExitComplete : kExitStopped;
+      });
+    case Command::kDryRun:
+      steps = {false, false, true, true};
+      return Start(platform, fifoPath, steps, launch, settings,
+                   [&](bool upToToday) { return runner.DryRun(upToToday); });
+    case Command::kVerify:
+      steps = {false, false, false, true};
+      return Start(platform, fifoPath, steps, launch, settings,
+                   [&](bool) { return runner.VerifyArchives(); });
+    case Command::kRestore:
+      steps = {true, false, false, true};
+      return Start(platform, fifoPath, steps, launch, settings,
+                   [&](bool) { return runner.RestoreMonth(command.month); });
+  }
+  return kExitRefused;
 }
 
 }  // namespace sa::boot

@@ -6,8 +6,10 @@
 // the exit status is all the caller has to pass on.
 #pragma once
 
+#include <ostream>
 #include <string>
 
+#include "boot/command_line.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "var/params.h"
@@ -21,6 +23,16 @@ class ArchiveRunner {
   // records unarchived. Throws sa::Error when the live database cannot be
   // opened.
   virtual int RunArchive(bool upToToday) = 0;
+
+  // The operator commands; each returns the process exit status (0 done or
+  // sound, 2 records left where they were or an archive not sound) and
+  // throws sa::Error when the live database cannot be opened.
+  // What a run of this kind would move now, changing nothing.
+  virtual int DryRun(bool upToToday) = 0;
+  // Checks every archive in the archive folder, changing nothing.
+  virtual int VerifyArchives() = 0;
+  // Moves the records of the archive of `month` (yyyymm) back to the live tables.
+  virtual int RestoreMonth(const std::string& month) = 0;
 };
 
 struct StartupPlatform {
@@ -45,5 +57,14 @@ inline constexpr char kNotLaunchedByHostMessage[] = "This program must be execut
 // before the run starts. Never modifies or deletes `fifo`.
 int RunStartup(const StartupPlatform& platform, LaunchParams& launch, Settings& settings,
                ArchiveRunner& runner);
+
+// Start-up for a parsed command line. With no switch, exactly RunStartup.
+// The commands read `fifo` (or the file --fifo names) and the settings file
+// as a run does. --dry-run and --verify change nothing: the old log stays
+// and no archive folder is made. --restore replaces the log with its own and
+// needs no process name. --help and --version print to `out` and touch
+// nothing.
+int RunCommand(const StartupPlatform& platform, const CommandLine& command, LaunchParams& launch,
+               Settings& settings, ArchiveRunner& runner, std::ostream& out);
 
 }  // namespace sa::boot

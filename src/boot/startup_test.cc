@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,14 +38,26 @@ class RecordingRunner : public ArchiveRunner {
     if (failure) throw *failure;
     return result;
   }
+  int DryRun(bool upToToday) override { return Command("dry-run " + Kind(upToToday)); }
+  int VerifyArchives() override { return Command("verify"); }
+  int RestoreMonth(const std::string& month) override { return Command("restore " + month); }
 
   std::vector<bool> runs;
+  std::vector<std::string> commands;
   LaunchParams launchAtRun;
   Settings settingsAtRun;
   int result = 0;
   std::optional<Error> failure;
 
  private:
+  static std::string Kind(bool upToToday) { return upToToday ? "procsiosi" : "proctotalhistorico"; }
+  int Command(const std::string& what) {
+    commands.push_back(what);
+    launchAtRun = launch_;
+    if (failure) throw *failure;
+    return result;
+  }
+
   const LaunchParams& launch_;
   const Settings& settings_;
 };
@@ -103,6 +116,15 @@ class StartupTest : public ::testing::Test {
     return RunStartup(StartupPlatform{fs, messages, program.path()}, launch, settings, runner);
   }
 
+  int Command(const CommandLine& command) {
+    std::ostringstream out;
+    const int status =
+        RunCommand(StartupPlatform{platform::RealFileSystem(), messages, program.path()}, command,
+                   launch, settings, runner, out);
+    printed = out.str();
+    return status;
+  }
+
   // Expects the one message that ends a failed start-up, its cause holding `detail`.
   void ExpectStartupFailure(const std::string& detail) {
     ASSERT_EQ(messages.shown.size(), 1u);
@@ -117,6 +139,7 @@ class StartupTest : public ::testing::Test {
   LaunchParams launch;
   Settings settings;
   RecordingRunner runner{launch, settings};
+  std::string printed;
 };
 
 TEST_F(StartupTest, CompleteRunFillsTheParametersAndReturnsZero) {
@@ -308,6 +331,9 @@ TEST_F(StartupTest, AnUnexpectedFailureOfAnyKindEndsInTheStartupMessage) {
       if (memory_) throw std::bad_alloc();
       throw std::runtime_error("unexpected");
     }
+    int DryRun(bool upToToday) override { return RunArchive(upToToday); }
+    int VerifyArchives() override { return RunArchive(false); }
+    int RestoreMonth(const std::string&) override { return RunArchive(false); }
 
    private:
     bool memory_;
@@ -433,6 +459,77 @@ TEST_F(StartupTest, RunnerErrorIsAStartupFailure) {
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].message, "Este programa sólo puede ser ejecutado desde Brelna+");
   EXPECT_EQ(messages.shown[0].cause, "Could not find file\n" + data.Path("live.db"));
+}
+
+}  // namespace
+}  // namespace sa::boot
+
+namespace sa::boot {
+namespace {
+
+// The operator commands read `fifo` and the settings as a run does, but the
+// checks change nothing and a restore needs no process name.
+TEST_F(StartupTest, CommandsReadTheParametersAndTouchOnlyWhatTheyMust) {
+  WriteFifo(FifoLines());
+  program.Write("registro.txt", "old run");
+
+  CommandLine dry;
+  dry.command = Command::kDryRun;
+  EXPECT_EQ(Command(dry), 0);
+  CommandLine verify;
+  verify.command = Command::kVerify;
+  runner.result = 2;
+  EXPECT_EQ(Command(verify), 2);
+  EXPECT_EQ(runner.commands, (std::vector<std::string>{"dry-run proctotalhistorico", "verify"}));
+  EXPECT_EQ(runner.launchAtRun.dataFolder, data.path());
+  EXPECT_EQ(program.Read("registro.txt"), "old run");
+  EXPECT_FALSE(data.Exists("S"));
+  EXPECT_TRUE(runner.runs.empty());
+
+  // A restore starts a new log and takes any process name; a dry run needs
+  // a process it knows, to know the window.
+  WriteFifoWith(2, "something else");
+  CommandLine restore;
+  restore.command = Command::kRestore;
+  restore.month = "202403";
+  runner.result = 0;
+  EXPECT_EQ(Command(restore), 0);
+  EXPECT_EQ(runner.commands.back(), "restore 202403");
+  EXPECT_FALSE(program.Exists("registro.txt"));
+  EXPECT_FALSE(data.Exists("S"));
+  EXPECT_EQ(Command(dry), 1);
+  ExpectStartupFailure("something else");
+  EXPECT_EQ(runner.commands.size(), 3u);
+}
+
+TEST_F(StartupTest, AnotherParameterFileCanBeNamed) {
+  data.Write("other-fifo", Join(FifoLines(), "\r\n"));
+  CommandLine run;
+  run.fifoPath = data.Path("other-fifo");
+  EXPECT_EQ(Command(run), 0);
+  EXPECT_EQ(runner.runs, std::vector<bool>{false});
+
+  // A parameter file that is not there is named in the message.
+  run.fifoPath = data.Path("missing");
+  EXPECT_EQ(Command(run), 1);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].message, kNotLaunchedByHostMessage);
+  EXPECT_NE(messages.shown[0].cause.find(data.Path("missing")), std::string::npos);
+  EXPECT_EQ(runner.runs.size(), 1u);
+}
+
+TEST_F(StartupTest, HelpAndVersionPrintAndTouchNothing) {
+  program.Write("registro.txt", "old run");
+  CommandLine help;
+  help.command = Command::kHelp;
+  EXPECT_EQ(Command(help), 0);
+  EXPECT_NE(printed.find("--restore yyyymm"), std::string::npos);
+  CommandLine version;
+  version.command = Command::kVersion;
+  EXPECT_EQ(Command(version), 0);
+  EXPECT_EQ(printed.rfind("sales-archiver ", 0), 0u);
+  EXPECT_EQ(program.Read("registro.txt"), "old run");
+  EXPECT_TRUE(messages.shown.empty());
 }
 
 }  // namespace

@@ -130,6 +130,35 @@ class Database {
   // Records changed since they were copied stay. Returns how many it deleted.
   virtual long DeleteRecordsMatching(const std::string& alias, const std::string& table,
                                      std::span<const int64_t> bookmarks, int64_t firstCopyId) = 0;
+
+  // The same moves in the other direction, from an attached database back
+  // into this one's table of the same name (taking a month back).
+  // The identities of every record of `alias`.`table`, in their order.
+  virtual std::vector<int64_t> AttachedRecordIds(const std::string& alias,
+                                                 const std::string& table) = 0;
+  // Appends the named records of `alias`.`table` to this database's table,
+  // each field of the attached table into the field of the same name with
+  // the engine's conversions (a field this table lacks, a value it refuses
+  // or a key it already holds fails the whole call). The appended records
+  // get consecutive identities from firstId on.
+  struct Appended {
+    long count = 0;
+    int64_t firstId = 0;
+  };
+  virtual Appended AppendRecordsFrom(const std::string& alias, const std::string& table,
+                                     std::span<const int64_t> ids) = 0;
+  // Deletes the named records of `alias`.`table`; returns how many existed.
+  virtual long DeleteAttachedRecords(const std::string& alias, const std::string& table,
+                                     std::span<const int64_t> ids) = 0;
+  // Deletes those of the named records of `alias`.`table` whose values,
+  // converted as AppendRecordsFrom converts them, equal the record of this
+  // database's table with identity firstId + i. Returns how many it deleted.
+  virtual long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
+                                             std::span<const int64_t> ids, int64_t firstId) = 0;
+
+  // The engine's own check of the database file's structure: empty when it
+  // is sound, else what it found wrong (a few lines at most).
+  virtual std::vector<std::string> CheckIntegrity() = 0;
 };
 
 class Engine {
@@ -175,6 +204,7 @@ enum EngineError : long {
   kErrCallFailed = 3146,     // a driver call that failed for a reason of its own
   kErrNoIdentity = 3622,     // a table whose records have no identity the engine can use
   kErrNoDriver = 3170,       // no installed driver for the database's format
+  kErrDuplicateKey = 3022,  // a key the table already holds
 };
 
 }  // namespace sa::dbengine

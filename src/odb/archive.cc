@@ -4,7 +4,9 @@
 #include <utility>
 #include <vector>
 
+#include "odb/attachment.h"
 #include "odb/move_journal.h"
+#include "odb/restore.h"
 #include "odb/table_builders.h"
 
 namespace sa::odb {
@@ -12,30 +14,6 @@ namespace sa::odb {
 namespace {
 
 constexpr char kAlias[] = "arc";
-
-// Detaches the archive on every path out of a transfer.
-class Attachment {
- public:
-  Attachment(dbengine::Database& live, const std::string& path, std::string alias = kAlias)
-      : live_(live), alias_(std::move(alias)) {
-    live_.Attach(path, alias_);
-  }
-  ~Attachment() {
-    try {
-      if (live_.InTransaction()) live_.Rollback();
-      live_.Detach(alias_);
-    } catch (const Error&) {
-      // The connection closes with the live database; nothing is lost by
-      // leaving the archive attached until then.
-    }
-  }
-  Attachment(const Attachment&) = delete;
-  Attachment& operator=(const Attachment&) = delete;
-
- private:
-  dbengine::Database& live_;
-  std::string alias_;
-};
 
 // Deletes from the live database the records of `move` that the archive
 // holds unchanged, then forgets the move. A record changed by another program
@@ -185,7 +163,11 @@ std::optional<UnfinishedMove> RecoverInterruptedMove(const TransferContext& ctx)
   std::optional<PendingMove> move = ReadMoveJournal(ctx.fs, journal);
   try {
     if (move && ctx.fs.IsFile(move->archivePath)) {
-      Attachment archive(ctx.live, move->archivePath);
+      Attachment archive(ctx.live, move->archivePath, kAlias);
+      if (move->restore) {
+        CompleteRestore(ctx, *move, kAlias, journal);
+        return std::nullopt;
+      }
       // The archive commit is atomic: either every run is there or none.
       std::erase_if(move->tables, [&](const TableMove& t) {
         return ctx.live.LastRecordId(kAlias, t.table) < t.firstCopyId;

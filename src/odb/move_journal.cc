@@ -7,6 +7,7 @@ namespace sa::odb {
 namespace {
 
 constexpr char kHeader[] = "sales-archiver pending move 2";
+constexpr char kRestoreHeader[] = "sales-archiver pending restore 1";
 constexpr char kEnd[] = "end";
 
 std::optional<int64_t> ToInt(const std::string& s) {
@@ -28,8 +29,8 @@ std::string MoveJournalPath(const std::string& dataFolder) {
 }
 
 void WriteMoveJournal(platform::FileSystem& fs, const std::string& path, const PendingMove& move) {
-  std::string text = std::string(kHeader) + "\n" + move.archivePath + "\n" +
-                     std::to_string(move.tables.size()) + "\n";
+  std::string text = std::string(move.restore ? kRestoreHeader : kHeader) + "\n" +
+                     move.archivePath + "\n" + std::to_string(move.tables.size()) + "\n";
   for (const TableMove& t : move.tables) {
     text += t.table + "\n" + std::to_string(t.firstCopyId) + "\n" + std::to_string(t.keys.size()) +
             "\n";
@@ -42,8 +43,12 @@ void WriteMoveJournal(platform::FileSystem& fs, const std::string& path, const P
 std::optional<PendingMove> ReadMoveJournal(platform::FileSystem& fs, const std::string& path) {
   if (!fs.IsFile(path)) return std::nullopt;
   const std::vector<std::string> lines = platform::SplitLines(fs.ReadFile(path));
-  if (lines.size() < 4 || lines[0] != kHeader || lines.back() != kEnd) return std::nullopt;
+  if (lines.size() < 4 || (lines[0] != kHeader && lines[0] != kRestoreHeader) ||
+      lines.back() != kEnd) {
+    return std::nullopt;
+  }
   PendingMove move;
+  move.restore = lines[0] == kRestoreHeader;
   move.archivePath = lines[1];
   const auto tables = ToInt(lines[2]);
   if (!tables || *tables < 0) return std::nullopt;

@@ -22,10 +22,14 @@ struct TableMove {
   std::vector<int64_t> keys;  // the live records' bookmarks, in copy order
 };
 
-// A month's runs committed to their archive together.
+// A month's runs committed to their archive together; or, for a restore,
+// an archive's records committed to the live tables (then `firstCopyId` is
+// the first copy's identity in the live table and `keys` name the archived
+// records, and the archive's records are deleted next).
 struct PendingMove {
   std::string archivePath;
   std::vector<TableMove> tables;
+  bool restore = false;
 };
 
 // "S/move.journal" in the data folder.

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sa::platform {
 
@@ -19,6 +20,7 @@ class FileSystem {
   virtual bool IsFile(const std::string& path) const = 0;
   // True for anything of that name: file, folder, or other.
   virtual bool Exists(const std::string& path) const = 0;
+  // Creates the folder; once it returns, its name survives a power cut.
   virtual void MakeFolder(const std::string& path) = 0;
   virtual void RemoveFile(const std::string& path) = 0;
   // Replaces `to` if it exists; atomic where the system allows, and durable:
@@ -35,6 +37,9 @@ class FileSystem {
   virtual std::string ReadFileHead(const std::string& path, size_t limit) const = 0;
   // Appends bytes, creating the file when missing.
   virtual void AppendFile(const std::string& path, std::string_view bytes) = 0;
+  // The names of what a folder holds (files, folders, anything), sorted by
+  // their bytes; "." and ".." left out.
+  virtual std::vector<std::string> ListFolder(const std::string& path) const = 0;
 };
 
 // The operating system's file system.

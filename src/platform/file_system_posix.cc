@@ -1,5 +1,6 @@
 // The file system on POSIX systems, through the system calls themselves so
 // that every failure carries errno. Paths are UTF-8 bytes, passed unchanged.
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -78,8 +79,11 @@ class PosixFileSystem final : public FileSystem {
     return ::lstat(path.c_str(), &st) == 0;
   }
 
+  // The new folder's name is made durable at once: the archives and the
+  // move journal made in it must not vanish with it after a power cut.
   void MakeFolder(const std::string& path) override {
     if (::mkdir(path.c_str(), 0777) != 0) Fail("Cannot create folder", path, errno);
+    SyncFolderOf(path);
   }
 
   void RemoveFile(const std::string& path) override {
@@ -118,6 +122,20 @@ class PosixFileSystem final : public FileSystem {
     const Descriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
     if (fd.get() < 0) Fail("Cannot write file", path, errno);
     WriteAll(fd.get(), bytes, path);
+  }
+
+  std::vector<std::string> ListFolder(const std::string& path) const override {
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+    if (!dir) Fail("Cannot list folder", path, errno);
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    if (errno != 0) Fail("Cannot list folder", path, errno);
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
  private:

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/wide_text.h"
@@ -163,6 +164,22 @@ class Win32FileSystem final : public FileSystem {
       bytes.append(buffer, n);
     }
     return bytes;
+  }
+
+  std::vector<std::string> ListFolder(const std::string& path) const override {
+    WIN32_FIND_DATAW entry;
+    const HANDLE found = ::FindFirstFileW(WidePath(JoinPath(path, "*")).c_str(), &entry);
+    if (found == INVALID_HANDLE_VALUE) Fail("Cannot list folder", path, ::GetLastError());
+    std::vector<std::string> names;
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name != L"." && name != L"..") names.push_back(Narrow(name));
+    } while (::FindNextFileW(found, &entry));
+    const DWORD code = ::GetLastError();
+    ::FindClose(found);
+    if (code != ERROR_NO_MORE_FILES) Fail("Cannot list folder", path, code);
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   // FILE_APPEND_DATA alone makes every write land at the end of the file.

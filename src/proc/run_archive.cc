@@ -280,6 +280,23 @@ class Run {
   // Why the run stopped, if it did.
   const std::optional<Error>& Stop() const { return stop_; }
 
+  // What Collect read: each table's records per month.
+  RunPlan Plan() const {
+    RunPlan plan;
+    plan.to = to_;
+    plan.stop = stop_;
+    for (const TableWork& work : works_) {
+      PlannedTable& table = plan.tables.emplace_back();
+      table.table = work.entry->table;
+      table.query = work.lines.front();
+      table.records = work.records;
+      table.customers = work.customers();
+      for (const MonthRunState& run : work.runs)
+        table.months.push_back({run.month, run.keys.size()});
+    }
+    return plan;
+  }
+
   bool LeftRecordsLive() const {
     for (const TableWork& work : works_) {
       for (const MonthRunState& run : work.runs) {
@@ -436,6 +453,17 @@ std::string RunQuery(const TableEntry& entry, const CivilDate& from, const Civil
 CivilDate WindowEnd(const CivilDate& today, bool upToToday, int retentionDays) {
   if (upToToday) return today;
   return CivilFromDays(DaysFromCivil(today) - retentionDays);
+}
+
+RunPlan PlanArchive(const RunContext& ctx, bool upToToday) {
+  const CivilDate to = WindowEnd(ctx.clock.Today(), upToToday, ctx.settings.retentionDays);
+  const std::vector<TableEntry> tables = TableList(ctx.settings.livestockEnabled);
+  std::unique_ptr<dbengine::Database> live = ctx.engine.OpenDatabase(ctx.params.dbPath);
+  Run run(ctx, *live);
+  run.Collect(tables, to);
+  RunPlan plan = run.Plan();
+  live->Close();
+  return plan;
 }
 
 int RunArchive(const RunContext& ctx, bool upToToday) {

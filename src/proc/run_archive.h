@@ -5,6 +5,7 @@
 // progress bar.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "var/datetime.h"
+#include "var/error.h"
 #include "var/params.h"
 
 namespace sa::proc {
@@ -45,6 +47,31 @@ std::string RunQuery(const TableEntry& entry, const CivilDate& from, const Civil
 
 // The last day of the window: today, or today less the retention days.
 CivilDate WindowEnd(const CivilDate& today, bool upToToday, int retentionDays);
+
+// What a run would move if it started now: each table read in run order,
+// its records per month in the window. The customer list's one "month" is
+// the archive it would be copied into (none when no month is reached).
+struct PlannedMonth {
+  std::string month;  // yyyymm
+  long records = 0;
+};
+struct PlannedTable {
+  std::string table;
+  std::string query;  // the run's SELECT text
+  long records = 0;
+  bool customers = false;
+  std::vector<PlannedMonth> months;
+};
+struct RunPlan {
+  CivilDate to{};  // the window's last day; it starts on 2000-01-01
+  std::vector<PlannedTable> tables;
+  std::optional<Error> stop;  // a table that cannot be read: the run stops there
+};
+
+// Reads the live tables as a run reads them and changes nothing: no archive,
+// no log, no lock held beyond each table's read. Throws sa::Error when the
+// live database cannot be opened.
+RunPlan PlanArchive(const RunContext& ctx, bool upToToday);
 
 // Runs the archive. Returns 0 when every selected record reached its archive
 // and 1 when the run stopped or left records live (the log says which).

@@ -64,4 +64,19 @@ void FakeFileSystem::AppendFile(const std::string& path, std::string_view bytes)
   files[path].append(bytes);
 }
 
+std::vector<std::string> FakeFileSystem::ListFolder(const std::string& path) const {
+  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot list folder", path, "refused");
+  if (!folders.contains(path)) Fail(kErrPathNotFound, "Cannot list folder", path, "not found");
+  std::set<std::string> names;
+  const std::string prefix = path + "/";
+  auto take = [&](const std::string& name) {
+    if (name.starts_with(prefix) && name.find('/', prefix.size()) == std::string::npos) {
+      names.insert(name.substr(prefix.size()));
+    }
+  };
+  for (const auto& [name, bytes] : files) take(name);
+  for (const std::string& name : folders) take(name);
+  return {names.begin(), names.end()};
+}
+
 }  // namespace sa::testing

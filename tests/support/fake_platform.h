@@ -77,6 +77,7 @@ class FakeFileSystem : public platform::FileSystem {
   std::string ReadFile(const std::string& path) const override;
   std::string ReadFileHead(const std::string& path, size_t limit) const override;
   void AppendFile(const std::string& path, std::string_view bytes) override;
+  std::vector<std::string> ListFolder(const std::string& path) const override;
 
   std::map<std::string, std::string> files;
   std::set<std::string> folders;

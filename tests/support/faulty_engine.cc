@@ -81,6 +81,26 @@ class FaultyDatabase : public Database {
     return e_.Step("DeleteRecordsMatching"),
            d_->DeleteRecordsMatching(alias, table, keys, firstCopyId);
   }
+  std::vector<int64_t> AttachedRecordIds(const std::string& alias,
+                                         const std::string& table) override {
+    return e_.Step("AttachedRecordIds"), d_->AttachedRecordIds(alias, table);
+  }
+  Appended AppendRecordsFrom(const std::string& alias, const std::string& table,
+                             std::span<const int64_t> ids) override {
+    return e_.Step("AppendRecordsFrom"), d_->AppendRecordsFrom(alias, table, ids);
+  }
+  long DeleteAttachedRecords(const std::string& alias, const std::string& table,
+                             std::span<const int64_t> ids) override {
+    return e_.Step("DeleteAttachedRecords"), d_->DeleteAttachedRecords(alias, table, ids);
+  }
+  long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
+                                     std::span<const int64_t> ids, int64_t firstId) override {
+    return e_.Step("DeleteAttachedRecordsMatching"),
+           d_->DeleteAttachedRecordsMatching(alias, table, ids, firstId);
+  }
+  std::vector<std::string> CheckIntegrity() override {
+    return e_.Step("CheckIntegrity"), d_->CheckIntegrity();
+  }
 
  private:
   FaultyEngine& e_;

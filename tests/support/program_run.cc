@@ -25,7 +25,8 @@ std::string InstallProgram(const std::string& programFolder) {
 
 namespace {
 
-pid_t Spawn(const std::string& programPath, const Launch& launch, const std::string& errPath) {
+pid_t Spawn(const std::string& programPath, const Launch& launch, const std::string& errPath,
+            const std::string& outPath = "/dev/null") {
   // Built before the fork: the child only calls what is safe after it.
   std::vector<char*> argv{const_cast<char*>(programPath.c_str())};
   for (const std::string& argument : launch.arguments) {
@@ -49,11 +50,22 @@ pid_t Spawn(const std::string& programPath, const Launch& launch, const std::str
     }
     const int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(devnull, 0);
-    ::dup2(devnull, 1);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out >= 0 ? out : devnull, 1);
+    if (out >= 0) ::close(out);
     execve(programPath.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   return pid;
+}
+
+// The whole file, which is then removed.
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::filesystem::remove(path);
+  return text.str();
 }
 
 }  // namespace
@@ -64,8 +76,9 @@ ProgramResult RunProgram(const std::string& programPath, int timeoutSeconds) {
 
 ProgramResult RunProgram(const std::string& programPath, const Launch& launch, int timeoutSeconds) {
   const std::string errPath = programPath + ".stderr";
+  const std::string outPath = programPath + ".stdout";
   ProgramResult result;
-  const pid_t pid = Spawn(programPath, launch, errPath);
+  const pid_t pid = Spawn(programPath, launch, errPath, outPath);
   bool timedOut = false;
   if (timeoutSeconds > 0) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
@@ -86,11 +99,8 @@ ProgramResult RunProgram(const std::string& programPath, const Launch& launch, i
   } else if (timeoutSeconds <= 0) {
     result.exitStatus = WaitProgram(pid);
   }
-  std::ifstream in(errPath, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  result.standardError = text.str();
-  std::filesystem::remove(errPath);
+  result.standardError = Slurp(errPath);
+  result.standardOutput = Slurp(outPath);
   return result;
 }
 

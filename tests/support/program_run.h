@@ -24,6 +24,7 @@ struct Launch {
 struct ProgramResult {
   int exitStatus = -1;  // -1 when killed by a signal
   std::string standardError;
+  std::string standardOutput;
 };
 
 // Runs the program to its end; with `timeoutSeconds`, kills it when it has

@@ -246,12 +246,21 @@ class SimFiles final : public platform::FileSystem {
   std::string ReadFileHead(const std::string& path, size_t limit) const override {
     return Real().ReadFileHead(path, limit);
   }
+  std::vector<std::string> ListFolder(const std::string& path) const override {
+    return Real().ListFolder(path);
+  }
 
   void MakeFolder(const std::string& path) override {
     if (!disk_.Tracks(path)) return Real().MakeFolder(path);
     if (!disk_.Begin(SimDisk::EventKind::kCreate, path)) PowerFailed("Cannot create folder", path);
-    Real().MakeFolder(path);
+    if (::mkdir(path.c_str(), 0777) != 0) SystemFailed("Cannot create folder", path);
     disk_.Created(path, true);
+    // The real body syncs the parent, so the new name is durable.
+    const std::string parent = FolderOfPath(path);
+    if (!disk_.Begin(SimDisk::EventKind::kFolderSync, parent)) {
+      PowerFailed("Cannot create folder", path);
+    }
+    disk_.SyncedFolder(parent);
   }
 
   void RemoveFile(const std::string& path) override {

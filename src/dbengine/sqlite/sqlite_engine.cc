@@ -333,6 +333,104 @@ class SqliteDatabase : public Database {
     return conn_->Run(stmt.get(), table + " in " + Name());
   }
 
+  std::vector<int64_t> AttachedRecordIds(const std::string& alias,
+                                         const std::string& table) override {
+    const std::string source = RealTableName(alias, table);
+    Statement stmt = conn_->Prepare("SELECT rowid FROM " + QuoteName(alias) + "." +
+                                    QuoteName(source) + " ORDER BY rowid");
+    std::vector<int64_t> ids;
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      ids.push_back(sqlite3_column_int64(stmt.get(), 0));
+    }
+    if (rc != SQLITE_DONE) conn_->Fail(rc, table + " in " + AttachedPath(alias));
+    return ids;
+  }
+
+  Appended AppendRecordsFrom(const std::string& alias, const std::string& table,
+                             std::span<const int64_t> ids) override {
+    const Mapping m = MapBack(alias, table);
+    std::string names, exprs;
+    for (const auto& [s, t] : m.fields) {
+      if (!names.empty()) {
+        names += ',';
+        exprs += ',';
+      }
+      names += QuoteName(t.name);
+      exprs += ConvertExpression("s." + QuoteName(s.name), s, t, m.target);
+    }
+    const int64_t before = MaxRowid("main", m.target);
+    StageKeys(ids);
+    Statement stmt = conn_->Prepare(
+        "INSERT INTO main." + QuoteName(m.target) + " (" + names + ") SELECT " + exprs +
+        " FROM temp.sa_keys AS k JOIN " + QuoteName(alias) + "." + QuoteName(m.source) +
+        " AS s ON s.rowid BETWEEN k.lo AND k.hi ORDER BY k.seq, s.rowid");
+    Appended out;
+    out.count = conn_->Run(stmt.get(), table + " from " + AttachedPath(alias) + " into " + Name());
+    // New rows take the identities after the largest (or after the largest
+    // ever used, for AUTOINCREMENT tables); nothing else writes while the
+    // transaction holds the write lock, so they follow one another.
+    Statement range = conn_->Prepare("SELECT min(rowid), max(rowid), count(*) FROM main." +
+                                     QuoteName(m.target) + " WHERE rowid > ?1");
+    sqlite3_bind_int64(range.get(), 1, before);
+    if (sqlite3_step(range.get()) != SQLITE_ROW)
+      conn_->Fail(sqlite3_errcode(conn_->Handle()), Name());
+    out.firstId = sqlite3_column_int64(range.get(), 0);
+    const int64_t last = sqlite3_column_int64(range.get(), 1);
+    if (out.count > 0 && (sqlite3_column_int64(range.get(), 2) != out.count ||
+                          last - out.firstId + 1 != out.count)) {
+      throw Error(kErrInvalidArgument, "The appended records did not get consecutive identities.",
+                  table + " in " + Name());
+    }
+    return out;
+  }
+
+  long DeleteAttachedRecords(const std::string& alias, const std::string& table,
+                             std::span<const int64_t> ids) override {
+    const std::string source = RealTableName(alias, table);
+    StageKeys(ids);
+    Statement stmt = conn_->Prepare("DELETE FROM " + QuoteName(alias) + "." + QuoteName(source) +
+                                    " WHERE rowid BETWEEN ?1 AND ?2");
+    long deleted = 0;
+    for (const KeyRange& r : ranges_) {
+      sqlite3_bind_int64(stmt.get(), 1, r.lo);
+      sqlite3_bind_int64(stmt.get(), 2, r.hi);
+      deleted += conn_->Run(stmt.get(), table + " in " + AttachedPath(alias));
+    }
+    return deleted;
+  }
+
+  long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
+                                     std::span<const int64_t> ids, int64_t firstId) override {
+    const Mapping m = MapBack(alias, table);
+    std::string same;
+    for (const auto& [s, t] : m.fields) {
+      same += " AND " + SameAsCopy("s." + QuoteName(s.name), s, t, "l." + QuoteName(t.name));
+    }
+    StageKeys(ids);
+    const std::string archived = QuoteName(alias) + "." + QuoteName(m.source);
+    Statement stmt = conn_->Prepare(
+        "DELETE FROM " + archived + " WHERE rowid IN (SELECT s.rowid FROM temp.sa_keys AS k JOIN " +
+        archived + " AS s ON s.rowid BETWEEN k.lo AND k.hi JOIN main." + QuoteName(m.target) +
+        " AS l ON l.rowid = ?1 + k.pos + s.rowid - k.lo WHERE 1" + same + ")");
+    sqlite3_bind_int64(stmt.get(), 1, firstId);
+    return conn_->Run(stmt.get(), table + " in " + AttachedPath(alias));
+  }
+
+  std::vector<std::string> CheckIntegrity() override {
+    BeforeWrite();
+    std::vector<std::string> problems;
+    Statement stmt = conn_->Prepare("PRAGMA main.integrity_check(10)");
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+      problems.emplace_back(text != nullptr ? text : "");
+    }
+    if (rc != SQLITE_DONE) return {SqliteError(conn_->Handle(), rc, Name()).Cause()};
+    if (problems.size() == 1 && problems[0] == "ok") problems.clear();
+    return problems;
+  }
+
   long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) override {
     const std::string source = LiveTableName(table);
     StageKeys(bookmarks);
@@ -378,6 +476,35 @@ class SqliteDatabase : public Database {
       m.fields.emplace_back(*s, t);
     }
     return m;
+  }
+
+  // The fields of `alias`.`table` (the source), each with the field of the
+  // same name in this database's table (the target).
+  Mapping MapBack(const std::string& alias, const std::string& table) {
+    Mapping m;
+    m.source = RealTableName(alias, table);
+    m.target = RealTableName("main", table);
+    const std::vector<Column> into = Columns("main", m.target);
+    for (const Column& s : Columns(alias, m.source)) {
+      const Column* t = nullptr;
+      for (const Column& c : into) {
+        if (SameName(c.name, s.name)) t = &c;
+      }
+      if (t == nullptr) {
+        throw Error(kErrItemNotFound, "Item not found in this collection.",
+                    "field " + s.name + " of table " + table + ", missing in " + Name());
+      }
+      m.fields.emplace_back(s, *t);
+    }
+    return m;
+  }
+
+  int64_t MaxRowid(const std::string& schema, const std::string& table) {
+    Statement stmt = conn_->Prepare("SELECT coalesce(max(rowid), 0) FROM " + QuoteName(schema) +
+                                    "." + QuoteName(table));
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW) conn_->Fail(rc, table + " in " + SchemaPath(schema));
+    return sqlite3_column_int64(stmt.get(), 0);
   }
 
   // True when every archive field has exactly the type and size of its live

@@ -378,6 +378,82 @@ TEST_F(RecordsetTest, AValueChangedByAnotherProgramAfterTheCheckIsStillRefused) 
   EXPECT_EQ(Query(arc, "SELECT n, nota FROM t"), (testing::Rows{{"1", "a"}}));
 }
 
+// Taking records back: from an attached archive into a live table that has
+// more fields, a key, and an AUTOINCREMENT identity.
+TEST_F(RecordsetTest, MovesRecordsBackFromAnAttachedDatabaseWholeOrNotAtAll) {
+  const std::string arc = dir_.Path("arc.mdb");
+  Exec(path_,
+       "CREATE TABLE back(id INTEGER PRIMARY KEY AUTOINCREMENT, code SMALLINT UNIQUE, "
+       "nota VARCHAR(4), extra VARCHAR(9));"
+       "INSERT INTO back(code, nota) VALUES (1, 'a'), (2, 'b'); DELETE FROM back WHERE code = 2");
+  Exec(arc,
+       "CREATE TABLE back(code SMALLINT, nota VARCHAR(20));"
+       "INSERT INTO back VALUES (7, 'x'), (8, 'yy'), (9, 'zzz')");
+  auto db = engine_->OpenDatabase(path_);
+  db->Attach(arc, "arc");
+  const std::vector<int64_t> ids = db->AttachedRecordIds("arc", "BACK");
+  ASSERT_EQ(ids, (std::vector<int64_t>{1, 2, 3}));
+
+  // A value too long for the live field refuses the whole call.
+  Exec(arc, "UPDATE back SET nota = 'longer' WHERE code = 9");
+  db->BeginTrans();
+  EXPECT_EQ(ErrorFrom([&] { db->AppendRecordsFrom("arc", "back", ids); }).Number(),
+            kErrFieldTooSmall);
+  db->Rollback();
+  // So does a key the live table holds.
+  Exec(arc, "UPDATE back SET nota = 'zzz', code = 1 WHERE code = 9");
+  db->BeginTrans();
+  EXPECT_EQ(ErrorFrom([&] { db->AppendRecordsFrom("arc", "back", ids); }).Number(),
+            kErrDuplicateKey);
+  db->Rollback();
+  EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM back"), 1);
+
+  // The copies take the identities after the largest ever used (3 onwards).
+  Exec(arc, "UPDATE back SET code = 9 WHERE code = 1");
+  db->BeginTrans();
+  const Database::Appended appended = db->AppendRecordsFrom("arc", "back", ids);
+  db->CommitTrans();
+  EXPECT_EQ(appended.count, 3);
+  EXPECT_EQ(appended.firstId, 3);
+  EXPECT_EQ(Query(path_, "SELECT id, code, nota, extra FROM back ORDER BY id"),
+            (testing::Rows{{"1", "1", "a", "NULL"},
+                           {"3", "7", "x", "NULL"},
+                           {"4", "8", "yy", "NULL"},
+                           {"5", "9", "zzz", "NULL"}}));
+
+  // Only archived records still equal to their live copies are deleted.
+  Exec(path_, "UPDATE back SET nota = 'new' WHERE code = 8");
+  db->BeginTrans();
+  EXPECT_EQ(db->DeleteAttachedRecordsMatching("arc", "back", ids, appended.firstId), 2);
+  db->CommitTrans();
+  EXPECT_EQ(Query(arc, "SELECT code FROM back"), (testing::Rows{{"8"}}));
+  db->BeginTrans();
+  EXPECT_EQ(db->DeleteAttachedRecords("arc", "back", std::vector<int64_t>{2}), 1);
+  db->CommitTrans();
+  EXPECT_TRUE(db->AttachedRecordIds("arc", "back").empty());
+  EXPECT_EQ(ErrorFrom([&] { db->AttachedRecordIds("arc", "none"); }).Number(), kErrTableNotFound);
+  db->Detach("arc");
+}
+
+TEST_F(EngineTest, TheIntegrityCheckFindsADamagedPage) {
+  const std::string path = dir_.Path("a.mdb");
+  Exec(path, "CREATE TABLE t(a VARCHAR(200)); CREATE INDEX ta ON t(a)");
+  for (int i = 0; i < 20; ++i) {
+    Exec(path,
+         "INSERT INTO t SELECT hex(randomblob(90)) FROM (SELECT 1 UNION SELECT 2 UNION "
+         "SELECT 3 UNION SELECT 4 UNION SELECT 5)");
+  }
+  EXPECT_TRUE(engine_->OpenDatabase(path)->CheckIntegrity().empty());
+  // The last page (a leaf of the index) overwritten.
+  std::string bytes = dir_.Read("a.mdb");
+  const size_t page = 4096;
+  ASSERT_GT(bytes.size(), 4 * page);
+  bytes.replace(bytes.size() - page + 8, 64, std::string(64, '\x11'));
+  dir_.Write("a.mdb", bytes);
+  const std::vector<std::string> problems = engine_->OpenDatabase(path)->CheckIntegrity();
+  EXPECT_FALSE(problems.empty());
+}
+
 }  // namespace
 }  // namespace sa::dbengine
 

@@ -73,6 +73,13 @@ Error SqliteError(sqlite3* db, int rc, const std::string& context) {
     }
   }
   const std::string cause = context + ": " + msg;
+  if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY ||
+      rc == SQLITE_CONSTRAINT_ROWID) {
+    return Error(kErrDuplicateKey,
+                 "The changes were not made because they would create duplicate values in the "
+                 "index or primary key.",
+                 cause);
+  }
   switch (rc & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:

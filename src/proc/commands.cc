@@ -1,0 +1,229 @@
+#include "proc/commands.h"
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "odb/archive.h"
+#include "odb/archive_check.h"
+#include "odb/move_journal.h"
+#include "odb/restore.h"
+
+namespace sa::proc {
+
+namespace {
+
+constexpr char kLogName[] = "registro.txt";
+
+std::string ArchiveFolder(const RunContext& ctx) {
+  return platform::JoinPath(ctx.params.dataFolder, "S");
+}
+
+// "S/202403.mdb": archive names as the operator sees them beside the live database.
+std::string Shown(const std::string& name) { return std::string("S/") + name; }
+
+std::string Padded(const std::string& text, size_t width) {
+  return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+}
+
+std::string Right(long n, size_t width) {
+  const std::string text = std::to_string(n);
+  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+// "000042": the log's count form.
+std::string Count(long n) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%06ld", n);
+  return buf;
+}
+
+std::string Reason(const Error& e) {
+  return e.Description() + (e.Cause().empty() ? "" : " (" + e.Cause() + ")");
+}
+
+odb::TransferContext Transfer(const RunContext& ctx, dbengine::Database& live) {
+  return odb::TransferContext{
+      ctx.engine, live, ctx.fs, ctx.messages, ctx.params.dataFolder, ctx.settings.livestockEnabled};
+}
+
+bool IsMonthKey(const std::string& text) {
+  if (text.size() != 6) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  const int month = std::stoi(text.substr(4));
+  return month >= 1 && month <= 12;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+int DryRun(const RunContext& ctx, bool upToToday, std::ostream& out) {
+  const RunPlan plan = PlanArchive(ctx, upToToday);
+  const std::string window = DateTime::FromDate(plan.to).ToIso().substr(0, 10);
+  out << "Dry run: records dated 2000-01-01 to " << window << " in " << ctx.params.dbPath << "\n";
+  if (ctx.fs.IsFile(odb::MoveJournalPath(ctx.params.dataFolder))) {
+    out << "S/move.journal: a move cut short by a crash is waiting; the run completes it first\n";
+  }
+  out << Padded("table", 10) << Padded("month", 8) << "records"
+      << "  archive\n";
+  std::map<std::string, bool> archives;  // month -> exists now
+  long total = 0;
+  auto target = [&](const std::string& month) {
+    const std::string name = month + ".mdb";
+    const bool exists = ctx.fs.IsFile(odb::ArchivePath(ctx.params.dataFolder, month));
+    archives.emplace(month, exists);
+    return Shown(name) + (exists ? " (exists)" : " (to be created)");
+  };
+  for (const PlannedTable& table : plan.tables) {
+    if (table.customers) {
+      if (table.months.empty()) {
+        out << Padded(table.table, 10) << Padded("-", 8) << Right(table.records, 7)
+            << "  not copied: no month archived\n";
+      } else {
+        out << Padded(table.table, 10) << Padded("all", 8) << Right(table.records, 7) << "  "
+            << target(table.months.front().month) << ", its customer list replaced\n";
+      }
+      continue;
+    }
+    if (table.months.empty()) {
+      out << Padded(table.table, 10) << Padded("-", 8) << Right(0, 7) << "  nothing to move\n";
+    }
+    for (const PlannedMonth& month : table.months) {
+      out << Padded(table.table, 10) << Padded(month.month, 8) << Right(month.records, 7) << "  "
+          << target(month.month) << "\n";
+      total += month.records;
+    }
+  }
+  long created = 0;
+  for (const auto& [month, exists] : archives) created += exists ? 0 : 1;
+  if (plan.stop) {
+    out << "A table cannot be read, and the run would stop there: " << Reason(*plan.stop) << "\n";
+  }
+  out << "Total: " << total << " records would move into " << archives.size() << " archive(s), "
+      << created << " to be created. Nothing was changed.\n";
+  return plan.stop ? 2 : 0;
+}
+
+int VerifyArchives(const RunContext& ctx, std::ostream& out) {
+  const std::string folder = ArchiveFolder(ctx);
+  if (!ctx.fs.Exists(folder)) {
+    out << "No archive folder " << folder << ": nothing to check.\n";
+    return 0;
+  }
+  if (ctx.fs.IsFile(folder)) {
+    out << folder << ": NOT SOUND: a file, not a folder; no archive can be made there.\n";
+    return 2;
+  }
+  const std::vector<std::string> names = ctx.fs.ListFolder(folder);
+  int archives = 0;
+  int unsound = 0;
+  int leftovers = 0;
+  for (const std::string& name : names) {
+    const std::string path = platform::JoinPath(folder, name);
+    if (name == "move.journal") {
+      const std::optional<odb::PendingMove> move = odb::ReadMoveJournal(ctx.fs, path);
+      out << Shown(name) << ": NOT SOUND: " << (move && move->restore ? "a restore" : "a move")
+          << " cut short by a crash is waiting; the next run or restore completes it\n";
+      ++leftovers;
+    } else if (EndsWith(name, ".partial")) {
+      out << Shown(name) << ": NOT SOUND: a temporary archive left by a build cut short; it "
+          << "holds no record and may be deleted\n";
+      ++leftovers;
+    } else if (EndsWith(name, ".mdb") && ctx.fs.IsFile(path)) {
+      ++archives;
+      const std::string month = name.substr(0, name.size() - 4);
+      if (!IsMonthKey(month)) {
+        out << Shown(name) << ": NOT SOUND: not named after a month (yyyymm.mdb)\n";
+        ++unsound;
+        continue;
+      }
+      const odb::ArchiveCheck check = odb::CheckArchive(ctx.engine, path, month);
+      if (check.problems.empty()) {
+        out << Shown(name) << ": sound (" << check.tables << " tables, " << check.records
+            << " records)\n";
+        continue;
+      }
+      ++unsound;
+      out << Shown(name) << ": NOT SOUND: " << check.problems.front() << "\n";
+      for (size_t i = 1; i < check.problems.size(); ++i) {
+        out << "  " << check.problems[i] << "\n";
+      }
+    }
+  }
+  out << archives << " archive(s) checked: " << archives - unsound << " sound, " << unsound
+      << " not sound";
+  if (leftovers > 0) out << "; " << leftovers << " file(s) left by an interrupted run";
+  out << ".\n";
+  return unsound == 0 && leftovers == 0 ? 0 : 2;
+}
+
+int RestoreMonth(const RunContext& ctx, const std::string& month, std::ostream& out) {
+  const std::string path = odb::ArchivePath(ctx.params.dataFolder, month);
+  if (!ctx.fs.IsFile(path)) {
+    ctx.messages.ShowCritical("No archive of month " + month + " to restore.",
+                              path + ": no such file");
+    return 1;
+  }
+  std::vector<std::string> tables;
+  for (const TableEntry& entry : TableList(true)) {
+    if (entry.dateField[0] != '\0') tables.emplace_back(entry.table);
+  }
+  std::unique_ptr<dbengine::Database> live = ctx.engine.OpenDatabase(ctx.params.dbPath);
+  const odb::TransferContext transfer = Transfer(ctx, *live);
+  const std::string logPath = platform::JoinPath(ctx.programFolder, kLogName);
+  std::string log = "restauración de " + path + "\r\n";
+  odb::MonthRestore restored;
+  try {
+    // A move a crash cut short comes first; while it cannot be completed no
+    // other move may start, or its journal would be lost.
+    if (const auto unfinished = odb::RecoverInterruptedMove(transfer)) {
+      throw Error(unfinished->error.Number(),
+                  "An interrupted move cannot be completed; nothing was restored.",
+                  "move journal " + unfinished->journal + "\narchive " + unfinished->archive +
+                      "\n" + unfinished->error.Description() +
+                      (unfinished->error.Cause().empty() ? "" : "\n" + unfinished->error.Cause()));
+    }
+    restored = odb::RestoreMonth(transfer, month, tables);
+  } catch (const Error& e) {
+    live->Close();
+    log += "restauración detenida: " + e.Description() + "\r\n";
+    ctx.fs.AppendFile(logPath, log);
+    ctx.messages.ShowCritical("The restore of " + month + " stopped.",
+                              e.Description() + "\n" + e.Cause());
+    return 2;
+  }
+  live->Close();
+  out << "Restoring " << month << " from " << path << "\n";
+  long back = 0;
+  long kept = 0;
+  for (const odb::TableRestore& t : restored.tables) {
+    back += t.restored;
+    kept += t.kept;
+    if (t.failure) {
+      out << Padded(t.table, 10) << Right(t.kept, 7)
+          << " records stay in the archive: " << Reason(*t.failure) << "\n";
+      log += t.table + " registros no restaurados:" + Count(t.kept) + "\r\n";
+      log += "  " + t.failure->Description() + "\r\n";
+    } else {
+      out << Padded(t.table, 10) << Right(t.restored, 7) << " records restored\n";
+      log += t.table + " registros restaurados:" + Count(t.restored) + "\r\n";
+    }
+  }
+  if (restored.archiveRemoved) {
+    out << Shown(month + ".mdb") << " removed: it held nothing more than its customer list\n";
+    log += "archivo eliminado: " + path + "\r\n";
+  }
+  ctx.fs.AppendFile(logPath, log);
+  out << "Restored " << back << " records";
+  if (kept > 0) out << "; " << kept << " stay in the archive";
+  out << ".\n";
+  return kept > 0 ? 2 : 0;
+}
+
+}  // namespace sa::proc

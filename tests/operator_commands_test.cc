@@ -1,0 +1,353 @@
+// The operator commands of the real executable on real shops: what a dry run
+// announces is what the run then moves; --verify passes what a run made and
+// names each kind of damage; a restore puts every record back exactly once.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "odb/schema.h"
+#include "sample_shop.h"
+#include "support/census.h"
+#include "support/program_run.h"
+#include "support/sqlite_probe.h"
+#include "support/temp_dir.h"
+
+namespace sa {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RunProgram;
+using testing::TempDir;
+
+// A shop of four months with livestock, its program installed beside `fifo`.
+struct Shop {
+  explicit Shop(const std::string& journalMode = "delete", const std::string& process = "procsiosi",
+                CivilDate today = {2024, 6, 20}) {
+    demo::ShopOptions options;
+    options.folder = dir.path();
+    options.today = today;
+    options.months = 4;
+    options.ticketsPerDay = 6;
+    options.livestock = true;
+    options.journalMode = journalMode;
+    options.processName = process;
+    files = demo::GenerateShop(options);
+    program = testing::InstallProgram(dir.path());
+  }
+  std::string Live() const { return dir.Path("datos/live.db"); }
+  std::string Archive(const std::string& month) const {
+    return dir.Path("datos/S/" + month + ".mdb");
+  }
+  testing::Census Census() const { return testing::TakeCensus(Live(), dir.Path("datos")); }
+  // The live records only.
+  testing::Census LiveCensus() const { return testing::TakeCensus(Live(), dir.Path("none")); }
+  testing::ProgramResult Run(const std::vector<std::string>& args = {}) const {
+    testing::Launch launch;
+    launch.arguments = args;
+    return RunProgram(program, launch);
+  }
+
+  TempDir dir;
+  demo::ShopFiles files;
+  std::string program;
+};
+
+// Every archive's tables as sorted rows, by file name.
+std::map<std::string, std::map<std::string, std::vector<std::string>>> Archives(
+    const std::string& folder) {
+  std::map<std::string, std::map<std::string, std::vector<std::string>>> out;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string path = entry.path().string();
+    for (const auto& t : testing::Query(path, "SELECT name FROM sqlite_schema ORDER BY rowid")) {
+      std::vector<std::string>& rows = out[entry.path().filename().string()][t[0]];
+      for (const auto& row : testing::Query(path, "SELECT * FROM \"" + t[0] + "\"")) {
+        std::string line;
+        for (const std::string& v : row) line += v + "|";
+        rows.push_back(line);
+      }
+      std::sort(rows.begin(), rows.end());
+    }
+  }
+  return out;
+}
+
+// Which archive tables differ, and a row of each.
+std::string ArchivesDiff(
+    const std::map<std::string, std::map<std::string, std::vector<std::string>>>& a,
+    const std::map<std::string, std::map<std::string, std::vector<std::string>>>& b) {
+  std::string diff;
+  std::set<std::string> files;
+  for (const auto& [f, t] : a) files.insert(f);
+  for (const auto& [f, t] : b) files.insert(f);
+  for (const std::string& f : files) {
+    if (!a.contains(f) || !b.contains(f)) {
+      diff += f + ": only in " + (a.contains(f) ? "the first" : "the second") + "\n";
+      continue;
+    }
+    for (const auto& [table, rows] : a.at(f)) {
+      // Each run copies the customer list into the newest month it reaches.
+      if (table == "Cliente") continue;
+      const auto other = b.at(f).find(table);
+      if (other == b.at(f).end()) {
+        diff += f + " " + table + ": missing\n";
+      } else if (other->second != rows) {
+        diff += f + " " + table + ": " + std::to_string(rows.size()) + " rows, then " +
+                std::to_string(other->second.size()) + "\n";
+        for (size_t i = 0; i < std::min(rows.size(), other->second.size()); ++i) {
+          if (rows[i] != other->second[i]) {
+            diff += "  " + rows[i] + "\n  " + other->second[i] + "\n";
+            break;
+          }
+        }
+      }
+    }
+  }
+  return diff;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(OperatorCommands, ADryRunAnnouncesWhatTheRunThenMovesAndChangesNothing) {
+  // Today's date, so that the retention days keep the last weeks live.
+  const time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  Shop shop("delete", "proctotalhistorico",
+            {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday});
+  shop.dir.Write("registro.txt", "old log");
+  const std::string liveBefore = FileBytes(shop.Live());
+
+  const auto dry = shop.Run({"--dry-run"});
+  ASSERT_EQ(dry.exitStatus, 0) << dry.standardError;
+  EXPECT_EQ(dry.standardError, "");
+  EXPECT_FALSE(shop.dir.Exists("datos/S"));
+  EXPECT_EQ(shop.dir.Read("registro.txt"), "old log");
+  EXPECT_EQ(FileBytes(shop.Live()), liveBefore);
+
+  // "table month records archive", one line per table and month.
+  std::map<std::pair<std::string, std::string>, long> announced;
+  std::string customersTo;
+  for (const std::string& line : Lines(dry.standardOutput)) {
+    std::istringstream in(line);
+    std::string table, month, target;
+    long records = -1;
+    if (!(in >> table >> month >> records >> target)) continue;
+    if (table == "cliente") {
+      customersTo = target;
+    } else if (month != "-") {
+      EXPECT_NE(line.find("(to be created)"), std::string::npos) << line;
+      announced[{table, month}] = records;
+    }
+  }
+  ASSERT_GT(announced.size(), 20u) << dry.standardOutput;
+
+  const auto live = demo::CountRecords(shop.Live());
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  std::map<std::pair<std::string, std::string>, long> moved;
+  std::string newest;
+  for (const auto& entry : fs::directory_iterator(shop.dir.Path("datos/S"))) {
+    const std::string month = entry.path().stem().string();
+    newest = std::max(newest, month);
+    for (const auto& [table, n] : demo::CountRecords(entry.path().string())) {
+      if (table != "Cliente" && n > 0) moved[{table, month}] = n;
+    }
+  }
+  EXPECT_EQ(announced, moved);
+  EXPECT_EQ(customersTo, "S/" + newest + ".mdb");
+  long total = 0;
+  for (const auto& [key, n] : moved) total += n;
+  long gone = 0;
+  for (const auto& [table, n] : demo::CountRecords(shop.Live())) gone += live.at(table) - n;
+  EXPECT_EQ(gone, total);
+
+  // With the archives there, the next dry run of everything up to today
+  // says which exist.
+  demo::WriteFifo(shop.dir.path(), shop.Live(), shop.files.settingsPath, "procsiosi");
+  const auto again = shop.Run({"--dry-run"});
+  ASSERT_EQ(again.exitStatus, 0);
+  EXPECT_NE(again.standardOutput.find("S/" + newest + ".mdb (exists)"), std::string::npos)
+      << again.standardOutput;
+}
+
+TEST(OperatorCommands, VerifyPassesARunsArchivesAndNamesEachFault) {
+  Shop shop;
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  const auto sound = shop.Run({"--verify"});
+  EXPECT_EQ(sound.exitStatus, 0) << sound.standardOutput;
+  EXPECT_EQ(sound.standardOutput.find("NOT SOUND"), std::string::npos);
+  EXPECT_NE(sound.standardOutput.find("S/202403.mdb: sound (9 tables, "), std::string::npos)
+      << sound.standardOutput;
+  EXPECT_NE(sound.standardOutput.find("5 archive(s) checked: 5 sound, 0 not sound."),
+            std::string::npos)
+      << sound.standardOutput;
+
+  // One fault per archive.
+  testing::Exec(shop.Archive("202402"), "ALTER TABLE gtarti DROP COLUMN txt_sub");
+  testing::Exec(shop.Archive("202403"),
+                "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = replace(sql, "
+                "'\"peso\" DOUBLE', '\"peso\" VARCHAR(20)') WHERE name = 'gtsecs'");
+  testing::Exec(shop.Archive("202404"),
+                "INSERT INTO cabecera SELECT * FROM cabecera LIMIT 1; UPDATE cabecera SET "
+                "d_fecha = '2024-05-02 00:00:00' WHERE rowid = (SELECT max(rowid) FROM cabecera)");
+  {
+    // A page in the middle of the file overwritten.
+    const std::string path = shop.Archive("202405");
+    const auto size = fs::file_size(path);
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(size / 2 / 4096 * 4096));
+    const std::string junk(4096, '\x5a');
+    f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+  }
+  shop.dir.Write("datos/S/202407.mdb.partial", "half an archive");
+  const std::string before = FileBytes(shop.Archive("202404"));
+
+  const auto result = shop.Run({"--verify"});
+  EXPECT_EQ(result.exitStatus, 2);
+  const std::string out = result.standardOutput;
+  auto lineOf = [&](const std::string& name) {
+    for (const std::string& line : Lines(out)) {
+      if (line.rfind("S/" + name + ":", 0) == 0) return line;
+    }
+    return std::string("(no line for " + name + ")");
+  };
+  EXPECT_EQ(lineOf("202402.mdb"),
+            "S/202402.mdb: NOT SOUND: table gtarti: field txt_sub is missing");
+  EXPECT_EQ(lineOf("202403.mdb"),
+            "S/202403.mdb: NOT SOUND: table gtsecs: field peso is text(20), double expected");
+  EXPECT_EQ(lineOf("202404.mdb")
+                .rfind("S/202404.mdb: NOT SOUND: table cabecera: 1 record(s) "
+                       "dated outside 202404, e.g. 2024-05-02",
+                       0),
+            0u)
+      << out;
+  EXPECT_NE(lineOf("202405.mdb").find("NOT SOUND"), std::string::npos) << out;
+  EXPECT_NE(lineOf("202407.mdb.partial").find("NOT SOUND: a temporary archive"), std::string::npos)
+      << out;
+  EXPECT_NE(lineOf("202406.mdb").find(": sound"), std::string::npos) << out;
+  EXPECT_NE(out.find("5 archive(s) checked: 1 sound, 4 not sound; 1 file(s) left"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(FileBytes(shop.Archive("202404")), before);
+}
+
+TEST(OperatorCommands, ArchiveRestoreArchiveAgainGivesTheSameArchivesAndLiveTables) {
+  for (const char* mode : {"delete", "wal"}) {
+    Shop shop(mode);
+    const auto census = shop.Census();
+    ASSERT_EQ(shop.Run().exitStatus, 0);
+    const auto archived = Archives(shop.dir.Path("datos/S"));
+    const auto liveArchived = shop.LiveCensus();
+    ASSERT_EQ(testing::CensusDiff(census, shop.Census()), "");
+
+    const auto restore = shop.Run({"--restore", "202404"});
+    ASSERT_EQ(restore.exitStatus, 0) << restore.standardError << restore.standardOutput;
+    EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "") << mode;
+    EXPECT_FALSE(shop.dir.Exists("datos/S/202404.mdb"));
+    EXPECT_FALSE(shop.dir.Exists("datos/S/move.journal"));
+    EXPECT_NE(restore.standardOutput.find("Restored "), std::string::npos);
+    const std::string log = shop.dir.Read("registro.txt");
+    EXPECT_NE(log.find("tickets registros restaurados:"), std::string::npos) << log;
+    EXPECT_NE(log.find("archivo eliminado: " + shop.Archive("202404") + "\r\n"), std::string::npos)
+        << log;
+    // The month is live again, and only it.
+    const long april = testing::QueryLong(
+        shop.Live(), "SELECT count(*) FROM tickets WHERE D_FECHA LIKE '2024-04-%'");
+    EXPECT_GT(april, 0);
+    EXPECT_EQ(testing::QueryLong(shop.Live(), "SELECT count(*) FROM tickets"), april);
+
+    ASSERT_EQ(shop.Run().exitStatus, 0);
+    EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "") << mode;
+    EXPECT_EQ(testing::CensusDiff(liveArchived, shop.LiveCensus()), "") << mode;
+    const auto again = Archives(shop.dir.Path("datos/S"));
+    EXPECT_EQ(ArchivesDiff(archived, again), "") << mode;
+    EXPECT_EQ(again.at("202404.mdb").at("Cliente").size(),
+              static_cast<size_t>(testing::QueryLong(shop.Live(), "SELECT count(*) FROM cliente")));
+  }
+}
+
+TEST(OperatorCommands, ARestoreKeepsWhatTheLiveDatabaseRefusesWholeAndLosesNothing) {
+  Shop shop;
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  const auto census = shop.Census();
+  const long gthora = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gthora");
+  const long gtvend = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gtvend");
+  // The live hour field has become too short for the archived hours, and a
+  // live vendor total holds the key of an archived one.
+  testing::Exec(shop.Live(),
+                "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = replace(sql, "
+                "'\"HORA\" VARCHAR(255)', '\"HORA\" VARCHAR(2)') WHERE name = 'gthora'");
+  testing::Exec(shop.Live(),
+                "CREATE UNIQUE INDEX vend_key ON gtvend(fecha, ident_vend, codi_ident, Modo, "
+                "secc_maqui)");
+  const auto first = testing::Query(shop.Archive("202403"),
+                                    "SELECT fecha, ident_vend, codi_ident, Modo, secc_maqui FROM "
+                                    "gtvend ORDER BY rowid LIMIT 1")[0];
+  testing::Exec(shop.Live(),
+                "INSERT INTO gtvend(fecha, ident_vend, codi_ident, Modo, secc_maqui) "
+                "VALUES ('" +
+                    first[0] + "'," + first[1] + "," + first[2] + "," + first[3] + "," + first[4] +
+                    ")");
+  const auto withBlocker = shop.Census();
+
+  const auto result = shop.Run({"--restore", "202403"});
+  EXPECT_EQ(result.exitStatus, 2) << result.standardError;
+  EXPECT_EQ(testing::CensusDiff(withBlocker, shop.Census()), "");
+  EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gthora"), gthora);
+  EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gtvend"), gtvend);
+  EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM tickets"), 0);
+  EXPECT_NE(result.standardOutput.find("gthora"), std::string::npos);
+  EXPECT_NE(result.standardOutput.find("gtvend"), std::string::npos);
+  EXPECT_NE(result.standardOutput.find("duplicate values"), std::string::npos)
+      << result.standardOutput;
+  const std::string log = shop.dir.Read("registro.txt");
+  EXPECT_NE(log.find("gthora registros no restaurados:" +
+                     std::string(6 - std::to_string(gthora).size(), '0') + std::to_string(gthora)),
+            std::string::npos)
+      << log;
+  (void)census;
+}
+
+TEST(OperatorCommands, UsageErrorsTouchNothing) {
+  Shop shop;
+  shop.dir.Write("registro.txt", "old log");
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--restore"},
+                                             {"--restore", "2024-04"},
+                                             {"--frobnicate"},
+                                             {"--dry-run", "--restore", "202404"}}) {
+    const auto result = shop.Run(args);
+    EXPECT_EQ(result.exitStatus, 1) << args[0];
+    EXPECT_EQ(result.standardError.rfind("sales-archiver: ", 0), 0u) << result.standardError;
+    EXPECT_EQ(result.standardOutput, "");
+  }
+  EXPECT_EQ(shop.dir.Read("registro.txt"), "old log");
+  EXPECT_FALSE(shop.dir.Exists("datos/S"));
+
+  const auto help = shop.Run({"--help"});
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_NE(help.standardOutput.find("--verify"), std::string::npos);
+  EXPECT_EQ(shop.Run({"--version"}).standardOutput.rfind("sales-archiver ", 0), 0u);
+  // No archive of the month: said so, exit 1.
+  const auto none = shop.Run({"--restore", "201001"});
+  EXPECT_EQ(none.exitStatus, 1);
+  EXPECT_NE(none.standardError.find("201001"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sa
