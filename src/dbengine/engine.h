@@ -204,7 +204,7 @@ enum EngineError : long {
   kErrCallFailed = 3146,     // a driver call that failed for a reason of its own
   kErrNoIdentity = 3622,     // a table whose records have no identity the engine can use
   kErrNoDriver = 3170,       // no installed driver for the database's format
-  kErrDuplicateKey = 3022,  // a key the table already holds
+  kErrDuplicateKey = 3022,   // a key the table already holds
 };
 
 }  // namespace sa::dbengine
