@@ -1,14 +1,17 @@
 // The program's entry: wires the real platform and the engine the live
-// database needs into start-up and the archive run. The host starts it with
-// no argument; the switches of boot/command_line.h are for a person at the
-// shop's computer, or a scheduler: --unattended keeps every window and
-// dialog away (a run that nobody watches).
+// database needs into start-up and the archive run. The host starts it with no argument; the
+// switches of boot/command_line.h are for a person at the shop's computer,
+// or a scheduler: --unattended keeps every window and dialog away (a run
+// that nobody watches) and sends the messages to the run log as well
+// (boot/unattended.h).
 #include <iostream>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "boot/command_line.h"
 #include "boot/startup.h"
+#include "boot/unattended.h"
 #include "dbengine/engine_choice.h"
 #include "frmProc/frm_proc.h"
 #include "platform/clock.h"
@@ -24,7 +27,8 @@ namespace {
 
 class Runner : public sa::boot::ArchiveRunner {
  public:
-  explicit Runner(std::string programFolder) : programFolder_(std::move(programFolder)) {}
+  Runner(std::string programFolder, sa::platform::MessageSink& messages)
+      : programFolder_(std::move(programFolder)), messages_(messages) {}
 
   int RunArchive(bool upToToday) override {
     return WithContext(
@@ -53,7 +57,7 @@ class Runner : public sa::boot::ArchiveRunner {
     sa::frmproc::FrmProc form(sa::platform::RealProgressDisplay());
     const sa::proc::RunContext ctx{*engine,
                                    sa::platform::RealFileSystem(),
-                                   sa::platform::RealMessageSink(),
+                                   messages_,
                                    sa::platform::RealClock(),
                                    form,
                                    sa::GlobalLaunchParams(),
@@ -65,6 +69,7 @@ class Runner : public sa::boot::ArchiveRunner {
   }
 
   std::string programFolder_;
+  sa::platform::MessageSink& messages_;
 };
 
 }  // namespace
@@ -81,9 +86,17 @@ int main(int argc, char** argv) {
       return sa::boot::kExitRefused;
     }
     const std::string folder = sa::platform::ProgramFolder();
-    Runner runner(folder);
-    const sa::boot::StartupPlatform platform{sa::platform::RealFileSystem(),
-                                             sa::platform::RealMessageSink(), folder};
+    std::optional<sa::boot::UnattendedMessageSink> unattendedSink;
+    if (parsed.options.unattended) {
+      unattendedSink.emplace(sa::platform::RealFileSystem(),
+                             sa::platform::JoinPath(folder, "registro.txt"),
+                             sa::platform::JoinPath(folder, "fifo"));
+    }
+    sa::platform::MessageSink& messages =
+        unattendedSink ? static_cast<sa::platform::MessageSink&>(*unattendedSink)
+                       : sa::platform::RealMessageSink();
+    Runner runner(folder, messages);
+    const sa::boot::StartupPlatform platform{sa::platform::RealFileSystem(), messages, folder};
     return sa::boot::RunCommand(platform, parsed.options, sa::GlobalLaunchParams(),
                                 sa::GlobalSettings(), runner, std::cout);
   } catch (const std::exception& e) {

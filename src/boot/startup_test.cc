@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <sstream>
@@ -288,9 +289,14 @@ TEST_F(StartupTest, AHugeFifoIsReadOnlyAsFarAsItsSevenLines) {
 // at once with the settings message: never read whole, never waited on.
 TEST_F(StartupTest, SettingsThatAreNotAnOrdinaryFileAreRefusedAtOnce) {
   data.MakeFolder("folder.ini");
+#ifdef _WIN32
+  const std::vector<std::string> notFiles = {data.Path("folder.ini"), "NUL"};
+#else
   ASSERT_EQ(::mkfifo(data.Path("pipe.ini").c_str(), 0600), 0);
-  for (const std::string& path :
-       {data.Path("folder.ini"), data.Path("pipe.ini"), std::string("/dev/zero")}) {
+  const std::vector<std::string> notFiles = {data.Path("folder.ini"), data.Path("pipe.ini"),
+                                             "/dev/zero"};
+#endif
+  for (const std::string& path : notFiles) {
     messages.shown.clear();
     WriteFifoWith(1, path);
     EXPECT_EQ(Run(), 1) << path;
@@ -308,7 +314,9 @@ TEST_F(StartupTest, AHugeSettingsFileIsAStartupFailureWithoutBeingReadWhole) {
     std::fputs(SettingsText().c_str(), f);
     std::fclose(f);
   }
-  ASSERT_EQ(::truncate(data.Path("zizezivazer.ini").c_str(), off_t{8} << 30), 0);  // sparse 8 GiB
+  std::error_code grown;  // sparse 8 GiB where the file system allows
+  std::filesystem::resize_file(data.Path("zizezivazer.ini"), uintmax_t{8} << 30, grown);
+  ASSERT_FALSE(grown) << grown.message();
   WriteFifo(FifoLines());
   EXPECT_EQ(Run(), 1);
   ExpectStartupFailure("larger than 1048576 bytes");
@@ -388,7 +396,30 @@ TEST_F(StartupTest, DataFolderIsTheDatabasePathWithoutItsLastComponent) {
   messages.shown.clear();
   EXPECT_EQ(Run(fs), 0);
   EXPECT_EQ(runner.launchAtRun.dataFolder, "");
-  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{"/S"});
+  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{platform::PathSeparator() + std::string("S")});
+}
+
+// Windows paths: drive letters, UNC names and either separator. Elsewhere a
+// backslash is an ordinary letter of a name, so there is nothing to check.
+TEST_F(StartupTest, WindowsPathsGiveTheirDataFolderAndArchiveFolder) {
+  if (!platform::IsPathSeparator('\\')) GTEST_SKIP() << "backslash separates only on Windows";
+  const struct {
+    std::string dbPath, dataFolder, archiveFolder;
+  } cases[] = {
+      {"C:\\live.mdb", "C:", "C:\\S"},
+      {"D:/tienda/datos/live.mdb", "D:/tienda/datos", "D:/tienda/datos\\S"},
+      {"\\\\server\\share\\datos/live.mdb", "\\\\server\\share\\datos",
+       "\\\\server\\share\\datos\\S"},
+  };
+  for (const auto& c : cases) {
+    FakeFileSystem fs;
+    fs.files[program.Path("fifo")] =
+        Join({c.dbPath, "C:\\z.ini", "procsiosi", "", "", "", ""}, "\r\n");
+    fs.files["C:\\z.ini"] = SettingsText();
+    EXPECT_EQ(Run(fs), 0) << c.dbPath;
+    EXPECT_EQ(runner.launchAtRun.dataFolder, c.dataFolder);
+    EXPECT_EQ(fs.foldersMade, std::vector<std::string>{c.archiveFolder});
+  }
 }
 
 TEST_F(StartupTest, LeavesAnythingNamedSAlone) {

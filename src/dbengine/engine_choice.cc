@@ -1,13 +1,17 @@
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers take their types from it there
+#endif
+
 #include "dbengine/engine_choice.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "dbengine/builtin_engine.h"
 #include "dbengine/odbc/connection_string.h"
 #include "dbengine/odbc/driver_family.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
-#include "dbengine/sqlite/sqlite_engine.h"
 
 namespace sa::dbengine {
 
@@ -30,7 +34,7 @@ bool IsConnectionString(const std::string& livePath) {
 }
 
 std::unique_ptr<Engine> EngineFor(const std::string& livePath) {
-  if (IsConnectionString(livePath)) return MakeOdbcEngine(MakeSqliteEngine());
+  if (IsConnectionString(livePath)) return MakeOdbcEngine(MakeBuiltInEngine());
   if (IsJetFile(livePath)) {
     const auto drivers = odbc::Environment().Drivers();
     if (!odbc::JetFamily()->FileDriver(drivers)) {
@@ -40,7 +44,10 @@ std::unique_ptr<Engine> EngineFor(const std::string& livePath) {
     // Jet live databases get Jet archives, made through the same driver.
     return MakeOdbcEngine(nullptr);
   }
-  return MakeSqliteEngine();
+  // Without a built-in engine a SQLite file goes through an installed SQLite
+  // ODBC driver, and its archives are SQLite files made through it.
+  if (std::unique_ptr<Engine> builtIn = MakeBuiltInEngine()) return builtIn;
+  return MakeOdbcEngine(nullptr);
 }
 
 }  // namespace sa::dbengine

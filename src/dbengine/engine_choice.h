@@ -2,7 +2,9 @@
 // to the ODBC backend with archives in the build's default file format; a
 // Jet/Access file goes to an installed Access ODBC driver (found by listing
 // the drivers) and is refused when there is none; anything else goes to the
-// built-in SQLite backend, which reads SQLite files and refuses the rest.
+// built-in SQLite backend, which reads SQLite files and refuses the rest;
+// where there is none (Windows) to the ODBC backend, which serves a SQLite
+// file through an installed SQLite ODBC driver and refuses the rest.
 #pragma once
 
 #include <memory>

@@ -57,4 +57,9 @@ bool IsPathSeparator(char c);
 // The folder holding the running executable, links followed.
 std::string ProgramFolder();
 
+// `path` as a database driver takes it. The same path, except for a Windows
+// program run by Wine, whose ODBC driver manager hands over to the host's
+// own drivers: they get the host's name for the file.
+std::string PathForDriver(const std::string& path);
+
 }  // namespace sa::platform

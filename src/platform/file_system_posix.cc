@@ -223,4 +223,6 @@ std::string ProgramFolder() {
   return exe.substr(0, slash);
 }
 
+std::string PathForDriver(const std::string& path) { return path; }
+
 }  // namespace sa::platform

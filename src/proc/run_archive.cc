@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "odb/archive.h"
+#include "platform/log_text.h"
 #include "platform/standard_error.h"
 
 namespace sa::proc {
@@ -272,7 +273,7 @@ class Run {
                                   : KeptLine(run.month, run.keys.size())) +
                 "\r\n";
       }
-      ctx_.fs.AppendFile(logPath_, text);
+      ctx_.fs.AppendFile(logPath_, platform::ToLogEncoding(text));
     }
   }
 

@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers take their types from it there
+#endif
+
 #include "dbengine/odbc/driver_family.h"
 
 #include <sql.h>
@@ -7,6 +11,9 @@
 namespace sa::dbengine::odbc {
 
 namespace {
+
+// The application id of SQLite archives, as the built-in backend writes it ("SARC").
+constexpr int32_t kSqliteApplicationId = 0x53415243;
 
 std::string Size(const Field& field) {
   return std::to_string(field.size > 0 ? field.size : kDefaultTextSize);
@@ -107,6 +114,13 @@ class Sqlite : public DriverFamily {
   }
   std::string RowIdentity() const override { return "rowid"; }
   std::string CreateFileAttributes(const std::string&) const override { return ""; }
+  bool StoresDatesAsText() const override { return true; }
+  bool CreatesFileOnConnect() const override { return true; }
+  // The header fields the built-in backend records the options in.
+  std::vector<std::string> NewFileStatements(int32_t languageId, int32_t options) const override {
+    return {"PRAGMA application_id=" + std::to_string(kSqliteApplicationId),
+            "PRAGMA user_version=" + std::to_string((languageId << 16) | options)};
+  }
   std::optional<std::string> FileDriver(std::span<const std::string> drivers) const override {
     for (const std::string& d : drivers) {
       if (Contains(d, "sqlite3")) return d;

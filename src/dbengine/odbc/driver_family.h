@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dbengine/table_def.h"
 #include "var/datetime.h"
@@ -47,6 +48,19 @@ class DriverFamily {
   // The driver attributes that create a new database file at `path` (for
   // SQLConfigDataSource's ODBC_ADD_DSN request); "" when the driver cannot.
   virtual std::string CreateFileAttributes(const std::string& path) const;
+  // Whether dates are written as their stored text ("YYYY-MM-DD HH:MM:SS"),
+  // for a file format that keeps them as texts, rather than as timestamps.
+  virtual bool StoresDatesAsText() const { return false; }
+  // Whether the driver makes a new database file when connected to a name
+  // that does not exist yet (instead of through CreateFileAttributes).
+  virtual bool CreatesFileOnConnect() const { return false; }
+  // What a new file of this family is given on its first connection: the
+  // creation options (language id, option bits) where the file keeps them.
+  virtual std::vector<std::string> NewFileStatements(int32_t languageId, int32_t options) const {
+    (void)languageId;
+    (void)options;
+    return {};
+  }
   // The installed driver that serves this family's files, from `drivers`.
   virtual std::optional<std::string> FileDriver(std::span<const std::string> drivers) const;
 };

@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers take their types from it there
+#endif
+
 #include "dbengine/odbc/odbc_engine.h"
 
 #include <odbcinst.h>
@@ -6,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -13,6 +18,7 @@
 #include "dbengine/odbc/driver_family.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sql_text.h"
+#include "platform/file_system.h"
 
 namespace sa::dbengine {
 
@@ -58,6 +64,15 @@ int64_t CatalogInt(SQLHSTMT stmt, SQLUSMALLINT column) {
   return v;
 }
 
+// Milliseconds of a timestamp's fraction (nanoseconds). A finer part rounds
+// up, as dates read from text do, but never past the second: the day and the
+// month a record belongs to do not change.
+int FractionMs(SQLUINTEGER fraction) {
+  int ms = static_cast<int>(fraction / 1000000);
+  if (fraction % 1000000 != 0 && ms < 999) ++ms;
+  return ms;
+}
+
 // Reads column `column` of the current row as the engine's value of `type`.
 Value ReadValue(const Statement& stmt, SQLUSMALLINT column, FieldType type) {
   SQLLEN length = 0;
@@ -83,7 +98,7 @@ Value ReadValue(const Statement& stmt, SQLUSMALLINT column, FieldType type) {
       if (length == SQL_NULL_DATA) return std::monostate{};
       // A fraction finer than a millisecond rounds up, as dates read from text do.
       return DateTime::FromParts(CivilDate{ts.year, ts.month, ts.day}, ts.hour, ts.minute,
-                                 ts.second, static_cast<int>((ts.fraction + 999999) / 1000000));
+                                 ts.second, FractionMs(ts.fraction));
     }
     case FieldType::kText:
       break;
@@ -107,11 +122,12 @@ Value ReadValue(const Statement& stmt, SQLUSMALLINT column, FieldType type) {
 }
 
 // Parameter storage for one row of a prepared INSERT; binds each converted
-// value with the C and SQL type of its field.
+// value with the C and SQL type of its field. With `datesAsText` a date goes
+// as its stored text form, for families that keep dates as texts.
 class RowParameters {
  public:
   void Bind(const Statement& stmt, const std::vector<Value>& values,
-            const std::vector<Column>& columns) {
+            const std::vector<Column>& columns, bool datesAsText) {
     const size_t n = values.size();
     ints_.assign(n, 0);
     doubles_.assign(n, 0);
@@ -145,6 +161,16 @@ class RowParameters {
           data = &doubles_[i];
           break;
         case FieldType::kDate:
+          if (datesAsText) {
+            if (const auto* x = std::get_if<DateTime>(&v)) texts_[i] = Widen(x->ToIso());
+            texts_[i].push_back(0);
+            lengths_[i] = IsNull(v)
+                              ? SQL_NULL_DATA
+                              : static_cast<SQLLEN>((texts_[i].size() - 1) * sizeof(SQLWCHAR));
+            data = texts_[i].data();
+            size = std::max<SQLULEN>(1, texts_[i].size());
+            break;
+          }
           cType = SQL_C_TYPE_TIMESTAMP;
           sqlType = SQL_TYPE_TIMESTAMP;
           size = 23;
@@ -152,14 +178,18 @@ class RowParameters {
           if (const auto* x = std::get_if<DateTime>(&v)) {
             const CivilDate d = x->Date();
             const int64_t ms = x->MsOfDay();
-            const int64_t sec = ms / 1000;
+            const int64_t s = ms / 1000;
             times_[i] = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(d.year),
                                              static_cast<SQLUSMALLINT>(d.month),
                                              static_cast<SQLUSMALLINT>(d.day),
-                                             static_cast<SQLUSMALLINT>(sec / 3600),
-                                             static_cast<SQLUSMALLINT>(sec / 60 % 60),
-                                             static_cast<SQLUSMALLINT>(sec % 60),
+                                             static_cast<SQLUSMALLINT>(s / 3600),
+                                             static_cast<SQLUSMALLINT>(s / 60 % 60),
+                                             static_cast<SQLUSMALLINT>(s % 60),
                                              static_cast<SQLUINTEGER>(ms % 1000 * 1000000)};
+            if (ms % 1000 != 0) {  // milliseconds: "YYYY-MM-DD HH:MM:SS.fff"
+              size = 23;
+              digits = 3;
+            }
           }
           data = &times_[i];
           break;
@@ -514,7 +544,7 @@ class OdbcRecordset : public Recordset {
                        ") VALUES (" + marks + ")");
       insertNames_ = names;
     }
-    insertParams_.Bind(*insert_, values, columns);
+    insertParams_.Bind(*insert_, values, columns, src_->Family().StoresDatesAsText());
     adding_ = false;
     insert_->Execute();
   }
@@ -658,6 +688,10 @@ class OdbcRecordset : public Recordset {
   bool adding_ = false;
   bool closed_ = false;
 };
+
+Error NotThroughOdbc(const std::string& what, const std::string& name) {
+  return Error(kErrCallFailed, "Not available through ODBC.", what + ": " + name);
+}
 
 class OdbcDatabase : public Database {
  public:
@@ -807,6 +841,27 @@ class OdbcDatabase : public Database {
   }
   bool AtomicAcrossAttached() override { return false; }
 
+  // Taking a month back and checking a file's structure are not offered
+  // through ODBC yet: refused plainly, never pretended.
+  std::vector<int64_t> AttachedRecordIds(const std::string&, const std::string& table) override {
+    throw NotThroughOdbc("reading an archive's records back", table);
+  }
+  Appended AppendRecordsFrom(const std::string&, const std::string& table,
+                             std::span<const int64_t>) override {
+    throw NotThroughOdbc("taking records back from an archive", table);
+  }
+  long DeleteAttachedRecords(const std::string&, const std::string& table,
+                             std::span<const int64_t>) override {
+    throw NotThroughOdbc("taking records back from an archive", table);
+  }
+  long DeleteAttachedRecordsMatching(const std::string&, const std::string& table,
+                                     std::span<const int64_t>, int64_t) override {
+    throw NotThroughOdbc("taking records back from an archive", table);
+  }
+  std::vector<std::string> CheckIntegrity() override {
+    throw NotThroughOdbc("checking the file's structure", src_->Shown());
+  }
+
   std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> bookmarks,
                                     const std::string& condition) override {
     const TableInfo& info = src_->IdentifiedTable(table);
@@ -874,7 +929,10 @@ class OdbcDatabase : public Database {
     return deleted;
   }
 
+  // "main" is this database itself, as an archive opened on its own
+  // connection is asked by the live database's side.
   int64_t LastRecordId(const std::string& alias, const std::string& table) override {
+    if (SameName(alias, "main")) return OwnLastRecordId(table);
     return Archive(alias).LastRecordId("main", table);
   }
 
@@ -919,34 +977,18 @@ class OdbcDatabase : public Database {
     return DeleteRecords(table, same);
   }
 
-  // Taking a month back needs identities the live table hands out in order
-  // (SQLite's rowid); a database reached through a driver gives none that a
-  // move journal could name, so the restore is refused before anything moves.
-  std::vector<int64_t> AttachedRecordIds(const std::string&, const std::string& table) override {
-    throw RestoreRefused(table);
-  }
-  Appended AppendRecordsFrom(const std::string&, const std::string& table,
-                             std::span<const int64_t>) override {
-    throw RestoreRefused(table);
-  }
-  long DeleteAttachedRecords(const std::string&, const std::string& table,
-                             std::span<const int64_t>) override {
-    throw RestoreRefused(table);
-  }
-  long DeleteAttachedRecordsMatching(const std::string&, const std::string& table,
-                                     std::span<const int64_t>, int64_t) override {
-    throw RestoreRefused(table);
-  }
-
-  // Drivers offer no structural check of their own; archives, which the
-  // check is for, open with the engine that made them.
-  std::vector<std::string> CheckIntegrity() override { return {}; }
-
  private:
-  Error RestoreRefused(const std::string& table) const {
-    return Error(kErrInvalidArgument,
-                 "Records cannot be taken back into a live database reached through ODBC.",
-                 table + " in " + src_->Shown());
+  // The highest record identity of `table`; 0 when it is empty.
+  int64_t OwnLastRecordId(const std::string& table) {
+    const TableInfo& info = src_->IdentifiedTable(table);
+    auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
+    stmt->ExecDirect("SELECT MAX(" + info.identity + ") FROM " +
+                     src_->Family().QuoteName(info.name));
+    SQLBIGINT id = 0;
+    SQLLEN length = 0;
+    stmt->Check(SQLBindCol(stmt->get(), 1, SQL_C_SBIGINT, &id, 0, &length));
+    if (!stmt->Fetch() || length == SQL_NULL_DATA) return 0;
+    return id;
   }
 
   Database& Archive(const std::string& alias) {
@@ -986,17 +1028,23 @@ class OdbcDatabase : public Database {
   mutable std::string name_;
 };
 
-enum class FileKind { kMissing, kJet, kSqlite, kOther };
+// The language id of the general sort order, the only one archives are made with.
+constexpr int32_t kGeneralSortOrderId = 0x0409;
+
+enum class FileKind { kMissing, kNotAFile, kJet, kSqlite, kOther };
 
 FileKind KindOf(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return FileKind::kMissing;
-  unsigned char head[32] = {};
-  const size_t got = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  if (got >= 16 && std::memcmp(head, "SQLite format 3", 16) == 0) return FileKind::kSqlite;
-  if (got >= 19 && (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 ||
-                    std::memcmp(head + 4, "Standard ACE DB", 15) == 0)) {
+  std::optional<std::string> head;
+  try {
+    head = platform::RealFileSystem().ReadFileHead(path, 32);
+  } catch (const Error&) {
+    return platform::RealFileSystem().Exists(path) ? FileKind::kNotAFile : FileKind::kMissing;
+  }
+  if (head->size() >= 16 && std::memcmp(head->data(), "SQLite format 3", 16) == 0) {
+    return FileKind::kSqlite;
+  }
+  if (head->size() >= 19 && (std::memcmp(head->data() + 4, "Standard Jet DB", 15) == 0 ||
+                             std::memcmp(head->data() + 4, "Standard ACE DB", 15) == 0)) {
     return FileKind::kJet;
   }
   return FileKind::kOther;
@@ -1014,14 +1062,18 @@ class OdbcEngine : public Engine {
     if (archiveEngine_ && KindOf(path) == FileKind::kSqlite) {
       return archiveEngine_->OpenDatabase(path);
     }
-    const auto family = FileFamily(path);
+    auto family = FileFamily(path);
     const auto drivers = env_->Drivers();
     const auto driver = family->FileDriver(drivers);
     if (!driver) {
       throw Error(kErrNoDriver, "No installed ODBC driver reads this database format.",
                   path + ": a " + family->Name() + " database");
     }
-    return Connect("Driver={" + *driver + "};Dbq=" + path + ";Database=" + path + ";");
+    // Archives made without an archive engine take the format of the first
+    // file opened: the live database's.
+    if (!fileFamily_) fileFamily_ = std::move(family);
+    const std::string file = platform::PathForDriver(path);
+    return Connect("Driver={" + *driver + "};Dbq=" + file + ";Database=" + file + ";");
   }
 
   std::unique_ptr<Database> CreateDatabase(const std::string& path, const std::string& locale,
@@ -1030,13 +1082,26 @@ class OdbcEngine : public Engine {
     if (locale != kLangGeneral || options != kVersion40) {
       throw Error(kErrInvalidArgument, "Invalid locale or options argument.", locale);
     }
-    // Files of the live database's format, made by its driver's setup entry.
-    const auto family = odbc::JetFamily();
-    const auto driver = family->FileDriver(env_->Drivers());
+    // Files of the live database's format, made by its driver: through its
+    // setup entry, or by connecting to the new file's name.
+    const std::unique_ptr<DriverFamily> jet = fileFamily_ ? nullptr : odbc::JetFamily();
+    const DriverFamily& family = fileFamily_ ? *fileFamily_ : *jet;
+    const auto driver = family.FileDriver(env_->Drivers());
     if (!driver) {
       throw Error(kErrNoDriver, "No installed ODBC driver creates this database format.", path);
     }
-    WideString attributes = Widen(family->CreateFileAttributes(path));
+    if (family.CreatesFileOnConnect()) {
+      if (platform::RealFileSystem().Exists(path)) {
+        throw Error(kErrDatabaseExists, "Database already exists.", path);
+      }
+      const std::string file = platform::PathForDriver(path);
+      Connection conn(env_, "Driver={" + *driver + "};Database=" + file + ";", path);
+      for (const std::string& sql : family.NewFileStatements(kGeneralSortOrderId, options)) {
+        conn.ExecDirect(sql);
+      }
+      return OpenDatabase(path);
+    }
+    WideString attributes = Widen(family.CreateFileAttributes(path));
     attributes.push_back(0);
     attributes.push_back(0);
     const WideString name = Widen(*driver) + WideString(1, 0);
@@ -1051,6 +1116,8 @@ class OdbcEngine : public Engine {
     switch (KindOf(path)) {
       case FileKind::kMissing:
         throw Error(kErrFileNotFound, "Could not find file.", path);
+      case FileKind::kNotAFile:
+        throw Error(kErrInvalidPath, "Not a database file.", path + ": a folder or a device");
       case FileKind::kJet:
         return odbc::JetFamily();
       case FileKind::kSqlite:
@@ -1065,11 +1132,14 @@ class OdbcEngine : public Engine {
     auto conn = std::make_unique<Connection>(env_, connect, odbc::MaskSecrets(connect));
     auto family = odbc::FamilyForDbms(conn->Info(SQL_DBMS_NAME));
     auto src = std::make_shared<Source>(std::move(conn), std::move(family));
-    return std::make_unique<OdbcDatabase>(std::move(src), archiveEngine_.get());
+    // Without an archive engine, archives are files this engine makes and opens.
+    Engine* archives = archiveEngine_ ? archiveEngine_.get() : this;
+    return std::make_unique<OdbcDatabase>(std::move(src), archives);
   }
 
   std::shared_ptr<odbc::Environment> env_;
   std::unique_ptr<Engine> archiveEngine_;
+  std::unique_ptr<DriverFamily> fileFamily_;  // of the first file opened
 };
 
 }  // namespace

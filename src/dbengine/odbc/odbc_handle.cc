@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers take their types from it there
+#endif
+
 #include "dbengine/odbc/odbc_handle.h"
 
 #include <cstring>
