@@ -19,6 +19,36 @@ std::string Size(const Field& field) {
   return std::to_string(field.size > 0 ? field.size : kDefaultTextSize);
 }
 
+// A family's names for the field types, the text type written as
+// `textBefore` size `textAfter`.
+struct TypeNames {
+  const char* boolean;
+  const char* integer;
+  const char* longInteger;
+  const char* dbl;
+  const char* date;
+  const char* textBefore;
+  const char* textAfter;
+};
+
+std::string Declared(const TypeNames& names, const Field& field) {
+  switch (field.type) {
+    case FieldType::kBoolean:
+      return names.boolean;
+    case FieldType::kInteger:
+      return names.integer;
+    case FieldType::kLong:
+      return names.longInteger;
+    case FieldType::kDouble:
+      return names.dbl;
+    case FieldType::kDate:
+      return names.date;
+    case FieldType::kText:
+      break;
+  }
+  return names.textBefore + Size(field) + names.textAfter;
+}
+
 bool Contains(std::string_view text, std::string_view part) {
   return LowerAscii(text).find(LowerAscii(part)) != std::string::npos;
 }
@@ -28,21 +58,9 @@ class GenericFamily : public DriverFamily {
  public:
   const char* Name() const override { return "generic"; }
   std::string DeclaredType(const Field& field) const override {
-    switch (field.type) {
-      case FieldType::kBoolean:
-        return "SMALLINT";
-      case FieldType::kInteger:
-        return "SMALLINT";
-      case FieldType::kLong:
-        return "INTEGER";
-      case FieldType::kDouble:
-        return "DOUBLE PRECISION";
-      case FieldType::kDate:
-        return "TIMESTAMP";
-      case FieldType::kText:
-        break;
-    }
-    return "VARCHAR(" + Size(field) + ")";
+    static constexpr TypeNames kNames{"SMALLINT",  "SMALLINT", "INTEGER", "DOUBLE PRECISION",
+                                      "TIMESTAMP", "VARCHAR(", ")"};
+    return Declared(kNames, field);
   }
 };
 
@@ -52,21 +70,8 @@ class Jet : public DriverFamily {
  public:
   const char* Name() const override { return "Jet"; }
   std::string DeclaredType(const Field& field) const override {
-    switch (field.type) {
-      case FieldType::kBoolean:
-        return "BIT";
-      case FieldType::kInteger:
-        return "SHORT";
-      case FieldType::kLong:
-        return "LONG";
-      case FieldType::kDouble:
-        return "DOUBLE";
-      case FieldType::kDate:
-        return "DATETIME";
-      case FieldType::kText:
-        break;
-    }
-    return "TEXT(" + Size(field) + ")";
+    static constexpr TypeNames kNames{"BIT", "SHORT", "LONG", "DOUBLE", "DATETIME", "TEXT(", ")"};
+    return Declared(kNames, field);
   }
   std::string QuoteName(std::string_view name) const override {
     return "[" + std::string(name) + "]";
@@ -92,21 +97,9 @@ class Sqlite : public DriverFamily {
  public:
   const char* Name() const override { return "SQLite"; }
   std::string DeclaredType(const Field& field) const override {
-    switch (field.type) {
-      case FieldType::kBoolean:
-        return "BOOLEAN";
-      case FieldType::kInteger:
-        return "SMALLINT";
-      case FieldType::kLong:
-        return "INTEGER";
-      case FieldType::kDouble:
-        return "DOUBLE";
-      case FieldType::kDate:
-        return "DATETIME";
-      case FieldType::kText:
-        break;
-    }
-    return "VARCHAR(" + Size(field) + ") COLLATE NOCASE";
+    static constexpr TypeNames kNames{"BOOLEAN",  "SMALLINT", "INTEGER",         "DOUBLE",
+                                      "DATETIME", "VARCHAR(", ") COLLATE NOCASE"};
+    return Declared(kNames, field);
   }
   std::optional<FieldType> FieldTypeOf(int sqlType, std::string_view typeName) const override {
     if (SameName(typeName, "boolean")) return FieldType::kBoolean;
@@ -135,21 +128,9 @@ class Postgres : public DriverFamily {
  public:
   const char* Name() const override { return "PostgreSQL"; }
   std::string DeclaredType(const Field& field) const override {
-    switch (field.type) {
-      case FieldType::kBoolean:
-        return "boolean";
-      case FieldType::kInteger:
-        return "smallint";
-      case FieldType::kLong:
-        return "integer";
-      case FieldType::kDouble:
-        return "double precision";
-      case FieldType::kDate:
-        return "timestamp(3)";
-      case FieldType::kText:
-        break;
-    }
-    return "varchar(" + Size(field) + ")";
+    static constexpr TypeNames kNames{"boolean",      "smallint", "integer", "double precision",
+                                      "timestamp(3)", "varchar(", ")"};
+    return Declared(kNames, field);
   }
   std::optional<FieldType> FieldTypeOf(int sqlType, std::string_view typeName) const override {
     // The driver may show booleans as characters.

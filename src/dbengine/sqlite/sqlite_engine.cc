@@ -317,20 +317,8 @@ class SqliteDatabase : public Database {
 
   long DeleteRecordsMatching(const std::string& alias, const std::string& table,
                              std::span<const int64_t> bookmarks, int64_t firstCopyId) override {
-    const Mapping m = Map(alias, table);
-    std::string same;
-    for (const auto& [s, t] : m.fields) {
-      same += " AND " + SameAsCopy("s." + QuoteName(s.name), s, t, "a." + QuoteName(t.name));
-    }
-    StageKeys(bookmarks);
-    const std::string sql =
-        "DELETE FROM main." + QuoteName(m.source) + " WHERE rowid IN (SELECT s.rowid FROM " +
-        "temp.sa_keys AS k JOIN main." + QuoteName(m.source) +
-        " AS s ON s.rowid BETWEEN k.lo AND k.hi JOIN " + QuoteName(alias) + "." +
-        QuoteName(m.target) + " AS a ON a.rowid = ?1 + k.pos + s.rowid - k.lo WHERE 1" + same + ")";
-    Statement stmt = conn_->Prepare(sql);
-    sqlite3_bind_int64(stmt.get(), 1, firstCopyId);
-    return conn_->Run(stmt.get(), table + " in " + Name());
+    return DeleteMatchingCopies(Map(alias, table), "main", alias, bookmarks, firstCopyId,
+                                table + " in " + Name());
   }
 
   std::vector<int64_t> AttachedRecordIds(const std::string& alias,
@@ -402,19 +390,8 @@ class SqliteDatabase : public Database {
 
   long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
                                      std::span<const int64_t> ids, int64_t firstId) override {
-    const Mapping m = MapBack(alias, table);
-    std::string same;
-    for (const auto& [s, t] : m.fields) {
-      same += " AND " + SameAsCopy("s." + QuoteName(s.name), s, t, "l." + QuoteName(t.name));
-    }
-    StageKeys(ids);
-    const std::string archived = QuoteName(alias) + "." + QuoteName(m.source);
-    Statement stmt = conn_->Prepare(
-        "DELETE FROM " + archived + " WHERE rowid IN (SELECT s.rowid FROM temp.sa_keys AS k JOIN " +
-        archived + " AS s ON s.rowid BETWEEN k.lo AND k.hi JOIN main." + QuoteName(m.target) +
-        " AS l ON l.rowid = ?1 + k.pos + s.rowid - k.lo WHERE 1" + same + ")");
-    sqlite3_bind_int64(stmt.get(), 1, firstId);
-    return conn_->Run(stmt.get(), table + " in " + AttachedPath(alias));
+    return DeleteMatchingCopies(MapBack(alias, table), alias, "main", ids, firstId,
+                                table + " in " + AttachedPath(alias));
   }
 
   std::vector<std::string> CheckIntegrity() override {
@@ -452,6 +429,7 @@ class SqliteDatabase : public Database {
     std::string target;
     std::vector<std::pair<Column, Column>> fields;  // live, archive
   };
+
   Mapping Map(const std::string& alias, const std::string& table) {
     Mapping m;
     m.target = RealTableName(alias, table);
@@ -476,6 +454,27 @@ class SqliteDatabase : public Database {
       m.fields.emplace_back(*s, t);
     }
     return m;
+  }
+
+  // Deletes those of the named records of `from`.`m.source` whose values,
+  // converted for their fields, equal the record of `to`.`m.target` with
+  // identity firstId + i (the i-th named record's copy).
+  long DeleteMatchingCopies(const Mapping& m, const std::string& from, const std::string& to,
+                            std::span<const int64_t> ids, int64_t firstId,
+                            const std::string& context) {
+    std::string same;
+    for (const auto& [s, t] : m.fields) {
+      same += " AND " + SameAsCopy("s." + QuoteName(s.name), s, t, "c." + QuoteName(t.name));
+    }
+    StageKeys(ids);
+    const std::string source = QuoteName(from) + "." + QuoteName(m.source);
+    Statement stmt = conn_->Prepare(
+        "DELETE FROM " + source + " WHERE rowid IN (SELECT s.rowid FROM temp.sa_keys AS k JOIN " +
+        source + " AS s ON s.rowid BETWEEN k.lo AND k.hi JOIN " + QuoteName(to) + "." +
+        QuoteName(m.target) + " AS c ON c.rowid = ?1 + k.pos + s.rowid - k.lo WHERE 1" + same +
+        ")");
+    sqlite3_bind_int64(stmt.get(), 1, firstId);
+    return conn_->Run(stmt.get(), context);
   }
 
   // The fields of `alias`.`table` (the source), each with the field of the
