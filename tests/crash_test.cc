@@ -10,12 +10,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "sample_shop.h"
 #include "support/census.h"
+#include "support/kill_points.h"
 #include "support/program_run.h"
 #include "support/temp_dir.h"
 
@@ -24,9 +24,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int KillPoints() {
-  const char* env = std::getenv("SA_CRASH_POINTS");
-  return env != nullptr ? std::atoi(env) : 12;
+int KillPoints() { return testing::KillPoints("SA_CRASH_POINTS", 12); }
+
+// A fresh copy of the shop in `template`, its program installed beside it.
+std::string CopyShop(const testing::TempDir& dir, const std::string& name) {
+  fs::remove_all(dir.Path(name));
+  fs::copy(dir.Path("template"), dir.Path(name), fs::copy_options::recursive);
+  const std::string program = testing::InstallProgram(dir.Path(name));
+  demo::WriteFifo(dir.Path(name), dir.Path(name + "/datos/live.db"),
+                  dir.Path(name + "/datos/settings.ini"), "procsiosi");
+  return program;
 }
 
 class CrashTest : public ::testing::TestWithParam<const char*> {};
@@ -49,15 +56,7 @@ TEST_P(CrashTest, EveryRecordEndsInExactlyOnePlace) {
       testing::TakeCensus(dir.Path("template/datos/live.db"), dir.Path("template/datos"));
 
   // How long an uninterrupted run takes, to spread the kill points over it.
-  auto copyShop = [&](const std::string& name) {
-    fs::remove_all(dir.Path(name));
-    fs::copy(dir.Path("template"), dir.Path(name), fs::copy_options::recursive);
-    const std::string program = testing::InstallProgram(dir.Path(name));
-    demo::WriteFifo(dir.Path(name), dir.Path(name + "/datos/live.db"),
-                    dir.Path(name + "/datos/settings.ini"), "procsiosi");
-    return program;
-  };
-  const std::string timed = copyShop("timed");
+  const std::string timed = CopyShop(dir, "timed");
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(testing::RunProgram(timed).exitStatus, 0);
   const auto full = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -66,38 +65,25 @@ TEST_P(CrashTest, EveryRecordEndsInExactlyOnePlace) {
                                                             dir.Path("timed/datos"))),
             "");
 
-  // Kill instants are drawn over the length of a run; the bound adapts so
-  // that most kills land inside a run whatever the disk's speed today.
-  std::mt19937 random(static_cast<unsigned>(KillPoints()) * 7919u);
-  double bound = static_cast<double>(full.count());
-  int killedMidRun = 0;
-  int tries = 0;
-  for (; killedMidRun < KillPoints() && tries < 3 * KillPoints(); ++tries) {
-    const std::string program = copyShop("shop");
-    const pid_t pid = testing::StartProgram(program);
-    usleep(static_cast<useconds_t>(std::uniform_real_distribution<double>(0, bound)(random)));
-    kill(pid, SIGKILL);
-    if (testing::WaitProgram(pid) == -1) {
-      ++killedMidRun;
-      bound *= 1.05;
-    } else {
-      bound *= 0.8;
-    }
-    int status = -1;
-    for (int attempt = 0; attempt < 3 && status != 0; ++attempt) {
-      status = testing::RunProgram(program).exitStatus;
-    }
-    ASSERT_EQ(status, 0) << "kill point " << tries;
-    ASSERT_EQ(testing::CensusDiff(census, testing::TakeCensus(dir.Path("shop/datos/live.db"),
-                                                              dir.Path("shop/datos"))),
-              "")
-        << "kill point " << tries << " at under " << bound << " us";
-    ASSERT_FALSE(fs::exists(dir.Path("shop/datos/S/move.journal")));
-  }
-  EXPECT_EQ(killedMidRun, KillPoints());
+  const std::string program = dir.Path("shop/sales-archiver");
+  const testing::KillTally tally = testing::KillAtRandomInstants(
+      KillPoints(), full, 7919u, [&] { return testing::StartProgram(CopyShop(dir, "shop")); },
+      [&](int kill, double bound) {
+        int status = -1;
+        for (int attempt = 0; attempt < 3 && status != 0; ++attempt) {
+          status = testing::RunProgram(program).exitStatus;
+        }
+        ASSERT_EQ(status, 0) << "kill point " << kill;
+        ASSERT_EQ(testing::CensusDiff(census, testing::TakeCensus(dir.Path("shop/datos/live.db"),
+                                                                  dir.Path("shop/datos"))),
+                  "")
+            << "kill point " << kill << " at under " << bound << " us";
+        ASSERT_FALSE(fs::exists(dir.Path("shop/datos/S/move.journal")));
+      });
+  EXPECT_EQ(tally.killedMidRun, KillPoints());
   std::printf(
       "[ census ] %s: %d launches killed mid-run (%d kills), 0 records lost or duplicated\n",
-      GetParam(), killedMidRun, tries);
+      GetParam(), tally.killedMidRun, tally.kills);
 }
 
 INSTANTIATE_TEST_SUITE_P(JournalModes, CrashTest, ::testing::Values("delete", "wal"));
@@ -124,14 +110,6 @@ TEST_P(RestoreCrashTest, EveryRecordEndsInExactlyOnePlace) {
   testing::Launch restore;
   restore.arguments = {"--restore", month};
 
-  auto copyShop = [&](const std::string& name) {
-    fs::remove_all(dir.Path(name));
-    fs::copy(dir.Path("template"), dir.Path(name), fs::copy_options::recursive);
-    const std::string program = testing::InstallProgram(dir.Path(name));
-    demo::WriteFifo(dir.Path(name), dir.Path(name + "/datos/live.db"),
-                    dir.Path(name + "/datos/settings.ini"), "procsiosi");
-    return program;
-  };
   auto census = [&](const std::string& name) {
     return testing::TakeCensus(dir.Path(name + "/datos/live.db"), dir.Path(name + "/datos"));
   };
@@ -139,7 +117,7 @@ TEST_P(RestoreCrashTest, EveryRecordEndsInExactlyOnePlace) {
   ASSERT_EQ(testing::RunProgram(testing::InstallProgram(dir.Path("template"))).exitStatus, 0);
   const auto expected = census("template");
 
-  const std::string timed = copyShop("timed");
+  const std::string timed = CopyShop(dir, "timed");
   const auto start = std::chrono::steady_clock::now();
   const auto first = testing::RunProgram(timed, restore);
   ASSERT_EQ(first.exitStatus, 0) << first.standardError;
@@ -148,42 +126,32 @@ TEST_P(RestoreCrashTest, EveryRecordEndsInExactlyOnePlace) {
   ASSERT_EQ(testing::CensusDiff(expected, census("timed")), "");
   ASSERT_FALSE(fs::exists(dir.Path("timed/datos/S/" + month + ".mdb")));
 
-  std::mt19937 random(static_cast<unsigned>(KillPoints()) * 104729u);
-  double bound = static_cast<double>(full.count());
-  int killedMidRestore = 0;
-  int tries = 0;
-  for (; killedMidRestore < KillPoints() && tries < 3 * KillPoints(); ++tries) {
-    const std::string program = copyShop("shop");
-    const pid_t pid = testing::StartProgram(program, restore);
-    usleep(static_cast<useconds_t>(std::uniform_real_distribution<double>(0, bound)(random)));
-    kill(pid, SIGKILL);
-    if (testing::WaitProgram(pid) == -1) {
-      ++killedMidRestore;
-      bound *= 1.05;
-    } else {
-      bound *= 0.8;
-    }
-    const bool asRun = tries % 2 == 0;
-    const bool archiveLeft = fs::exists(dir.Path("shop/datos/S/" + month + ".mdb"));
-    const auto relaunch =
-        asRun ? testing::RunProgram(program) : testing::RunProgram(program, restore);
-    // A restore finds no archive when the killed one had already removed it.
-    ASSERT_EQ(relaunch.exitStatus, asRun || archiveLeft ? 0 : 1)
-        << "kill point " << tries << (asRun ? " (run)" : " (restore)") << "\n"
-        << relaunch.standardError;
-    ASSERT_EQ(testing::CensusDiff(expected, census("shop")), "")
-        << "kill point " << tries << (asRun ? " (run)" : " (restore)") << " at under " << bound
-        << " us";
-    ASSERT_FALSE(fs::exists(dir.Path("shop/datos/S/move.journal")));
-    if (!asRun) {
-      EXPECT_FALSE(fs::exists(dir.Path("shop/datos/S/" + month + ".mdb")));
-    }
-  }
-  EXPECT_EQ(killedMidRestore, KillPoints());
+  const std::string program = dir.Path("shop/sales-archiver");
+  const testing::KillTally tally = testing::KillAtRandomInstants(
+      KillPoints(), full, 104729u,
+      [&] { return testing::StartProgram(CopyShop(dir, "shop"), restore); },
+      [&](int kill, double bound) {
+        const bool asRun = kill % 2 == 0;
+        const bool archiveLeft = fs::exists(dir.Path("shop/datos/S/" + month + ".mdb"));
+        const auto relaunch =
+            asRun ? testing::RunProgram(program) : testing::RunProgram(program, restore);
+        // A restore finds no archive when the killed one had already removed it.
+        ASSERT_EQ(relaunch.exitStatus, asRun || archiveLeft ? 0 : 1)
+            << "kill point " << kill << (asRun ? " (run)" : " (restore)") << "\n"
+            << relaunch.standardError;
+        ASSERT_EQ(testing::CensusDiff(expected, census("shop")), "")
+            << "kill point " << kill << (asRun ? " (run)" : " (restore)") << " at under " << bound
+            << " us";
+        ASSERT_FALSE(fs::exists(dir.Path("shop/datos/S/move.journal")));
+        if (!asRun) {
+          EXPECT_FALSE(fs::exists(dir.Path("shop/datos/S/" + month + ".mdb")));
+        }
+      });
+  EXPECT_EQ(tally.killedMidRun, KillPoints());
   std::printf(
       "[ census ] restore, %s: %d launches killed mid-restore (%d kills), 0 records lost or "
       "duplicated\n",
-      GetParam(), killedMidRestore, tries);
+      GetParam(), tally.killedMidRun, tally.kills);
 }
 
 INSTANTIATE_TEST_SUITE_P(JournalModes, RestoreCrashTest, ::testing::Values("delete", "wal"));

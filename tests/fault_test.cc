@@ -33,29 +33,35 @@ class FaultTest : public ::testing::TestWithParam<const char*> {
   int Run(dbengine::Engine& engine, const std::string& shop) {
     return run_.Run(engine, dir_.Path(shop));
   }
+  // A shop of two months in "template", its archive folder made as start-up
+  // makes it.
+  void MakeTemplate() {
+    demo::ShopOptions options;
+    options.folder = dir_.Path("template");
+    options.today = run_.clock.today;
+    options.months = 2;
+    options.ticketsPerDay = 2;
+    options.livestock = true;
+    options.journalMode = GetParam();
+    demo::GenerateShop(options);
+    fs::create_directories(dir_.Path("template/datos/S"));
+  }
+  // "shop": a fresh copy of the template.
+  void FreshShop() {
+    fs::remove_all(dir_.Path("shop"));
+    fs::copy(dir_.Path("template"), dir_.Path("shop"), fs::copy_options::recursive);
+  }
 
   testing::TempDir dir_;
   testing::ShopRun run_{{}, testing::FakeClock({2024, 3, 20})};
 };
 
 TEST_P(FaultTest, AFailureAtAnyEngineOperationLosesNothing) {
-  demo::ShopOptions options;
-  options.folder = dir_.Path("template");
-  options.today = run_.clock.today;
-  options.months = 2;
-  options.ticketsPerDay = 2;
-  options.livestock = true;
-  options.journalMode = GetParam();
-  demo::GenerateShop(options);
-  fs::create_directories(dir_.Path("template/datos/S"));  // start-up's part
+  MakeTemplate();
   const auto census =
       testing::TakeCensus(dir_.Path("template/datos/live.db"), dir_.Path("template/datos"));
-  auto fresh = [&] {
-    fs::remove_all(dir_.Path("shop"));
-    fs::copy(dir_.Path("template"), dir_.Path("shop"), fs::copy_options::recursive);
-  };
 
-  fresh();
+  FreshShop();
   testing::FaultyEngine counting(dbengine::MakeSqliteEngine(2000));
   ASSERT_EQ(Run(counting, "shop"), 0);
   const long operations = counting.Count();
@@ -65,7 +71,7 @@ TEST_P(FaultTest, AFailureAtAnyEngineOperationLosesNothing) {
       every != nullptr ? std::max(1L, std::atol(every)) : std::max(1L, operations / 100);
   int failedRuns = 0;
   for (long n = 1; n <= operations; n += step) {
-    fresh();
+    FreshShop();
     testing::FaultyEngine faulty(dbengine::MakeSqliteEngine(2000));
     faulty.FailAt(n);
     if (Run(faulty, "shop") != 0) ++failedRuns;
@@ -85,23 +91,11 @@ TEST_P(FaultTest, AFailureAtAnyEngineOperationLosesNothing) {
 // A restore failed at each engine operation in turn, then done again with a
 // sound engine: every record is back live exactly once.
 TEST_P(FaultTest, ARestoreFailingAtAnyEngineOperationLosesNothing) {
-  demo::ShopOptions options;
-  options.folder = dir_.Path("template");
-  options.today = run_.clock.today;
-  options.months = 2;
-  options.ticketsPerDay = 2;
-  options.livestock = true;
-  options.journalMode = GetParam();
-  demo::GenerateShop(options);
-  fs::create_directories(dir_.Path("template/datos/S"));
+  MakeTemplate();
   const auto sound = dbengine::MakeSqliteEngine(2000);
   ASSERT_EQ(Run(*sound, "template"), 0);
   const auto census =
       testing::TakeCensus(dir_.Path("template/datos/live.db"), dir_.Path("template/datos"));
-  auto fresh = [&] {
-    fs::remove_all(dir_.Path("shop"));
-    fs::copy(dir_.Path("template"), dir_.Path("shop"), fs::copy_options::recursive);
-  };
   auto restore = [&](dbengine::Engine& engine) {
     LaunchParams params;
     params.dataFolder = dir_.Path("shop/datos");
@@ -121,14 +115,14 @@ TEST_P(FaultTest, ARestoreFailingAtAnyEngineOperationLosesNothing) {
     }
   };
 
-  fresh();
+  FreshShop();
   testing::FaultyEngine counting(dbengine::MakeSqliteEngine(2000));
   ASSERT_EQ(restore(counting), 0);
   const long operations = counting.Count();
   ASSERT_GT(operations, 10);
   int failed = 0;
   for (long n = 1; n <= operations; ++n) {
-    fresh();
+    FreshShop();
     testing::FaultyEngine faulty(dbengine::MakeSqliteEngine(2000));
     faulty.FailAt(n);
     if (restore(faulty) != 0) ++failed;

@@ -10,13 +10,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
+#include "support/kill_points.h"
 #include "support/odbc_sources.h"
 #include "support/program_run.h"
 #include "support/temp_dir.h"
@@ -26,10 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int KillPoints() {
-  const char* env = std::getenv("SA_PG_CRASH_POINTS");
-  return env != nullptr ? std::atoi(env) : 6;
-}
+int KillPoints() { return testing::KillPoints("SA_PG_CRASH_POINTS", 6); }
 
 const char* const kTables[] = {"cabecera", "gtarti",  "gthora",  "gtInfVen", "gtsecs",
                                "gtvend",   "tickets", "cliente", "GTVacuno"};
@@ -85,35 +82,27 @@ TEST(PostgresCrash, EveryRecordEndsInExactlyOnePlace) {
       std::chrono::steady_clock::now() - start);
   ASSERT_EQ(testing::CensusDiff(census, CensusOf(dir, live.Connect())), "");
 
-  std::mt19937 random(static_cast<unsigned>(KillPoints()) * 7919u);
-  double bound = static_cast<double>(full.count());
-  int killedMidRun = 0;
-  int tries = 0;
-  for (; killedMidRun < KillPoints() && tries < 3 * KillPoints(); ++tries) {
-    reset();
-    const pid_t pid = testing::StartProgram(program);
-    usleep(static_cast<useconds_t>(std::uniform_real_distribution<double>(0, bound)(random)));
-    kill(pid, SIGKILL);
-    if (testing::WaitProgram(pid) == -1) {
-      ++killedMidRun;
-      bound *= 1.05;
-    } else {
-      bound *= 0.8;
-    }
-    int status = -1;
-    for (int attempt = 0; attempt < 3 && status != 0; ++attempt) {
-      status = testing::RunProgram(program).exitStatus;
-    }
-    ASSERT_EQ(status, 0) << "kill point " << tries;
-    ASSERT_EQ(testing::CensusDiff(census, CensusOf(dir, live.Connect())), "")
-        << "kill point " << tries << " at under " << bound << " us";
-    ASSERT_FALSE(fs::exists(dir.Path("shop/S/move.journal")));
-  }
-  EXPECT_EQ(killedMidRun, KillPoints());
+  const testing::KillTally tally = testing::KillAtRandomInstants(
+      KillPoints(), full, 7919u,
+      [&] {
+        reset();
+        return testing::StartProgram(program);
+      },
+      [&](int kill, double bound) {
+        int status = -1;
+        for (int attempt = 0; attempt < 3 && status != 0; ++attempt) {
+          status = testing::RunProgram(program).exitStatus;
+        }
+        ASSERT_EQ(status, 0) << "kill point " << kill;
+        ASSERT_EQ(testing::CensusDiff(census, CensusOf(dir, live.Connect())), "")
+            << "kill point " << kill << " at under " << bound << " us";
+        ASSERT_FALSE(fs::exists(dir.Path("shop/S/move.journal")));
+      });
+  EXPECT_EQ(tally.killedMidRun, KillPoints());
   std::printf(
       "[ census ] PostgreSQL: %d launches killed mid-run (%d kills), 0 records lost or "
       "duplicated\n",
-      killedMidRun, tries);
+      tally.killedMidRun, tally.kills);
 }
 
 }  // namespace

@@ -136,17 +136,24 @@ class PowerLossTest : public ::testing::TestWithParam<const char*> {
       }
       events = disk.Events();
       if (failed != nullptr) *failed = disk.PowerFailed();
-      if (disk.PowerFailed()) {
-        fs::remove_all(Path("rebooted"));
-        disk.Survive(Path("rebooted"));
-      }
+      KeepWhatSurvives(disk);
     }
-    if (fs::exists(Path("rebooted"))) {
-      // The machine reboots into what survived, at the same place.
-      fs::remove_all(Path("shop"));
-      fs::rename(Path("rebooted"), Path("shop"));
-    }
+    RebootIntoWhatSurvived();
     return events;
+  }
+
+  // After a power cut, builds what survived in "rebooted" (the disk still
+  // holds what was synced and what was not).
+  void KeepWhatSurvives(SimDisk& disk) {
+    if (!disk.PowerFailed()) return;
+    fs::remove_all(Path("rebooted"));
+    disk.Survive(Path("rebooted"));
+  }
+  // The machine reboots into what survived, at the same place.
+  void RebootIntoWhatSurvived() {
+    if (!fs::exists(Path("rebooted"))) return;
+    fs::remove_all(Path("shop"));
+    fs::rename(Path("rebooted"), Path("shop"));
   }
 
   // Relaunches until a run completes, then checks where every record is.
@@ -357,15 +364,9 @@ TEST_P(PowerLossTest, AFirstRunFromStartUpLosesNothingAtAnySyncPoint) {
         }
       }
       events = disk.Events();
-      if (disk.PowerFailed()) {
-        fs::remove_all(Path("rebooted"));
-        disk.Survive(Path("rebooted"));
-      }
+      KeepWhatSurvives(disk);
     }
-    if (fs::exists(Path("rebooted"))) {
-      fs::remove_all(Path("shop"));
-      fs::rename(Path("rebooted"), Path("shop"));
-    }
+    RebootIntoWhatSurvived();
     return events;
   };
   fresh();

@@ -50,6 +50,21 @@ Census TakeCensus(const std::string& liveDb, const std::string& dataFolder) {
   return census;
 }
 
+std::map<std::string, int> TakeOut(Census& census, const std::string& table,
+                                   const std::string& marker) {
+  std::map<std::string, int> taken;
+  auto& records = census[table];
+  for (auto it = records.begin(); it != records.end();) {
+    if (it->first.find(marker) != std::string::npos) {
+      taken.insert(*it);
+      it = records.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return taken;
+}
+
 std::string CensusDiff(const Census& expected, const Census& actual) {
   std::string diff;
   int shown = 0;

@@ -15,6 +15,11 @@ using Census = std::map<std::string, std::map<std::string, int>>;
 // The records of the live database and of every archive in dataFolder/S.
 Census TakeCensus(const std::string& liveDb, const std::string& dataFolder);
 
+// Takes out of `census` the records of `table` whose values hold `marker`
+// (those another program wrote, say) and returns them with their counts.
+std::map<std::string, int> TakeOut(Census& census, const std::string& table,
+                                   const std::string& marker);
+
 // The differences between two censuses, a few lines at most; empty when
 // they are equal.
 std::string CensusDiff(const Census& expected, const Census& actual);
