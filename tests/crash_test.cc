@@ -26,6 +26,20 @@ namespace fs = std::filesystem;
 
 int KillPoints() { return testing::KillPoints("SA_CRASH_POINTS", 12); }
 
+// A shop of four months in "template", whose `fifo` is beside it too.
+void MakeTemplate(const testing::TempDir& dir, const char* journalMode, int ticketsPerDay) {
+  demo::ShopOptions options;
+  options.folder = dir.Path("template");
+  options.today = {2024, 6, 20};
+  options.months = 4;
+  options.ticketsPerDay = ticketsPerDay;
+  options.livestock = true;
+  options.journalMode = journalMode;
+  options.processName = "procsiosi";
+  options.programFolder = dir.Path("template");
+  demo::GenerateShop(options);
+}
+
 // A fresh copy of the shop in `template`, its program installed beside it.
 std::string CopyShop(const testing::TempDir& dir, const std::string& name) {
   fs::remove_all(dir.Path(name));
@@ -43,15 +57,7 @@ TEST_P(CrashTest, EveryRecordEndsInExactlyOnePlace) {
   // test the same instants as disk files, many times faster.
   if (fs::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
   testing::TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.Path("template");
-  options.today = {2024, 6, 20};
-  options.months = 4;
-  options.ticketsPerDay = 10;
-  options.livestock = true;
-  options.journalMode = GetParam();
-  options.processName = "procsiosi";
-  demo::GenerateShop(options);
+  MakeTemplate(dir, GetParam(), 10);
   const auto census =
       testing::TakeCensus(dir.Path("template/datos/live.db"), dir.Path("template/datos"));
 
@@ -96,16 +102,7 @@ class RestoreCrashTest : public ::testing::TestWithParam<const char*> {};
 TEST_P(RestoreCrashTest, EveryRecordEndsInExactlyOnePlace) {
   if (fs::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
   testing::TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.Path("template");
-  options.today = {2024, 6, 20};
-  options.months = 4;
-  options.ticketsPerDay = 30;
-  options.livestock = true;
-  options.journalMode = GetParam();
-  options.processName = "procsiosi";
-  options.programFolder = dir.Path("template");
-  demo::GenerateShop(options);
+  MakeTemplate(dir, GetParam(), 30);
   const std::string month = "202405";
   testing::Launch restore;
   restore.arguments = {"--restore", month};

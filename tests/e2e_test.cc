@@ -1,6 +1,7 @@
 // The real executable, launched as the host launches it, on real files.
 #include <gtest/gtest.h>
 
+#include "platform/clock.h"
 #include "sample_shop.h"
 #include "support/census.h"
 #include "support/desktop.h"
@@ -15,13 +16,6 @@ using testing::InstallProgram;
 using testing::Launch;
 using testing::RunProgram;
 using testing::TempDir;
-
-CivilDate Today() {
-  const time_t now = time(nullptr);
-  tm local{};
-  localtime_r(&now, &local);
-  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
-}
 
 // Returns what the program wrote to standard error.
 std::string ExpectRefusalWithoutFifo(const Launch& launch) {
@@ -67,7 +61,7 @@ void ExpectShopArchived(const Launch& launch) {
     TempDir dir;
     demo::ShopOptions options;
     options.folder = dir.path();
-    options.today = Today();
+    options.today = platform::RealClock().Today();
     options.months = 3;
     options.ticketsPerDay = 8;
     options.livestock = livestock;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "sample_shop.h"
 #include "support/census.h"
@@ -26,13 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TempDir;
-
-CivilDate Today() {
-  const time_t now = time(nullptr);
-  tm local{};
-  localtime_r(&now, &local);
-  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
-}
 
 // The Windows name Wine gives a host path: drive Z: is the root folder.
 std::string WindowsPath(const std::string& hostPath) {
@@ -92,7 +86,7 @@ Result RunUnderWine(const std::string& programFolder, const std::vector<std::str
 demo::ShopOptions Shop(const std::string& folder, bool livestock) {
   demo::ShopOptions options;
   options.folder = folder;
-  options.today = Today();
+  options.today = platform::RealClock().Today();
   options.months = 3;
   options.ticketsPerDay = 6;
   options.livestock = livestock;

@@ -423,6 +423,14 @@ class SqliteDatabase : public Database {
   }
 
  private:
+  // The column of that name (letter case ignored), or nullptr.
+  static const Column* FindColumn(const std::vector<Column>& columns, const std::string& name) {
+    for (const Column& c : columns) {
+      if (SameName(c.name, name)) return &c;
+    }
+    return nullptr;
+  }
+
   // The fields of `alias`.`table`, each with the live field of the same name.
   struct Mapping {
     std::string source;
@@ -443,10 +451,7 @@ class SqliteDatabase : public Database {
     m.source = live->second.first;
     const std::vector<Column>& from = live->second.second;
     for (const Column& t : Columns(alias, m.target)) {
-      const Column* s = nullptr;
-      for (const Column& c : from) {
-        if (SameName(c.name, t.name)) s = &c;
-      }
+      const Column* s = FindColumn(from, t.name);
       if (s == nullptr) {
         throw Error(kErrItemNotFound, "Item not found in this collection.",
                     "field " + t.name + " of table " + table + ", missing in " + Name());
@@ -485,10 +490,7 @@ class SqliteDatabase : public Database {
     m.target = RealTableName("main", table);
     const std::vector<Column> into = Columns("main", m.target);
     for (const Column& s : Columns(alias, m.source)) {
-      const Column* t = nullptr;
-      for (const Column& c : into) {
-        if (SameName(c.name, s.name)) t = &c;
-      }
+      const Column* t = FindColumn(into, s.name);
       if (t == nullptr) {
         throw Error(kErrItemNotFound, "Item not found in this collection.",
                     "field " + s.name + " of table " + table + ", missing in " + Name());
