@@ -130,6 +130,11 @@ class SilentSink : public sa::platform::MessageSink {
 
 // Answers by `outcome`: 0 complete, 1 and 2 stopped, 3 throws as a live
 // database that cannot be opened does.
+int Unexpected() {
+  Check(false);
+  return 0;
+}
+
 class RecordingRunner : public sa::boot::ArchiveRunner {
  public:
   explicit RecordingRunner(int outcome) : outcome_(outcome) {}
@@ -138,6 +143,10 @@ class RecordingRunner : public sa::boot::ArchiveRunner {
     if (outcome_ == 3) throw sa::Error(3044, "Cannot open database", "fuzz");
     return outcome_;
   }
+  // Start-up without a switch never asks for an operator command.
+  int DryRun(bool) override { return Unexpected(); }
+  int VerifyArchives() override { return Unexpected(); }
+  int RestoreMonth(const std::string&) override { return Unexpected(); }
   int runs = 0;
 
  private:
