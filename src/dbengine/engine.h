@@ -103,6 +103,12 @@ class Database {
   // True when a transaction over this database and attached ones commits in
   // all files or none, even across a crash.
   virtual bool AtomicAcrossAttached() = 0;
+  // Where that is not so but the records this database's open transaction
+  // has read stay as they were read until it ends (locked, or any write of
+  // the transaction fails once another program has changed them): commits
+  // the attached databases now, keeps this database's transaction open and
+  // returns true. Otherwise does nothing and returns false.
+  virtual bool CommitAttachedFirst() = 0;
 
   // Those of the named records of `table` that exist and meet `condition` (a
   // WHERE condition in the engine's SQL, date literals included), in the

@@ -32,6 +32,21 @@ void CompleteMove(const TransferContext& ctx, const PendingMove& move, const std
   ctx.fs.RemoveFile(journal);
 }
 
+// Deletes the live records of `move` inside the live transaction that read
+// them, its archive already committed, then forgets the move. A failure
+// leaves the journal for the next launch to complete.
+void DeleteCopiedRecords(const TransferContext& ctx, const PendingMove& move,
+                         const std::string& journal) {
+  try {
+    for (const TableMove& t : move.tables) ctx.live.DeleteRecords(t.table, t.keys);
+    ctx.live.CommitTrans();
+  } catch (...) {
+    ctx.live.Rollback();
+    throw;
+  }
+  ctx.fs.RemoveFile(journal);
+}
+
 TransferResult Refused(const Error& e) { return TransferResult{1, 0, e}; }
 
 // A month run on its way into the archive attached as `alias` (at `path`).
@@ -51,6 +66,7 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
   // the deletion is completed at the next launch instead of leaving copies.
   // Such a batch holds runs of one month only.
   PendingMove pending{*runs.front().path, {}};
+  bool inPlace = false;
   try {
     const bool atomic = ctx.live.AtomicAcrossAttached();
     ctx.live.BeginTrans();
@@ -80,8 +96,13 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
         if (!ctx.live.RollbackToSavepoint()) throw;
       }
     }
-    if (!pending.tables.empty()) WriteMoveJournal(ctx.fs, journal, pending);
-    ctx.live.CommitTrans();
+    if (!pending.tables.empty()) {
+      WriteMoveJournal(ctx.fs, journal, pending);
+      // Where the live records stay as read until the live commit, the
+      // archive commits alone and they are deleted without a second look.
+      inPlace = ctx.live.CommitAttachedFirst();
+    }
+    if (!inPlace) ctx.live.CommitTrans();
   } catch (const Error& e) {
     if (ctx.live.InTransaction()) ctx.live.Rollback();
     for (const BatchRun& b : runs) {
@@ -91,7 +112,11 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
   }
   // The runs are in the archive; a failure to delete their live copies stops
   // the run with the journal kept, and the next launch completes the move.
-  if (!pending.tables.empty()) CompleteMove(ctx, pending, journal);
+  if (inPlace) {
+    DeleteCopiedRecords(ctx, pending, journal);
+  } else if (!pending.tables.empty()) {
+    CompleteMove(ctx, pending, journal);
+  }
 }
 
 size_t Records(const MonthWork& month) {

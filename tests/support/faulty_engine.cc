@@ -62,6 +62,9 @@ class FaultyDatabase : public Database {
   }
   void Detach(const std::string& alias) override { d_->Detach(alias); }
   bool AtomicAcrossAttached() override { return d_->AtomicAcrossAttached(); }
+  bool CommitAttachedFirst() override {
+    return e_.Step("CommitAttachedFirst"), d_->CommitAttachedFirst();
+  }
   long AppendRecordsTo(const std::string& alias, const std::string& table,
                        std::span<const int64_t> keys) override {
     return e_.Step("AppendRecordsTo"), d_->AppendRecordsTo(alias, table, keys);

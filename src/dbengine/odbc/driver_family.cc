@@ -106,6 +106,10 @@ class Sqlite : public DriverFamily {
     return DriverFamily::FieldTypeOf(sqlType, typeName);
   }
   std::string RowIdentity() const override { return "rowid"; }
+  // A transaction's reads share one snapshot; a write after another
+  // connection has committed a change fails with SQLITE_BUSY_SNAPSHOT (WAL),
+  // and in the rollback journal modes the read lock keeps writers out.
+  bool KeepsReadRecordsUntilCommit() const override { return true; }
   std::string CreateFileAttributes(const std::string&) const override { return ""; }
   bool StoresDatesAsText() const override { return true; }
   bool CreatesFileOnConnect() const override { return true; }
@@ -141,15 +145,26 @@ class Postgres : public DriverFamily {
   std::string RowIdentity() const override {
     return "((ctid::text::point)[0]::bigint * 65536 + (ctid::text::point)[1]::bigint)";
   }
+  // One array literal rather than a literal per record: the driver turns
+  // each literal into a parameter of its own.
   std::string RowIdentityIn(std::span<const int64_t> ids) const override {
     std::string list;
     for (int64_t id : ids) {
       if (!list.empty()) list += ',';
-      list += "'" + TidText(id) + "'";
+      list += "\"" + TidText(id) + "\"";
     }
-    return "ctid = ANY (ARRAY[" + list + "]::tid[])";
+    return "ctid = ANY ('{" + list + "}'::tid[])";
+  }
+  std::string KeyIn(const std::string& key, std::span<const int64_t> ids) const override {
+    std::string list;
+    for (int64_t id : ids) {
+      if (!list.empty()) list += ',';
+      list += std::to_string(id);
+    }
+    return key + " = ANY ('{" + list + "}'::bigint[])";
   }
   bool LocksSelectedRows() const override { return true; }
+  bool KeepsReadRecordsUntilCommit() const override { return true; }
   std::string CurrentSchemaQuery() const override { return "SELECT current_schema()"; }
 };
 
@@ -202,12 +217,16 @@ std::string DriverFamily::DateLiteral(const DateTime& value) const {
 }
 
 std::string DriverFamily::RowIdentityIn(std::span<const int64_t> ids) const {
+  return KeyIn(RowIdentity(), ids);
+}
+
+std::string DriverFamily::KeyIn(const std::string& key, std::span<const int64_t> ids) const {
   std::string list;
   for (int64_t id : ids) {
     if (!list.empty()) list += ',';
     list += std::to_string(id);
   }
-  return RowIdentity() + " IN (" + list + ")";
+  return key + " IN (" + list + ")";
 }
 
 std::string DriverFamily::CreateFileAttributes(const std::string&) const { return ""; }

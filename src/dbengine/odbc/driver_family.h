@@ -41,9 +41,17 @@ class DriverFamily {
   virtual std::string RowIdentity() const { return ""; }
   // The condition selecting the records whose RowIdentity() is in `ids`.
   virtual std::string RowIdentityIn(std::span<const int64_t> ids) const;
+  // The condition selecting the records whose whole-number primary key `key`
+  // (quoted) is in `ids`.
+  virtual std::string KeyIn(const std::string& key, std::span<const int64_t> ids) const;
   // Whether selecting records for a move locks them until the transaction
   // ends (so that their row identity cannot change under the move).
   virtual bool LocksSelectedRows() const { return false; }
+  // Whether records read inside a transaction (locked, where the family
+  // locks them) stay as they were read until it ends: another program cannot
+  // change them meanwhile, or a later write of this transaction fails. Such
+  // records can be deleted by identity without being compared again.
+  virtual bool KeepsReadRecordsUntilCommit() const { return false; }
 
   // The driver attributes that create a new database file at `path` (for
   // SQLConfigDataSource's ODBC_ADD_DSN request); "" when the driver cannot.

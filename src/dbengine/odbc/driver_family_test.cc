@@ -58,7 +58,9 @@ TEST(DriverFamily, PostgresTupleIdentitiesSurviveTheRoundTrip) {
   EXPECT_EQ(TidText(id), "(4294967295,65535)");
   EXPECT_EQ(TidText(EncodeTid(0, 1)), "(0,1)");
   const int64_t ids[] = {EncodeTid(3, 7), EncodeTid(12, 1)};
-  EXPECT_EQ(PostgresFamily()->RowIdentityIn(ids), "ctid = ANY (ARRAY['(3,7)','(12,1)']::tid[])");
+  EXPECT_EQ(PostgresFamily()->RowIdentityIn(ids), "ctid = ANY ('{\"(3,7)\",\"(12,1)\"}'::tid[])");
+  EXPECT_EQ(PostgresFamily()->KeyIn("\"NUME\"", ids),
+            "\"NUME\" = ANY ('{196615,786433}'::bigint[])");
   EXPECT_EQ(SqliteFamily()->RowIdentityIn(ids), "rowid IN (196615,786433)");
 }
 

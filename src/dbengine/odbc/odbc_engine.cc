@@ -13,6 +13,7 @@
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "dbengine/odbc/connection_string.h"
 #include "dbengine/odbc/driver_family.h"
@@ -329,15 +330,7 @@ class Source {
 
   // The condition naming the records of `info` whose identities are `ids`.
   std::string IdentityIn(const TableInfo& info, std::span<const int64_t> ids) const {
-    if (info.keyed) {
-      std::string list;
-      for (int64_t id : ids) {
-        if (!list.empty()) list += ',';
-        list += std::to_string(id);
-      }
-      return info.identity + " IN (" + list + ")";
-    }
-    return family_->RowIdentityIn(ids);
+    return info.keyed ? family_->KeyIn(info.identity, ids) : family_->RowIdentityIn(ids);
   }
 
   // The engine's SQL in the driver's dialect: date literals become escapes,
@@ -425,10 +418,13 @@ class Source {
 
 // Reads the rows of `info` named by `ids` (any order), `columns` of them, by
 // identity.
+// Only those meeting `where` when it is given; locked until the transaction
+// ends with `lock`.
 std::unordered_map<int64_t, std::vector<Value>> ReadRows(Source& src, const TableInfo& info,
                                                          const std::vector<Column>& columns,
                                                          std::span<const int64_t> ids,
-                                                         bool lock = false) {
+                                                         bool lock = false,
+                                                         const std::string& where = "") {
   std::unordered_map<int64_t, std::vector<Value>> rows;
   rows.reserve(ids.size());
   std::string list = info.identity;
@@ -437,7 +433,8 @@ std::unordered_map<int64_t, std::vector<Value>> ReadRows(Source& src, const Tabl
     const auto chunk = ids.subspan(first, std::min(kIdsPerStatement, ids.size() - first));
     auto stmt = src.NewStatement(info.name + " in " + src.Shown());
     stmt->ExecDirect("SELECT " + list + " FROM " + src.Family().QuoteName(info.name) + " WHERE " +
-                     src.IdentityIn(info, chunk) + (lock ? " FOR UPDATE" : ""));
+                     src.IdentityIn(info, chunk) + (where.empty() ? "" : " AND (" + where + ")") +
+                     (lock ? " FOR UPDATE" : ""));
     while (stmt->Fetch()) {
       const Value id = ReadValue(*stmt, 1, FieldType::kLong);
       std::vector<Value> values;
@@ -739,6 +736,7 @@ class OdbcDatabase : public Database {
   }
 
   long Execute(const std::string& sql) override {
+    read_ = {};
     // A statement about an attached archive's table runs on that archive.
     for (auto& [alias, archive] : archives_) {
       const std::string prefix = LowerAscii(alias) + ".";
@@ -768,6 +766,7 @@ class OdbcDatabase : public Database {
   }
 
   void BeginTrans() override {
+    read_ = {};
     if (InTransaction()) {
       throw Error(kErrInvalidArgument, "A transaction is already open.", src_->Shown());
     }
@@ -777,6 +776,7 @@ class OdbcDatabase : public Database {
   // The archives commit before the live database: a crash between the two
   // leaves copies that the move journal names, never records in neither.
   void CommitTrans() override {
+    read_ = {};
     if (!InTransaction())
       throw Error(kErrInvalidArgument, "No transaction is open.", src_->Shown());
     try {
@@ -790,6 +790,7 @@ class OdbcDatabase : public Database {
     src_->Conn().EndTrans(true);
   }
   void Rollback() override {
+    read_ = {};
     for (auto& [alias, archive] : archives_) {
       try {
         if (archive->InTransaction()) archive->Rollback();
@@ -810,6 +811,7 @@ class OdbcDatabase : public Database {
     for (auto& [alias, archive] : archives_) archive->ReleaseSavepoint();
   }
   bool RollbackToSavepoint() override {
+    read_ = {};
     bool kept = true;
     for (auto& [alias, archive] : archives_) kept = archive->RollbackToSavepoint() && kept;
     try {
@@ -840,6 +842,13 @@ class OdbcDatabase : public Database {
     archives_.erase(it);
   }
   bool AtomicAcrossAttached() override { return false; }
+  bool CommitAttachedFirst() override {
+    if (!InTransaction() || !src_->Family().KeepsReadRecordsUntilCommit()) return false;
+    for (auto& [alias, archive] : archives_) {
+      if (archive->InTransaction()) archive->CommitTrans();
+    }
+    return true;
+  }
 
   // Taking a month back and checking a file's structure are not offered
   // through ODBC yet: refused plainly, never pretended.
@@ -868,23 +877,14 @@ class OdbcDatabase : public Database {
     const std::string where = src_->Translate(condition, &info);
     // Selected records stay locked until the transaction ends, so a row
     // identity that depends on the row's place cannot change under the move.
-    const std::string lock =
-        src_->Family().LocksSelectedRows() && InTransaction() ? " FOR UPDATE" : "";
-    std::unordered_set<int64_t> meet;
-    for (size_t first = 0; first < bookmarks.size(); first += kIdsPerStatement) {
-      const auto chunk =
-          bookmarks.subspan(first, std::min(kIdsPerStatement, bookmarks.size() - first));
-      auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
-      stmt->ExecDirect("SELECT " + info.identity + " FROM " + src_->Family().QuoteName(info.name) +
-                       " WHERE " + src_->IdentityIn(info, chunk) + " AND (" + where + ")" + lock);
-      SQLBIGINT id = 0;
-      SQLLEN length = 0;
-      stmt->Check(SQLBindCol(stmt->get(), 1, SQL_C_SBIGINT, &id, 0, &length));
-      while (stmt->Fetch()) meet.insert(id);
-    }
+    // Their values are read at once: the copy that follows takes them from
+    // here rather than reading the same records again.
+    read_.rows = ReadRows(*src_, info, info.columns, bookmarks,
+                          src_->Family().LocksSelectedRows() && InTransaction(), where);
+    read_.table = InTransaction() ? LowerAscii(info.name) : "";
     std::vector<int64_t> out;
     for (int64_t id : bookmarks) {
-      if (meet.count(id)) out.push_back(id);
+      if (read_.rows.count(id)) out.push_back(id);
     }
     return out;
   }
@@ -895,7 +895,7 @@ class OdbcDatabase : public Database {
     const TableInfo& info = src_->IdentifiedTable(table);
     const TableDef target = ArchiveTable(archive, table);
     const std::vector<Column> sources = SourceColumns(info, target);
-    const auto rows = ReadRows(*src_, info, sources, bookmarks);
+    const auto rows = RowsToCopy(info, sources, bookmarks);
     auto out = archive.OpenRecordset("SELECT * FROM " + target.Name() + " WHERE 1 = 0");
     long appended = 0;
     for (int64_t id : bookmarks) {
@@ -978,6 +978,38 @@ class OdbcDatabase : public Database {
   }
 
  private:
+  // The values of the named records of `info`, `columns` of them: those the
+  // transaction read with RecordsWhere when it named all of them, else read
+  // now. The values RecordsWhere read serve one copy only.
+  std::unordered_map<int64_t, std::vector<Value>> RowsToCopy(const TableInfo& info,
+                                                             const std::vector<Column>& columns,
+                                                             std::span<const int64_t> ids) {
+    ReadUnderLock read = std::exchange(read_, {});
+    const bool readBefore =
+        InTransaction() && read.table == LowerAscii(info.name) &&
+        std::all_of(ids.begin(), ids.end(), [&](int64_t id) { return read.rows.count(id) != 0; });
+    if (!readBefore) return ReadRows(*src_, info, columns, ids);
+    std::vector<size_t> at;
+    for (const Column& c : columns) {
+      for (size_t i = 0; i < info.columns.size(); ++i) {
+        if (info.columns[i].name == c.name) {
+          at.push_back(i);
+          break;
+        }
+      }
+    }
+    std::unordered_map<int64_t, std::vector<Value>> rows;
+    rows.reserve(ids.size());
+    for (int64_t id : ids) {
+      std::vector<Value>& all = read.rows[id];
+      std::vector<Value> values;
+      values.reserve(at.size());
+      for (size_t i : at) values.push_back(std::move(all[i]));
+      rows.emplace(id, std::move(values));
+    }
+    return rows;
+  }
+
   // The highest record identity of `table`; 0 when it is empty.
   int64_t OwnLastRecordId(const std::string& table) {
     const TableInfo& info = src_->IdentifiedTable(table);
@@ -1025,6 +1057,12 @@ class OdbcDatabase : public Database {
   std::shared_ptr<Source> src_;
   Engine* archiveEngine_;
   std::map<std::string, std::unique_ptr<Database>> archives_;
+  // The records the open transaction last read with RecordsWhere.
+  struct ReadUnderLock {
+    std::string table;  // lower-cased; "" when none
+    std::unordered_map<int64_t, std::vector<Value>> rows;
+  };
+  ReadUnderLock read_;
   mutable std::string name_;
 };
 

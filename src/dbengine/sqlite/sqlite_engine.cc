@@ -261,6 +261,8 @@ class SqliteDatabase : public Database {
     atomic_ = mode == "delete" || mode == "truncate" || mode == "persist";
     return *atomic_;
   }
+  // Attached files commit in the same statement as this one.
+  bool CommitAttachedFirst() override { return false; }
 
   std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> bookmarks,
                                     const std::string& condition) override {
