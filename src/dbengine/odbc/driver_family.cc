@@ -106,9 +106,11 @@ class Sqlite : public DriverFamily {
     return DriverFamily::FieldTypeOf(sqlType, typeName);
   }
   std::string RowIdentity() const override { return "rowid"; }
-  // A transaction's reads share one snapshot; a write after another
-  // connection has committed a change fails with SQLITE_BUSY_SNAPSHOT (WAL),
-  // and in the rollback journal modes the read lock keeps writers out.
+  // A write that changes nothing still takes the write lock, held until the
+  // transaction ends: no other connection commits a change meanwhile.
+  std::string WriteLockStatement(const std::string& quotedTable) const override {
+    return "DELETE FROM " + quotedTable + " WHERE 0 = 1";
+  }
   bool KeepsReadRecordsUntilCommit() const override { return true; }
   std::string CreateFileAttributes(const std::string&) const override { return ""; }
   bool StoresDatesAsText() const override { return true; }

@@ -47,6 +47,13 @@ class DriverFamily {
   // Whether selecting records for a move locks them until the transaction
   // ends (so that their row identity cannot change under the move).
   virtual bool LocksSelectedRows() const { return false; }
+  // The statement that makes the open transaction take the database's write
+  // lock before it reads the records it will delete, so that other writers
+  // wait for it rather than it for them; "" where selecting locks the rows.
+  virtual std::string WriteLockStatement(const std::string& quotedTable) const {
+    (void)quotedTable;
+    return "";
+  }
   // Whether records read inside a transaction (locked, where the family
   // locks them) stay as they were read until it ends: another program cannot
   // change them meanwhile, or a later write of this transaction fails. Such

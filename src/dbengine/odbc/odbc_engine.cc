@@ -875,6 +875,9 @@ class OdbcDatabase : public Database {
                                     const std::string& condition) override {
     const TableInfo& info = src_->IdentifiedTable(table);
     const std::string where = src_->Translate(condition, &info);
+    const std::string writeLock =
+        src_->Family().WriteLockStatement(src_->Family().QuoteName(info.name));
+    if (InTransaction() && !writeLock.empty()) src_->Conn().ExecDirect(writeLock);
     // Selected records stay locked until the transaction ends, so a row
     // identity that depends on the row's place cannot change under the move.
     // Their values are read at once: the copy that follows takes them from
