@@ -96,6 +96,10 @@ std::string BackendName(const ::testing::TestParamInfo<BackendKind>& info) {
   return "Unknown";
 }
 
+void PrintTo(BackendKind kind, std::ostream* os) {
+  *os << BackendName(::testing::TestParamInfo<BackendKind>(kind, 0));
+}
+
 std::unique_ptr<Backend> MakeFileBackend(BackendKind kind, const TempDir& dir) {
   return std::make_unique<FileBackend>(kind, dir);
 }

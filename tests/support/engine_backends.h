@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "dbengine/engine.h"
@@ -27,6 +28,8 @@ inline constexpr BackendKind kAllBackends[] = {BackendKind::kBuiltIn, BackendKin
 
 // "BuiltIn", "OdbcSqlite", "OdbcPostgres": the suffix of each test's name.
 std::string BackendName(const ::testing::TestParamInfo<BackendKind>& info);
+// The same name where GoogleTest prints the parameter.
+void PrintTo(BackendKind kind, std::ostream* os);
 
 // What legitimately differs between the backends. A test asserts each side
 // of a difference by its flag; no backend is skipped in silence.
