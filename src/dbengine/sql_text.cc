@@ -32,34 +32,10 @@ bool ReadInt(std::string_view t, size_t& pos, size_t minDigits, size_t maxDigits
 // date whatever stored form its rows use. Returns "" when the literal stands
 // elsewhere.
 std::string OpenDateComparison(std::string& out) {
-  size_t end = out.size();
-  while (end > 0 && out[end - 1] == ' ') --end;
-  size_t opStart = end;
-  while (opStart > 0 &&
-         (out[opStart - 1] == '<' || out[opStart - 1] == '>' || out[opStart - 1] == '=')) {
-    --opStart;
-  }
-  if (opStart == end || end - opStart > 2) return {};
-  const std::string op = out.substr(opStart, end - opStart);
-  size_t identEnd = opStart;
-  while (identEnd > 0 && out[identEnd - 1] == ' ') --identEnd;
-  size_t identStart = identEnd;
-  if (identStart > 0 && out[identStart - 1] == ']') {
-    const size_t open = out.rfind('[', identStart - 1);
-    if (open == std::string::npos) return {};
-    identStart = open;
-  } else if (identStart > 1 && out[identStart - 1] == '"') {
-    const size_t open = out.rfind('"', identStart - 2);
-    if (open == std::string::npos) return {};
-    identStart = open;
-  } else {
-    while (identStart > 0 && IsIdentChar(out[identStart - 1])) --identStart;
-  }
-  if (identStart == identEnd) return {};
-  const std::string ident = out.substr(identStart, identEnd - identStart);
-  if (std::isdigit(static_cast<unsigned char>(ident[0])) != 0) return {};
-  out.replace(identStart, out.size() - identStart, "dao_datecmp(" + ident + ",");
-  return op;
+  const auto comparison = TakeFieldComparison(out);
+  if (!comparison) return {};
+  out += "dao_datecmp(" + comparison->field + ",";
+  return comparison->op;
 }
 
 std::string_view TrimView(std::string_view s) {
@@ -99,6 +75,37 @@ size_t FindKeyword(std::string_view s, std::string_view kw, size_t from) {
 }
 
 }  // namespace
+
+std::optional<FieldComparison> TakeFieldComparison(std::string& out) {
+  size_t end = out.size();
+  while (end > 0 && out[end - 1] == ' ') --end;
+  size_t opStart = end;
+  while (opStart > 0 &&
+         (out[opStart - 1] == '<' || out[opStart - 1] == '>' || out[opStart - 1] == '=')) {
+    --opStart;
+  }
+  if (opStart == end || end - opStart > 2) return std::nullopt;
+  const std::string op = out.substr(opStart, end - opStart);
+  size_t identEnd = opStart;
+  while (identEnd > 0 && out[identEnd - 1] == ' ') --identEnd;
+  size_t identStart = identEnd;
+  if (identStart > 0 && out[identStart - 1] == ']') {
+    const size_t open = out.rfind('[', identStart - 1);
+    if (open == std::string::npos) return std::nullopt;
+    identStart = open;
+  } else if (identStart > 1 && out[identStart - 1] == '"') {
+    const size_t open = out.rfind('"', identStart - 2);
+    if (open == std::string::npos) return std::nullopt;
+    identStart = open;
+  } else {
+    while (identStart > 0 && IsIdentChar(out[identStart - 1])) --identStart;
+  }
+  if (identStart == identEnd) return std::nullopt;
+  std::string field = out.substr(identStart, identEnd - identStart);
+  if (std::isdigit(static_cast<unsigned char>(field[0])) != 0) return std::nullopt;
+  out.erase(identStart);
+  return FieldComparison{std::move(field), op};
+}
 
 std::optional<DateTime> ParseDateLiteral(std::string_view text) {
   text = TrimView(text);

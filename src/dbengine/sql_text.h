@@ -20,6 +20,15 @@ std::string TranslateSql(std::string_view sql);
 // Reads the text between the "#" signs of a date literal.
 std::optional<DateTime> ParseDateLiteral(std::string_view text);
 
+// A comparison of a field with what follows it: "<field> <op> ".
+struct FieldComparison {
+  std::string field;  // as written, quotes or brackets included
+  std::string op;     // "<", "<=", "=", ">=", ">", "<>"
+};
+// When `out` ends with a comparison of a field (a name, quoted or not),
+// removes it from `out` and returns it; nullopt when `out` ends otherwise.
+std::optional<FieldComparison> TakeFieldComparison(std::string& out);
+
 // The parts of "SELECT list FROM table rest"; nullopt when `sql` is not a
 // single-table SELECT of that shape.
 struct SelectParts {

@@ -105,6 +105,16 @@ class Sqlite : public DriverFamily {
     if (SameName(typeName, "boolean")) return FieldType::kBoolean;
     return DriverFamily::FieldTypeOf(sqlType, typeName);
   }
+  // Dates are texts here, in whichever form their writer chose ("YYYY-MM-DD",
+  // a "T" separator, any fraction): both sides are brought to one form, to
+  // the millisecond, before they are compared. A row holding no date gives
+  // NULL, which no comparison selects.
+  std::string DateComparison(const std::string& field, const std::string& op,
+                             const DateTime& value) const override {
+    std::string literal = value.ToIso();
+    if (literal.size() == 19) literal += ".000";
+    return "strftime('%Y-%m-%d %H:%M:%f', " + field + ") " + op + " '" + literal + "'";
+  }
   std::string RowIdentity() const override { return "rowid"; }
   // A write that changes nothing still takes the write lock, held until the
   // transaction ends: no other connection commits a change meanwhile.
@@ -216,6 +226,11 @@ std::string DriverFamily::QuoteName(std::string_view name) const {
 
 std::string DriverFamily::DateLiteral(const DateTime& value) const {
   return "{ts '" + value.ToIso() + "'}";
+}
+
+std::string DriverFamily::DateComparison(const std::string& field, const std::string& op,
+                                         const DateTime& value) const {
+  return field + " " + op + " " + DateLiteral(value);
 }
 
 std::string DriverFamily::RowIdentityIn(std::span<const int64_t> ids) const {

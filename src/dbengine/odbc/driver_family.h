@@ -35,6 +35,11 @@ class DriverFamily {
   virtual std::string CurrentSchemaQuery() const { return ""; }
   // The escape a date literal becomes.
   std::string DateLiteral(const DateTime& value) const;
+  // A field compared with a date literal ("<field> <op> #...#"), compared as
+  // a date whatever form its rows keep it in. By default the field against
+  // the literal's escape, for databases that keep dates as dates.
+  virtual std::string DateComparison(const std::string& field, const std::string& op,
+                                     const DateTime& value) const;
 
   // The expression that yields a record's identity as a whole number when the
   // table has no single whole-number primary key; "" when the family has none.

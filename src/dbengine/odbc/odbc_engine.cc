@@ -226,7 +226,7 @@ bool IsWordChar(char c) {
 class Source {
  public:
   Source(std::unique_ptr<Connection> conn, std::unique_ptr<DriverFamily> family)
-      : conn_(std::move(conn)), family_(std::move(family)) {
+      : conn_(std::move(conn)), family_(std::move(family)), shown_(conn_->Shown()) {
     const std::string query = family_->CurrentSchemaQuery();
     if (!query.empty()) {
       auto stmt = NewStatement(Shown());
@@ -237,13 +237,28 @@ class Source {
 
   Connection& Conn() { return *conn_; }
   const DriverFamily& Family() const { return *family_; }
-  const std::string& Shown() const { return conn_->Shown(); }
+  const std::string& Shown() const { return shown_; }
   bool Open() const { return conn_ != nullptr; }
-  void Close() { conn_.reset(); }
+  // Frees the statements record sets keep before the connection goes, as
+  // the driver manager frees them with it.
+  void Close() {
+    for (const auto& kept : kept_) {
+      if (const auto stmt = kept.lock()) stmt->Free();
+    }
+    kept_.clear();
+    conn_.reset();
+  }
 
   std::unique_ptr<Statement> NewStatement(const std::string& context) {
     if (!conn_) throw Error(kErrInvalidArgument, "The database is closed.", context);
     return std::make_unique<Statement>(conn_->get(), context);
+  }
+  // A statement kept across calls (a prepared INSERT), freed by Close.
+  std::shared_ptr<Statement> NewKeptStatement(const std::string& context) {
+    std::shared_ptr<Statement> stmt = NewStatement(context);
+    std::erase_if(kept_, [](const std::weak_ptr<Statement>& w) { return w.expired(); });
+    kept_.push_back(stmt);
+    return stmt;
   }
 
   // The tables' names as the database spells them, by lower-cased name.
@@ -371,7 +386,11 @@ class Source {
         if (!date) {
           throw Error(kErrSyntax, "Syntax error in date in query expression.", std::string(sql));
         }
-        out += family_->DateLiteral(*date);
+        if (const auto comparison = TakeFieldComparison(out)) {
+          out += family_->DateComparison(comparison->field, comparison->op, *date);
+        } else {
+          out += family_->DateLiteral(*date);
+        }
         i = end + 1;
       } else if (IsWordChar(c) && std::isdigit(static_cast<unsigned char>(c)) == 0) {
         size_t end = i;
@@ -411,6 +430,8 @@ class Source {
 
   std::unique_ptr<Connection> conn_;
   std::unique_ptr<DriverFamily> family_;
+  std::string shown_;
+  std::vector<std::weak_ptr<Statement>> kept_;
   WideString schema_;
   std::optional<std::map<std::string, std::string>> tables_;
   std::unordered_map<std::string, std::shared_ptr<const TableInfo>> infos_;
@@ -491,6 +512,7 @@ class OdbcRecordset : public Recordset {
 
   Value GetValue(int index) override {
     ColumnAt(index);
+    CheckOpen();
     if (adding_) return pending_[static_cast<size_t>(index)];
     CheckCurrent();
     if (!table_) return whole_[static_cast<size_t>(pos_)][static_cast<size_t>(index)];
@@ -522,6 +544,7 @@ class OdbcRecordset : public Recordset {
       throw Error(kErrUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
                   Context());
     }
+    CheckOpen();
     std::vector<Value> values;
     std::vector<Column> columns;
     std::string names, marks;
@@ -536,7 +559,7 @@ class OdbcRecordset : public Recordset {
     // Records added one after another with the same fields reuse the
     // prepared statement.
     if (!insert_ || insertNames_ != names) {
-      insert_ = src_->NewStatement(Context());
+      insert_ = src_->NewKeptStatement(Context());
       insert_->Prepare("INSERT INTO " + src_->Family().QuoteName(table_->name) + " (" + names +
                        ") VALUES (" + marks + ")");
       insertNames_ = names;
@@ -646,14 +669,20 @@ class OdbcRecordset : public Recordset {
   }
 
   long Size() const { return static_cast<long>(table_ ? ids_.size() : whole_.size()); }
+  // Closing the record set, or its database, closes it.
+  void CheckOpen() const {
+    if (closed_ || !src_->Open()) {
+      throw Error(kErrInvalidArgument, "The record set is closed.", Context());
+    }
+  }
   void Go(long pos) {
-    if (closed_) throw Error(kErrInvalidArgument, "The record set is closed.", Context());
+    CheckOpen();
     adding_ = false;
     pos_ = pos;
     visited_ = std::max(visited_, std::min(pos_ + 1, Size()));
   }
   void CheckCurrent() const {
-    if (closed_) throw Error(kErrInvalidArgument, "The record set is closed.", Context());
+    CheckOpen();
     if (pos_ >= Size()) throw Error(kErrNoCurrentRecord, "No current record.", Context());
   }
   const Column& ColumnAt(int index) const {
@@ -677,7 +706,7 @@ class OdbcRecordset : public Recordset {
   long blockBegin_ = 0;
   long blockEnd_ = 0;
   std::vector<Value> pending_;
-  std::unique_ptr<Statement> insert_;
+  std::shared_ptr<Statement> insert_;
   std::string insertNames_;
   RowParameters insertParams_;
   long pos_ = 0;
@@ -705,6 +734,13 @@ class OdbcDatabase : public Database {
   const std::string& Name() const override { return name_ = src_->Shown(); }
 
   void AppendTableDef(const TableDef& def) override {
+    // Names match in any letter case: a table of the same name in another
+    // case is the same table, whether or not the database tells them apart;
+    // and not every driver reports an existing table by its state.
+    src_->Forget();
+    if (src_->Tables().count(LowerAscii(def.Name())) != 0) {
+      throw Error(kErrTableExists, "Table already exists.", def.Name() + " in " + src_->Shown());
+    }
     std::string sql = "CREATE TABLE " + src_->Family().QuoteName(def.Name()) + " (";
     bool first = true;
     for (const Field& f : def.Fields()) {
@@ -820,7 +856,13 @@ class OdbcDatabase : public Database {
     } catch (const Error&) {
       kept = false;
     }
-    if (!kept) Rollback();
+    if (!kept) {
+      try {
+        Rollback();
+      } catch (const Error&) {
+        // Undone underneath already: the driver may find no transaction left.
+      }
+    }
     return kept;
   }
 

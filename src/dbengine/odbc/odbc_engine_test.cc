@@ -1,10 +1,14 @@
-// The engine's properties through the ODBC backend, on the drivers this
-// machine has: SQLite files through the SQLite3 driver, and PostgreSQL.
+// What only the ODBC backend has, on the drivers this machine has (SQLite
+// files through the SQLite3 driver, and PostgreSQL): archives on connections
+// of their own, records without an identity, connections that fail. The
+// properties every backend keeps are tested on each of them in
+// dbengine/engine_properties_test.cc.
 #include "dbengine/odbc/odbc_engine.h"
 
 #include <gtest/gtest.h>
 
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "support/engine_backends.h"
 #include "support/error_from.h"
 #include "support/odbc_sources.h"
 #include "support/sqlite_probe.h"
@@ -14,7 +18,6 @@ namespace sa::dbengine {
 namespace {
 
 using ::sa::testing::ErrorFrom;
-using ::sa::testing::PgSchema;
 using ::sa::testing::QueryLong;
 using ::sa::testing::TempDir;
 
@@ -31,21 +34,10 @@ TableDef Sales() {
   return def;
 }
 
-class OdbcEngineTest : public ::testing::TestWithParam<const char*> {
+// The live database through each ODBC driver this machine has (the shared
+// backends, minus the built-in one).
+class OdbcEngineTest : public testing::BackendTest {
  protected:
-  void SetUp() override {
-    if (std::string(GetParam()) == "postgres") {
-      SA_REQUIRE_POSTGRES(server);
-      schema_ = std::make_unique<PgSchema>(*server);
-      connect_ = schema_->Connect();
-    } else {
-      // The driver opens an existing SQLite file; the built-in engine makes it.
-      MakeSqliteEngine()->CreateDatabase(dir_.Path("live.db"), kLangGeneral, kVersion40)->Close();
-      connect_ = testing::SqliteOdbcConnect(dir_.Path("live.db"));
-    }
-    db_ = engine_->OpenDatabase("ODBC;" + connect_);
-  }
-
   // Adds a record of Sales through a record set: each value as given.
   void Add(Recordset& rs, Value ok, Value qty, Value ticket, Value price, Value date, Value name) {
     rs.AddNew();
@@ -67,72 +59,7 @@ class OdbcEngineTest : public ::testing::TestWithParam<const char*> {
     Add(*rs, int64_t{1}, int64_t{6}, int64_t{103}, 3.5, At(2023, 12, 31, 23), "b");
     rs->Close();
   }
-
-  std::unique_ptr<Engine> engine_ = MakeOdbcEngine(MakeSqliteEngine(200));
-  TempDir dir_;
-  std::unique_ptr<PgSchema> schema_;
-  std::string connect_;
-  std::unique_ptr<Database> db_;
 };
-
-TEST_P(OdbcEngineTest, RecordSetsAreKeysetsInQueryOrderWithNamesInAnyCase) {
-  FillSales();
-  auto rs = db_->OpenRecordset(
-      "SELECT * FROM SALES WHERE d_fecha >= #2024-01-01# AND D_FECHA < #2024-04-01# ORDER BY "
-      "d_fecha");
-  ASSERT_FALSE(rs->Eof());
-  EXPECT_EQ(rs->RecordCount(), 1);
-  EXPECT_EQ(rs->GetValue("NAME"), Value(std::string("a")));
-  EXPECT_EQ(rs->GetValue("qty"), Value(int64_t{4}));  // converted from its text on the write
-  EXPECT_EQ(rs->GetValue("d_fecha"), Value(At(2024, 3, 1, 10)));
-  EXPECT_EQ(rs->GetValue("ok"), Value(int64_t{0}));
-  rs->MoveLast();
-  EXPECT_EQ(rs->RecordCount(), 2);
-  EXPECT_EQ(rs->GetValue("name"), Value(std::string("c")));
-  EXPECT_EQ(rs->GetValue("price"), Value(1.5));
-  // Deleting keeps the position on the deleted record until MoveNext.
-  rs->MoveFirst();
-  rs->Delete();
-  EXPECT_EQ(ErrorFrom([&] { rs->GetValue("name"); }).Number(), kErrRecordDeleted);
-  rs->MoveNext();
-  EXPECT_EQ(rs->GetValue("ticket"), Value(int64_t{100}));
-  rs->MoveNext();
-  EXPECT_TRUE(rs->Eof());
-  EXPECT_EQ(ErrorFrom([&] { rs->MoveNext(); }).Number(), kErrNoCurrentRecord);
-  EXPECT_EQ(ErrorFrom([&] { rs->GetValue("nosuch"); }).Number(), kErrItemNotFound);
-  // The set was fixed when it opened: a record added since is not in it.
-  auto again = db_->OpenRecordset("SELECT * FROM sales ORDER BY ticket");
-  again->MoveLast();
-  EXPECT_EQ(again->RecordCount(), 3);
-  EXPECT_EQ(ErrorFrom([&] { db_->OpenRecordset("SELECT * FROM nosuch"); }).Number(),
-            kErrTableNotFound);
-}
-
-TEST_P(OdbcEngineTest, ValuesAreConvertedOrRefusedAsTheFieldTypeSays) {
-  FillSales();
-  auto rs = db_->OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
-  auto refused = [&](Value qty, Value ticket, Value name) {
-    return ErrorFrom([&] { Add(*rs, int64_t{1}, qty, ticket, 1.0, At(2024, 1, 1), name); })
-        .Number();
-  };
-  EXPECT_EQ(refused(int64_t{40000}, int64_t{1}, "x"), kErrNumericOverflow);
-  EXPECT_EQ(refused(std::string("many"), int64_t{1}, "x"), kErrDataConversion);
-  EXPECT_EQ(refused(int64_t{1}, int64_t{1}, "nine chars"), kErrFieldTooSmall);
-  EXPECT_EQ(refused(int64_t{1}, 1e12, "x"), kErrNumericOverflow);
-  rs->Close();
-  auto all = db_->OpenRecordset("SELECT * FROM sales");
-  all->MoveLast();
-  EXPECT_EQ(all->RecordCount(), 4);  // nothing of a refused record was written
-  std::vector<TableDef> defs = db_->TableDefs();
-  ASSERT_EQ(defs.size(), 1u);
-  const Field* name = defs[0].Fields().Find("NAME");
-  ASSERT_NE(name, nullptr);
-  EXPECT_EQ(name->type, FieldType::kText);
-  EXPECT_EQ(name->size, 8);
-  EXPECT_EQ(defs[0].Fields().Find("d_fecha")->type, FieldType::kDate);
-  EXPECT_EQ(defs[0].Fields().Find("ok")->type, FieldType::kBoolean);
-  EXPECT_EQ(defs[0].Fields().Find("qty")->type, FieldType::kInteger);
-}
 
 // The archive is a built-in SQLite file on its own connection: appended
 // copies are committed there first, and only copies still equal to their
@@ -210,14 +137,14 @@ TEST_P(OdbcEngineTest, AnArchiveFieldTheLiveTableLacksRefusesTheWholeRun) {
 // commit and fails past its timeout, in either SQLite journal mode. Never is
 // a record deleted that differs from its copy.
 TEST_P(OdbcEngineTest, RecordsReadForAMoveStayAsReadUntilTheirDeletion) {
-  const bool postgres = std::string(GetParam()) == "postgres";
+  const bool postgres = GetParam() == testing::BackendKind::kOdbcPostgres;
   for (const bool wal : postgres ? std::vector<bool>{false} : std::vector<bool>{false, true}) {
     SCOPED_TRACE(wal ? "WAL" : "rollback journal");
     const std::string livePath = dir_.Path(wal ? "wal.db" : "live.db");
     if (wal) {
       MakeSqliteEngine()->CreateDatabase(livePath, kLangGeneral, kVersion40)->Close();
       testing::Exec(livePath, "PRAGMA journal_mode=WAL");
-      db_ = engine_->OpenDatabase("ODBC;" + testing::SqliteOdbcConnect(livePath));
+      db_ = backend_->Engine().OpenDatabase("ODBC;" + testing::SqliteOdbcConnect(livePath));
     }
     FillSales();
     const std::string archivePath = dir_.Path(wal ? "wal.mdb" : "a.mdb");
@@ -240,8 +167,8 @@ TEST_P(OdbcEngineTest, RecordsReadForAMoveStayAsReadUntilTheirDeletion) {
     EXPECT_TRUE(db_->InTransaction());
     EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales"), 4);
 
-    std::unique_ptr<Database> other = postgres ? engine_->OpenDatabase("ODBC;" + connect_)
-                                               : MakeSqliteEngine(100)->OpenDatabase(livePath);
+    std::unique_ptr<Database> other =
+        postgres ? backend_->Open() : MakeSqliteEngine(100)->OpenDatabase(livePath);
     if (postgres) other->Execute("SET lock_timeout = 300");
     const auto change = [&] { other->Execute("UPDATE sales SET price = 9 WHERE ticket = 100"); };
     EXPECT_NE(ErrorFrom(change).Number(), 0);
@@ -255,7 +182,10 @@ TEST_P(OdbcEngineTest, RecordsReadForAMoveStayAsReadUntilTheirDeletion) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, OdbcEngineTest, ::testing::Values("sqlite3", "postgres"));
+INSTANTIATE_TEST_SUITE_P(Drivers, OdbcEngineTest,
+                         ::testing::Values(testing::BackendKind::kOdbcSqlite,
+                                           testing::BackendKind::kOdbcPostgres),
+                         testing::BackendName);
 
 TEST(OdbcConnect, FailuresAreClearAndNeverShowThePassword) {
   auto engine = MakeOdbcEngine(MakeSqliteEngine());

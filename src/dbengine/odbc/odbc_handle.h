@@ -83,6 +83,9 @@ class Statement {
   bool Fetch();
   SQLLEN RowCount() const;
   const std::string& Context() const { return context_; }
+  // Frees the handle now, before its connection goes; the statement is of no
+  // further use.
+  void Free() { stmt_.Reset(); }
 
  private:
   Handle<SQL_HANDLE_STMT> stmt_;

@@ -1,0 +1,512 @@
+// The properties every backend of the engine keeps (engine.h), on each backend
+// this machine reaches: the built-in SQLite engine, SQLite files through the
+// SQLite3 ODBC driver, and PostgreSQL through its ODBC driver. What only a
+// SQLite file shows (its header, journal, stored forms, damaged pages) is
+// tested beside the SQLite backend, what only ODBC has (connections, driver
+// families, identities) beside the ODBC backend, and the moves between a
+// database and its archives have tests of their own.
+#include <gtest/gtest.h>
+
+#include "support/engine_backends.h"
+#include "support/error_from.h"
+#include "support/sqlite_probe.h"
+#include "var/error.h"
+
+namespace sa::dbengine {
+namespace {
+
+using ::sa::testing::BackendTest;
+using ::sa::testing::ErrorFrom;
+
+DateTime At(int y, int m, int d, int hh = 0) { return DateTime::FromParts({y, m, d}, hh, 0, 0); }
+
+// "name type size" per field, the size for text fields only: the sizes a
+// backend reports for fixed-width types are its own.
+std::vector<std::string> Describe(const TableDef& def) {
+  std::vector<std::string> out;
+  for (const Field& f : def.Fields()) {
+    out.push_back(f.name + " " + std::to_string(static_cast<int>(f.type)) +
+                  (f.type == FieldType::kText ? " " + std::to_string(f.size) : ""));
+  }
+  return out;
+}
+
+class EngineTables : public BackendTest {};
+
+TEST_P(EngineTables, KeepTheirFieldsInOrderWithTypesAndSizesAndAreFoundInAnyCase) {
+  TableDef def = db_->CreateTableDef("Cliente");
+  // A size given for a fixed-width type, and AllowZeroLength on every field.
+  def.Fields().Append(def.CreateField("cod_cli", FieldType::kDouble, 8));
+  def.Fields().Append(def.CreateField("nom_cli", FieldType::kText));
+  def.Fields().Append(def.CreateField("dpt", FieldType::kText, 4));
+  def.Fields().Append(def.CreateField("alta", FieldType::kDate));
+  def.Fields().Append(def.CreateField("activo", FieldType::kBoolean, 1));
+  def.Fields().Append(def.CreateField("nivel", FieldType::kInteger));
+  def.Fields().Append(def.CreateField("puntos", FieldType::kLong));
+  for (int i = 0; i < def.Fields().Count(); ++i) def.Fields().Item(i).allowZeroLength = true;
+  EXPECT_EQ(ErrorFrom([&] {
+              def.Fields().Append(def.CreateField("NOM_CLI", FieldType::kText));
+            }).Number(),
+            kErrInvalidArgument);
+  db_->AppendTableDef(def);
+  EXPECT_EQ(ErrorFrom([&] { db_->AppendTableDef(def); }).Number(), kErrTableExists);
+  TableDef upper = db_->CreateTableDef("CLIENTE");
+  upper.Fields().Append(upper.CreateField("x", FieldType::kLong));
+  EXPECT_EQ(ErrorFrom([&] { db_->AppendTableDef(upper); }).Number(), kErrTableExists);
+  EXPECT_EQ(db_->Execute("delete from cliente"), 0);
+
+  const std::vector<TableDef> defs = db_->TableDefs();
+  ASSERT_EQ(defs.size(), 1u);
+  EXPECT_EQ(defs[0].Name(), "Cliente");
+  EXPECT_EQ(Describe(defs[0]),
+            (std::vector<std::string>{"cod_cli 7", "nom_cli 10 255", "dpt 10 4", "alta 8",
+                                      "activo 1", "nivel 3", "puntos 4"}));
+  auto rs = db_->OpenRecordset("SELECT DPT, Nom_Cli FROM CLIENTE");
+  EXPECT_EQ(rs->FieldCount(), 2);
+  EXPECT_EQ(rs->FieldIndex("nom_cli"), 1);
+  EXPECT_EQ(ErrorFrom([&] { rs->FieldIndex("nosuch"); }).Number(), kErrItemNotFound);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, EngineTables, ::testing::ValuesIn(testing::kAllBackends),
+                         testing::BackendName);
+
+// A table with one field of each type (t is text of 4 characters), ordered
+// by n, and a record set open on it for adding.
+class EngineValues : public BackendTest {
+ protected:
+  void SetUp() override {
+    BackendTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    TableDef def = db_->CreateTableDef("v");
+    def.Fields().Append(def.CreateField("n", FieldType::kLong));
+    def.Fields().Append(def.CreateField("t", FieldType::kText, 4));
+    def.Fields().Append(def.CreateField("i", FieldType::kInteger));
+    def.Fields().Append(def.CreateField("l", FieldType::kLong));
+    def.Fields().Append(def.CreateField("d", FieldType::kDouble));
+    def.Fields().Append(def.CreateField("b", FieldType::kBoolean));
+    def.Fields().Append(def.CreateField("f", FieldType::kDate));
+    db_->AppendTableDef(def);
+    rs_ = db_->OpenRecordset("SELECT * FROM v");
+  }
+  void Add(const char* field, const Value& v) {
+    rs_->AddNew();
+    rs_->SetValue("n", int64_t{++added_});
+    rs_->SetValue(field, v);
+    rs_->Update();
+  }
+  // The value of `field` in each record, in the order they were added.
+  std::vector<Value> Column(const char* field) {
+    std::vector<Value> out;
+    auto rs = db_->OpenRecordset("SELECT * FROM V ORDER BY N");
+    for (; !rs->Eof(); rs->MoveNext()) out.push_back(rs->GetValue(field));
+    return out;
+  }
+  std::unique_ptr<Recordset> rs_;
+  int64_t added_ = 0;
+};
+
+TEST_P(EngineValues, AreConvertedToTheFieldTypeOnWriteAndReadBackTyped) {
+  Add("t", std::string(""));
+  Add("t", std::monostate{});
+  Add("t", std::string("Ñoño"));  // four characters, more bytes
+  Add("i", std::string("2.5"));   // halves to even
+  Add("i", -32768.0);
+  Add("l", int64_t{2147483647});
+  Add("d", std::string(" 1.25 "));
+  Add("b", std::string("TRUE"));
+  Add("b", int64_t{-1});
+  Add("f", std::string("2024-02-29T23:59:58.25"));  // the fraction is kept
+  Add("f", std::string("2024-01-31"));
+  Add("t", int64_t{123});  // a number into a text field
+  rs_->Close();
+  const Value null = std::monostate{};
+  EXPECT_EQ(Column("T"),
+            (std::vector<Value>{std::string(""), null, std::string("Ñoño"), null, null, null, null,
+                                null, null, null, null, std::string("123")}));
+  const std::vector<Value> i = Column("i"), l = Column("L"), d = Column("d"), b = Column("b"),
+                           f = Column("F");
+  ASSERT_EQ(i.size(), 12u);
+  EXPECT_EQ(i[3], Value(int64_t{2}));
+  EXPECT_EQ(i[4], Value(int64_t{-32768}));
+  EXPECT_EQ(l[5], Value(int64_t{2147483647}));
+  EXPECT_EQ(d[6], Value(1.25));
+  EXPECT_EQ(b[7], Value(int64_t{1}));
+  EXPECT_EQ(b[8], Value(int64_t{1}));
+  EXPECT_EQ(b[0], null);
+  EXPECT_EQ(f[9], Value(DateTime::FromParts({2024, 2, 29}, 23, 59, 58, 250)));
+  EXPECT_EQ(f[10], Value(DateTime::FromDate({2024, 1, 31})));
+}
+
+TEST_P(EngineValues, ThatDoNotFitAreRefusedWithTheEngineNumberAndNothingIsWritten) {
+  // Refused by SetValue or at the latest by Update: either way the record is
+  // not written.
+  auto refused = [&](const char* field, const Value& v) {
+    return ErrorFrom([&] {
+             rs_->AddNew();
+             rs_->SetValue(field, v);
+             rs_->Update();
+           })
+        .Number();
+  };
+  EXPECT_EQ(refused("t", std::string("abcde")), kErrFieldTooSmall);
+  EXPECT_EQ(refused("t", DateTime::FromDate({2024, 3, 1})), kErrFieldTooSmall);
+  EXPECT_EQ(refused("i", int64_t{32768}), kErrNumericOverflow);
+  EXPECT_EQ(refused("i", -32768.5 - 1), kErrNumericOverflow);
+  EXPECT_EQ(refused("l", int64_t{2147483648}), kErrNumericOverflow);
+  EXPECT_EQ(refused("d", std::string("12,5x")), kErrDataConversion);
+  EXPECT_EQ(refused("b", std::string("si")), kErrDataConversion);
+  EXPECT_EQ(refused("f", std::string("2023-02-29")), kErrDataConversion);
+  EXPECT_EQ(refused("nope", int64_t{1}), kErrItemNotFound);
+  rs_->Close();
+  EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM v"), 0);
+}
+
+TEST_P(EngineValues, BooleansReadAsZeroOrOneAndNamesMatchInAnyCase) {
+  Add("b", int64_t{1});
+  Add("b", int64_t{0});
+  rs_->Close();
+  if (backend_->Can().booleanColumnsHoldAnyNumber) {
+    backend_->Exec("INSERT INTO v(n, b) VALUES (3, 7)");  // any non-zero number is true
+  } else {
+    backend_->Exec("INSERT INTO v(n, b) VALUES (3, true)");  // the column holds nothing else
+  }
+  auto rs = db_->OpenRecordset("SELECT * FROM V ORDER BY n");
+  EXPECT_TRUE(IsNull(rs->GetValue("t")));
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue("B")), 1);
+  rs->MoveNext();
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue("b")), 0);
+  rs->MoveNext();
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue("b")), 1);
+}
+
+// AllowZeroLength set or not, the empty text is kept, and kept apart from
+// NULL, where the backend takes it regardless of the flag.
+TEST_P(EngineValues, AnEmptyTextIsKeptApartFromNullAsAllowZeroLengthSays) {
+  TableDef def = db_->CreateTableDef("z");
+  def.Fields().Append(def.CreateField("n", FieldType::kLong));
+  Field allowed = def.CreateField("allowed", FieldType::kText, 5);
+  allowed.allowZeroLength = true;
+  def.Fields().Append(allowed);
+  def.Fields().Append(def.CreateField("plain", FieldType::kText, 5));
+  db_->AppendTableDef(def);
+  auto rs = db_->OpenRecordset("SELECT * FROM z");
+  rs->AddNew();
+  rs->SetValue("n", int64_t{1});
+  rs->SetValue("allowed", std::string(""));
+  rs->Update();
+  rs->AddNew();
+  rs->SetValue("n", int64_t{2});
+  rs->SetValue("allowed", std::monostate{});
+  rs->Update();
+  auto addPlain = [&] {
+    rs->AddNew();
+    rs->SetValue("n", int64_t{3});
+    rs->SetValue("plain", std::string(""));
+    rs->Update();
+  };
+  if (backend_->Can().emptyTextWithoutAllowZeroLength) {
+    addPlain();
+  } else {
+    EXPECT_NE(ErrorFrom(addPlain).Number(), 0);
+  }
+  rs->Close();
+  auto read = db_->OpenRecordset("SELECT * FROM z ORDER BY n");
+  EXPECT_EQ(read->GetValue("allowed"), Value(std::string("")));
+  read->MoveNext();
+  EXPECT_TRUE(IsNull(read->GetValue("allowed")));
+  read->MoveNext();
+  if (backend_->Can().emptyTextWithoutAllowZeroLength) {
+    EXPECT_EQ(read->GetValue("plain"), Value(std::string("")));
+  } else {
+    EXPECT_TRUE(read->Eof());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, EngineValues, ::testing::ValuesIn(testing::kAllBackends),
+                         testing::BackendName);
+
+// Sales: four records of every field type, added through a record set with
+// each value in the form given (numbers and dates among them as texts).
+class EngineSales : public BackendTest {
+ protected:
+  static TableDef Sales() {
+    TableDef def("Sales");
+    def.Fields().Append(def.CreateField("Ok", FieldType::kBoolean));
+    def.Fields().Append(def.CreateField("Qty", FieldType::kInteger));
+    def.Fields().Append(def.CreateField("Ticket", FieldType::kLong));
+    def.Fields().Append(def.CreateField("Price", FieldType::kDouble));
+    def.Fields().Append(def.CreateField("D_Fecha", FieldType::kDate));
+    def.Fields().Append(def.CreateField("Name", FieldType::kText, 8));
+    return def;
+  }
+
+  void SetUp() override {
+    BackendTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    db_->AppendTableDef(Sales());
+    auto rs = db_->OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
+    Add(*rs, int64_t{1}, int64_t{3}, int64_t{100}, 1.5, At(2024, 3, 2), std::string("c"));
+    Add(*rs, int64_t{0}, std::string("4"), int64_t{101}, 2.0, At(2024, 3, 1, 10), "a");
+    Add(*rs, int64_t{1}, int64_t{5}, int64_t{102}, 2.5, std::string("2024-04-01"), "d");
+    Add(*rs, int64_t{1}, int64_t{6}, int64_t{103}, 3.5, At(2023, 12, 31, 23), "b");
+    rs->Close();
+  }
+
+  void Add(Recordset& rs, Value ok, Value qty, Value ticket, Value price, Value date, Value name) {
+    rs.AddNew();
+    rs.SetValue("ok", ok);
+    rs.SetValue("QTY", qty);
+    rs.SetValue("ticket", ticket);
+    rs.SetValue("price", price);
+    rs.SetValue("d_fecha", date);
+    rs.SetValue("name", name);
+    rs.Update();
+  }
+};
+
+TEST_P(EngineSales, RecordSetsAreKeysetsInQueryOrderWithNamesInAnyCase) {
+  auto rs = db_->OpenRecordset(
+      "SELECT * FROM SALES WHERE d_fecha >= #2024-01-01# AND D_FECHA < #2024-04-01# ORDER BY "
+      "d_fecha");
+  ASSERT_FALSE(rs->Eof());
+  EXPECT_EQ(rs->RecordCount(), 1);
+  EXPECT_EQ(rs->GetValue("NAME"), Value(std::string("a")));
+  EXPECT_EQ(rs->GetValue("qty"), Value(int64_t{4}));  // converted from its text on the write
+  EXPECT_EQ(rs->GetValue("d_fecha"), Value(At(2024, 3, 1, 10)));
+  EXPECT_EQ(rs->GetValue("ok"), Value(int64_t{0}));
+  rs->MoveLast();
+  EXPECT_EQ(rs->RecordCount(), 2);
+  EXPECT_EQ(rs->GetValue("name"), Value(std::string("c")));
+  EXPECT_EQ(rs->GetValue("price"), Value(1.5));
+  // Deleting keeps the position on the deleted record until MoveNext.
+  rs->MoveFirst();
+  rs->Delete();
+  EXPECT_EQ(ErrorFrom([&] { rs->GetValue("name"); }).Number(), kErrRecordDeleted);
+  rs->MoveNext();
+  EXPECT_EQ(rs->GetValue("ticket"), Value(int64_t{100}));
+  rs->MoveNext();
+  EXPECT_TRUE(rs->Eof());
+  EXPECT_EQ(ErrorFrom([&] { rs->MoveNext(); }).Number(), kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorFrom([&] { rs->GetValue("nosuch"); }).Number(), kErrItemNotFound);
+  // A date written as a text is read back as the date.
+  auto april = db_->OpenRecordset("SELECT * FROM sales WHERE ticket = 102");
+  EXPECT_EQ(april->GetValue("d_fecha"), Value(DateTime::FromDate({2024, 4, 1})));
+  // The set was fixed when it opened: a record added since is not in it.
+  auto again = db_->OpenRecordset("SELECT * FROM sales ORDER BY ticket");
+  again->MoveLast();
+  EXPECT_EQ(again->RecordCount(), 3);
+  EXPECT_EQ(ErrorFrom([&] { db_->OpenRecordset("SELECT * FROM nosuch"); }).Number(),
+            kErrTableNotFound);
+}
+
+TEST_P(EngineSales, ValuesAreConvertedOrRefusedAsTheFieldTypeSays) {
+  auto rs = db_->OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
+  auto refused = [&](Value qty, Value ticket, Value name) {
+    return ErrorFrom([&] { Add(*rs, int64_t{1}, qty, ticket, 1.0, At(2024, 1, 1), name); })
+        .Number();
+  };
+  EXPECT_EQ(refused(int64_t{40000}, int64_t{1}, "x"), kErrNumericOverflow);
+  EXPECT_EQ(refused(std::string("many"), int64_t{1}, "x"), kErrDataConversion);
+  EXPECT_EQ(refused(int64_t{1}, int64_t{1}, "nine chars"), kErrFieldTooSmall);
+  EXPECT_EQ(refused(int64_t{1}, 1e12, "x"), kErrNumericOverflow);
+  rs->Close();
+  auto all = db_->OpenRecordset("SELECT * FROM sales");
+  all->MoveLast();
+  EXPECT_EQ(all->RecordCount(), 4);  // nothing of a refused record was written
+  std::vector<TableDef> defs = db_->TableDefs();
+  ASSERT_EQ(defs.size(), 1u);
+  const Field* name = defs[0].Fields().Find("NAME");
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(name->type, FieldType::kText);
+  EXPECT_EQ(name->size, 8);
+  EXPECT_EQ(defs[0].Fields().Find("d_fecha")->type, FieldType::kDate);
+  EXPECT_EQ(defs[0].Fields().Find("ok")->type, FieldType::kBoolean);
+  EXPECT_EQ(defs[0].Fields().Find("qty")->type, FieldType::kInteger);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, EngineSales, ::testing::ValuesIn(testing::kAllBackends),
+                         testing::BackendName);
+
+// Sales of a till, written by another program with dates in the forms it
+// chose: on a SQLite file they stay as written; a server keeps its own form.
+class EngineRecordsets : public BackendTest {
+ protected:
+  void SetUp() override {
+    BackendTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    TableDef def = db_->CreateTableDef("ventas");
+    def.Fields().Append(def.CreateField("n", FieldType::kLong));
+    def.Fields().Append(def.CreateField("D_FECHA", FieldType::kDate));
+    db_->AppendTableDef(def);
+    backend_->Exec(
+        "INSERT INTO ventas VALUES (3,'2024-03-01 00:00:00'),(1,'2024-02-29 23:59:59'),"
+        "(2,'2024-03-01'),(4,'2024-03-01T00:00:01'),(0,'2024-02-29 00:00:00'),"
+        "(5,'1999-12-31 23:59:59'),(6,NULL)");
+  }
+  std::vector<int64_t> Numbers(const std::string& sql) {
+    std::vector<int64_t> out;
+    auto rs = db_->OpenRecordset(sql);
+    while (!rs->Eof()) {
+      out.push_back(std::get<int64_t>(rs->GetValue("N")));
+      rs->MoveNext();
+    }
+    return out;
+  }
+};
+
+TEST_P(EngineRecordsets, DateLiteralsBoundWholeDaysWhateverTheStoredForm) {
+  // Midnight of the upper bound is in; one second later is out, in any form.
+  EXPECT_EQ(
+      Numbers("SELECT * FROM ventas WHERE d_fecha >= #2000-01-01# AND d_fecha <= #2024-03-01# "
+              "ORDER BY n"),
+      (std::vector<int64_t>{0, 1, 2, 3}));
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE D_FECHA>= #03/01/2024# ORDER BY n"),
+            (std::vector<int64_t>{2, 3, 4}));
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE D_FECHA < #2000-01-01# ORDER BY n"),
+            (std::vector<int64_t>{5}));
+  EXPECT_NE(ErrorFrom([&] {
+              db_->OpenRecordset("SELECT * FROM ventas WHERE d_fecha >= #2024-13-01#");
+            }).Number(),
+            0);
+}
+
+TEST_P(EngineRecordsets, MovesCountsAndDeletesAsTheCallersExpect) {
+  auto rs = db_->OpenRecordset("SELECT * FROM ventas WHERE n <= 4 ORDER BY n");
+  EXPECT_EQ(rs->RecordCount(), 1);  // records visited so far
+  rs->Move(2);
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue(0)), 2);
+  EXPECT_EQ(rs->RecordCount(), 3);
+  rs->MoveLast();
+  EXPECT_EQ(rs->RecordCount(), 5);
+  rs->MoveFirst();
+  rs->MoveNext();
+  rs->Delete();
+  EXPECT_EQ(ErrorFrom([&] { rs->GetValue(0); }).Number(), kErrRecordDeleted);
+  rs->MoveNext();
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue("n")), 2);
+  rs->Move(10);
+  EXPECT_TRUE(rs->Eof());
+  EXPECT_EQ(ErrorFrom([&] { rs->MoveNext(); }).Number(), kErrNoCurrentRecord);
+  rs->Close();
+  EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM ventas"), 6);
+  EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM ventas WHERE n = 1"), 0);
+}
+
+TEST_P(EngineRecordsets, KeysetIsFixedWhenTheSetOpens) {
+  auto rs = db_->OpenRecordset("SELECT * FROM ventas ORDER BY n");
+  db_->Execute("INSERT INTO ventas VALUES (9, '2024-01-01')");
+  backend_->Exec("INSERT INTO ventas VALUES (10, '2024-01-01')");  // another program
+  rs->MoveLast();
+  EXPECT_EQ(rs->RecordCount(), 7);
+  EXPECT_EQ(std::get<int64_t>(rs->GetValue("n")), 6);
+}
+
+TEST_P(EngineRecordsets, LeavesNoLockBehindOnceNoSetIsOpen) {
+  db_->TableDefs();
+  EXPECT_EQ(ErrorFrom([&] { db_->OpenRecordset("SELECT * FROM nosuch"); }).Number(),
+            kErrTableNotFound);
+  auto rs = db_->OpenRecordset("SELECT * FROM ventas");
+  rs->GetValue(0);
+  rs->Close();
+  backend_->Exec("INSERT INTO ventas VALUES (9, '2024-01-01')");  // another program
+  EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM ventas"), 8);
+}
+
+TEST_P(EngineRecordsets, ClosingTheDatabaseDiscardsAnUnfinishedRecordAndClosesItsSets) {
+  auto rs = db_->OpenRecordset("SELECT * FROM ventas ORDER BY n");
+  rs->AddNew();
+  rs->SetValue("n", int64_t{41});
+  rs->Update();  // a record written before, through the same set
+  rs->AddNew();
+  rs->SetValue("n", int64_t{42});
+  db_->Close();
+  EXPECT_NE(ErrorFrom([&] { rs->Update(); }).Number(), 0);
+  EXPECT_NE(ErrorFrom([&] { rs->MoveFirst(); }).Number(), 0);
+  EXPECT_NE(ErrorFrom([&] { rs->GetValue(0); }).Number(), 0);
+  EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM ventas WHERE n = 41"), 1);
+  EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM ventas WHERE n = 42"), 0);
+}
+
+TEST_P(EngineRecordsets, AnUndoneStepKeepsTheTransactionsOtherWorkUnlessAllOfItWasLost) {
+  db_->BeginTrans();
+  EXPECT_TRUE(db_->InTransaction());
+  db_->Execute("DELETE FROM ventas WHERE n = 0");
+  db_->Savepoint();
+  db_->Execute("DELETE FROM ventas WHERE n = 1");
+  EXPECT_TRUE(db_->RollbackToSavepoint());
+  db_->Savepoint();
+  db_->Execute("DELETE FROM ventas WHERE n = 2");
+  db_->ReleaseSavepoint();
+  db_->CommitTrans();
+  EXPECT_FALSE(db_->InTransaction());
+  EXPECT_EQ(Numbers("SELECT * FROM ventas ORDER BY n"), (std::vector<int64_t>{1, 3, 4, 5, 6}));
+
+  // Whatever undoes the whole transaction underneath (here a plain
+  // ROLLBACK) is reported, and the transaction is over.
+  db_->BeginTrans();
+  db_->Execute("DELETE FROM ventas WHERE n = 1");
+  db_->Savepoint();
+  db_->Execute("DELETE FROM ventas WHERE n = 3");
+  db_->Execute("ROLLBACK");
+  EXPECT_FALSE(db_->RollbackToSavepoint());
+  EXPECT_FALSE(db_->InTransaction());
+  EXPECT_EQ(Numbers("SELECT * FROM ventas ORDER BY n"), (std::vector<int64_t>{1, 3, 4, 5, 6}));
+}
+
+// An attached archive's statements run in the database's transaction and
+// its steps; commits are atomic over both files only where the backend
+// says so (the crash tests hold it to that).
+TEST_P(EngineRecordsets, AnAttachedArchiveTakesPartInTheTransactionAndItsSteps) {
+  const std::string arc = dir_.Path("arc.mdb");
+  TableDef def("t");
+  def.Fields().Append(def.CreateField("n", FieldType::kInteger));
+  testing::MakeArchive(arc, def);
+  db_->Attach(arc, "arc");
+  EXPECT_EQ(db_->AtomicAcrossAttached(), backend_->Can().atomicAcrossAttached);
+  db_->BeginTrans();
+  EXPECT_EQ(db_->Execute("INSERT INTO arc.t VALUES (1)"), 1);
+  EXPECT_EQ(db_->Execute("DELETE FROM ventas WHERE n = 0"), 1);
+  db_->Rollback();
+  db_->BeginTrans();
+  db_->Execute("INSERT INTO arc.t VALUES (2)");
+  db_->Execute("DELETE FROM ventas WHERE n = 0");
+  db_->Savepoint();
+  db_->Execute("INSERT INTO arc.t VALUES (3)");
+  db_->Execute("DELETE FROM ventas WHERE n = 1");
+  EXPECT_TRUE(db_->RollbackToSavepoint());
+  db_->CommitTrans();
+  db_->Detach("arc");
+  EXPECT_EQ(testing::Query(arc, "SELECT n FROM t"), (testing::Rows{{"2"}}));
+  EXPECT_EQ(Numbers("SELECT * FROM ventas ORDER BY n"), (std::vector<int64_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_NE(ErrorFrom([&] { db_->Detach("arc"); }).Number(), 0);
+}
+
+// Bookmarks name records beyond the set that gave them: the named ones that
+// still exist and meet a condition, in the order named, and deletion by name.
+TEST_P(EngineRecordsets, BookmarksNameRecordsForSelectionAndDeletion) {
+  std::vector<int64_t> keys;  // n = 4, 3, 2, 1, 0
+  {
+    auto rs = db_->OpenRecordset("SELECT * FROM ventas WHERE n <= 4 ORDER BY n DESC");
+    for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
+  }
+  ASSERT_EQ(keys.size(), 5u);
+  db_->BeginTrans();
+  EXPECT_EQ(db_->RecordsWhere("VENTAS", keys, "d_fecha >= #2024-03-01# AND D_FECHA < #2024-03-02#"),
+            (std::vector<int64_t>{keys[0], keys[1], keys[2]}));
+  EXPECT_EQ(db_->RecordsWhere("ventas", std::vector<int64_t>{keys[4], keys[0]}, "N <> 2"),
+            (std::vector<int64_t>{keys[4], keys[0]}));
+  EXPECT_EQ(db_->DeleteRecords("ventas", std::vector<int64_t>{keys[1]}), 1);
+  EXPECT_EQ(db_->RecordsWhere("ventas", keys, "n >= 0"),
+            (std::vector<int64_t>{keys[0], keys[2], keys[3], keys[4]}));
+  EXPECT_EQ(db_->DeleteRecords("ventas", keys), 4);  // those that still existed
+  db_->CommitTrans();
+  EXPECT_EQ(Numbers("SELECT * FROM ventas ORDER BY n"), (std::vector<int64_t>{5, 6}));
+  EXPECT_EQ(ErrorFrom([&] { db_->RecordsWhere("nosuch", keys, "n > 0"); }).Number(),
+            kErrTableNotFound);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, EngineRecordsets, ::testing::ValuesIn(testing::kAllBackends),
+                         testing::BackendName);
+
+}  // namespace
+}  // namespace sa::dbengine

@@ -1,0 +1,127 @@
+#include "support/engine_backends.h"
+
+#include "dbengine/odbc/odbc_engine.h"
+#include "dbengine/odbc/odbc_handle.h"
+#include "dbengine/sqlite/sqlite_engine.h"
+#include "support/odbc_sources.h"
+#include "support/sqlite_probe.h"
+#include "var/error.h"
+
+namespace sa::testing {
+
+using dbengine::kLangGeneral;
+using dbengine::kVersion40;
+
+namespace {
+
+// How long an engine waits for a lock another connection of the test holds.
+constexpr int kBusyTimeoutMs = 200;
+
+class FileBackend : public Backend {
+ public:
+  FileBackend(BackendKind kind, const TempDir& dir) : path_(dir.Path("live.db")) {
+    // The SQLite3 driver opens an existing file; the built-in engine makes it.
+    dbengine::MakeSqliteEngine()->CreateDatabase(path_, kLangGeneral, kVersion40)->Close();
+    can_.booleanColumnsHoldAnyNumber = true;
+    can_.emptyTextWithoutAllowZeroLength = true;
+    if (kind == BackendKind::kBuiltIn) {
+      engine_ = dbengine::MakeSqliteEngine(kBusyTimeoutMs);
+      target_ = path_;
+      can_.atomicAcrossAttached = true;
+    } else {
+      engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(kBusyTimeoutMs));
+      target_ = "ODBC;" + SqliteOdbcConnect(path_);
+    }
+  }
+
+  void Exec(const std::string& sql) override { testing::Exec(path_, sql); }
+  long QueryLong(const std::string& sql) override { return testing::QueryLong(path_, sql); }
+
+ private:
+  std::string path_;
+};
+
+class PostgresBackend : public Backend {
+ public:
+  explicit PostgresBackend(const std::string& server)
+      : schema_(server), env_(std::make_shared<dbengine::odbc::Environment>()) {
+    engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(kBusyTimeoutMs));
+    target_ = "ODBC;" + schema_.Connect();
+    can_.emptyTextWithoutAllowZeroLength = true;
+  }
+
+  void Exec(const std::string& sql) override {
+    try {
+      dbengine::odbc::Connection conn(env_, schema_.Connect(), schema_.Name());
+      conn.ExecDirect(sql);
+    } catch (const Error& e) {
+      ADD_FAILURE() << sql << ": " << e.Description() << "\n" << e.Cause();
+    }
+  }
+
+  long QueryLong(const std::string& sql) override {
+    try {
+      dbengine::odbc::Connection conn(env_, schema_.Connect(), schema_.Name());
+      dbengine::odbc::Statement stmt(conn.get(), sql);
+      stmt.ExecDirect(sql);
+      if (stmt.Fetch()) {
+        SQLBIGINT v = 0;
+        SQLLEN length = 0;
+        stmt.Check(SQLGetData(stmt.get(), 1, SQL_C_SBIGINT, &v, 0, &length));
+        if (length != SQL_NULL_DATA) return static_cast<long>(v);
+      }
+      ADD_FAILURE() << "no result: " << sql;
+    } catch (const Error& e) {
+      ADD_FAILURE() << sql << ": " << e.Description() << "\n" << e.Cause();
+    }
+    return -1;
+  }
+
+ private:
+  PgSchema schema_;
+  std::shared_ptr<dbengine::odbc::Environment> env_;
+};
+
+}  // namespace
+
+std::string BackendName(const ::testing::TestParamInfo<BackendKind>& info) {
+  switch (info.param) {
+    case BackendKind::kBuiltIn:
+      return "BuiltIn";
+    case BackendKind::kOdbcSqlite:
+      return "OdbcSqlite";
+    case BackendKind::kOdbcPostgres:
+      return "OdbcPostgres";
+  }
+  return "Unknown";
+}
+
+void PrintTo(BackendKind kind, std::ostream* os) {
+  *os << BackendName(::testing::TestParamInfo<BackendKind>(kind, 0));
+}
+
+std::unique_ptr<Backend> MakeFileBackend(BackendKind kind, const TempDir& dir) {
+  return std::make_unique<FileBackend>(kind, dir);
+}
+
+std::unique_ptr<Backend> MakePostgresBackend(const std::string& server) {
+  return std::make_unique<PostgresBackend>(server);
+}
+
+void MakeArchive(const std::string& path, const dbengine::TableDef& def) {
+  auto db = dbengine::MakeSqliteEngine()->CreateDatabase(path, kLangGeneral, kVersion40);
+  db->AppendTableDef(def);
+  db->Close();
+}
+
+void BackendTest::SetUp() {
+  if (GetParam() == BackendKind::kOdbcPostgres) {
+    SA_REQUIRE_POSTGRES(server);
+    backend_ = MakePostgresBackend(*server);
+  } else {
+    backend_ = MakeFileBackend(GetParam(), dir_);
+  }
+  db_ = backend_->Open();
+}
+
+}  // namespace sa::testing
