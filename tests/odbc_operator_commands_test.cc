@@ -108,6 +108,14 @@ TEST(OdbcOperatorCommands, ADryRunOnPostgresAnnouncesWhatTheRunThenMoves) {
   EXPECT_FALSE(shop.dir.Exists("S"));
   EXPECT_EQ(shop.dir.Read("registro.txt"), "old log");
   EXPECT_EQ(testing::CensusDiff(before, shop.Census()), "");
+  // The live database is named with its password masked.
+  EXPECT_NE(dry.standardOutput.find("Dry run: records dated 2000-01-01 to "), std::string::npos);
+  const size_t pwd = dbengine::LowerAscii(*server).find("pwd=");
+  if (pwd != std::string::npos) {
+    const std::string secret = server->substr(pwd + 4, server->find(';', pwd) - pwd - 4);
+    EXPECT_EQ(dry.standardOutput.find(secret), std::string::npos) << dry.standardOutput;
+    EXPECT_NE(dry.standardOutput.find("=***"), std::string::npos) << dry.standardOutput;
+  }
 
   std::map<std::pair<std::string, std::string>, long> announced;
   long announcedTotal = -1;
