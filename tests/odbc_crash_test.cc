@@ -1,8 +1,9 @@
-// Kills the real executable at random instants of a run whose live database
-// is on PostgreSQL (one table keyed, the others moved by tuple identity),
-// launches it again until it completes, and checks that every record is in
-// exactly one place. SA_PG_CRASH_POINTS sets the kill points (a short run by
-// default; tests/crash-census-postgres.sh runs the long one).
+// Kills the real executable at random instants of a run, and of a restore,
+// whose live database is on PostgreSQL (one table keyed, the others moved by
+// tuple identity), launches it again until it completes, and checks that
+// every record is in exactly one place. SA_PG_CRASH_POINTS sets the kill
+// points (a short run by default; tests/crash-census-postgres.sh runs the
+// long one).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
@@ -32,8 +34,10 @@ const char* const kTables[] = {"cabecera", "gtarti",  "gthora",  "gtInfVen", "gt
                                "gtvend",   "tickets", "cliente", "GTVacuno"};
 
 // Replaces the tables of schema `to` with copies of those of `from`, keys,
-// identities and all, on the server.
-void ResetSchema(dbengine::Database& server, const std::string& from, const std::string& to) {
+// identities and all, on the server; a copied key's numbering goes on after
+// the largest key, as the original's does.
+void ResetSchema(dbengine::Database& server, const std::string& from, const std::string& to,
+                 const std::set<std::string>& keyed) {
   for (const char* t : kTables) {
     const std::string table = std::string("\"") + t + "\"";
     server.Execute("DROP TABLE IF EXISTS " + to + "." + table);
@@ -41,6 +45,11 @@ void ResetSchema(dbengine::Database& server, const std::string& from, const std:
                    " INCLUDING ALL)");
     server.Execute("INSERT INTO " + to + "." + table + " OVERRIDING SYSTEM VALUE SELECT * FROM " +
                    from + "." + table);
+    if (keyed.contains(t)) {
+      server.Execute("SELECT setval(pg_get_serial_sequence('" + to + "." + table +
+                     "', 'id'), (SELECT coalesce(max(id), 0) + 1 FROM " + from + "." + table +
+                     "), false)");
+    }
   }
 }
 
@@ -71,7 +80,7 @@ TEST(PostgresCrash, EveryRecordEndsInExactlyOnePlace) {
   const std::string program = testing::InstallProgram(dir.Path("shop"));
   demo::WriteFifo(dir.Path("shop"), "ODBC;" + live.Connect(), files.settingsPath, "procsiosi");
   auto reset = [&] {
-    ResetSchema(*serverDb, templateSchema.Name(), live.Name());
+    ResetSchema(*serverDb, templateSchema.Name(), live.Name(), {"cabecera"});
     fs::remove_all(dir.Path("shop/S"));
   };
 
@@ -103,6 +112,91 @@ TEST(PostgresCrash, EveryRecordEndsInExactlyOnePlace) {
       "[ census ] PostgreSQL: %d launches killed mid-run (%d kills), 0 records lost or "
       "duplicated\n",
       tally.killedMidRun, tally.kills);
+}
+
+// The same for a restore: killed at random instants of `--restore` (the live
+// side committed first with its copies' identities in the move journal, the
+// archive's records deleted next), then relaunched, in turn as a run and as
+// the restore again, every record is in exactly one place.
+TEST(PostgresRestoreCrash, EveryRecordEndsInExactlyOnePlace) {
+  SA_REQUIRE_POSTGRES(server);
+  testing::TempDir dir;
+  demo::ShopOptions options;
+  options.folder = dir.Path("template");
+  options.today = {2024, 6, 20};
+  options.months = 3;
+  options.ticketsPerDay = 8;
+  options.livestock = true;
+  options.processName = "procsiosi";
+  const demo::ShopFiles files = demo::GenerateShop(options);
+  const std::set<std::string> keyed = {"cabecera", "tickets"};
+  const std::string month = "202405";
+  testing::PgSchema original(*server);
+  testing::PgSchema archived(*server);
+  testing::PgSchema live(*server);
+  {
+    auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
+    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + original.Connect());
+    demo::CopyTables(*from, *to, keyed);
+  }
+  auto serverDb = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + *server);
+  const std::string program = testing::InstallProgram(dir.Path("shop"));
+  demo::WriteFifo(dir.Path("shop"), "ODBC;" + live.Connect(), files.settingsPath, "procsiosi");
+  testing::Launch restore;
+  restore.arguments = {"--restore", month};
+
+  // The shop archived once is the state every restore starts from.
+  ResetSchema(*serverDb, original.Name(), live.Name(), keyed);
+  ASSERT_EQ(testing::RunProgram(program).exitStatus, 0);
+  const auto expected = CensusOf(dir, live.Connect());
+  ResetSchema(*serverDb, live.Name(), archived.Name(), keyed);
+  fs::remove_all(dir.Path("S.archived"));
+  fs::copy(dir.Path("shop/S"), dir.Path("S.archived"), fs::copy_options::recursive);
+  auto reset = [&] {
+    ResetSchema(*serverDb, archived.Name(), live.Name(), keyed);
+    fs::remove_all(dir.Path("shop/S"));
+    fs::copy(dir.Path("S.archived"), dir.Path("shop/S"), fs::copy_options::recursive);
+  };
+
+  reset();
+  const auto start = std::chrono::steady_clock::now();
+  const auto first = testing::RunProgram(program, restore);
+  ASSERT_EQ(first.exitStatus, 0) << first.standardError;
+  const auto full = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  ASSERT_EQ(testing::CensusDiff(expected, CensusOf(dir, live.Connect())), "");
+  ASSERT_FALSE(fs::exists(dir.Path("shop/S/" + month + ".mdb")));
+
+  int journalsLeft = 0;  // kills between the live commit and the archive's deletion
+  const testing::KillTally tally = testing::KillAtRandomInstants(
+      KillPoints(), full, 104729u,
+      [&] {
+        reset();
+        return testing::StartProgram(program, restore);
+      },
+      [&](int kill, double bound) {
+        const bool asRun = kill % 2 == 0;
+        const bool archiveLeft = fs::exists(dir.Path("shop/S/" + month + ".mdb"));
+        if (fs::exists(dir.Path("shop/S/move.journal"))) ++journalsLeft;
+        const auto relaunch =
+            asRun ? testing::RunProgram(program) : testing::RunProgram(program, restore);
+        // A restore finds no archive when the killed one had already removed it.
+        ASSERT_EQ(relaunch.exitStatus, asRun || archiveLeft ? 0 : 1)
+            << "kill point " << kill << (asRun ? " (run)" : " (restore)") << "\n"
+            << relaunch.standardError;
+        ASSERT_EQ(testing::CensusDiff(expected, CensusOf(dir, live.Connect())), "")
+            << "kill point " << kill << (asRun ? " (run)" : " (restore)") << " at under " << bound
+            << " us";
+        ASSERT_FALSE(fs::exists(dir.Path("shop/S/move.journal")));
+        if (!asRun) {
+          EXPECT_FALSE(fs::exists(dir.Path("shop/S/" + month + ".mdb")));
+        }
+      });
+  EXPECT_EQ(tally.killedMidRun, KillPoints());
+  std::printf(
+      "[ census ] restore, PostgreSQL: %d launches killed mid-restore (%d kills, %d with a "
+      "restore journal left), 0 records lost or duplicated\n",
+      tally.killedMidRun, tally.kills, journalsLeft);
 }
 
 }  // namespace

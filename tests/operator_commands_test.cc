@@ -56,59 +56,6 @@ struct Shop {
   std::string program;
 };
 
-// Every archive's tables as sorted rows, by file name.
-std::map<std::string, std::map<std::string, std::vector<std::string>>> Archives(
-    const std::string& folder) {
-  std::map<std::string, std::map<std::string, std::vector<std::string>>> out;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    const std::string path = entry.path().string();
-    for (const auto& t : testing::Query(path, "SELECT name FROM sqlite_schema ORDER BY rowid")) {
-      std::vector<std::string>& rows = out[entry.path().filename().string()][t[0]];
-      for (const auto& row : testing::Query(path, "SELECT * FROM \"" + t[0] + "\"")) {
-        std::string line;
-        for (const std::string& v : row) line += v + "|";
-        rows.push_back(line);
-      }
-      std::sort(rows.begin(), rows.end());
-    }
-  }
-  return out;
-}
-
-// Which archive tables differ, and a row of each.
-std::string ArchivesDiff(
-    const std::map<std::string, std::map<std::string, std::vector<std::string>>>& a,
-    const std::map<std::string, std::map<std::string, std::vector<std::string>>>& b) {
-  std::string diff;
-  std::set<std::string> files;
-  for (const auto& [f, t] : a) files.insert(f);
-  for (const auto& [f, t] : b) files.insert(f);
-  for (const std::string& f : files) {
-    if (!a.contains(f) || !b.contains(f)) {
-      diff += f + ": only in " + (a.contains(f) ? "the first" : "the second") + "\n";
-      continue;
-    }
-    for (const auto& [table, rows] : a.at(f)) {
-      // Each run copies the customer list into the newest month it reaches.
-      if (table == "Cliente") continue;
-      const auto other = b.at(f).find(table);
-      if (other == b.at(f).end()) {
-        diff += f + " " + table + ": missing\n";
-      } else if (other->second != rows) {
-        diff += f + " " + table + ": " + std::to_string(rows.size()) + " rows, then " +
-                std::to_string(other->second.size()) + "\n";
-        for (size_t i = 0; i < std::min(rows.size(), other->second.size()); ++i) {
-          if (rows[i] != other->second[i]) {
-            diff += "  " + rows[i] + "\n  " + other->second[i] + "\n";
-            break;
-          }
-        }
-      }
-    }
-  }
-  return diff;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -251,7 +198,7 @@ TEST(OperatorCommands, ArchiveRestoreArchiveAgainGivesTheSameArchivesAndLiveTabl
     Shop shop(mode);
     const auto census = shop.Census();
     ASSERT_EQ(shop.Run().exitStatus, 0);
-    const auto archived = Archives(shop.dir.Path("datos/S"));
+    const auto archived = testing::ArchiveRows(shop.dir.Path("datos/S"));
     const auto liveArchived = shop.LiveCensus();
     ASSERT_EQ(testing::CensusDiff(census, shop.Census()), "");
 
@@ -274,8 +221,8 @@ TEST(OperatorCommands, ArchiveRestoreArchiveAgainGivesTheSameArchivesAndLiveTabl
     ASSERT_EQ(shop.Run().exitStatus, 0);
     EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "") << mode;
     EXPECT_EQ(testing::CensusDiff(liveArchived, shop.LiveCensus()), "") << mode;
-    const auto again = Archives(shop.dir.Path("datos/S"));
-    EXPECT_EQ(ArchivesDiff(archived, again), "") << mode;
+    const auto again = testing::ArchiveRows(shop.dir.Path("datos/S"));
+    EXPECT_EQ(testing::ArchiveRowsDiff(archived, again), "") << mode;
     EXPECT_EQ(again.at("202404.mdb").at("Cliente").size(),
               static_cast<size_t>(testing::QueryLong(shop.Live(), "SELECT count(*) FROM cliente")));
   }

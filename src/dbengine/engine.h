@@ -145,11 +145,13 @@ class Database {
   // Appends the named records of `alias`.`table` to this database's table,
   // each field of the attached table into the field of the same name with
   // the engine's conversions (a field this table lacks, a value it refuses
-  // or a key it already holds fails the whole call). The appended records
-  // get consecutive identities from firstId on.
+  // or a key it already holds fails the whole call, kErrDuplicateKey for a
+  // key). Returns the appended records' identities in this database's table,
+  // the i-th that of the i-th named record found; a database that cannot
+  // tell them fails the call with kErrNoIdentity.
   struct Appended {
     long count = 0;
-    int64_t firstId = 0;
+    std::vector<int64_t> ids;
   };
   virtual Appended AppendRecordsFrom(const std::string& alias, const std::string& table,
                                      std::span<const int64_t> ids) = 0;
@@ -157,13 +159,17 @@ class Database {
   virtual long DeleteAttachedRecords(const std::string& alias, const std::string& table,
                                      std::span<const int64_t> ids) = 0;
   // Deletes those of the named records of `alias`.`table` whose values,
-  // converted as AppendRecordsFrom converts them, equal the record of this
-  // database's table with identity firstId + i. Returns how many it deleted.
+  // converted as AppendRecordsFrom converts them, equal their copies: the
+  // i-th named record against the record of this database's table with
+  // identity copyIds[i] (the two spans are as long). Records changed since
+  // they were copied stay. Returns how many it deleted.
   virtual long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
-                                             std::span<const int64_t> ids, int64_t firstId) = 0;
+                                             std::span<const int64_t> ids,
+                                             std::span<const int64_t> copyIds) = 0;
 
-  // The engine's own check of the database file's structure: empty when it
-  // is sound, else what it found wrong (a few lines at most).
+  // The engine's own check of the database's structure: empty when it is
+  // sound, else what it found wrong (a few lines at most). Where the database
+  // system offers no such check, every table is opened and read whole.
   virtual std::vector<std::string> CheckIntegrity() = 0;
 };
 

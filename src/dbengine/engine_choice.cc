@@ -33,6 +33,10 @@ bool IsConnectionString(const std::string& livePath) {
   return odbc::ConnectionStringOf(livePath).has_value();
 }
 
+std::string ShownName(const std::string& livePath) {
+  return IsConnectionString(livePath) ? odbc::MaskSecrets(livePath) : livePath;
+}
+
 std::unique_ptr<Engine> EngineFor(const std::string& livePath) {
   if (IsConnectionString(livePath)) return MakeOdbcEngine(MakeBuiltInEngine());
   if (IsJetFile(livePath)) {

@@ -20,4 +20,8 @@ std::unique_ptr<Engine> EngineFor(const std::string& livePath);
 // True when `livePath` names the live database by a connection string.
 bool IsConnectionString(const std::string& livePath);
 
+// The live database as messages show it: a connection string with its
+// password masked, a path as it is.
+std::string ShownName(const std::string& livePath);
+
 }  // namespace sa::dbengine

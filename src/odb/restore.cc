@@ -30,14 +30,14 @@ void RestoreTable(const TransferContext& ctx, const std::string& archivePath,
     ctx.live.BeginTrans();
     const dbengine::Database::Appended appended =
         ctx.live.AppendRecordsFrom(kAlias, out.table, ids);
-    if (appended.count != static_cast<long>(ids.size())) {
+    if (appended.count != static_cast<long>(ids.size()) || appended.ids.size() != ids.size()) {
       throw Error(dbengine::kErrInvalidArgument, "Not every archived record was appended.",
                   out.table + " in " + archivePath);
     }
     if (atomic) {
       ctx.live.DeleteAttachedRecords(kAlias, out.table, ids);
     } else {
-      pending.tables.push_back({out.table, appended.firstId, ids});
+      pending.tables.push_back({out.table, 0, ids, appended.ids});
       WriteMoveJournal(ctx.fs, journal, pending);
     }
     ctx.live.CommitTrans();
@@ -65,7 +65,7 @@ void CompleteRestore(const TransferContext& ctx, const PendingMove& move, const 
   ctx.live.BeginTrans();
   try {
     for (const TableMove& t : move.tables) {
-      ctx.live.DeleteAttachedRecordsMatching(alias, t.table, t.keys, t.firstCopyId);
+      ctx.live.DeleteAttachedRecordsMatching(alias, t.table, t.keys, t.copyIds);
     }
     ctx.live.CommitTrans();
   } catch (...) {

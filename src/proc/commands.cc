@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "dbengine/engine_choice.h"
 #include "odb/archive.h"
 #include "odb/archive_check.h"
 #include "odb/move_journal.h"
@@ -66,7 +67,8 @@ bool EndsWith(const std::string& text, const std::string& end) {
 int DryRun(const RunContext& ctx, bool upToToday, std::ostream& out) {
   const RunPlan plan = PlanArchive(ctx, upToToday);
   const std::string window = DateTime::FromDate(plan.to).ToIso().substr(0, 10);
-  out << "Dry run: records dated 2000-01-01 to " << window << " in " << ctx.params.dbPath << "\n";
+  out << "Dry run: records dated 2000-01-01 to " << window << " in "
+      << dbengine::ShownName(ctx.params.dbPath) << "\n";
   if (ctx.fs.IsFile(odb::MoveJournalPath(ctx.params.dataFolder))) {
     out << "S/move.journal: a move cut short by a crash is waiting; the run completes it first\n";
   }

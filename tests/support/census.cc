@@ -1,6 +1,9 @@
 #include "support/census.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
+#include <vector>
 
 #include "odb/schema.h"
 #include "support/sqlite_probe.h"
@@ -89,6 +92,54 @@ std::string CensusDiff(const Census& expected, const Census& actual) {
     }
   }
   if (shown > 5) diff += std::to_string(shown - 5) + " more differences\n";
+  return diff;
+}
+
+ArchiveContents ArchiveRows(const std::string& folder) {
+  ArchiveContents out;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string path = entry.path().string();
+    for (const auto& t : testing::Query(path, "SELECT name FROM sqlite_schema ORDER BY rowid")) {
+      std::vector<std::string>& rows = out[entry.path().filename().string()][t[0]];
+      for (const auto& row : testing::Query(path, "SELECT * FROM \"" + t[0] + "\"")) {
+        std::string line;
+        for (const std::string& v : row) line += v + "|";
+        rows.push_back(line);
+      }
+      std::sort(rows.begin(), rows.end());
+    }
+  }
+  return out;
+}
+
+std::string ArchiveRowsDiff(const ArchiveContents& a, const ArchiveContents& b) {
+  std::string diff;
+  std::set<std::string> files;
+  for (const auto& [f, t] : a) files.insert(f);
+  for (const auto& [f, t] : b) files.insert(f);
+  for (const std::string& f : files) {
+    if (!a.contains(f) || !b.contains(f)) {
+      diff += f + ": only in " + (a.contains(f) ? "the first" : "the second") + "\n";
+      continue;
+    }
+    for (const auto& [table, rows] : a.at(f)) {
+      // Each run copies the customer list into the newest month it reaches.
+      if (table == "Cliente") continue;
+      const auto other = b.at(f).find(table);
+      if (other == b.at(f).end()) {
+        diff += f + " " + table + ": missing\n";
+      } else if (other->second != rows) {
+        diff += f + " " + table + ": " + std::to_string(rows.size()) + " rows, then " +
+                std::to_string(other->second.size()) + "\n";
+        for (size_t i = 0; i < std::min(rows.size(), other->second.size()); ++i) {
+          if (rows[i] != other->second[i]) {
+            diff += "  " + rows[i] + "\n  " + other->second[i] + "\n";
+            break;
+          }
+        }
+      }
+    }
+  }
   return diff;
 }
 

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace sa::testing {
 
@@ -23,5 +24,12 @@ std::map<std::string, int> TakeOut(Census& census, const std::string& table,
 // The differences between two censuses, a few lines at most; empty when
 // they are equal.
 std::string CensusDiff(const Census& expected, const Census& actual);
+
+// Every archive's tables in `folder` as sorted rows, by file name and table.
+using ArchiveContents = std::map<std::string, std::map<std::string, std::vector<std::string>>>;
+ArchiveContents ArchiveRows(const std::string& folder);
+// Which archive tables differ (the customer lists aside: each run copies the
+// list into the newest month it reaches), and a row of each; empty when none.
+std::string ArchiveRowsDiff(const ArchiveContents& a, const ArchiveContents& b);
 
 }  // namespace sa::testing

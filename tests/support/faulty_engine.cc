@@ -97,9 +97,10 @@ class FaultyDatabase : public Database {
     return e_.Step("DeleteAttachedRecords"), d_->DeleteAttachedRecords(alias, table, ids);
   }
   long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
-                                     std::span<const int64_t> ids, int64_t firstId) override {
+                                     std::span<const int64_t> ids,
+                                     std::span<const int64_t> copyIds) override {
     return e_.Step("DeleteAttachedRecordsMatching"),
-           d_->DeleteAttachedRecordsMatching(alias, table, ids, firstId);
+           d_->DeleteAttachedRecordsMatching(alias, table, ids, copyIds);
   }
   std::vector<std::string> CheckIntegrity() override {
     return e_.Step("CheckIntegrity"), d_->CheckIntegrity();

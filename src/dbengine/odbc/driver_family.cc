@@ -127,6 +127,13 @@ class Sqlite : public DriverFamily {
     return "DELETE FROM " + quotedTable + " WHERE 0 = 1";
   }
   bool KeepsReadRecordsUntilCommit() const override { return true; }
+  // The driver runs an INSERT ... RETURNING but hands back no result, so
+  // the new record is found by the rowid the connection gave last.
+  std::string InsertedIdentityQuery(const std::string& identity,
+                                    const std::string& table) const override {
+    return "SELECT " + identity + " FROM " + table + " WHERE rowid = last_insert_rowid()";
+  }
+  std::string IntegrityCheck() const override { return "PRAGMA integrity_check(10)"; }
   std::string CreateFileAttributes(const std::string&) const override { return ""; }
   bool StoresDatesAsText() const override { return true; }
   bool CreatesFileOnConnect() const override { return true; }
@@ -182,6 +189,9 @@ class Postgres : public DriverFamily {
   }
   bool LocksSelectedRows() const override { return true; }
   bool KeepsReadRecordsUntilCommit() const override { return true; }
+  std::string InsertReturning(const std::string& identity) const override {
+    return " RETURNING " + identity;
+  }
   std::string CurrentSchemaQuery() const override { return "SELECT current_schema()"; }
 };
 

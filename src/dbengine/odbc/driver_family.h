@@ -64,6 +64,24 @@ class DriverFamily {
   // change them meanwhile, or a later write of this transaction fails. Such
   // records can be deleted by identity without being compared again.
   virtual bool KeepsReadRecordsUntilCommit() const { return false; }
+  // How the identity a new record got is learnt, `identity` being the
+  // table's identity expression: a clause that makes the INSERT return it
+  // as its one result column, or else a query run right after the INSERT on
+  // the same connection (`table` quoted); "" when the family offers neither.
+  virtual std::string InsertReturning(const std::string& identity) const {
+    (void)identity;
+    return "";
+  }
+  virtual std::string InsertedIdentityQuery(const std::string& identity,
+                                            const std::string& table) const {
+    (void)identity;
+    (void)table;
+    return "";
+  }
+  // The statement that checks the database's structure, answering one row
+  // "ok" when it is sound and a row per problem otherwise; "" when the
+  // database system has none.
+  virtual std::string IntegrityCheck() const { return ""; }
 
   // The driver attributes that create a new database file at `path` (for
   // SQLConfigDataSource's ODBC_ADD_DSN request); "" when the driver cannot.

@@ -715,10 +715,6 @@ class OdbcRecordset : public Recordset {
   bool closed_ = false;
 };
 
-Error NotThroughOdbc(const std::string& what, const std::string& name) {
-  return Error(kErrCallFailed, "Not available through ODBC.", what + ": " + name);
-}
-
 class OdbcDatabase : public Database {
  public:
   OdbcDatabase(std::shared_ptr<Source> src, Engine* archiveEngine)
@@ -892,25 +888,32 @@ class OdbcDatabase : public Database {
     return true;
   }
 
-  // Taking a month back and checking a file's structure are not offered
-  // through ODBC yet: refused plainly, never pretended.
-  std::vector<int64_t> AttachedRecordIds(const std::string&, const std::string& table) override {
-    throw NotThroughOdbc("reading an archive's records back", table);
+  // Taking a month back: the archive is read through its own database's
+  // record sets (any backend that names its records), the live side through
+  // this connection. The live copies' identities are learnt as the family
+  // allows (see AppendArchived).
+  std::vector<int64_t> AttachedRecordIds(const std::string& alias,
+                                         const std::string& table) override {
+    std::vector<int64_t> ids;
+    for (const auto& [id, values] : ArchivedRecords(alias, table).rows) ids.push_back(id);
+    return ids;
   }
-  Appended AppendRecordsFrom(const std::string&, const std::string& table,
-                             std::span<const int64_t>) override {
-    throw NotThroughOdbc("taking records back from an archive", table);
+  Appended AppendRecordsFrom(const std::string& alias, const std::string& table,
+                             std::span<const int64_t> ids) override {
+    return AppendArchived(alias, table, ids);
   }
-  long DeleteAttachedRecords(const std::string&, const std::string& table,
-                             std::span<const int64_t>) override {
-    throw NotThroughOdbc("taking records back from an archive", table);
+  long DeleteAttachedRecords(const std::string& alias, const std::string& table,
+                             std::span<const int64_t> ids) override {
+    return Archive(alias).DeleteRecords(table, ids);
   }
-  long DeleteAttachedRecordsMatching(const std::string&, const std::string& table,
-                                     std::span<const int64_t>, int64_t) override {
-    throw NotThroughOdbc("taking records back from an archive", table);
+  long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
+                                     std::span<const int64_t> ids,
+                                     std::span<const int64_t> copyIds) override {
+    return DeleteArchivedMatching(alias, table, ids, copyIds);
   }
   std::vector<std::string> CheckIntegrity() override {
-    throw NotThroughOdbc("checking the file's structure", src_->Shown());
+    if (!src_->Family().IntegrityCheck().empty()) return FamilyIntegrityCheck();
+    return ReadEveryTable();
   }
 
   std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> bookmarks,
@@ -1097,6 +1100,202 @@ class OdbcDatabase : public Database {
       out.push_back(*found);
     }
     return out;
+  }
+
+  // An archive table's fields and its records' values, by identity.
+  struct ArchivedTable {
+    TableDef def;
+    std::map<int64_t, std::vector<Value>> rows;
+  };
+
+  ArchivedTable ArchivedRecords(const std::string& alias, const std::string& table) {
+    Database& archive = Archive(alias);
+    ArchivedTable out{ArchiveTable(archive, table), {}};
+    auto rs = archive.OpenRecordset("SELECT * FROM " + out.def.Name());
+    std::vector<int> fields;
+    for (const Field& f : out.def.Fields()) fields.push_back(rs->FieldIndex(f.name));
+    for (; !rs->Eof(); rs->MoveNext()) {
+      int64_t id = 0;
+      try {
+        id = rs->Bookmark();
+      } catch (const Error& e) {
+        if (e.Number() != kErrNoIdentity) throw;
+        throw Error(kErrNoIdentity, "The archive's records have no identity to take them back by.",
+                    out.def.Name() + " in " + archive.Name() +
+                        ": its database format offers no row identity; the records stay in "
+                        "the archive");
+      }
+      std::vector<Value> values;
+      values.reserve(fields.size());
+      for (const int i : fields) values.push_back(rs->GetValue(i));
+      out.rows.emplace(id, std::move(values));
+    }
+    rs->Close();
+    return out;
+  }
+
+  // The identity of the record an INSERT ... RETURNING or an identity query
+  // just answered; nullopt when it answered none. Closes the answer.
+  static std::optional<int64_t> AnsweredIdentity(Statement& stmt) {
+    std::optional<int64_t> id;
+    if (stmt.Fetch()) {
+      SQLBIGINT v = 0;
+      SQLLEN length = 0;
+      stmt.Check(SQLGetData(stmt.get(), 1, SQL_C_SBIGINT, &v, 0, &length));
+      if (length != SQL_NULL_DATA) id = v;
+    }
+    SQLFreeStmt(stmt.get(), SQL_CLOSE);
+    return id;
+  }
+
+  // Inserts the named archived records into the live table one by one,
+  // converted for the live fields, and learns each new record's identity:
+  // returned by the INSERT, asked for right after it, or, for a key the
+  // archive holds, the key's own value.
+  Appended AppendArchived(const std::string& alias, const std::string& table,
+                          std::span<const int64_t> ids) {
+    const ArchivedTable archived = ArchivedRecords(alias, table);
+    const TableInfo& info = src_->IdentifiedTable(table);
+    const std::vector<Column> columns = SourceColumns(info, archived.def);
+    const DriverFamily& family = src_->Family();
+    const std::string quoted = family.QuoteName(info.name);
+    const std::string context =
+        info.name + " from " + Archive(alias).Name() + " into " + src_->Shown();
+    std::optional<size_t> keyField;
+    for (size_t i = 0; i < columns.size() && info.keyed; ++i) {
+      if (family.QuoteName(columns[i].name) == info.identity) keyField = i;
+    }
+    const std::string returning = family.InsertReturning(info.identity);
+    const std::string query =
+        returning.empty() ? family.InsertedIdentityQuery(info.identity, quoted) : "";
+    if (returning.empty() && query.empty() && !keyField) {
+      throw Error(kErrNoIdentity, "The identity a restored record gets cannot be learnt here.",
+                  context +
+                      ": the driver tells no new record's identity; a whole-number "
+                      "primary key that the archive holds would name them");
+    }
+    std::string names, marks;
+    for (const Column& c : columns) {
+      names += (names.empty() ? "" : ",") + family.QuoteName(c.name);
+      marks += marks.empty() ? "?" : ",?";
+    }
+    auto insert = src_->NewStatement(context);
+    insert->Prepare("INSERT INTO " + quoted + " (" + names + ") VALUES (" + marks + ")" +
+                    returning);
+    std::unique_ptr<Statement> ask;
+    if (!query.empty()) {
+      ask = src_->NewStatement(context);
+      ask->Prepare(query);
+    }
+    RowParameters params;
+    Appended out;
+    out.ids.reserve(ids.size());
+    for (const int64_t id : ids) {
+      const auto row = archived.rows.find(id);
+      if (row == archived.rows.end()) continue;
+      std::vector<Value> values;
+      values.reserve(columns.size());
+      for (size_t i = 0; i < columns.size(); ++i) {
+        values.push_back(
+            ConvertForField(row->second[i], columns[i].type, columns[i].size, columns[i].name));
+      }
+      params.Bind(*insert, values, columns, family.StoresDatesAsText());
+      insert->Execute();
+      std::optional<int64_t> copy;
+      if (!returning.empty()) {
+        copy = AnsweredIdentity(*insert);
+      } else if (ask) {
+        ask->Execute();
+        copy = AnsweredIdentity(*ask);
+      } else if (const auto* key = std::get_if<int64_t>(&values[*keyField])) {
+        copy = *key;
+      }
+      if (!copy) {
+        throw Error(kErrNoIdentity, "The identity a restored record got cannot be learnt.",
+                    context + ": record " + std::to_string(id) + " of the archive");
+      }
+      out.ids.push_back(*copy);
+      ++out.count;
+    }
+    return out;
+  }
+
+  // Deletes the named archived records whose live copies (copyIds, in the
+  // same order) hold their values, converted as AppendArchived converts.
+  long DeleteArchivedMatching(const std::string& alias, const std::string& table,
+                              std::span<const int64_t> ids, std::span<const int64_t> copyIds) {
+    if (copyIds.size() != ids.size()) {
+      throw Error(kErrInvalidArgument, "Each record needs the identity of its copy.",
+                  table + " in " + Archive(alias).Name());
+    }
+    const ArchivedTable archived = ArchivedRecords(alias, table);
+    const TableInfo& info = src_->IdentifiedTable(table);
+    const std::vector<Column> columns = SourceColumns(info, archived.def);
+    const auto live = ReadRows(*src_, info, columns, copyIds,
+                               InTransaction() && src_->Family().LocksSelectedRows());
+    std::vector<int64_t> same;
+    for (size_t k = 0; k < ids.size(); ++k) {
+      const auto row = archived.rows.find(ids[k]);
+      const auto copy = live.find(copyIds[k]);
+      if (row == archived.rows.end() || copy == live.end()) continue;
+      bool equal = true;
+      for (size_t i = 0; i < columns.size() && equal; ++i) {
+        try {
+          equal = ConvertForField(row->second[i], columns[i].type, columns[i].size,
+                                  columns[i].name) == copy->second[i];
+        } catch (const Error&) {
+          equal = false;
+        }
+      }
+      if (equal) same.push_back(ids[k]);
+    }
+    return Archive(alias).DeleteRecords(archived.def.Name(), same);
+  }
+
+  // The database system's own check, through the driver.
+  std::vector<std::string> FamilyIntegrityCheck() {
+    std::vector<std::string> problems;
+    try {
+      auto stmt = src_->NewStatement(src_->Shown());
+      stmt->ExecDirect(src_->Family().IntegrityCheck());
+      while (stmt->Fetch()) problems.push_back(CatalogText(stmt->get(), 1));
+    } catch (const Error& e) {
+      return {e.Description() + (e.Cause().empty() ? "" : " " + e.Cause())};
+    }
+    if (problems.empty()) return {"the integrity check gave no answer"};
+    if (problems.size() == 1 && problems[0] == "ok") problems.clear();
+    return problems;
+  }
+
+  // Where the system has no check of its own: every table is opened and
+  // each of its records read, every value as its field's type.
+  std::vector<std::string> ReadEveryTable() {
+    constexpr size_t kMostProblems = 10;
+    std::vector<std::string> problems;
+    std::vector<std::string> names;
+    for (const auto& [key, name] : src_->Tables()) names.push_back(name);
+    for (const std::string& name : names) {
+      try {
+        const TableInfo& info = src_->Table(name);
+        std::string list;
+        for (const Column& c : info.columns) {
+          list += (list.empty() ? "" : ", ") + src_->Family().QuoteName(c.name);
+        }
+        if (list.empty()) continue;
+        auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
+        stmt->ExecDirect("SELECT " + list + " FROM " + src_->Family().QuoteName(info.name));
+        while (stmt->Fetch()) {
+          for (size_t i = 0; i < info.columns.size(); ++i) {
+            ReadValue(*stmt, static_cast<SQLUSMALLINT>(i + 1), info.columns[i].type);
+          }
+        }
+      } catch (const Error& e) {
+        problems.push_back("table " + name + ": " + e.Description() +
+                           (e.Cause().empty() ? "" : " " + e.Cause()));
+        if (problems.size() >= kMostProblems) break;
+      }
+    }
+    return problems;
   }
 
   std::shared_ptr<Source> src_;

@@ -9,6 +9,11 @@
 // key where the table has one, else the family's row identity (SQLite's
 // rowid, PostgreSQL's ctid as block * 65536 + offset, locked when a move
 // selects the records). A table with neither is refused (kErrNoIdentity).
+// Records taken back from an archive learn their new identity as they are
+// inserted (PostgreSQL: INSERT ... RETURNING; SQLite: the rowid the
+// connection gave last; else a key the archive holds) or are refused.
+// CheckIntegrity runs the family's own check where it has one (SQLite's
+// integrity_check), else reads every record of every table.
 #pragma once
 
 #include <memory>

@@ -18,19 +18,22 @@ namespace sa::dbengine {
 namespace {
 
 using ::sa::testing::ErrorFrom;
+using ::sa::testing::Exec;
+using ::sa::testing::PgSchema;
+using ::sa::testing::Query;
 using ::sa::testing::QueryLong;
 using ::sa::testing::TempDir;
 
 DateTime At(int y, int m, int d, int hh = 0) { return DateTime::FromParts({y, m, d}, hh, 0, 0); }
 
-TableDef Sales() {
+TableDef Sales(int nameSize = 8) {
   TableDef def("Sales");
   def.Fields().Append(def.CreateField("Ok", FieldType::kBoolean));
   def.Fields().Append(def.CreateField("Qty", FieldType::kInteger));
   def.Fields().Append(def.CreateField("Ticket", FieldType::kLong));
   def.Fields().Append(def.CreateField("Price", FieldType::kDouble));
   def.Fields().Append(def.CreateField("D_Fecha", FieldType::kDate));
-  def.Fields().Append(def.CreateField("Name", FieldType::kText, 8));
+  def.Fields().Append(def.CreateField("Name", FieldType::kText, nameSize));
   return def;
 }
 
@@ -182,10 +185,197 @@ TEST_P(OdbcEngineTest, RecordsReadForAMoveStayAsReadUntilTheirDeletion) {
   }
 }
 
+// An archive of Sales on the built-in engine holding `names` (tickets 200
+// on, price 4.25, dated 2024-05-0n), text fields `nameSize` long.
+std::string ArchiveOfSales(TempDir& dir, const std::vector<std::string>& names, int nameSize = 8) {
+  const std::string path = dir.Path("back.mdb");
+  auto archive = MakeSqliteEngine()->CreateDatabase(path, kLangGeneral, kVersion40);
+  archive->AppendTableDef(Sales(nameSize));
+  auto rs = archive->OpenRecordset("SELECT * FROM Sales WHERE 1 = 0");
+  int n = 0;
+  for (const std::string& name : names) {
+    rs->AddNew();
+    rs->SetValue("Ok", int64_t{1});
+    rs->SetValue("Qty", int64_t{n});
+    rs->SetValue("Ticket", int64_t{200 + n});
+    rs->SetValue("Price", 4.25);
+    rs->SetValue("D_Fecha", DateTime::FromParts({2024, 5, n + 1}, 9, 30, 15, 125));
+    rs->SetValue("Name", name);
+    rs->Update();
+    ++n;
+  }
+  rs->Close();
+  archive->Close();
+  return path;
+}
+
+long Count(Database& db, const std::string& sql) {
+  auto rs = db.OpenRecordset(sql);
+  if (rs->Eof()) return 0;
+  rs->MoveLast();
+  return rs->RecordCount();
+}
+
+// Taking records back: the live copies' identities are whatever the live
+// database gave them (rowid, tuple identity), known exactly, and only
+// archived records still equal to the copy named beside them are deleted.
+TEST_P(OdbcEngineTest, TakesRecordsBackAndNamesEachLiveCopy) {
+  FillSales();
+  db_->Execute("CREATE UNIQUE INDEX sales_ticket ON Sales (Ticket)");
+  const std::string arc = ArchiveOfSales(dir_, {"p", "qq", "rrr"}, 20);
+  db_->Attach(arc, "arc");
+  const std::vector<int64_t> ids = db_->AttachedRecordIds("arc", "SALES");
+  ASSERT_EQ(ids, (std::vector<int64_t>{1, 2, 3}));
+  EXPECT_EQ(ErrorFrom([&] { db_->AttachedRecordIds("arc", "none"); }).Number(), kErrTableNotFound);
+
+  // A value the live field refuses, and a key the live table holds, each
+  // refuse the whole call; nothing of it stays live after the rollback.
+  db_->Execute("UPDATE arc.Sales SET Name = 'nine chars' WHERE Ticket = 202");
+  db_->BeginTrans();
+  EXPECT_EQ(ErrorFrom([&] { db_->AppendRecordsFrom("arc", "sales", ids); }).Number(),
+            kErrFieldTooSmall);
+  db_->Rollback();
+  db_->Execute("UPDATE arc.Sales SET Name = 'rrr', Ticket = 100 WHERE Ticket = 202");
+  db_->BeginTrans();
+  const Error duplicate = ErrorFrom([&] { db_->AppendRecordsFrom("arc", "sales", ids); });
+  EXPECT_EQ(duplicate.Number(), kErrDuplicateKey) << duplicate.Cause();
+  db_->Rollback();
+  EXPECT_EQ(Count(*db_, "SELECT * FROM sales"), 4);
+
+  db_->Execute("UPDATE arc.Sales SET Ticket = 202 WHERE Ticket = 100");
+  // Rows taken out first leave gaps, so that identities are not simply
+  // the next numbers.
+  db_->Execute("DELETE FROM sales WHERE Ticket = 101");
+  db_->BeginTrans();
+  const Database::Appended appended = db_->AppendRecordsFrom("arc", "sales", ids);
+  db_->CommitTrans();
+  ASSERT_EQ(appended.count, 3);
+  ASSERT_EQ(appended.ids.size(), 3u);
+  // Each identity names the copy of the archived record in its place.
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(db_->RecordsWhere("sales", std::span(appended.ids).subspan(i, 1),
+                                "Ticket = " + std::to_string(200 + i) +
+                                    " AND D_Fecha > #2024-05-01# AND Price = 4.25"),
+              std::vector<int64_t>{appended.ids[i]})
+        << i;
+  }
+
+  // Another program changes one copy; the copies named out of order match
+  // nothing, the right ones match the two unchanged.
+  db_->Execute("UPDATE sales SET Qty = 9 WHERE Ticket = 201");
+  const std::vector<int64_t> reversed(appended.ids.rbegin(), appended.ids.rend());
+  db_->BeginTrans();
+  EXPECT_EQ(db_->DeleteAttachedRecordsMatching("arc", "sales", ids, reversed), 0);
+  EXPECT_EQ(db_->DeleteAttachedRecordsMatching("arc", "sales", ids, appended.ids), 2);
+  db_->CommitTrans();
+  EXPECT_EQ(db_->AttachedRecordIds("arc", "sales"), std::vector<int64_t>{2});
+  EXPECT_EQ(db_->DeleteAttachedRecords("arc", "sales", std::vector<int64_t>{2}), 1);
+  db_->Detach("arc");
+  EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM Sales"), 0);
+  EXPECT_EQ(Count(*db_, "SELECT * FROM sales"), 6);
+}
+
+// A table named by its primary key: the copies' identities are the keys
+// the live database gave them.
+TEST_P(OdbcEngineTest, RecordsTakenBackIntoAKeyedTableAreNamedByTheirKeys) {
+  const bool postgres = GetParam() == testing::BackendKind::kOdbcPostgres;
+  db_->Execute(
+      std::string("CREATE TABLE Sales (id ") +
+      (postgres ? "integer GENERATED ALWAYS AS IDENTITY PRIMARY KEY" : "INTEGER PRIMARY KEY") +
+      ", Ok BOOLEAN, Qty SMALLINT, Ticket INTEGER, Price " +
+      (postgres ? "double precision, D_Fecha timestamp(3)" : "DOUBLE, D_Fecha DATETIME") +
+      ", Name VARCHAR(8))");
+  db_->Execute("INSERT INTO Sales (Ticket, Name) VALUES (1, 'a')");
+  db_->Execute("INSERT INTO Sales (Ticket, Name) VALUES (2, 'b')");
+  db_->Execute("DELETE FROM Sales WHERE Ticket = 1");
+  const std::string arc = ArchiveOfSales(dir_, {"p", "qq"});
+  db_->Attach(arc, "arc");
+  const std::vector<int64_t> ids = db_->AttachedRecordIds("arc", "sales");
+  db_->BeginTrans();
+  const Database::Appended appended = db_->AppendRecordsFrom("arc", "sales", ids);
+  db_->CommitTrans();
+  std::vector<int64_t> keys;
+  auto rs = db_->OpenRecordset("SELECT * FROM sales WHERE Ticket >= 200 ORDER BY Ticket");
+  for (; !rs->Eof(); rs->MoveNext()) keys.push_back(std::get<int64_t>(rs->GetValue("id")));
+  rs->Close();
+  EXPECT_EQ(appended.ids, keys);
+  EXPECT_EQ(keys, (std::vector<int64_t>{3, 4}));
+  db_->BeginTrans();
+  EXPECT_EQ(db_->DeleteAttachedRecordsMatching("arc", "sales", ids, appended.ids), 2);
+  db_->CommitTrans();
+  db_->Detach("arc");
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, OdbcEngineTest,
                          ::testing::Values(testing::BackendKind::kOdbcSqlite,
                                            testing::BackendKind::kOdbcPostgres),
                          testing::BackendName);
+
+// Archives that are files of the live database's format reached through its
+// driver (no built-in engine: the Windows case) give their records back too,
+// named by the family's row identity.
+TEST(OdbcArchives, AnArchiveReachedThroughItsDriverGivesItsRecordsBack) {
+  TempDir dir;
+  auto engine = MakeOdbcEngine(nullptr);
+  MakeSqliteEngine()->CreateDatabase(dir.Path("live.db"), kLangGeneral, kVersion40)->Close();
+  const std::string arc = ArchiveOfSales(dir, {"p", "qq", "rrr"});
+  Exec(arc, "DELETE FROM Sales WHERE Name = 'p'");
+  auto db = engine->OpenDatabase(dir.Path("live.db"));
+  db->AppendTableDef(Sales());
+  db->Attach(arc, "arc");
+  const std::vector<int64_t> ids = db->AttachedRecordIds("arc", "sales");
+  EXPECT_EQ(ids, (std::vector<int64_t>{2, 3}));
+  db->BeginTrans();
+  const Database::Appended appended = db->AppendRecordsFrom("arc", "sales", ids);
+  db->CommitTrans();
+  EXPECT_EQ(appended.ids, (std::vector<int64_t>{1, 2}));
+  db->BeginTrans();
+  EXPECT_EQ(db->DeleteAttachedRecordsMatching("arc", "sales", ids, appended.ids), 2);
+  db->CommitTrans();
+  db->Detach("arc");
+  db->Close();
+  EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM Sales"), 0);
+  EXPECT_EQ(Query(dir.Path("live.db"), "SELECT Name, D_Fecha FROM Sales ORDER BY rowid"),
+            (testing::Rows{{"qq", "2024-05-02 09:30:15.125"}, {"rrr", "2024-05-03 09:30:15.125"}}));
+}
+
+// SQLite files checked through the driver get SQLite's own check.
+TEST(OdbcIntegrity, ASqliteFileThroughItsDriverGetsSqlitesCheck) {
+  TempDir dir;
+  const std::string path = dir.Path("a.mdb");
+  Exec(path, "CREATE TABLE t(a VARCHAR(200)); CREATE INDEX ta ON t(a)");
+  for (int i = 0; i < 20; ++i) {
+    Exec(path,
+         "INSERT INTO t SELECT hex(randomblob(90)) FROM (SELECT 1 UNION SELECT 2 UNION "
+         "SELECT 3 UNION SELECT 4 UNION SELECT 5)");
+  }
+  auto engine = MakeOdbcEngine(nullptr);
+  EXPECT_EQ(engine->OpenDatabase(path)->CheckIntegrity(), std::vector<std::string>{});
+  // A leaf of the index overwritten: the table reads whole, only the check sees it.
+  std::string bytes = dir.Read("a.mdb");
+  const size_t page = 4096;
+  ASSERT_GT(bytes.size(), 4 * page);
+  bytes.replace(bytes.size() - page + 8, 64, std::string(64, '\x11'));
+  dir.Write("a.mdb", bytes);
+  const std::vector<std::string> problems = engine->OpenDatabase(path)->CheckIntegrity();
+  ASSERT_FALSE(problems.empty());
+  EXPECT_NE(problems[0].find("ta"), std::string::npos) << problems[0];
+}
+
+// PostgreSQL has no check of its files through SQL: every table is read.
+TEST(OdbcIntegrity, APostgresDatabaseIsReadTableByTable) {
+  SA_REQUIRE_POSTGRES(server);
+  PgSchema schema(*server);
+  auto db = MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect());
+  db->AppendTableDef(Sales());
+  db->Execute("CREATE TABLE other (a integer)");
+  db->Execute("INSERT INTO Sales (Name, D_Fecha) VALUES ('x', #2024-01-02#)");
+  EXPECT_EQ(db->CheckIntegrity(), std::vector<std::string>{});
+  db->Execute("REVOKE SELECT ON Sales FROM CURRENT_USER");
+  const std::vector<std::string> problems = db->CheckIntegrity();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind("table Sales: ", 0), 0u) << problems[0];
+}
 
 TEST(OdbcConnect, FailuresAreClearAndNeverShowThePassword) {
   auto engine = MakeOdbcEngine(MakeSqliteEngine());

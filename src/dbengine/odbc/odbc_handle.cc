@@ -141,6 +141,16 @@ Error DiagnosticError(SQLSMALLINT handleType, SQLHANDLE handle, const std::strin
   if (s == "08S01" || s == "08003" || s == "08007" || s == "HYT01") {
     return Error(kErrIo, "Disk or network error.", cause);
   }
+  // A key the table already holds: the integrity states, and SQLite's own
+  // words, which its driver passes on under the general state HY000.
+  if (s == "23505" || s == "23000" ||
+      (s == "HY000" && (d.text.find("UNIQUE constraint failed") != std::string::npos ||
+                        d.text.find("PRIMARY KEY must be unique") != std::string::npos))) {
+    return Error(kErrDuplicateKey,
+                 "The changes were not made because they would create duplicate values in the "
+                 "index or primary key.",
+                 cause);
+  }
   if (s == "22001") return Error(kErrFieldTooSmall, "The field is too small.", cause);
   if (s == "22003") return Error(kErrNumericOverflow, "Numeric field overflow.", cause);
   if (StartsWith(s, "22")) return Error(kErrDataConversion, "Data type conversion error.", cause);

@@ -365,13 +365,15 @@ class SqliteDatabase : public Database {
     sqlite3_bind_int64(range.get(), 1, before);
     if (sqlite3_step(range.get()) != SQLITE_ROW)
       conn_->Fail(sqlite3_errcode(conn_->Handle()), Name());
-    out.firstId = sqlite3_column_int64(range.get(), 0);
+    const int64_t first = sqlite3_column_int64(range.get(), 0);
     const int64_t last = sqlite3_column_int64(range.get(), 1);
-    if (out.count > 0 && (sqlite3_column_int64(range.get(), 2) != out.count ||
-                          last - out.firstId + 1 != out.count)) {
+    if (out.count > 0 &&
+        (sqlite3_column_int64(range.get(), 2) != out.count || last - first + 1 != out.count)) {
       throw Error(kErrInvalidArgument, "The appended records did not get consecutive identities.",
                   table + " in " + Name());
     }
+    out.ids.reserve(static_cast<size_t>(out.count));
+    for (long i = 0; i < out.count; ++i) out.ids.push_back(first + i);
     return out;
   }
 
@@ -391,9 +393,28 @@ class SqliteDatabase : public Database {
   }
 
   long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
-                                     std::span<const int64_t> ids, int64_t firstId) override {
-    return DeleteMatchingCopies(MapBack(alias, table), alias, "main", ids, firstId,
-                                table + " in " + AttachedPath(alias));
+                                     std::span<const int64_t> ids,
+                                     std::span<const int64_t> copyIds) override {
+    if (copyIds.size() != ids.size()) {
+      throw Error(kErrInvalidArgument, "Each record needs the identity of its copy.",
+                  table + " in " + AttachedPath(alias));
+    }
+    const Mapping m = MapBack(alias, table);
+    // Compared stretch by stretch: where both identities go up one at a time
+    // (always, for copies this engine appended), the copy of the i-th record
+    // of the stretch is the stretch's first copy plus i.
+    long deleted = 0;
+    for (size_t begin = 0; begin < ids.size();) {
+      size_t end = begin + 1;
+      while (end < ids.size() && ids[end] == ids[end - 1] + 1 &&
+             copyIds[end] == copyIds[end - 1] + 1) {
+        ++end;
+      }
+      deleted += DeleteMatchingCopies(m, alias, "main", ids.subspan(begin, end - begin),
+                                      copyIds[begin], table + " in " + AttachedPath(alias));
+      begin = end;
+    }
+    return deleted;
   }
 
   std::vector<std::string> CheckIntegrity() override {

@@ -276,7 +276,7 @@ TEST_F(RecordsetTest, MovesRecordsBackFromAnAttachedDatabaseWholeOrNotAtAll) {
   const Database::Appended appended = db->AppendRecordsFrom("arc", "back", ids);
   db->CommitTrans();
   EXPECT_EQ(appended.count, 3);
-  EXPECT_EQ(appended.firstId, 3);
+  EXPECT_EQ(appended.ids, (std::vector<int64_t>{3, 4, 5}));
   EXPECT_EQ(Query(path_, "SELECT id, code, nota, extra FROM back ORDER BY id"),
             (testing::Rows{{"1", "1", "a", "NULL"},
                            {"3", "7", "x", "NULL"},
@@ -286,7 +286,11 @@ TEST_F(RecordsetTest, MovesRecordsBackFromAnAttachedDatabaseWholeOrNotAtAll) {
   // Only archived records still equal to their live copies are deleted.
   Exec(path_, "UPDATE back SET nota = 'new' WHERE code = 8");
   db->BeginTrans();
-  EXPECT_EQ(db->DeleteAttachedRecordsMatching("arc", "back", ids, appended.firstId), 2);
+  // Each record is compared with the copy named beside it, in any order.
+  EXPECT_EQ(db->DeleteAttachedRecordsMatching("arc", "back", std::vector<int64_t>{3, 1},
+                                              std::vector<int64_t>{5, 3}),
+            2);
+  EXPECT_EQ(db->DeleteAttachedRecordsMatching("arc", "back", ids, appended.ids), 0);
   db->CommitTrans();
   EXPECT_EQ(Query(arc, "SELECT code FROM back"), (testing::Rows{{"8"}}));
   db->BeginTrans();

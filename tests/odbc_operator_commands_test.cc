@@ -1,0 +1,259 @@
+// The operator commands of the real executable with the live database on
+// PostgreSQL through ODBC (some tables keyed, the others moved by tuple
+// identity): a dry run announces what the run then moves; --verify passes
+// the archives a run made and names a damaged one; a restore puts every
+// record back exactly once, and keeps a table whose records the live
+// database refuses whole in the archive.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "dbengine/odbc/odbc_engine.h"
+#include "dbengine/sqlite/sqlite_engine.h"
+#include "sample_shop.h"
+#include "shop_copy.h"
+#include "support/census.h"
+#include "support/odbc_sources.h"
+#include "support/program_run.h"
+#include "support/sqlite_probe.h"
+#include "support/temp_dir.h"
+
+namespace sa {
+namespace {
+
+namespace fs = std::filesystem;
+
+CivilDate Today() {
+  const time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+// A shop of four months with livestock whose live tables are in a schema of
+// their own on the server (`keyed` ones numbered by a primary key), its
+// program installed beside `fifo`, its archives in S beside the program.
+struct PgShop {
+  PgShop(const std::string& server, const std::set<std::string>& keyed,
+         const std::string& process = "procsiosi", CivilDate today = {2024, 6, 20})
+      : schema(server) {
+    demo::ShopOptions options;
+    options.folder = dir.path();
+    options.today = today;
+    options.months = 4;
+    options.ticketsPerDay = 6;
+    options.livestock = true;
+    options.processName = process;
+    const demo::ShopFiles files = demo::GenerateShop(options);
+    {
+      auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
+      auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect());
+      demo::CopyTables(*from, *to, keyed);
+    }
+    fs::remove(files.dbPath);
+    demo::WriteFifo(dir.path(), "ODBC;" + schema.Connect(), files.settingsPath, process);
+    program = testing::InstallProgram(dir.path());
+  }
+  std::string Archive(const std::string& month) const { return dir.Path("S/" + month + ".mdb"); }
+  testing::Census Census() const {
+    return testing::TakeCensusThrough(schema.Connect(), dir.Path("back.db"), dir.path());
+  }
+  // The live records only.
+  testing::Census LiveCensus() const {
+    return testing::TakeCensusThrough(schema.Connect(), dir.Path("back.db"), dir.Path("none"));
+  }
+  testing::ProgramResult Run(const std::vector<std::string>& args = {}) const {
+    testing::Launch launch;
+    launch.arguments = args;
+    return testing::RunProgram(program, launch);
+  }
+  // Runs `sql` on the live schema (names as the engine's SQL writes them).
+  void Live(const std::string& sql) const {
+    dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect())->Execute(sql);
+  }
+  long LiveCount(const std::string& sql) const {
+    auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect());
+    auto rs = db->OpenRecordset(sql);
+    if (rs->Eof()) return 0;
+    rs->MoveLast();
+    return rs->RecordCount();
+  }
+
+  testing::TempDir dir;
+  testing::PgSchema schema;
+  std::string program;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(OdbcOperatorCommands, ADryRunOnPostgresAnnouncesWhatTheRunThenMoves) {
+  SA_REQUIRE_POSTGRES(server);
+  // Today's date, so that the retention days keep the last weeks live.
+  PgShop shop(*server, {"cabecera"}, "proctotalhistorico", Today());
+  shop.dir.Write("registro.txt", "old log");
+  const auto before = shop.Census();
+
+  const auto dry = shop.Run({"--dry-run"});
+  ASSERT_EQ(dry.exitStatus, 0) << dry.standardError;
+  EXPECT_EQ(dry.standardError, "");
+  EXPECT_FALSE(shop.dir.Exists("S"));
+  EXPECT_EQ(shop.dir.Read("registro.txt"), "old log");
+  EXPECT_EQ(testing::CensusDiff(before, shop.Census()), "");
+  // The live database is named with its password masked.
+  EXPECT_NE(dry.standardOutput.find("Dry run: records dated 2000-01-01 to "), std::string::npos);
+  const size_t pwd = dbengine::LowerAscii(*server).find("pwd=");
+  if (pwd != std::string::npos) {
+    const std::string secret = server->substr(pwd + 4, server->find(';', pwd) - pwd - 4);
+    EXPECT_EQ(dry.standardOutput.find(secret), std::string::npos) << dry.standardOutput;
+    EXPECT_NE(dry.standardOutput.find("=***"), std::string::npos) << dry.standardOutput;
+  }
+
+  std::map<std::pair<std::string, std::string>, long> announced;
+  long announcedTotal = -1;
+  for (const std::string& line : Lines(dry.standardOutput)) {
+    std::istringstream in(line);
+    std::string table, month, target;
+    long records = -1;
+    if (line.rfind("Total: ", 0) == 0) announcedTotal = std::stol(line.substr(7));
+    if (!(in >> table >> month >> records >> target) || table == "cliente" || month == "-") {
+      continue;
+    }
+    announced[{table, month}] = records;
+  }
+  ASSERT_GT(announced.size(), 20u) << dry.standardOutput;
+
+  const auto run = shop.Run();
+  ASSERT_EQ(run.exitStatus, 0) << run.standardError;
+  std::map<std::pair<std::string, std::string>, long> moved;
+  long total = 0;
+  for (const auto& entry : fs::directory_iterator(shop.dir.Path("S"))) {
+    for (const auto& [table, n] : demo::CountRecords(entry.path().string())) {
+      if (table == "Cliente" || n == 0) continue;
+      moved[{table, entry.path().stem().string()}] = n;
+      total += n;
+    }
+  }
+  EXPECT_EQ(announced, moved);
+  EXPECT_EQ(announcedTotal, total);
+  EXPECT_EQ(testing::CensusDiff(before, shop.Census()), "");
+  // Some records stay live: the dry run's window was the run's.
+  EXPECT_GT(shop.LiveCount("SELECT * FROM tickets"), 0);
+}
+
+TEST(OdbcOperatorCommands, VerifyPassesTheArchivesOfAPostgresRunAndNamesADamagedOne) {
+  SA_REQUIRE_POSTGRES(server);
+  PgShop shop(*server, {"tickets"});
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  const auto sound = shop.Run({"--verify"});
+  EXPECT_EQ(sound.exitStatus, 0) << sound.standardOutput;
+  EXPECT_NE(sound.standardOutput.find("S/202403.mdb: sound (9 tables, "), std::string::npos)
+      << sound.standardOutput;
+  EXPECT_NE(sound.standardOutput.find("5 archive(s) checked: 5 sound, 0 not sound."),
+            std::string::npos)
+      << sound.standardOutput;
+
+  testing::Exec(shop.Archive("202402"), "ALTER TABLE gtarti DROP COLUMN txt_sub");
+  const auto damaged = shop.Run({"--verify"});
+  EXPECT_EQ(damaged.exitStatus, 2);
+  EXPECT_NE(damaged.standardOutput.find(
+                "S/202402.mdb: NOT SOUND: table gtarti: field txt_sub is missing\n"),
+            std::string::npos)
+      << damaged.standardOutput;
+  EXPECT_NE(damaged.standardOutput.find("5 archive(s) checked: 4 sound, 1 not sound."),
+            std::string::npos)
+      << damaged.standardOutput;
+}
+
+// Archived, taken back, archived again: the same archives and live tables as
+// after the first run, every record in exactly one place at each step, for
+// keyed tables (cabecera, tickets) and those moved by tuple identity.
+TEST(OdbcOperatorCommands, ArchiveRestoreArchiveAgainOnPostgresGivesTheSameArchives) {
+  SA_REQUIRE_POSTGRES(server);
+  PgShop shop(*server, {"cabecera", "tickets"});
+  const auto census = shop.Census();
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  ASSERT_EQ(testing::CensusDiff(census, shop.Census()), "");
+  const auto archived = testing::ArchiveRows(shop.dir.Path("S"));
+  const auto liveArchived = shop.LiveCensus();
+
+  const auto restore = shop.Run({"--restore", "202404"});
+  ASSERT_EQ(restore.exitStatus, 0) << restore.standardError << restore.standardOutput;
+  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+  EXPECT_FALSE(shop.dir.Exists("S/202404.mdb"));
+  EXPECT_FALSE(shop.dir.Exists("S/move.journal"));
+  EXPECT_NE(restore.standardOutput.find("S/202404.mdb removed"), std::string::npos)
+      << restore.standardOutput;
+  const long april = shop.LiveCount(
+      "SELECT * FROM tickets WHERE D_FECHA >= #2024-04-01# AND D_FECHA < #2024-05-01#");
+  EXPECT_GT(april, 0);
+  EXPECT_EQ(shop.LiveCount("SELECT * FROM tickets"), april);
+  EXPECT_GT(
+      shop.LiveCount("SELECT * FROM gtarti WHERE fecha >= #2024-04-01# AND fecha < #2024-05-01#"),
+      0);
+
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+  EXPECT_EQ(testing::CensusDiff(liveArchived, shop.LiveCensus()), "");
+  EXPECT_EQ(testing::ArchiveRowsDiff(archived, testing::ArchiveRows(shop.dir.Path("S"))), "");
+}
+
+TEST(OdbcOperatorCommands, ARestoreIntoPostgresKeepsWhatTheLiveDatabaseRefusesWhole) {
+  SA_REQUIRE_POSTGRES(server);
+  PgShop shop(*server, {"gtvend"});
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  const std::string arc = shop.Archive("202403");
+  const long gthora = testing::QueryLong(arc, "SELECT count(*) FROM gthora");
+  const long gtvend = testing::QueryLong(arc, "SELECT count(*) FROM gtvend");
+  // The live hour field has become too short for the archived hours, and a
+  // live vendor total holds the key of an archived one.
+  shop.Live("ALTER TABLE gthora ALTER COLUMN HORA TYPE varchar(2)");
+  shop.Live(
+      "CREATE UNIQUE INDEX vend_key ON gtvend (fecha, ident_vend, codi_ident, Modo, "
+      "secc_maqui)");
+  const auto first = testing::Query(arc,
+                                    "SELECT fecha, ident_vend, codi_ident, Modo, secc_maqui FROM "
+                                    "gtvend ORDER BY rowid LIMIT 1")[0];
+  shop.Live("INSERT INTO gtvend (fecha, ident_vend, codi_ident, Modo, secc_maqui) VALUES ('" +
+            first[0] + "'," + first[1] + "," + first[2] + "," + first[3] + "," + first[4] + ")");
+  const auto withBlocker = shop.Census();
+
+  const auto result = shop.Run({"--restore", "202403"});
+  EXPECT_EQ(result.exitStatus, 2) << result.standardError;
+  EXPECT_EQ(testing::CensusDiff(withBlocker, shop.Census()), "");
+  EXPECT_EQ(testing::QueryLong(arc, "SELECT count(*) FROM gthora"), gthora);
+  EXPECT_EQ(testing::QueryLong(arc, "SELECT count(*) FROM gtvend"), gtvend);
+  EXPECT_EQ(testing::QueryLong(arc, "SELECT count(*) FROM tickets"), 0);
+  EXPECT_FALSE(shop.dir.Exists("S/move.journal"));
+  const std::string out = result.standardOutput;
+  auto lineOf = [&](const std::string& table) {
+    for (const std::string& line : Lines(out)) {
+      if (line.rfind(table + " ", 0) == 0) return line;
+    }
+    return "(no line for " + table + ")";
+  };
+  EXPECT_NE(lineOf("gthora").find(std::to_string(gthora) +
+                                  " records stay in the archive: The field is too small"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(lineOf("gtvend").find("stay in the archive: The changes were not made because they "
+                                  "would create duplicate values"),
+            std::string::npos)
+      << out;
+  const std::string log = shop.dir.Read("registro.txt");
+  EXPECT_NE(log.find("gtvend registros no restaurados:" +
+                     std::string(6 - std::to_string(gtvend).size(), '0') + std::to_string(gtvend)),
+            std::string::npos)
+      << log;
+}
+
+}  // namespace
+}  // namespace sa
