@@ -125,6 +125,13 @@ class Database {
   // Returns the number of records appended.
   virtual long AppendRecordsTo(const std::string& alias, const std::string& table,
                                std::span<const int64_t> bookmarks) = 0;
+  // Appends rows to `table`: `values` holds them one after another, each
+  // with a value for every one of `fields` in their order. Each value is
+  // converted to its field's type as Update converts it; a value that cannot
+  // be (or any other failure) leaves none of the rows in the table. Returns
+  // the number of rows appended.
+  virtual long AppendRows(const std::string& table, std::span<const std::string> fields,
+                          std::span<const Value> values) = 0;
   // Deletes the named records; returns how many existed.
   virtual long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) = 0;
   // The identity of the last record of `alias`.`table`, 0 when it is empty.

@@ -69,6 +69,10 @@ class FaultyDatabase : public Database {
                        std::span<const int64_t> keys) override {
     return e_.Step("AppendRecordsTo"), d_->AppendRecordsTo(alias, table, keys);
   }
+  long AppendRows(const std::string& table, std::span<const std::string> fields,
+                  std::span<const Value> values) override {
+    return e_.Step("AppendRows"), d_->AppendRows(table, fields, values);
+  }
   std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> keys,
                                     const std::string& condition) override {
     return e_.Step("RecordsWhere"), d_->RecordsWhere(table, keys, condition);

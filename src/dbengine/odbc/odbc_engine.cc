@@ -18,6 +18,7 @@
 #include "dbengine/odbc/connection_string.h"
 #include "dbengine/odbc/driver_family.h"
 #include "dbengine/odbc/odbc_handle.h"
+#include "dbengine/odbc/row_arrays.h"
 #include "dbengine/sql_text.h"
 #include "platform/file_system.h"
 
@@ -25,21 +26,18 @@ namespace sa::dbengine {
 
 namespace {
 
+using odbc::Column;
 using odbc::Connection;
 using odbc::DriverFamily;
 using odbc::Narrow;
+using odbc::ReadValue;
+using odbc::RowBlock;
 using odbc::Statement;
 using odbc::Widen;
 using odbc::WideString;
 
 // Identities named in one statement at most.
 constexpr size_t kIdsPerStatement = 500;
-
-struct Column {
-  std::string name;  // as the database spells it
-  FieldType type = FieldType::kText;
-  int size = 0;
-};
 
 struct TableInfo {
   std::string name;  // as the database spells it
@@ -63,63 +61,6 @@ int64_t CatalogInt(SQLHSTMT stmt, SQLUSMALLINT column) {
   const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_SBIGINT, &v, 0, &length);
   if (!SQL_SUCCEEDED(rc) || length == SQL_NULL_DATA) return 0;
   return v;
-}
-
-// Milliseconds of a timestamp's fraction (nanoseconds). A finer part rounds
-// up, as dates read from text do, but never past the second: the day and the
-// month a record belongs to do not change.
-int FractionMs(SQLUINTEGER fraction) {
-  int ms = static_cast<int>(fraction / 1000000);
-  if (fraction % 1000000 != 0 && ms < 999) ++ms;
-  return ms;
-}
-
-// Reads column `column` of the current row as the engine's value of `type`.
-Value ReadValue(const Statement& stmt, SQLUSMALLINT column, FieldType type) {
-  SQLLEN length = 0;
-  switch (type) {
-    case FieldType::kBoolean:
-    case FieldType::kInteger:
-    case FieldType::kLong: {
-      SQLBIGINT v = 0;
-      stmt.Check(SQLGetData(stmt.get(), column, SQL_C_SBIGINT, &v, 0, &length));
-      if (length == SQL_NULL_DATA) return std::monostate{};
-      if (type == FieldType::kBoolean) return int64_t{v != 0};
-      return static_cast<int64_t>(v);
-    }
-    case FieldType::kDouble: {
-      double v = 0;
-      stmt.Check(SQLGetData(stmt.get(), column, SQL_C_DOUBLE, &v, 0, &length));
-      if (length == SQL_NULL_DATA) return std::monostate{};
-      return v;
-    }
-    case FieldType::kDate: {
-      SQL_TIMESTAMP_STRUCT ts{};
-      stmt.Check(SQLGetData(stmt.get(), column, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &length));
-      if (length == SQL_NULL_DATA) return std::monostate{};
-      // A fraction finer than a millisecond rounds up, as dates read from text do.
-      return DateTime::FromParts(CivilDate{ts.year, ts.month, ts.day}, ts.hour, ts.minute,
-                                 ts.second, FractionMs(ts.fraction));
-    }
-    case FieldType::kText:
-      break;
-  }
-  WideString text;
-  SQLWCHAR buffer[1024];
-  for (;;) {
-    const SQLRETURN rc =
-        SQLGetData(stmt.get(), column, SQL_C_WCHAR, buffer, sizeof buffer, &length);
-    if (rc == SQL_NO_DATA) break;
-    stmt.Check(rc);
-    if (length == SQL_NULL_DATA) return std::monostate{};
-    const size_t capacity = sizeof buffer / sizeof buffer[0] - 1;
-    const size_t got = (length == SQL_NO_TOTAL || static_cast<size_t>(length) / 2 > capacity)
-                           ? capacity
-                           : static_cast<size_t>(length) / 2;
-    text.append(buffer, got);
-    if (rc == SQL_SUCCESS) break;
-  }
-  return Narrow(text);
 }
 
 // Parameter storage for one row of a prepared INSERT; binds each converted
@@ -437,34 +378,61 @@ class Source {
   std::unordered_map<std::string, std::shared_ptr<const TableInfo>> infos_;
 };
 
-// Reads the rows of `info` named by `ids` (any order), `columns` of them, by
-// identity.
+// Reads the rows of `info` named by `ids` (any order), `columns` of them, in
+// the order the database answers: many rows per driver call, a row whose
+// text outgrows its column's buffer again on its own, value by value.
 // Only those meeting `where` when it is given; locked until the transaction
 // ends with `lock`.
+RowBlock ReadBlock(Source& src, const TableInfo& info, const std::vector<Column>& columns,
+                   std::span<const int64_t> ids, bool lock = false, const std::string& where = "") {
+  RowBlock rows(columns.size());
+  rows.Values().reserve(ids.size() * columns.size());
+  std::string list = info.identity;
+  for (const Column& c : columns) list += ", " + src.Family().QuoteName(c.name);
+  const std::string from =
+      "SELECT " + list + " FROM " + src.Family().QuoteName(info.name) + " WHERE ";
+  const std::string rest =
+      (where.empty() ? "" : " AND (" + where + ")") + (lock ? " FOR UPDATE" : "");
+  const std::string context = info.name + " in " + src.Shown();
+  for (size_t first = 0; first < ids.size(); first += kIdsPerStatement) {
+    const auto chunk = ids.subspan(first, std::min(kIdsPerStatement, ids.size() - first));
+    std::vector<int64_t> longer;
+    {
+      auto stmt = src.NewStatement(context);
+      stmt->ExecDirect(from + src.IdentityIn(info, chunk) + rest);
+      longer = odbc::FetchRows(*stmt, columns, rows);
+    }
+    for (const int64_t id : longer) {
+      auto stmt = src.NewStatement(context);
+      stmt->ExecDirect(from + src.IdentityIn(info, {&id, 1}) + rest);
+      Value* out = rows.Find(id);
+      if (!stmt->Fetch() || out == nullptr) {
+        // Gone since: not read at all.
+        rows.Drop(id);
+        continue;
+      }
+      for (size_t i = 0; i < columns.size(); ++i) {
+        out[i] = ReadValue(*stmt, static_cast<SQLUSMALLINT>(i + 2), columns[i].type);
+      }
+    }
+  }
+  return rows;
+}
+
+// The same rows by identity, each with its own values.
 std::unordered_map<int64_t, std::vector<Value>> ReadRows(Source& src, const TableInfo& info,
                                                          const std::vector<Column>& columns,
                                                          std::span<const int64_t> ids,
                                                          bool lock = false,
                                                          const std::string& where = "") {
+  RowBlock block = ReadBlock(src, info, columns, ids, lock, where);
   std::unordered_map<int64_t, std::vector<Value>> rows;
-  rows.reserve(ids.size());
-  std::string list = info.identity;
-  for (const Column& c : columns) list += ", " + src.Family().QuoteName(c.name);
-  for (size_t first = 0; first < ids.size(); first += kIdsPerStatement) {
-    const auto chunk = ids.subspan(first, std::min(kIdsPerStatement, ids.size() - first));
-    auto stmt = src.NewStatement(info.name + " in " + src.Shown());
-    stmt->ExecDirect("SELECT " + list + " FROM " + src.Family().QuoteName(info.name) + " WHERE " +
-                     src.IdentityIn(info, chunk) + (where.empty() ? "" : " AND (" + where + ")") +
-                     (lock ? " FOR UPDATE" : ""));
-    while (stmt->Fetch()) {
-      const Value id = ReadValue(*stmt, 1, FieldType::kLong);
-      std::vector<Value> values;
-      values.reserve(columns.size());
-      for (size_t i = 0; i < columns.size(); ++i) {
-        values.push_back(ReadValue(*stmt, static_cast<SQLUSMALLINT>(i + 2), columns[i].type));
-      }
-      if (const auto* x = std::get_if<int64_t>(&id)) rows.emplace(*x, std::move(values));
-    }
+  rows.reserve(block.Size());
+  for (size_t r = 0; r < block.Size(); ++r) {
+    Value* values = block.Find(block.Id(r));
+    if (values == nullptr || rows.count(block.Id(r)) != 0) continue;
+    rows.emplace(block.Id(r), std::vector<Value>(std::make_move_iterator(values),
+                                                 std::make_move_iterator(values + block.Width())));
   }
   return rows;
 }
@@ -517,11 +485,11 @@ class OdbcRecordset : public Recordset {
     CheckCurrent();
     if (!table_) return whole_[static_cast<size_t>(pos_)][static_cast<size_t>(index)];
     if (pos_ < blockBegin_ || pos_ >= blockEnd_) Load();
-    const auto row = block_.find(ids_[static_cast<size_t>(pos_)]);
-    if (row == block_.end()) {
+    const Value* row = block_.Find(ids_[static_cast<size_t>(pos_)]);
+    if (row == nullptr) {
       throw Error(kErrRecordDeleted, "Record is deleted.", table_->name + " in " + src_->Shown());
     }
-    return row->second[static_cast<size_t>(index)];
+    return row[index];
   }
 
   void SetValue(int index, const Value& value) override {
@@ -579,7 +547,7 @@ class OdbcRecordset : public Recordset {
     if (stmt->RowCount() == 0) {
       throw Error(kErrRecordDeleted, "Record is deleted.", Context());
     }
-    block_.erase(id);
+    block_.Drop(id);
   }
 
   void Close() override {
@@ -600,8 +568,8 @@ class OdbcRecordset : public Recordset {
   void Load() {
     const long count = pos_ == blockEnd_ ? std::min<long>(kReadAhead, Size() - pos_) : 1;
     block_ =
-        ReadRows(*src_, *table_, columns_,
-                 std::span(ids_).subspan(static_cast<size_t>(pos_), static_cast<size_t>(count)));
+        ReadBlock(*src_, *table_, columns_,
+                  std::span(ids_).subspan(static_cast<size_t>(pos_), static_cast<size_t>(count)));
     blockBegin_ = pos_;
     blockEnd_ = pos_ + count;
   }
@@ -702,7 +670,7 @@ class OdbcRecordset : public Recordset {
   std::vector<int64_t> ids_;
   std::vector<std::vector<Value>> whole_;
   static constexpr long kReadAhead = 256;
-  std::unordered_map<int64_t, std::vector<Value>> block_;
+  RowBlock block_;
   long blockBegin_ = 0;
   long blockEnd_ = 0;
   std::vector<Value> pending_;
@@ -927,12 +895,12 @@ class OdbcDatabase : public Database {
     // identity that depends on the row's place cannot change under the move.
     // Their values are read at once: the copy that follows takes them from
     // here rather than reading the same records again.
-    read_.rows = ReadRows(*src_, info, info.columns, bookmarks,
-                          src_->Family().LocksSelectedRows() && InTransaction(), where);
+    read_.rows = ReadBlock(*src_, info, info.columns, bookmarks,
+                           src_->Family().LocksSelectedRows() && InTransaction(), where);
     read_.table = InTransaction() ? LowerAscii(info.name) : "";
     std::vector<int64_t> out;
     for (int64_t id : bookmarks) {
-      if (read_.rows.count(id)) out.push_back(id);
+      if (read_.rows.Find(id) != nullptr) out.push_back(id);
     }
     return out;
   }
@@ -944,23 +912,78 @@ class OdbcDatabase : public Database {
     const TableDef target = ArchiveTable(archive, table);
     const std::vector<Column> sources = SourceColumns(info, target);
     const auto rows = RowsToCopy(info, sources, bookmarks);
-    auto out = archive.OpenRecordset("SELECT * FROM " + target.Name() + " WHERE 1 = 0");
-    long appended = 0;
-    for (int64_t id : bookmarks) {
-      const auto it = rows.find(id);
-      if (it == rows.end()) continue;
-      out->AddNew();
-      int i = 0;
-      for (const Field& f : target.Fields()) {
-        out->SetValue(i,
-                      ConvertForField(it->second[static_cast<size_t>(i)], f.type, f.size, f.name));
-        ++i;
+    // One bulk append: each value converted for its field, the run in the
+    // archive whole or not at all.
+    std::vector<std::string> fields;
+    for (const Field& f : target.Fields()) fields.push_back(f.name);
+    return archive.AppendRows(target.Name(), fields, rows.Values());
+  }
+
+  // Every value is converted before anything is written, then the rows go
+  // through one prepared INSERT over arrays of parameters, inside a step of
+  // their own (a transaction of their own outside the caller's).
+  long AppendRows(const std::string& table, std::span<const std::string> fields,
+                  std::span<const Value> values) override {
+    const TableInfo& info = src_->Table(table);
+    const std::string context = info.name + " in " + src_->Shown();
+    std::vector<Column> columns;
+    std::string names, marks;
+    for (const std::string& name : fields) {
+      const Column* found = nullptr;
+      for (const Column& c : info.columns) {
+        if (SameName(c.name, name)) found = &c;
       }
-      out->Update();
-      ++appended;
+      if (found == nullptr) {
+        throw Error(kErrItemNotFound, "Item not found in this collection.",
+                    "field " + name + " of " + context);
+      }
+      columns.push_back(*found);
+      names += (names.empty() ? "" : ",") + src_->Family().QuoteName(found->name);
+      marks += marks.empty() ? "?" : ",?";
     }
-    out->Close();
-    return appended;
+    if (fields.empty() || values.size() % fields.size() != 0) {
+      throw Error(kErrInvalidArgument, "Each row needs a value for every field.", context);
+    }
+    if (values.empty()) return 0;
+    std::vector<Value> converted;
+    converted.reserve(values.size());
+    for (size_t k = 0; k < values.size(); ++k) {
+      const Column& c = columns[k % columns.size()];
+      converted.push_back(ConvertForField(values[k], c.type, c.size, c.name));
+    }
+    Connection& conn = src_->Conn();
+    const bool own = !InTransaction();
+    if (own) {
+      conn.BeginTrans();
+    } else {
+      conn.ExecDirect("SAVEPOINT sa_rows");
+    }
+    try {
+      auto insert = src_->NewStatement(context);
+      insert->Prepare("INSERT INTO " + src_->Family().QuoteName(info.name) + " (" + names +
+                      ") VALUES (" + marks + ")");
+      odbc::ParameterArrays params(*insert, columns, src_->Family().StoresDatesAsText());
+      params.Insert(converted);
+      if (own) {
+        conn.EndTrans(true);
+      } else {
+        conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
+      }
+    } catch (...) {
+      try {
+        if (own) {
+          conn.EndTrans(false);
+        } else {
+          conn.ExecDirect("ROLLBACK TO SAVEPOINT sa_rows");
+          conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
+        }
+      } catch (const Error&) {
+        // The driver may have undone more already; the caller's rollback
+        // ends the rest.
+      }
+      throw;
+    }
+    return static_cast<long>(values.size() / fields.size());
   }
 
   long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) override {
@@ -1026,34 +1049,37 @@ class OdbcDatabase : public Database {
   }
 
  private:
-  // The values of the named records of `info`, `columns` of them: those the
-  // transaction read with RecordsWhere when it named all of them, else read
-  // now. The values RecordsWhere read serve one copy only.
-  std::unordered_map<int64_t, std::vector<Value>> RowsToCopy(const TableInfo& info,
-                                                             const std::vector<Column>& columns,
-                                                             std::span<const int64_t> ids) {
+  // The values of the named records of `info` that exist, `columns` of them,
+  // in the order named: those the transaction read with RecordsWhere when it
+  // named all of them, else read now. The values RecordsWhere read serve one
+  // copy only.
+  RowBlock RowsToCopy(const TableInfo& info, const std::vector<Column>& columns,
+                      std::span<const int64_t> ids) {
     ReadUnderLock read = std::exchange(read_, {});
     const bool readBefore =
         InTransaction() && read.table == LowerAscii(info.name) &&
-        std::all_of(ids.begin(), ids.end(), [&](int64_t id) { return read.rows.count(id) != 0; });
-    if (!readBefore) return ReadRows(*src_, info, columns, ids);
+        std::all_of(ids.begin(), ids.end(), [&](int64_t id) { return read.rows.Find(id); });
     std::vector<size_t> at;
-    for (const Column& c : columns) {
-      for (size_t i = 0; i < info.columns.size(); ++i) {
-        if (info.columns[i].name == c.name) {
-          at.push_back(i);
-          break;
+    if (readBefore) {
+      for (const Column& c : columns) {
+        for (size_t i = 0; i < info.columns.size(); ++i) {
+          if (info.columns[i].name == c.name) {
+            at.push_back(i);
+            break;
+          }
         }
       }
+    } else {
+      read.rows = ReadBlock(*src_, info, columns, ids);
+      for (size_t i = 0; i < columns.size(); ++i) at.push_back(i);
     }
-    std::unordered_map<int64_t, std::vector<Value>> rows;
-    rows.reserve(ids.size());
+    RowBlock rows(columns.size());
+    rows.Values().reserve(ids.size() * columns.size());
     for (int64_t id : ids) {
-      std::vector<Value>& all = read.rows[id];
-      std::vector<Value> values;
-      values.reserve(at.size());
-      for (size_t i : at) values.push_back(std::move(all[i]));
-      rows.emplace(id, std::move(values));
+      const Value* all = std::as_const(read.rows).Find(id);
+      if (all == nullptr) continue;
+      Value* values = rows.Add(id);
+      for (size_t i = 0; i < at.size(); ++i) values[i] = all[at[i]];
     }
     return rows;
   }
@@ -1304,7 +1330,7 @@ class OdbcDatabase : public Database {
   // The records the open transaction last read with RecordsWhere.
   struct ReadUnderLock {
     std::string table;  // lower-cased; "" when none
-    std::unordered_map<int64_t, std::vector<Value>> rows;
+    RowBlock rows;
   };
   ReadUnderLock read_;
   mutable std::string name_;
