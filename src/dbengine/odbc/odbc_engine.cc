@@ -383,9 +383,11 @@ class Source {
 // text outgrows its column's buffer again on its own, value by value.
 // Only those meeting `where` when it is given; locked until the transaction
 // ends with `lock`.
-RowBlock ReadBlock(Source& src, const TableInfo& info, const std::vector<Column>& columns,
-                   std::span<const int64_t> ids, bool lock = false, const std::string& where = "") {
-  RowBlock rows(columns.size());
+// `rows` is emptied first; its storage serves again.
+void ReadBlock(Source& src, const TableInfo& info, const std::vector<Column>& columns,
+               std::span<const int64_t> ids, RowBlock& rows, bool lock = false,
+               const std::string& where = "") {
+  rows.Clear(columns.size());
   rows.Values().reserve(ids.size() * columns.size());
   std::string list = info.identity;
   for (const Column& c : columns) list += ", " + src.Family().QuoteName(c.name);
@@ -416,7 +418,6 @@ RowBlock ReadBlock(Source& src, const TableInfo& info, const std::vector<Column>
       }
     }
   }
-  return rows;
 }
 
 // The same rows by identity, each with its own values.
@@ -425,7 +426,8 @@ std::unordered_map<int64_t, std::vector<Value>> ReadRows(Source& src, const Tabl
                                                          std::span<const int64_t> ids,
                                                          bool lock = false,
                                                          const std::string& where = "") {
-  RowBlock block = ReadBlock(src, info, columns, ids, lock, where);
+  RowBlock block;
+  ReadBlock(src, info, columns, ids, block, lock, where);
   std::unordered_map<int64_t, std::vector<Value>> rows;
   rows.reserve(block.Size());
   for (size_t r = 0; r < block.Size(); ++r) {
@@ -485,11 +487,13 @@ class OdbcRecordset : public Recordset {
     CheckCurrent();
     if (!table_) return whole_[static_cast<size_t>(pos_)][static_cast<size_t>(index)];
     if (pos_ < blockBegin_ || pos_ >= blockEnd_) Load();
-    const Value* row = block_.Find(ids_[static_cast<size_t>(pos_)]);
+    const auto i = static_cast<size_t>(index);
+    if (!part_[i]) LoadField(i);
+    const Value* row = parts_[*part_[i]].Find(ids_[static_cast<size_t>(pos_)]);
     if (row == nullptr) {
       throw Error(kErrRecordDeleted, "Record is deleted.", table_->name + " in " + src_->Shown());
     }
-    return row[index];
+    return row[offset_[i]];
   }
 
   void SetValue(int index, const Value& value) override {
@@ -547,7 +551,7 @@ class OdbcRecordset : public Recordset {
     if (stmt->RowCount() == 0) {
       throw Error(kErrRecordDeleted, "Record is deleted.", Context());
     }
-    block_.Drop(id);
+    for (RowBlock& part : parts_) part.Drop(id);
   }
 
   void Close() override {
@@ -563,15 +567,33 @@ class OdbcRecordset : public Recordset {
   }
 
  private:
-  // Reads the current record's values; a walk record by record reads the
-  // records ahead in blocks, a jump reads the one record.
+  // Starts the block of records the current one is read with: a walk
+  // record by record reads the records ahead, a jump the one record.
   void Load() {
     const long count = pos_ == blockEnd_ ? std::min<long>(kReadAhead, Size() - pos_) : 1;
-    block_ =
-        ReadBlock(*src_, *table_, columns_,
-                  std::span(ids_).subspan(static_cast<size_t>(pos_), static_cast<size_t>(count)));
     blockBegin_ = pos_;
     blockEnd_ = pos_ + count;
+    parts_.clear();
+    part_.assign(columns_.size(), std::nullopt);
+    offset_.assign(columns_.size(), 0);
+  }
+
+  // Reads field `index` of the block's records: alone when it is the first
+  // field asked for (a walk reading one field reads nothing else), else with
+  // every field not read yet.
+  void LoadField(size_t index) {
+    const bool first = parts_.empty();
+    std::vector<Column> wanted;
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      if (part_[i] || (first && i != index)) continue;
+      part_[i] = parts_.size();
+      offset_[i] = wanted.size();
+      wanted.push_back(columns_[i]);
+    }
+    ReadBlock(*src_, *table_, wanted,
+              std::span(ids_).subspan(static_cast<size_t>(blockBegin_),
+                                      static_cast<size_t>(blockEnd_ - blockBegin_)),
+              parts_.emplace_back());
   }
 
   void OpenKeyset(const SelectParts& parts) {
@@ -602,10 +624,9 @@ class OdbcRecordset : public Recordset {
     stmt->ExecDirect("SELECT " + table_->identity + " FROM " +
                      src_->Family().QuoteName(table_->name) + " " +
                      src_->Translate(parts.rest, table_.get()));
-    SQLBIGINT id = 0;
-    SQLLEN length = 0;
-    stmt->Check(SQLBindCol(stmt->get(), 1, SQL_C_SBIGINT, &id, 0, &length));
-    while (stmt->Fetch()) ids_.push_back(id);
+    RowBlock keys(0);
+    odbc::FetchRows(*stmt, {}, keys);
+    ids_.assign(keys.Ids().begin(), keys.Ids().end());
     Go(0);
   }
 
@@ -670,7 +691,10 @@ class OdbcRecordset : public Recordset {
   std::vector<int64_t> ids_;
   std::vector<std::vector<Value>> whole_;
   static constexpr long kReadAhead = 256;
-  RowBlock block_;
+  // The block's fields as read so far: in which part each is, and where.
+  std::vector<RowBlock> parts_;
+  std::vector<std::optional<size_t>> part_;
+  std::vector<size_t> offset_;
   long blockBegin_ = 0;
   long blockEnd_ = 0;
   std::vector<Value> pending_;
@@ -736,7 +760,7 @@ class OdbcDatabase : public Database {
   }
 
   long Execute(const std::string& sql) override {
-    read_ = {};
+    ForgetRead();
     // A statement about an attached archive's table runs on that archive.
     for (auto& [alias, archive] : archives_) {
       const std::string prefix = LowerAscii(alias) + ".";
@@ -766,7 +790,7 @@ class OdbcDatabase : public Database {
   }
 
   void BeginTrans() override {
-    read_ = {};
+    ForgetRead();
     if (InTransaction()) {
       throw Error(kErrInvalidArgument, "A transaction is already open.", src_->Shown());
     }
@@ -776,7 +800,7 @@ class OdbcDatabase : public Database {
   // The archives commit before the live database: a crash between the two
   // leaves copies that the move journal names, never records in neither.
   void CommitTrans() override {
-    read_ = {};
+    ForgetRead();
     if (!InTransaction())
       throw Error(kErrInvalidArgument, "No transaction is open.", src_->Shown());
     try {
@@ -790,7 +814,7 @@ class OdbcDatabase : public Database {
     src_->Conn().EndTrans(true);
   }
   void Rollback() override {
-    read_ = {};
+    ForgetRead();
     for (auto& [alias, archive] : archives_) {
       try {
         if (archive->InTransaction()) archive->Rollback();
@@ -811,7 +835,7 @@ class OdbcDatabase : public Database {
     for (auto& [alias, archive] : archives_) archive->ReleaseSavepoint();
   }
   bool RollbackToSavepoint() override {
-    read_ = {};
+    ForgetRead();
     bool kept = true;
     for (auto& [alias, archive] : archives_) kept = archive->RollbackToSavepoint() && kept;
     try {
@@ -895,8 +919,8 @@ class OdbcDatabase : public Database {
     // identity that depends on the row's place cannot change under the move.
     // Their values are read at once: the copy that follows takes them from
     // here rather than reading the same records again.
-    read_.rows = ReadBlock(*src_, info, info.columns, bookmarks,
-                           src_->Family().LocksSelectedRows() && InTransaction(), where);
+    ReadBlock(*src_, info, info.columns, bookmarks, read_.rows,
+              src_->Family().LocksSelectedRows() && InTransaction(), where);
     read_.table = InTransaction() ? LowerAscii(info.name) : "";
     std::vector<int64_t> out;
     for (int64_t id : bookmarks) {
@@ -916,7 +940,7 @@ class OdbcDatabase : public Database {
     // archive whole or not at all.
     std::vector<std::string> fields;
     for (const Field& f : target.Fields()) fields.push_back(f.name);
-    return archive.AppendRows(target.Name(), fields, rows.Values());
+    return archive.AppendRows(target.Name(), fields, rows.values);
   }
 
   // Every value is converted before anything is written, then the rows go
@@ -1049,16 +1073,20 @@ class OdbcDatabase : public Database {
   }
 
  private:
-  // The values of the named records of `info` that exist, `columns` of them,
-  // in the order named: those the transaction read with RecordsWhere when it
-  // named all of them, else read now. The values RecordsWhere read serve one
-  // copy only.
-  RowBlock RowsToCopy(const TableInfo& info, const std::vector<Column>& columns,
+  // The named records of `info` that exist, in the order named, with
+  // `columns` of their values: those the transaction read with RecordsWhere
+  // when it named all of them, else read now. The values RecordsWhere read
+  // serve one copy only; the rows stay until the next read.
+  struct RowsRead {
+    std::span<const int64_t> ids;
+    std::span<const Value> values;  // row after row, `columns` of each
+  };
+  RowsRead RowsToCopy(const TableInfo& info, const std::vector<Column>& columns,
                       std::span<const int64_t> ids) {
-    ReadUnderLock read = std::exchange(read_, {});
     const bool readBefore =
-        InTransaction() && read.table == LowerAscii(info.name) &&
-        std::all_of(ids.begin(), ids.end(), [&](int64_t id) { return read.rows.Find(id); });
+        InTransaction() && read_.table == LowerAscii(info.name) &&
+        std::all_of(ids.begin(), ids.end(), [&](int64_t id) { return read_.rows.Find(id); });
+    read_.table.clear();
     std::vector<size_t> at;
     if (readBefore) {
       for (const Column& c : columns) {
@@ -1070,18 +1098,34 @@ class OdbcDatabase : public Database {
         }
       }
     } else {
-      read.rows = ReadBlock(*src_, info, columns, ids);
+      ReadBlock(*src_, info, columns, ids, read_.rows);
       for (size_t i = 0; i < columns.size(); ++i) at.push_back(i);
     }
-    RowBlock rows(columns.size());
-    rows.Values().reserve(ids.size() * columns.size());
+    RowBlock& read = read_.rows;
+    // Read in the order named, every field in its place: taken as they are.
+    bool asRead = read.Whole() && read.Size() == ids.size() && at.size() == read.Width();
+    for (size_t i = 0; asRead && i < at.size(); ++i) asRead = at[i] == i;
+    for (size_t r = 0; asRead && r < ids.size(); ++r) asRead = read.Id(r) == ids[r];
+    if (asRead) return {read.Ids(), read.Values()};
+    // As many rows read as named, each found: no record is named twice, and
+    // the values read can move.
+    const bool once = read.Whole() && read.Distinct() && read.Size() == ids.size();
+    copy_.Clear(columns.size());
+    copy_.Values().reserve(ids.size() * columns.size());
     for (int64_t id : ids) {
-      const Value* all = std::as_const(read.rows).Find(id);
+      Value* all = read.Find(id);
       if (all == nullptr) continue;
-      Value* values = rows.Add(id);
-      for (size_t i = 0; i < at.size(); ++i) values[i] = all[at[i]];
+      Value* values = copy_.Add(id);
+      for (size_t i = 0; i < at.size(); ++i) {
+        values[i] = once ? std::move(all[at[i]]) : all[at[i]];
+      }
     }
-    return rows;
+    return {copy_.Ids(), copy_.Values()};
+  }
+
+  void ForgetRead() {
+    read_.table.clear();
+    read_.rows.Clear(0);
   }
 
   // The highest record identity of `table`; 0 when it is empty.
@@ -1333,6 +1377,7 @@ class OdbcDatabase : public Database {
     RowBlock rows;
   };
   ReadUnderLock read_;
+  RowBlock copy_;  // the rows of the last copy, when not as read
   mutable std::string name_;
 };
 

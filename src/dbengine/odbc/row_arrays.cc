@@ -170,7 +170,24 @@ void RowBlock::Drop(int64_t id) {
   const auto it =
       std::lower_bound(index_.begin(), index_.end(), id,
                        [](const auto& entry, int64_t key) { return entry.first < key; });
-  if (it != index_.end() && it->first == id) index_.erase(it);
+  if (it != index_.end() && it->first == id) {
+    index_.erase(it);
+    ++dropped_;
+  }
+}
+
+bool RowBlock::Distinct() const {
+  Index();
+  return index_.size() + dropped_ == ids_.size();
+}
+
+void RowBlock::Clear(size_t width) {
+  width_ = width;
+  ids_.clear();
+  values_.clear();
+  index_.clear();
+  indexed_ = true;
+  dropped_ = 0;
 }
 
 std::vector<int64_t> FetchRows(const Statement& stmt, std::span<const Column> columns,

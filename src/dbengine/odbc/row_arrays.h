@@ -36,6 +36,7 @@ class RowBlock {
   size_t Width() const { return width_; }
   size_t Size() const { return ids_.size(); }
   int64_t Id(size_t row) const { return ids_[row]; }
+  std::span<const int64_t> Ids() const { return ids_; }
   const std::vector<Value>& Values() const { return values_; }
   std::vector<Value>& Values() { return values_; }
 
@@ -49,6 +50,12 @@ class RowBlock {
   }
   // Makes Find forget the row of identity `id`.
   void Drop(int64_t id);
+  // No row was dropped.
+  bool Whole() const { return dropped_ == 0; }
+  // No identity was read twice.
+  bool Distinct() const;
+  // Empties the block for rows of `width` values, keeping its storage.
+  void Clear(size_t width);
 
  private:
   void Index() const;
@@ -59,6 +66,7 @@ class RowBlock {
   // (identity, row) sorted by identity, built when first searched.
   mutable std::vector<std::pair<int64_t, size_t>> index_;
   mutable bool indexed_ = true;
+  size_t dropped_ = 0;
 };
 
 // Fetches an executed statement whose first result column is a whole-number
