@@ -161,6 +161,81 @@ TEST_P(EngineValues, ThatDoNotFitAreRefusedWithTheEngineNumberAndNothingIsWritte
   EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM v"), 0);
 }
 
+// Many rows in one call: more than one array of parameters through ODBC.
+constexpr int64_t kBulkRows = 600;
+
+TEST_P(EngineValues, AppendRowsConvertsEveryValueAsUpdateDoes) {
+  rs_->Close();
+  const std::vector<std::string> fields{"N", "t", "i", "d", "b", "f"};
+  std::vector<Value> rows;
+  for (int64_t n = 1; n <= kBulkRows; ++n) {
+    rows.insert(rows.end(), {n, int64_t{n % 1000}, std::string("2.5"), std::string(" 1.25 "),
+                             std::string("TRUE"), std::string("2024-02-29T23:59:58.25")});
+  }
+  rows[rows.size() - 6 + 1] = std::monostate{};  // the last row's text stays null
+  EXPECT_EQ(db_->AppendRows("v", fields, rows), kBulkRows);
+  EXPECT_EQ(db_->AppendRows("v", fields, {}), 0);
+  const std::vector<Value> t = Column("t"), i = Column("i"), d = Column("d"), b = Column("b"),
+                           f = Column("f");
+  ASSERT_EQ(t.size(), static_cast<size_t>(kBulkRows));
+  EXPECT_EQ(t[0], Value(std::string("1")));
+  EXPECT_EQ(t[299], Value(std::string("300")));
+  EXPECT_TRUE(IsNull(t.back()));
+  EXPECT_EQ(i[0], Value(int64_t{2}));
+  EXPECT_EQ(d[300], Value(1.25));
+  EXPECT_EQ(b[599], Value(int64_t{1}));
+  EXPECT_EQ(f[420], Value(DateTime::FromParts({2024, 2, 29}, 23, 59, 58, 250)));
+}
+
+// The value that does not fit is in the last row, after whole arrays of
+// parameters have gone to the driver; in a transaction, the call's rows go
+// and the transaction's earlier work stays.
+TEST_P(EngineValues, AppendRowsRefusingOneValueWritesNoneOfTheRows) {
+  rs_->Close();
+  backend_->Exec("CREATE UNIQUE INDEX v_n ON v (n)");
+  const std::vector<std::string> fields{"n", "t", "i", "l", "d", "f"};
+  auto rowsWithLast = [&](size_t field, const Value& bad) {
+    std::vector<Value> rows;
+    for (int64_t n = 1; n <= kBulkRows; ++n) {
+      rows.insert(rows.end(),
+                  {n, std::string("ab"), int64_t{7}, int64_t{8}, 0.5, std::string("2024-03-01")});
+    }
+    rows[rows.size() - fields.size() + field] = bad;
+    return rows;
+  };
+  auto refused = [&](size_t field, const Value& bad) {
+    return ErrorFrom([&] { db_->AppendRows("v", fields, rowsWithLast(field, bad)); }).Number();
+  };
+  EXPECT_EQ(refused(1, std::string("abcde")), kErrFieldTooSmall);
+  EXPECT_EQ(refused(2, int64_t{32768}), kErrNumericOverflow);
+  EXPECT_EQ(refused(3, 2147483648.0), kErrNumericOverflow);
+  EXPECT_EQ(refused(4, std::string("12,5x")), kErrDataConversion);
+  EXPECT_EQ(refused(5, std::string("2023-02-29")), kErrDataConversion);
+  // Refused by the database itself, not by the conversion.
+  EXPECT_EQ(refused(0, int64_t{1}), kErrDuplicateKey);
+  EXPECT_EQ(ErrorFrom([&] {
+              db_->AppendRows("v", {{"n", "nope"}}, {});
+            }).Number(),
+            kErrItemNotFound);
+  EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM v"), 0);
+
+  db_->BeginTrans();
+  EXPECT_EQ(db_->AppendRows("v", {{"n"}}, {{Value(int64_t{9000})}}), 1);
+  db_->Savepoint();
+  EXPECT_EQ(
+      ErrorFrom([&] { db_->AppendRows("v", fields, rowsWithLast(0, int64_t{9000})); }).Number(),
+      kErrDuplicateKey);
+  EXPECT_EQ(ErrorFrom([&] {
+              db_->AppendRows("v", fields, rowsWithLast(1, std::string("xxxxx")));
+            }).Number(),
+            kErrFieldTooSmall);
+  EXPECT_EQ(db_->AppendRows("v", fields, rowsWithLast(0, int64_t{9001})), kBulkRows);
+  EXPECT_TRUE(db_->RollbackToSavepoint());
+  db_->CommitTrans();
+  EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM v"), 1);
+  EXPECT_EQ(backend_->QueryLong("SELECT max(n) FROM v"), 9000);
+}
+
 TEST_P(EngineValues, BooleansReadAsZeroOrOneAndNamesMatchInAnyCase) {
   Add("b", int64_t{1});
   Add("b", int64_t{0});

@@ -306,6 +306,64 @@ TEST_P(OdbcEngineTest, RecordsTakenBackIntoAKeyedTableAreNamedByTheirKeys) {
   db_->Detach("arc");
 }
 
+// Rows are fetched many at a time into buffers as long as their column's
+// declared size: a text that needs more (characters outside the BMP take two
+// UTF-16 units; a SQLite column holds any length) is read again whole, never
+// cut to its buffer.
+TEST_P(OdbcEngineTest, TextsLongerThanTheirColumnsBuffersAreReadWhole) {
+  const bool postgres = GetParam() == testing::BackendKind::kOdbcPostgres;
+  db_->AppendTableDef(Sales(4));
+  const std::string faces = "\U0001F600\U0001F601\U0001F602\U0001F603";  // four characters
+  std::vector<Value> rows;
+  for (int64_t n = 0; n < 300; ++n) {
+    rows.insert(rows.end(), {int64_t{1}, n, 100 + n, 1.5, At(2024, 3, 1), std::string("n")});
+  }
+  rows[6 * 150 + 5] = faces;
+  ASSERT_EQ(db_->AppendRows("sales", {{"ok", "qty", "ticket", "price", "d_fecha", "name"}}, rows),
+            300);
+  std::vector<int64_t> keys;
+  {
+    auto rs = db_->OpenRecordset("SELECT * FROM sales ORDER BY ticket");
+    for (; !rs->Eof(); rs->MoveNext()) {
+      const Value name = rs->GetValue("name");
+      if (name != Value(std::string("n"))) EXPECT_EQ(name, Value(faces)) << keys.size();
+      keys.push_back(rs->Bookmark());
+    }
+  }
+  ASSERT_EQ(keys.size(), 300u);
+  const std::string archivePath = dir_.Path("a.mdb");
+  {
+    auto archive = MakeSqliteEngine()->CreateDatabase(archivePath, kLangGeneral, kVersion40);
+    archive->AppendTableDef(Sales(4));
+    archive->Close();
+  }
+  db_->Attach(archivePath, "arc");
+  auto move = [&] {
+    db_->BeginTrans();
+    try {
+      db_->RecordsWhere("sales", keys, "d_fecha >= #2024-03-01#");
+      const long moved = db_->AppendRecordsTo("arc", "sales", keys);
+      db_->CommitTrans();
+      return moved;
+    } catch (const Error&) {
+      db_->Rollback();
+      throw;
+    }
+  };
+  if (!postgres) {
+    // Another program writes a text far longer than the field: refused,
+    // as the whole text reads.
+    backend_->Exec("UPDATE Sales SET Name = '" + std::string(3000, 'x') + "' WHERE Ticket = 399");
+    EXPECT_EQ(ErrorFrom(move).Number(), kErrFieldTooSmall);
+    EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales"), 0);
+    backend_->Exec("UPDATE Sales SET Name = 'n' WHERE Ticket = 399");
+  }
+  EXPECT_EQ(move(), 300);
+  db_->Detach("arc");
+  EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales WHERE Name = '" + faces + "'"), 1);
+  EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales WHERE Name = 'n'"), 299);
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, OdbcEngineTest,
                          ::testing::Values(testing::BackendKind::kOdbcSqlite,
                                            testing::BackendKind::kOdbcPostgres),
@@ -337,6 +395,83 @@ TEST(OdbcArchives, AnArchiveReachedThroughItsDriverGivesItsRecordsBack) {
   EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM Sales"), 0);
   EXPECT_EQ(Query(dir.Path("live.db"), "SELECT Name, D_Fecha FROM Sales ORDER BY rowid"),
             (testing::Rows{{"qq", "2024-05-02 09:30:15.125"}, {"rrr", "2024-05-03 09:30:15.125"}}));
+}
+
+// An archive reached through the SQLite3 driver takes a run through arrays
+// of parameters, several arrays for a large run: whole, or, when one value
+// does not fit or the file refuses a row, not a single row of it.
+TEST(OdbcArchives, ARunGoesIntoAnArchiveThroughItsDriverWholeOrNotAtAll) {
+  TempDir dir;
+  auto engine = MakeOdbcEngine(nullptr);
+  MakeSqliteEngine()->CreateDatabase(dir.Path("live.db"), kLangGeneral, kVersion40)->Close();
+  const std::string arc = ArchiveOfSales(dir, {});
+  Exec(arc, "CREATE UNIQUE INDEX ticket ON Sales (Ticket)");
+  auto db = engine->OpenDatabase(dir.Path("live.db"));
+  // Wider than the archive's fields: every value the archive refuses fits here.
+  TableDef live("Sales");
+  live.Fields().Append(live.CreateField("Ok", FieldType::kBoolean));
+  live.Fields().Append(live.CreateField("Qty", FieldType::kLong));
+  live.Fields().Append(live.CreateField("Ticket", FieldType::kLong));
+  live.Fields().Append(live.CreateField("Price", FieldType::kDouble));
+  live.Fields().Append(live.CreateField("D_Fecha", FieldType::kText, 30));
+  live.Fields().Append(live.CreateField("Name", FieldType::kText, 30));
+  db->AppendTableDef(live);
+  constexpr int64_t kRecords = 700;
+  std::vector<Value> rows;
+  for (int64_t n = 0; n < kRecords; ++n) {
+    rows.insert(rows.end(), {int64_t{n % 2}, n, 1000 + n, n / 4.0,
+                             std::string("2024-06-0" + std::to_string(1 + n % 9) + " 08:15:00"),
+                             std::string("name ") + std::to_string(n)});
+  }
+  ASSERT_EQ(db->AppendRows("sales", {{"ok", "qty", "ticket", "price", "d_fecha", "name"}}, rows),
+            kRecords);
+  std::vector<int64_t> keys;
+  {
+    auto rs = db->OpenRecordset("SELECT * FROM sales ORDER BY ticket");
+    for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
+  }
+  ASSERT_EQ(keys.size(), static_cast<size_t>(kRecords));
+  db->Attach(arc, "arc");
+  auto move = [&] {
+    db->BeginTrans();
+    db->Savepoint();
+    try {
+      const long moved = db->AppendRecordsTo("arc", "sales", keys);
+      db->ReleaseSavepoint();
+      db->CommitTrans();
+      return moved;
+    } catch (const Error&) {
+      EXPECT_TRUE(db->RollbackToSavepoint());
+      db->CommitTrans();
+      throw;
+    }
+  };
+  // The last record gets each value the archive refuses in turn.
+  const std::vector<std::pair<std::string, long>> refusals{
+      {"Name = 'far longer than eight'", kErrFieldTooSmall},
+      {"Qty = 40000", kErrNumericOverflow},
+      {"D_Fecha = '2024-02-30'", kErrDataConversion},
+      {"Ticket = 1000", kErrDuplicateKey},  // refused by the archive's index
+  };
+  for (const auto& [change, number] : refusals) {
+    SCOPED_TRACE(change);
+    db->Execute("UPDATE Sales SET " + change + " WHERE Qty = 699");
+    EXPECT_EQ(ErrorFrom(move).Number(), number);
+    EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM Sales"), 0);
+    db->Execute("DELETE FROM Sales WHERE rowid = " + std::to_string(keys.back()));
+    Exec(dir.Path("live.db"),
+         "INSERT INTO Sales (rowid, Ok, Qty, Ticket, Price, D_Fecha, Name) "
+         "VALUES (" +
+             std::to_string(keys.back()) +
+             ", 1, 699, 1699, 174.75, '2024-06-07 08:15:00', 'name 699')");
+  }
+  EXPECT_EQ(move(), kRecords);
+  db->Detach("arc");
+  db->Close();
+  EXPECT_EQ(Query(arc, "SELECT count(*), sum(Qty), sum(Ok), min(D_Fecha), max(Name) FROM Sales"),
+            (testing::Rows{{"700", "244650", "350", "2024-06-01 08:15:00", "name 99"}}));
+  EXPECT_EQ(Query(arc, "SELECT Price, D_Fecha FROM Sales WHERE Ticket = 1010"),
+            (testing::Rows{{"2.5", "2024-06-02 08:15:00"}}));
 }
 
 // SQLite files checked through the driver get SQLite's own check.
