@@ -339,6 +339,86 @@ TEST(OdbcArchives, AnArchiveReachedThroughItsDriverGivesItsRecordsBack) {
             (testing::Rows{{"qq", "2024-05-02 09:30:15.125"}, {"rrr", "2024-05-03 09:30:15.125"}}));
 }
 
+// An archive whose records have no identity (as Jet files have none; here
+// a SQLite table WITHOUT ROWID reached through its driver): the move counts
+// its records instead, compares the live records with the copies it wrote,
+// and after a crash finds each copy by its values. A live table without
+// identity is refused.
+TEST(OdbcArchives, AnArchiveWithoutRecordIdentitiesStillDeletesOnlyWhatItHolds) {
+  TempDir dir;
+  auto engine = MakeOdbcEngine(nullptr);
+  const std::string live = dir.Path("live.db");
+  const std::string arc = dir.Path("arc.mdb");
+  MakeSqliteEngine()->CreateDatabase(live, kLangGeneral, kVersion40)->Close();
+  const std::string columns =
+      "(Ok BOOLEAN, Qty SMALLINT, Ticket INTEGER, Price DOUBLE, D_Fecha DATETIME, "
+      "Name VARCHAR(8) COLLATE NOCASE PRIMARY KEY) WITHOUT ROWID";
+  Exec(arc, "CREATE TABLE Sales " + columns);
+  Exec(live, "CREATE TABLE Keyless " + columns);
+  auto db = engine->OpenDatabase(live);
+  db->AppendTableDef(Sales());
+  const auto add = [&](int64_t ticket, const std::string& name, int day) {
+    auto rs = db->OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
+    rs->AddNew();
+    rs->SetValue("Ticket", ticket);
+    rs->SetValue("Price", 1.25);
+    rs->SetValue("D_Fecha", At(2024, 3, day, 10));
+    rs->SetValue("Name", name);
+    rs->Update();
+  };
+  const auto bookmarks = [&] {
+    std::vector<int64_t> keys;
+    auto rs = db->OpenRecordset("SELECT * FROM sales ORDER BY Ticket");
+    for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
+    return keys;
+  };
+  const auto move = [&](std::span<const int64_t> keys) {
+    db->BeginTrans();
+    const int64_t first = db->LastRecordId("arc", "sales") + 1;
+    EXPECT_EQ(db->AppendRecordsTo("arc", "sales", keys), static_cast<long>(keys.size()));
+    db->CommitTrans();
+    return first;
+  };
+  add(1, "a", 1);
+  add(2, "b", 2);
+  add(3, "c", 3);
+  add(4, "d", 4);
+  db->Attach(arc, "arc");
+  EXPECT_EQ(db->LastRecordId("arc", "sales"), 0);
+
+  // Copied by this database: the live records are compared with the copies
+  // as written; one changed meanwhile stays.
+  const std::vector<int64_t> keys = bookmarks();
+  const std::vector<int64_t> firstTwo(keys.begin(), keys.begin() + 2);
+  EXPECT_EQ(move(firstTwo), 1);
+  EXPECT_EQ(db->LastRecordId("arc", "sales"), 2);
+  db->Execute("UPDATE sales SET Price = 9 WHERE Ticket = 1");
+  db->BeginTrans();
+  EXPECT_EQ(db->DeleteRecordsMatching("arc", "sales", firstTwo, 1), 1);
+  db->CommitTrans();
+
+  // Copied by a launch that crashed before deleting: a new connection finds
+  // the copies by their values. A live record changed since is not among
+  // them and stays.
+  const std::vector<int64_t> lastTwo(keys.begin() + 2, keys.end());
+  EXPECT_EQ(move(lastTwo), 3);
+  db->Execute("UPDATE sales SET Qty = 7 WHERE Ticket = 4");
+  db->Detach("arc");
+  db->Close();
+  db = engine->OpenDatabase(live);
+  db->Attach(arc, "arc");
+  EXPECT_EQ(db->LastRecordId("arc", "sales"), 4);
+  db->BeginTrans();
+  EXPECT_EQ(db->DeleteRecordsMatching("arc", "sales", lastTwo, 3), 1);
+  db->CommitTrans();
+  EXPECT_EQ(Query(live, "SELECT Ticket FROM Sales ORDER BY Ticket"), (testing::Rows{{"1"}, {"4"}}));
+  EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM Sales"), 4);
+
+  EXPECT_EQ(ErrorFrom([&] { db->RecordsWhere("keyless", keys, "Ticket > 0"); }).Number(),
+            kErrNoIdentity);
+  db->Detach("arc");
+}
+
 // SQLite files checked through the driver get SQLite's own check.
 TEST(OdbcIntegrity, ASqliteFileThroughItsDriverGetsSqlitesCheck) {
   TempDir dir;
