@@ -26,42 +26,13 @@ using ::sa::testing::TempDir;
 
 DateTime At(int y, int m, int d, int hh = 0) { return DateTime::FromParts({y, m, d}, hh, 0, 0); }
 
-TableDef Sales(int nameSize = 8) {
-  TableDef def("Sales");
-  def.Fields().Append(def.CreateField("Ok", FieldType::kBoolean));
-  def.Fields().Append(def.CreateField("Qty", FieldType::kInteger));
-  def.Fields().Append(def.CreateField("Ticket", FieldType::kLong));
-  def.Fields().Append(def.CreateField("Price", FieldType::kDouble));
-  def.Fields().Append(def.CreateField("D_Fecha", FieldType::kDate));
-  def.Fields().Append(def.CreateField("Name", FieldType::kText, nameSize));
-  return def;
-}
+TableDef Sales(int nameSize = 8) { return testing::SalesDef(nameSize); }
 
 // The live database through each ODBC driver this machine has (the shared
 // backends, minus the built-in one).
 class OdbcEngineTest : public testing::BackendTest {
  protected:
-  // Adds a record of Sales through a record set: each value as given.
-  void Add(Recordset& rs, Value ok, Value qty, Value ticket, Value price, Value date, Value name) {
-    rs.AddNew();
-    rs.SetValue("ok", ok);
-    rs.SetValue("QTY", qty);
-    rs.SetValue("ticket", ticket);
-    rs.SetValue("price", price);
-    rs.SetValue("d_fecha", date);
-    rs.SetValue("name", name);
-    rs.Update();
-  }
-
-  void FillSales() {
-    db_->AppendTableDef(Sales());
-    auto rs = db_->OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
-    Add(*rs, int64_t{1}, int64_t{3}, int64_t{100}, 1.5, At(2024, 3, 2), std::string("c"));
-    Add(*rs, int64_t{0}, std::string("4"), int64_t{101}, 2.0, At(2024, 3, 1, 10), "a");
-    Add(*rs, int64_t{1}, int64_t{5}, int64_t{102}, 2.5, std::string("2024-04-01"), "d");
-    Add(*rs, int64_t{1}, int64_t{6}, int64_t{103}, 3.5, At(2023, 12, 31, 23), "b");
-    rs->Close();
-  }
+  void FillSales() { testing::FillSales(*db_); }
 };
 
 // The archive is a built-in SQLite file on its own connection: appended
@@ -70,11 +41,7 @@ class OdbcEngineTest : public testing::BackendTest {
 TEST_P(OdbcEngineTest, MovesRecordsIntoAnArchiveOnItsOwnConnection) {
   FillSales();
   const std::string archivePath = dir_.Path("a.mdb");
-  {
-    auto archive = MakeSqliteEngine()->CreateDatabase(archivePath, kLangGeneral, kVersion40);
-    archive->AppendTableDef(Sales());
-    archive->Close();
-  }
+  testing::MakeArchive(archivePath, Sales());
   EXPECT_FALSE(db_->AtomicAcrossAttached());
   std::vector<int64_t> keys;
   {
@@ -116,13 +83,9 @@ TEST_P(OdbcEngineTest, MovesRecordsIntoAnArchiveOnItsOwnConnection) {
 TEST_P(OdbcEngineTest, AnArchiveFieldTheLiveTableLacksRefusesTheWholeRun) {
   FillSales();
   const std::string archivePath = dir_.Path("a.mdb");
-  {
-    auto archive = MakeSqliteEngine()->CreateDatabase(archivePath, kLangGeneral, kVersion40);
-    TableDef def = Sales();
-    def.Fields().Append(def.CreateField("Extra", FieldType::kText));
-    archive->AppendTableDef(def);
-    archive->Close();
-  }
+  TableDef def = Sales();
+  def.Fields().Append(def.CreateField("Extra", FieldType::kText));
+  testing::MakeArchive(archivePath, def);
   std::vector<int64_t> keys;
   auto rs = db_->OpenRecordset("SELECT * FROM sales");
   for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
@@ -151,11 +114,7 @@ TEST_P(OdbcEngineTest, RecordsReadForAMoveStayAsReadUntilTheirDeletion) {
     }
     FillSales();
     const std::string archivePath = dir_.Path(wal ? "wal.mdb" : "a.mdb");
-    {
-      auto archive = MakeSqliteEngine()->CreateDatabase(archivePath, kLangGeneral, kVersion40);
-      archive->AppendTableDef(Sales());
-      archive->Close();
-    }
+    testing::MakeArchive(archivePath, Sales());
     std::vector<int64_t> keys;
     {
       auto rs = db_->OpenRecordset("SELECT * FROM sales");
