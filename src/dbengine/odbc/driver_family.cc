@@ -8,12 +8,11 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include "dbengine/sqlite_format.h"
+
 namespace sa::dbengine::odbc {
 
 namespace {
-
-// The application id of SQLite archives, as the built-in backend writes it ("SARC").
-constexpr int32_t kSqliteApplicationId = 0x53415243;
 
 std::string Size(const Field& field) {
   return std::to_string(field.size > 0 ? field.size : kDefaultTextSize);
@@ -97,9 +96,7 @@ class Sqlite : public DriverFamily {
  public:
   const char* Name() const override { return "SQLite"; }
   std::string DeclaredType(const Field& field) const override {
-    static constexpr TypeNames kNames{"BOOLEAN",  "SMALLINT", "INTEGER",         "DOUBLE",
-                                      "DATETIME", "VARCHAR(", ") COLLATE NOCASE"};
-    return Declared(kNames, field);
+    return sqlite_format::ColumnDeclaration(field);
   }
   std::optional<FieldType> FieldTypeOf(int sqlType, std::string_view typeName) const override {
     if (SameName(typeName, "boolean")) return FieldType::kBoolean;
@@ -139,8 +136,9 @@ class Sqlite : public DriverFamily {
   bool CreatesFileOnConnect() const override { return true; }
   // The header fields the built-in backend records the options in.
   std::vector<std::string> NewFileStatements(int32_t languageId, int32_t options) const override {
-    return {"PRAGMA application_id=" + std::to_string(kSqliteApplicationId),
-            "PRAGMA user_version=" + std::to_string((languageId << 16) | options)};
+    return {
+        "PRAGMA application_id=" + std::to_string(sqlite_format::kApplicationId),
+        "PRAGMA user_version=" + std::to_string(sqlite_format::UserVersion(languageId, options))};
   }
   std::optional<std::string> FileDriver(std::span<const std::string> drivers) const override {
     for (const std::string& d : drivers) {

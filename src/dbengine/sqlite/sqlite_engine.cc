@@ -12,6 +12,7 @@
 #include "dbengine/sqlite/sqlite_handle.h"
 #include "dbengine/sqlite/sqlite_recordset.h"
 #include "dbengine/sqlite/sqlite_value_sql.h"
+#include "dbengine/sqlite_format.h"
 
 namespace sa::dbengine {
 
@@ -19,7 +20,6 @@ namespace {
 
 // Written into every database this engine creates, with the creation options
 // in the user version: (language id << 16) | options.
-constexpr int32_t kApplicationId = 0x53415243;  // "SARC"
 
 struct Locale {
   const char* text;
@@ -82,8 +82,7 @@ class SqliteDatabase : public Database {
     for (const Field& f : def.Fields()) {
       if (!first) sql += ", ";
       first = false;
-      sql += QuoteName(f.name) + ' ' + DeclaredType(f.type, f.size);
-      if (f.type == FieldType::kText) sql += " COLLATE NOCASE";
+      sql += QuoteName(f.name) + ' ' + sqlite_format::ColumnDeclaration(f);
     }
     sql += ')';
     BeforeWrite();
@@ -723,8 +722,9 @@ class SqliteEngine : public Engine {
       conn->Exec("PRAGMA journal_mode=MEMORY");
       conn->Exec("PRAGMA synchronous=OFF");
       conn->Exec("BEGIN");
-      conn->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
-      conn->Exec("PRAGMA user_version=" + std::to_string((langId << 16) | options));
+      conn->Exec("PRAGMA application_id=" + std::to_string(sqlite_format::kApplicationId));
+      conn->Exec("PRAGMA user_version=" +
+                 std::to_string(sqlite_format::UserVersion(langId, options)));
       conn->Exec("COMMIT");
       if (pageLimit_ > 0) conn->Exec("PRAGMA max_page_count=" + std::to_string(pageLimit_));
     } catch (...) {
