@@ -343,6 +343,27 @@ TEST_P(EngineRecordsets, DateLiteralsBoundWholeDaysWhateverTheStoredForm) {
             0);
 }
 
+// Fractions finer than a millisecond, as another program may write them
+// into a SQLite file, round up within their second: never into the next day
+// or month, never down onto the second itself.
+TEST_P(EngineRecordsets, FractionsFinerThanAMillisecondStayInTheirSecond) {
+  if (GetParam() == testing::BackendKind::kOdbcPostgres) {
+    GTEST_SKIP() << "a PostgreSQL timestamp(3) holds milliseconds only: the server rounds "
+                    "finer fractions when they are stored";
+  }
+  backend_->Exec(
+      "INSERT INTO ventas VALUES (7,'2024-03-31 23:59:59.9996'),(8,'2024-04-01 00:00:00.0004'),"
+      "(9,'2024-04-01T00:00:00.0000'),(10,'2024-03-31 23:59:59.999')");
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE d_fecha >= #2024-03-01# AND d_fecha < "
+                    "#2024-04-01# ORDER BY n"),
+            (std::vector<int64_t>{2, 3, 4, 7, 10}));
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE d_fecha > #2024-04-01# ORDER BY n"),
+            (std::vector<int64_t>{8}));
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE d_fecha <= #2024-04-01# AND d_fecha >= "
+                    "#2024-03-31# ORDER BY n"),
+            (std::vector<int64_t>{7, 9, 10}));
+}
+
 TEST_P(EngineRecordsets, MovesCountsAndDeletesAsTheCallersExpect) {
   auto rs = db_->OpenRecordset("SELECT * FROM ventas WHERE n <= 4 ORDER BY n");
   EXPECT_EQ(rs->RecordCount(), 1);  // records visited so far

@@ -104,18 +104,25 @@ class Sqlite : public DriverFamily {
   }
   // Dates are texts here, in whichever form their writer chose ("YYYY-MM-DD",
   // a "T" separator, any fraction): both sides are brought to one form, to
-  // the millisecond, before they are compared. A row holding no date gives
-  // NULL, which no comparison selects.
+  // the millisecond, before they are compared, as the built-in backend reads
+  // them. The forms the engine writes only gain their milliseconds; a finer
+  // fraction rounds up within its second (never into the next day, never
+  // down onto the second); only forms of other shapes pay for strftime. A
+  // row holding no date gives NULL, which no comparison selects.
   std::string DateComparison(const std::string& field, const std::string& op,
                              const DateTime& value) const override {
     std::string literal = value.ToIso();
     if (literal.size() == 19) literal += ".000";
-    // The forms the engine writes compare as texts once given their
-    // milliseconds; only the others pay for strftime.
-    return "(CASE WHEN length(" + field + ") IN (19, 23) AND substr(" + field +
-           ", 11, 1) = ' ' THEN substr(" + field +
-           " || '.000', 1, 23) ELSE strftime('%Y-%m-%d %H:%M:%f', " + field + ") END) " + op +
-           " '" + literal + "'";
+    const std::string& f = field;
+    const std::string ms = "substr(" + f + ", 21, 3)";
+    return "(CASE WHEN length(" + f + ") IN (19, 23) AND substr(" + f +
+           ", 11, 1) IN (' ', 'T') THEN replace(substr(" + f +
+           " || '.000', 1, 23), 'T', ' ') WHEN length(" + f + ") = 10 THEN " + f +
+           " || ' 00:00:00.000' WHEN length(" + f + ") > 23 AND substr(" + f +
+           ", 20, 1) = '.' THEN replace(substr(" + f + ", 1, 20), 'T', ' ') || printf('%03d', " +
+           ms + " + (" + ms + " <> '999' AND rtrim(substr(" + f +
+           ", 24), '0') <> '')) ELSE strftime('%Y-%m-%d %H:%M:%f', " + f + ") END) " + op + " '" +
+           literal + "'";
   }
   std::string RowIdentity() const override { return "rowid"; }
   // A write that changes nothing still takes the write lock, held until the
