@@ -80,6 +80,40 @@ TEST_P(OdbcEngineTest, MovesRecordsIntoAnArchiveOnItsOwnConnection) {
   EXPECT_EQ(changed->GetValue("name"), Value(std::string("c")));
 }
 
+// After a crash between the archive's commit and the deletion, a new
+// connection reads the copies back by the identities they got: the i-th
+// named record against copy firstCopyId + i, never another.
+TEST_P(OdbcEngineTest, AfterACrashTheCopiesAreReadBackByTheirIdentities) {
+  FillSales();
+  const std::string archivePath = dir_.Path("a.mdb");
+  testing::MakeArchive(archivePath, Sales());
+  std::vector<int64_t> keys;
+  {
+    auto rs = db_->OpenRecordset("SELECT * FROM sales ORDER BY ticket");
+    for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
+  }
+  db_->Attach(archivePath, "arc");
+  db_->BeginTrans();
+  const int64_t first = db_->LastRecordId("arc", "sales") + 1;
+  EXPECT_EQ(db_->AppendRecordsTo("arc", "sales", keys), 4);
+  db_->CommitTrans();
+  db_->Close();
+
+  db_ = backend_->Open();
+  db_->Attach(archivePath, "arc");
+  db_->Execute("UPDATE sales SET Qty = 9 WHERE Ticket = 102");
+  db_->BeginTrans();
+  EXPECT_EQ(db_->DeleteRecordsMatching("arc", "sales", keys, first + 1), 0);
+  EXPECT_EQ(db_->DeleteRecordsMatching("arc", "sales", keys, first), 3);
+  db_->CommitTrans();
+  db_->Detach("arc");
+  auto rs = db_->OpenRecordset("SELECT * FROM sales");
+  ASSERT_FALSE(rs->Eof());
+  EXPECT_EQ(rs->GetValue("ticket"), Value(int64_t{102}));
+  rs->MoveNext();
+  EXPECT_TRUE(rs->Eof());
+}
+
 TEST_P(OdbcEngineTest, AnArchiveFieldTheLiveTableLacksRefusesTheWholeRun) {
   FillSales();
   const std::string archivePath = dir_.Path("a.mdb");
