@@ -18,6 +18,7 @@
 
 #include "dbengine/engine.h"
 #include "dbengine/sqlite/sqlite_handle.h"
+#include "dbengine/sqlite_format.h"
 #include "dbengine/table_def.h"
 #include "odb/schema.h"
 #include "platform/text.h"
@@ -151,7 +152,7 @@ LiveTable LiveTwin(const odb::TableSpec& layout) {
   t.name = dbengine::SameName(layout.name, "cliente") ? "cliente" : layout.name;
   const bool livestock = dbengine::SameName(layout.name, "GTVacuno");
   for (const odb::FieldSpec& f : layout.fields) {
-    LiveColumn c{f.name, dbengine::DeclaredType(f.type, f.size)};
+    LiveColumn c{f.name, dbengine::sqlite_format::DeclaredType(f.type, f.size)};
     const bool dateName =
         dbengine::SameName(f.name, "fecha") || dbengine::SameName(f.name, "d_fecha");
     if (dateName && (f.type == FieldType::kDate || livestock)) {

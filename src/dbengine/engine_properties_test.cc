@@ -304,38 +304,10 @@ INSTANTIATE_TEST_SUITE_P(Backends, EngineValues, ::testing::ValuesIn(testing::kA
 // each value in the form given (numbers and dates among them as texts).
 class EngineSales : public BackendTest {
  protected:
-  static TableDef Sales() {
-    TableDef def("Sales");
-    def.Fields().Append(def.CreateField("Ok", FieldType::kBoolean));
-    def.Fields().Append(def.CreateField("Qty", FieldType::kInteger));
-    def.Fields().Append(def.CreateField("Ticket", FieldType::kLong));
-    def.Fields().Append(def.CreateField("Price", FieldType::kDouble));
-    def.Fields().Append(def.CreateField("D_Fecha", FieldType::kDate));
-    def.Fields().Append(def.CreateField("Name", FieldType::kText, 8));
-    return def;
-  }
-
   void SetUp() override {
     BackendTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    db_->AppendTableDef(Sales());
-    auto rs = db_->OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
-    Add(*rs, int64_t{1}, int64_t{3}, int64_t{100}, 1.5, At(2024, 3, 2), std::string("c"));
-    Add(*rs, int64_t{0}, std::string("4"), int64_t{101}, 2.0, At(2024, 3, 1, 10), "a");
-    Add(*rs, int64_t{1}, int64_t{5}, int64_t{102}, 2.5, std::string("2024-04-01"), "d");
-    Add(*rs, int64_t{1}, int64_t{6}, int64_t{103}, 3.5, At(2023, 12, 31, 23), "b");
-    rs->Close();
-  }
-
-  void Add(Recordset& rs, Value ok, Value qty, Value ticket, Value price, Value date, Value name) {
-    rs.AddNew();
-    rs.SetValue("ok", ok);
-    rs.SetValue("QTY", qty);
-    rs.SetValue("ticket", ticket);
-    rs.SetValue("price", price);
-    rs.SetValue("d_fecha", date);
-    rs.SetValue("name", name);
-    rs.Update();
+    testing::FillSales(*db_);
   }
 };
 
@@ -377,7 +349,8 @@ TEST_P(EngineSales, RecordSetsAreKeysetsInQueryOrderWithNamesInAnyCase) {
 TEST_P(EngineSales, ValuesAreConvertedOrRefusedAsTheFieldTypeSays) {
   auto rs = db_->OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
   auto refused = [&](Value qty, Value ticket, Value name) {
-    return ErrorFrom([&] { Add(*rs, int64_t{1}, qty, ticket, 1.0, At(2024, 1, 1), name); })
+    return ErrorFrom(
+               [&] { testing::AddSale(*rs, int64_t{1}, qty, ticket, 1.0, At(2024, 1, 1), name); })
         .Number();
   };
   EXPECT_EQ(refused(int64_t{40000}, int64_t{1}, "x"), kErrNumericOverflow);
@@ -443,6 +416,27 @@ TEST_P(EngineRecordsets, DateLiteralsBoundWholeDaysWhateverTheStoredForm) {
               db_->OpenRecordset("SELECT * FROM ventas WHERE d_fecha >= #2024-13-01#");
             }).Number(),
             0);
+}
+
+// Fractions finer than a millisecond, as another program may write them
+// into a SQLite file, round up within their second: never into the next day
+// or month, never down onto the second itself.
+TEST_P(EngineRecordsets, FractionsFinerThanAMillisecondStayInTheirSecond) {
+  if (GetParam() == testing::BackendKind::kOdbcPostgres) {
+    GTEST_SKIP() << "a PostgreSQL timestamp(3) holds milliseconds only: the server rounds "
+                    "finer fractions when they are stored";
+  }
+  backend_->Exec(
+      "INSERT INTO ventas VALUES (7,'2024-03-31 23:59:59.9996'),(8,'2024-04-01 00:00:00.0004'),"
+      "(9,'2024-04-01T00:00:00.0000'),(10,'2024-03-31 23:59:59.999')");
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE d_fecha >= #2024-03-01# AND d_fecha < "
+                    "#2024-04-01# ORDER BY n"),
+            (std::vector<int64_t>{2, 3, 4, 7, 10}));
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE d_fecha > #2024-04-01# ORDER BY n"),
+            (std::vector<int64_t>{8}));
+  EXPECT_EQ(Numbers("SELECT * FROM ventas WHERE d_fecha <= #2024-04-01# AND d_fecha >= "
+                    "#2024-03-31# ORDER BY n"),
+            (std::vector<int64_t>{7, 9, 10}));
 }
 
 TEST_P(EngineRecordsets, MovesCountsAndDeletesAsTheCallersExpect) {

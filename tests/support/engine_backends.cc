@@ -124,4 +124,42 @@ void BackendTest::SetUp() {
   db_ = backend_->Open();
 }
 
+dbengine::TableDef SalesDef(int nameSize) {
+  using dbengine::FieldType;
+  dbengine::TableDef def("Sales");
+  def.Fields().Append(def.CreateField("Ok", FieldType::kBoolean));
+  def.Fields().Append(def.CreateField("Qty", FieldType::kInteger));
+  def.Fields().Append(def.CreateField("Ticket", FieldType::kLong));
+  def.Fields().Append(def.CreateField("Price", FieldType::kDouble));
+  def.Fields().Append(def.CreateField("D_Fecha", FieldType::kDate));
+  def.Fields().Append(def.CreateField("Name", FieldType::kText, nameSize));
+  return def;
+}
+
+void AddSale(dbengine::Recordset& rs, dbengine::Value ok, dbengine::Value qty,
+             dbengine::Value ticket, dbengine::Value price, dbengine::Value date,
+             dbengine::Value name) {
+  rs.AddNew();
+  rs.SetValue("ok", ok);
+  rs.SetValue("QTY", qty);
+  rs.SetValue("ticket", ticket);
+  rs.SetValue("price", price);
+  rs.SetValue("d_fecha", date);
+  rs.SetValue("name", name);
+  rs.Update();
+}
+
+void FillSales(dbengine::Database& db) {
+  const auto at = [](int y, int m, int d, int hh) {
+    return DateTime::FromParts({y, m, d}, hh, 0, 0);
+  };
+  db.AppendTableDef(SalesDef());
+  auto rs = db.OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
+  AddSale(*rs, int64_t{1}, int64_t{3}, int64_t{100}, 1.5, at(2024, 3, 2, 0), std::string("c"));
+  AddSale(*rs, int64_t{0}, std::string("4"), int64_t{101}, 2.0, at(2024, 3, 1, 10), "a");
+  AddSale(*rs, int64_t{1}, int64_t{5}, int64_t{102}, 2.5, std::string("2024-04-01"), "d");
+  AddSale(*rs, int64_t{1}, int64_t{6}, int64_t{103}, 3.5, at(2023, 12, 31, 23), "b");
+  rs->Close();
+}
+
 }  // namespace sa::testing

@@ -76,6 +76,17 @@ std::unique_ptr<Backend> MakeFileBackend(BackendKind kind, const TempDir& dir);
 // The PostgreSQL backend on a fresh schema of `server`.
 std::unique_ptr<Backend> MakePostgresBackend(const std::string& server);
 
+// Sales: a field of every type (Ok, Qty, Ticket, Price, D_Fecha, Name).
+dbengine::TableDef SalesDef(int nameSize = 8);
+// Adds a record of Sales through a record set: each value as given.
+void AddSale(dbengine::Recordset& rs, dbengine::Value ok, dbengine::Value qty,
+             dbengine::Value ticket, dbengine::Value price, dbengine::Value date,
+             dbengine::Value name);
+// Creates Sales in `db` with four records, numbers and dates among them given
+// as texts: tickets 100 to 103, dated 2024-03-02, 2024-03-01 10:00,
+// "2024-04-01" and 2023-12-31 23:00, named c, a, d, b.
+void FillSales(dbengine::Database& db);
+
 // An empty built-in SQLite file at `path` holding `def`: an archive to attach.
 void MakeArchive(const std::string& path, const dbengine::TableDef& def);
 

@@ -1,6 +1,6 @@
 #include "support/live_tables.h"
 
-#include "dbengine/sqlite/sqlite_handle.h"
+#include "dbengine/sqlite_format.h"
 #include "odb/schema.h"
 #include "support/sqlite_probe.h"
 
@@ -18,7 +18,7 @@ std::string LiveTableSql(const std::string& archiveTable) {
       if (name == "d_fecha") name = "D_FECHA";
       if (name == "fecha" || name == "Fecha") name = "FECHA";
       if (table == "GTVacuno" && name == "FECHA") type = dbengine::FieldType::kDate, size = 0;
-      sql += name + " " + dbengine::DeclaredType(type, size) + ", ";
+      sql += name + " " + dbengine::sqlite_format::DeclaredType(type, size) + ", ";
     }
     return sql + "sincronizado BOOLEAN)";
   }

@@ -8,12 +8,11 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include "dbengine/sqlite_format.h"
+
 namespace sa::dbengine::odbc {
 
 namespace {
-
-// The application id of SQLite archives, as the built-in backend writes it ("SARC").
-constexpr int32_t kSqliteApplicationId = 0x53415243;
 
 std::string Size(const Field& field) {
   return std::to_string(field.size > 0 ? field.size : kDefaultTextSize);
@@ -97,9 +96,7 @@ class Sqlite : public DriverFamily {
  public:
   const char* Name() const override { return "SQLite"; }
   std::string DeclaredType(const Field& field) const override {
-    static constexpr TypeNames kNames{"BOOLEAN",  "SMALLINT", "INTEGER",         "DOUBLE",
-                                      "DATETIME", "VARCHAR(", ") COLLATE NOCASE"};
-    return Declared(kNames, field);
+    return sqlite_format::ColumnDeclaration(field);
   }
   std::optional<FieldType> FieldTypeOf(int sqlType, std::string_view typeName) const override {
     if (SameName(typeName, "boolean")) return FieldType::kBoolean;
@@ -107,18 +104,25 @@ class Sqlite : public DriverFamily {
   }
   // Dates are texts here, in whichever form their writer chose ("YYYY-MM-DD",
   // a "T" separator, any fraction): both sides are brought to one form, to
-  // the millisecond, before they are compared. A row holding no date gives
-  // NULL, which no comparison selects.
+  // the millisecond, before they are compared, as the built-in backend reads
+  // them. The forms the engine writes only gain their milliseconds; a finer
+  // fraction rounds up within its second (never into the next day, never
+  // down onto the second); only forms of other shapes pay for strftime. A
+  // row holding no date gives NULL, which no comparison selects.
   std::string DateComparison(const std::string& field, const std::string& op,
                              const DateTime& value) const override {
     std::string literal = value.ToIso();
     if (literal.size() == 19) literal += ".000";
-    // The forms the engine writes compare as texts once given their
-    // milliseconds; only the others pay for strftime.
-    return "(CASE WHEN length(" + field + ") IN (19, 23) AND substr(" + field +
-           ", 11, 1) = ' ' THEN substr(" + field +
-           " || '.000', 1, 23) ELSE strftime('%Y-%m-%d %H:%M:%f', " + field + ") END) " + op +
-           " '" + literal + "'";
+    const std::string& f = field;
+    const std::string ms = "substr(" + f + ", 21, 3)";
+    return "(CASE WHEN length(" + f + ") IN (19, 23) AND substr(" + f +
+           ", 11, 1) IN (' ', 'T') THEN replace(substr(" + f +
+           " || '.000', 1, 23), 'T', ' ') WHEN length(" + f + ") = 10 THEN " + f +
+           " || ' 00:00:00.000' WHEN length(" + f + ") > 23 AND substr(" + f +
+           ", 20, 1) = '.' THEN replace(substr(" + f + ", 1, 20), 'T', ' ') || printf('%03d', " +
+           ms + " + (" + ms + " <> '999' AND rtrim(substr(" + f +
+           ", 24), '0') <> '')) ELSE strftime('%Y-%m-%d %H:%M:%f', " + f + ") END) " + op + " '" +
+           literal + "'";
   }
   std::string RowIdentity() const override { return "rowid"; }
   // A write that changes nothing still takes the write lock, held until the
@@ -139,8 +143,9 @@ class Sqlite : public DriverFamily {
   bool CreatesFileOnConnect() const override { return true; }
   // The header fields the built-in backend records the options in.
   std::vector<std::string> NewFileStatements(int32_t languageId, int32_t options) const override {
-    return {"PRAGMA application_id=" + std::to_string(kSqliteApplicationId),
-            "PRAGMA user_version=" + std::to_string((languageId << 16) | options)};
+    return {
+        "PRAGMA application_id=" + std::to_string(sqlite_format::kApplicationId),
+        "PRAGMA user_version=" + std::to_string(sqlite_format::UserVersion(languageId, options))};
   }
   std::optional<std::string> FileDriver(std::span<const std::string> drivers) const override {
     for (const std::string& d : drivers) {

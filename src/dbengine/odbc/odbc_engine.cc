@@ -7,6 +7,7 @@
 #include <odbcinst.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -61,6 +62,28 @@ int64_t CatalogInt(SQLHSTMT stmt, SQLUSMALLINT column) {
   const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_SBIGINT, &v, 0, &length);
   if (!SQL_SUCCEEDED(rc) || length == SQL_NULL_DATA) return 0;
   return v;
+}
+
+// A text equal for two records exactly when their values are equal, each
+// value with its kind, so that records can be counted by their values.
+std::string Fingerprint(const std::vector<Value>& values) {
+  std::string out;
+  for (const Value& v : values) {
+    if (const auto* i = std::get_if<int64_t>(&v)) {
+      out += 'i' + std::to_string(*i);
+    } else if (const auto* d = std::get_if<double>(&v)) {
+      // Zero of either sign is one value; the bits tell the others apart.
+      out += 'd' + std::to_string(std::bit_cast<uint64_t>(*d == 0 ? 0.0 : *d));
+    } else if (const auto* t = std::get_if<std::string>(&v)) {
+      out += 's' + std::to_string(t->size()) + ':' + *t;
+    } else if (const auto* dt = std::get_if<DateTime>(&v)) {
+      out += 't' + dt->ToIso();
+    } else {
+      out += 'n';
+    }
+    out += ';';
+  }
+  return out;
 }
 
 // Parameter storage for one row of a prepared INSERT; binds each converted
@@ -269,7 +292,17 @@ class Source {
         }
       }
     }
-    if (info.identity.empty()) info.identity = family_->RowIdentity();
+    if (info.identity.empty() && !family_->RowIdentity().empty()) {
+      // A table may lack its family's row identity (SQLite's WITHOUT ROWID):
+      // then it has none.
+      try {
+        auto stmt = NewStatement(table + " in " + Shown());
+        stmt->ExecDirect("SELECT " + family_->RowIdentity() + " FROM " +
+                         family_->QuoteName(info.name) + " WHERE 1 = 0");
+        info.identity = family_->RowIdentity();
+      } catch (const Error&) {
+      }
+    }
     return infos_.emplace(key, std::make_shared<const TableInfo>(std::move(info))).first->second;
   }
 
@@ -448,8 +481,8 @@ class OdbcRecordset : public Recordset {
   OdbcRecordset(std::shared_ptr<Source> src, std::string sql) : src_(std::move(src)) {
     const auto parts = SplitSelect(sql);
     if (parts) {
-      table_ = src_->TablePtr(parts->table);
-      if (table_->identity.empty()) table_.reset();
+      into_ = src_->TablePtr(parts->table);
+      if (!into_->identity.empty()) table_ = into_;
     }
     if (table_ != nullptr) {
       OpenKeyset(*parts);
@@ -506,7 +539,7 @@ class OdbcRecordset : public Recordset {
   }
 
   void AddNew() override {
-    if (!table_) throw Error(kErrReadOnly, "The record set cannot be updated.", Context());
+    if (!into_) throw Error(kErrReadOnly, "The record set cannot be updated.", Context());
     adding_ = true;
     pending_.assign(columns_.size(), std::monostate{});
   }
@@ -532,7 +565,7 @@ class OdbcRecordset : public Recordset {
     // prepared statement.
     if (!insert_ || insertNames_ != names) {
       insert_ = src_->NewKeptStatement(Context());
-      insert_->Prepare("INSERT INTO " + src_->Family().QuoteName(table_->name) + " (" + names +
+      insert_->Prepare("INSERT INTO " + src_->Family().QuoteName(into_->name) + " (" + names +
                        ") VALUES (" + marks + ")");
       insertNames_ = names;
     }
@@ -645,6 +678,10 @@ class OdbcRecordset : public Recordset {
       c.name = Narrow(name, std::min<size_t>(static_cast<size_t>(nameLength), 255));
       c.type = src_->Family().FieldTypeOf(type, "").value_or(FieldType::kText);
       c.size = static_cast<int>(size);
+      // A column of the one table named is as its catalog describes it.
+      for (const Column& known : into_ ? into_->columns : std::vector<Column>{}) {
+        if (SameName(known.name, c.name)) c = known;
+      }
       columns_.push_back(std::move(c));
     }
     while (stmt->Fetch()) {
@@ -682,11 +719,12 @@ class OdbcRecordset : public Recordset {
     return columns_[static_cast<size_t>(index)];
   }
   std::string Context() const {
-    return (table_ ? table_->name + " in " : std::string()) + src_->Shown();
+    return (into_ ? into_->name + " in " : std::string()) + src_->Shown();
   }
 
   std::shared_ptr<Source> src_;
-  std::shared_ptr<const TableInfo> table_;
+  std::shared_ptr<const TableInfo> table_;  // when its records have identities
+  std::shared_ptr<const TableInfo> into_;   // the one table named, added records go to
   std::vector<Column> columns_;
   std::vector<int64_t> ids_;
   std::vector<std::vector<Value>> whole_;
@@ -796,6 +834,7 @@ class OdbcDatabase : public Database {
     }
     src_->Conn().BeginTrans();
     for (auto& [alias, archive] : archives_) archive->BeginTrans();
+    appended_.clear();
   }
   // The archives commit before the live database: a crash between the two
   // leaves copies that the move journal names, never records in neither.
@@ -804,9 +843,7 @@ class OdbcDatabase : public Database {
     if (!InTransaction())
       throw Error(kErrInvalidArgument, "No transaction is open.", src_->Shown());
     try {
-      for (auto& [alias, archive] : archives_) {
-        if (archive->InTransaction()) archive->CommitTrans();
-      }
+      CommitArchives();
     } catch (...) {
       Rollback();
       throw;
@@ -815,6 +852,7 @@ class OdbcDatabase : public Database {
   }
   void Rollback() override {
     ForgetRead();
+    appended_.clear();
     for (auto& [alias, archive] : archives_) {
       try {
         if (archive->InTransaction()) archive->Rollback();
@@ -827,6 +865,7 @@ class OdbcDatabase : public Database {
   bool InTransaction() const override { return src_->Open() && src_->Conn().InTransaction(); }
 
   void Savepoint() override {
+    appendedBeforeStep_ = appended_.size();
     src_->Conn().ExecDirect("SAVEPOINT sa_step");
     for (auto& [alias, archive] : archives_) archive->Savepoint();
   }
@@ -836,6 +875,7 @@ class OdbcDatabase : public Database {
   }
   bool RollbackToSavepoint() override {
     ForgetRead();
+    appended_.resize(std::min(appended_.size(), appendedBeforeStep_));
     bool kept = true;
     for (auto& [alias, archive] : archives_) kept = archive->RollbackToSavepoint() && kept;
     try {
@@ -874,9 +914,7 @@ class OdbcDatabase : public Database {
   bool AtomicAcrossAttached() override { return false; }
   bool CommitAttachedFirst() override {
     if (!InTransaction() || !src_->Family().KeepsReadRecordsUntilCommit()) return false;
-    for (auto& [alias, archive] : archives_) {
-      if (archive->InTransaction()) archive->CommitTrans();
-    }
+    CommitArchives();
     return true;
   }
 
@@ -936,11 +974,29 @@ class OdbcDatabase : public Database {
     const TableDef target = ArchiveTable(archive, table);
     const std::vector<Column> sources = SourceColumns(info, target);
     const auto rows = RowsToCopy(info, sources, bookmarks);
-    // One bulk append: each value converted for its field, the run in the
-    // archive whole or not at all.
+    Copies copies{LowerAscii(alias), LowerAscii(info.name), {}, {}};
+    const size_t width = sources.size();
+    for (size_t r = 0; r < rows.ids.size(); ++r) {
+      std::vector<Value> values;
+      values.reserve(width);
+      size_t i = 0;
+      for (const Field& f : target.Fields()) {
+        values.push_back(ConvertForField(rows.values[r * width + i++], f.type, f.size, f.name));
+      }
+      copies.bookmarks.push_back(rows.ids[r]);
+      copies.values.push_back(std::move(values));
+    }
+    // One bulk append: the run in the archive whole or not at all.
     std::vector<std::string> fields;
     for (const Field& f : target.Fields()) fields.push_back(f.name);
-    return archive.AppendRows(target.Name(), fields, rows.values);
+    std::vector<Value> flat;
+    flat.reserve(copies.values.size() * fields.size());
+    for (const std::vector<Value>& values : copies.values) {
+      flat.insert(flat.end(), values.begin(), values.end());
+    }
+    const long appended = archive.AppendRows(target.Name(), fields, flat);
+    appended_.push_back(std::move(copies));
+    return appended;
   }
 
   // Every value is converted before anything is written, then the rows go
@@ -1037,42 +1093,91 @@ class OdbcDatabase : public Database {
     const TableInfo& info = src_->IdentifiedTable(table);
     const TableDef target = ArchiveTable(archive, table);
     const std::vector<Column> sources = SourceColumns(info, target);
-    std::unordered_map<int64_t, std::vector<Value>> copies;
+    const auto live = ReadRows(*src_, info, sources, bookmarks,
+                               InTransaction() && src_->Family().LocksSelectedRows());
+    // The live record's values as the copy took them; a value that no
+    // longer converts differs from its copy.
+    const auto converted = [&](int64_t bookmark) -> std::optional<std::vector<Value>> {
+      const auto row = live.find(bookmark);
+      if (row == live.end()) return std::nullopt;
+      std::vector<Value> values;
+      int i = 0;
+      try {
+        for (const Field& f : target.Fields()) {
+          values.push_back(
+              ConvertForField(row->second[static_cast<size_t>(i++)], f.type, f.size, f.name));
+        }
+      } catch (const Error&) {
+        return std::nullopt;
+      }
+      return values;
+    };
+    std::vector<int64_t> same;
+    if (const Copies* known = CommittedCopies(alias, info.name, bookmarks)) {
+      // Copies this database wrote and saw committed: compared as written.
+      for (size_t k = 0; k < known->bookmarks.size(); ++k) {
+        if (converted(known->bookmarks[k]) == known->values[k]) same.push_back(known->bookmarks[k]);
+      }
+      return DeleteRecords(table, same);
+    }
+    // After a crash the copies are read back: by identity, the i-th named
+    // record against the copy numbered firstCopyId + i; in an archive whose
+    // records have no identity (LastRecordId counts them), each live record
+    // against a copy of equal values that no other live record has taken.
+    std::unordered_map<int64_t, std::vector<Value>> byId;
+    std::unordered_map<std::string, long> byValues;
+    bool identified = true;
     {
-      auto rs = archive.OpenRecordset(
-          "SELECT * FROM " + target.Name() + " WHERE rowid >= " + std::to_string(firstCopyId) +
-          " AND rowid < " + std::to_string(firstCopyId + static_cast<int64_t>(bookmarks.size())));
+      auto rs = archive.OpenRecordset("SELECT * FROM " + target.Name());
       for (; !rs->Eof(); rs->MoveNext()) {
         std::vector<Value> values;
         for (int i = 0; i < rs->FieldCount(); ++i) values.push_back(rs->GetValue(i));
-        copies.emplace(rs->Bookmark(), std::move(values));
+        if (identified) {
+          try {
+            const int64_t id = rs->Bookmark();
+            if (id >= firstCopyId && id < firstCopyId + static_cast<int64_t>(bookmarks.size())) {
+              byId.emplace(id, std::move(values));
+            }
+            continue;
+          } catch (const Error& e) {
+            if (e.Number() != kErrNoIdentity) throw;
+            identified = false;
+          }
+        }
+        ++byValues[Fingerprint(values)];
       }
       rs->Close();
     }
-    const auto live = ReadRows(*src_, info, sources, bookmarks,
-                               InTransaction() && src_->Family().LocksSelectedRows());
-    std::vector<int64_t> same;
     for (size_t k = 0; k < bookmarks.size(); ++k) {
-      const auto copy = copies.find(firstCopyId + static_cast<int64_t>(k));
-      const auto row = live.find(bookmarks[k]);
-      if (copy == copies.end() || row == live.end()) continue;
-      bool equal = true;
-      int i = 0;
-      for (const Field& f : target.Fields()) {
-        try {
-          equal = equal && ConvertForField(row->second[static_cast<size_t>(i)], f.type, f.size,
-                                           f.name) == copy->second[static_cast<size_t>(i)];
-        } catch (const Error&) {
-          equal = false;
-        }
-        ++i;
+      const auto values = converted(bookmarks[k]);
+      if (!values) continue;
+      if (identified) {
+        const auto copy = byId.find(firstCopyId + static_cast<int64_t>(k));
+        if (copy != byId.end() && copy->second == *values) same.push_back(bookmarks[k]);
+      } else if (long& left = byValues[Fingerprint(*values)]; left > 0) {
+        --left;
+        same.push_back(bookmarks[k]);
       }
-      if (equal) same.push_back(bookmarks[k]);
     }
     return DeleteRecords(table, same);
   }
 
  private:
+  // Records copied into an archive (its alias and the table lower-cased).
+  struct Copies {
+    std::string alias, table;
+    std::vector<int64_t> bookmarks;
+    std::vector<std::vector<Value>> values;
+  };
+
+  // Commits the attached archives; what they were given is then committed.
+  void CommitArchives() {
+    for (auto& [alias, archive] : archives_) {
+      if (archive->InTransaction()) archive->CommitTrans();
+    }
+    committed_ = std::exchange(appended_, {});
+  }
+
   // The named records of `info` that exist, in the order named, with
   // `columns` of their values: those the transaction read with RecordsWhere
   // when it named all of them, else read now. The values RecordsWhere read
@@ -1128,12 +1233,29 @@ class OdbcDatabase : public Database {
     read_.rows.Clear(0);
   }
 
-  // The highest record identity of `table`; 0 when it is empty.
+  // The copies of `table` in the archive `alias` this database appended and
+  // committed last, when they are of the named records.
+  const Copies* CommittedCopies(const std::string& alias, const std::string& table,
+                                std::span<const int64_t> bookmarks) const {
+    for (auto it = committed_.rbegin(); it != committed_.rend(); ++it) {
+      if (it->alias != LowerAscii(alias) || it->table != LowerAscii(table)) continue;
+      const std::unordered_set<int64_t> named(bookmarks.begin(), bookmarks.end());
+      const bool all = std::all_of(it->bookmarks.begin(), it->bookmarks.end(),
+                                   [&](int64_t id) { return named.count(id) != 0; });
+      return all ? &*it : nullptr;
+    }
+    return nullptr;
+  }
+
+  // The highest record identity of `table`; 0 when it is empty. A table
+  // whose records have no identity gives its number of records: records
+  // appended later still count on from it.
   int64_t OwnLastRecordId(const std::string& table) {
-    const TableInfo& info = src_->IdentifiedTable(table);
+    const TableInfo& info = src_->Table(table);
     auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
-    stmt->ExecDirect("SELECT MAX(" + info.identity + ") FROM " +
-                     src_->Family().QuoteName(info.name));
+    stmt->ExecDirect("SELECT " +
+                     (info.identity.empty() ? "COUNT(*)" : "MAX(" + info.identity + ")") +
+                     " FROM " + src_->Family().QuoteName(info.name));
     SQLBIGINT id = 0;
     SQLLEN length = 0;
     stmt->Check(SQLBindCol(stmt->get(), 1, SQL_C_SBIGINT, &id, 0, &length));
@@ -1371,6 +1493,11 @@ class OdbcDatabase : public Database {
   std::shared_ptr<Source> src_;
   Engine* archiveEngine_;
   std::map<std::string, std::unique_ptr<Database>> archives_;
+  // Records copied into an archive, as written: those of the open
+  // transaction, and those of the last commit, which the deletion of their
+  // live records compares against.
+  std::vector<Copies> appended_, committed_;
+  size_t appendedBeforeStep_ = 0;
   // The records the open transaction last read with RecordsWhere.
   struct ReadUnderLock {
     std::string table;  // lower-cased; "" when none

@@ -26,42 +26,13 @@ using ::sa::testing::TempDir;
 
 DateTime At(int y, int m, int d, int hh = 0) { return DateTime::FromParts({y, m, d}, hh, 0, 0); }
 
-TableDef Sales(int nameSize = 8) {
-  TableDef def("Sales");
-  def.Fields().Append(def.CreateField("Ok", FieldType::kBoolean));
-  def.Fields().Append(def.CreateField("Qty", FieldType::kInteger));
-  def.Fields().Append(def.CreateField("Ticket", FieldType::kLong));
-  def.Fields().Append(def.CreateField("Price", FieldType::kDouble));
-  def.Fields().Append(def.CreateField("D_Fecha", FieldType::kDate));
-  def.Fields().Append(def.CreateField("Name", FieldType::kText, nameSize));
-  return def;
-}
+TableDef Sales(int nameSize = 8) { return testing::SalesDef(nameSize); }
 
 // The live database through each ODBC driver this machine has (the shared
 // backends, minus the built-in one).
 class OdbcEngineTest : public testing::BackendTest {
  protected:
-  // Adds a record of Sales through a record set: each value as given.
-  void Add(Recordset& rs, Value ok, Value qty, Value ticket, Value price, Value date, Value name) {
-    rs.AddNew();
-    rs.SetValue("ok", ok);
-    rs.SetValue("QTY", qty);
-    rs.SetValue("ticket", ticket);
-    rs.SetValue("price", price);
-    rs.SetValue("d_fecha", date);
-    rs.SetValue("name", name);
-    rs.Update();
-  }
-
-  void FillSales() {
-    db_->AppendTableDef(Sales());
-    auto rs = db_->OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
-    Add(*rs, int64_t{1}, int64_t{3}, int64_t{100}, 1.5, At(2024, 3, 2), std::string("c"));
-    Add(*rs, int64_t{0}, std::string("4"), int64_t{101}, 2.0, At(2024, 3, 1, 10), "a");
-    Add(*rs, int64_t{1}, int64_t{5}, int64_t{102}, 2.5, std::string("2024-04-01"), "d");
-    Add(*rs, int64_t{1}, int64_t{6}, int64_t{103}, 3.5, At(2023, 12, 31, 23), "b");
-    rs->Close();
-  }
+  void FillSales() { testing::FillSales(*db_); }
 };
 
 // The archive is a built-in SQLite file on its own connection: appended
@@ -70,11 +41,7 @@ class OdbcEngineTest : public testing::BackendTest {
 TEST_P(OdbcEngineTest, MovesRecordsIntoAnArchiveOnItsOwnConnection) {
   FillSales();
   const std::string archivePath = dir_.Path("a.mdb");
-  {
-    auto archive = MakeSqliteEngine()->CreateDatabase(archivePath, kLangGeneral, kVersion40);
-    archive->AppendTableDef(Sales());
-    archive->Close();
-  }
+  testing::MakeArchive(archivePath, Sales());
   EXPECT_FALSE(db_->AtomicAcrossAttached());
   std::vector<int64_t> keys;
   {
@@ -113,16 +80,46 @@ TEST_P(OdbcEngineTest, MovesRecordsIntoAnArchiveOnItsOwnConnection) {
   EXPECT_EQ(changed->GetValue("name"), Value(std::string("c")));
 }
 
+// After a crash between the archive's commit and the deletion, a new
+// connection reads the copies back by the identities they got: the i-th
+// named record against copy firstCopyId + i, never another.
+TEST_P(OdbcEngineTest, AfterACrashTheCopiesAreReadBackByTheirIdentities) {
+  FillSales();
+  const std::string archivePath = dir_.Path("a.mdb");
+  testing::MakeArchive(archivePath, Sales());
+  std::vector<int64_t> keys;
+  {
+    auto rs = db_->OpenRecordset("SELECT * FROM sales ORDER BY ticket");
+    for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
+  }
+  db_->Attach(archivePath, "arc");
+  db_->BeginTrans();
+  const int64_t first = db_->LastRecordId("arc", "sales") + 1;
+  EXPECT_EQ(db_->AppendRecordsTo("arc", "sales", keys), 4);
+  db_->CommitTrans();
+  db_->Close();
+
+  db_ = backend_->Open();
+  db_->Attach(archivePath, "arc");
+  db_->Execute("UPDATE sales SET Qty = 9 WHERE Ticket = 102");
+  db_->BeginTrans();
+  EXPECT_EQ(db_->DeleteRecordsMatching("arc", "sales", keys, first + 1), 0);
+  EXPECT_EQ(db_->DeleteRecordsMatching("arc", "sales", keys, first), 3);
+  db_->CommitTrans();
+  db_->Detach("arc");
+  auto rs = db_->OpenRecordset("SELECT * FROM sales");
+  ASSERT_FALSE(rs->Eof());
+  EXPECT_EQ(rs->GetValue("ticket"), Value(int64_t{102}));
+  rs->MoveNext();
+  EXPECT_TRUE(rs->Eof());
+}
+
 TEST_P(OdbcEngineTest, AnArchiveFieldTheLiveTableLacksRefusesTheWholeRun) {
   FillSales();
   const std::string archivePath = dir_.Path("a.mdb");
-  {
-    auto archive = MakeSqliteEngine()->CreateDatabase(archivePath, kLangGeneral, kVersion40);
-    TableDef def = Sales();
-    def.Fields().Append(def.CreateField("Extra", FieldType::kText));
-    archive->AppendTableDef(def);
-    archive->Close();
-  }
+  TableDef def = Sales();
+  def.Fields().Append(def.CreateField("Extra", FieldType::kText));
+  testing::MakeArchive(archivePath, def);
   std::vector<int64_t> keys;
   auto rs = db_->OpenRecordset("SELECT * FROM sales");
   for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
@@ -151,11 +148,7 @@ TEST_P(OdbcEngineTest, RecordsReadForAMoveStayAsReadUntilTheirDeletion) {
     }
     FillSales();
     const std::string archivePath = dir_.Path(wal ? "wal.mdb" : "a.mdb");
-    {
-      auto archive = MakeSqliteEngine()->CreateDatabase(archivePath, kLangGeneral, kVersion40);
-      archive->AppendTableDef(Sales());
-      archive->Close();
-    }
+    testing::MakeArchive(archivePath, Sales());
     std::vector<int64_t> keys;
     {
       auto rs = db_->OpenRecordset("SELECT * FROM sales");
@@ -326,7 +319,9 @@ TEST_P(OdbcEngineTest, TextsLongerThanTheirColumnsBuffersAreReadWhole) {
     auto rs = db_->OpenRecordset("SELECT * FROM sales ORDER BY ticket");
     for (; !rs->Eof(); rs->MoveNext()) {
       const Value name = rs->GetValue("name");
-      if (name != Value(std::string("n"))) EXPECT_EQ(name, Value(faces)) << keys.size();
+      if (name != Value(std::string("n"))) {
+        EXPECT_EQ(name, Value(faces)) << keys.size();
+      }
       keys.push_back(rs->Bookmark());
     }
   }
@@ -472,6 +467,86 @@ TEST(OdbcArchives, ARunGoesIntoAnArchiveThroughItsDriverWholeOrNotAtAll) {
             (testing::Rows{{"700", "244650", "350", "2024-06-01 08:15:00", "name 99"}}));
   EXPECT_EQ(Query(arc, "SELECT Price, D_Fecha FROM Sales WHERE Ticket = 1010"),
             (testing::Rows{{"2.5", "2024-06-02 08:15:00"}}));
+}
+
+// An archive whose records have no identity (as Jet files have none; here
+// a SQLite table WITHOUT ROWID reached through its driver): the move counts
+// its records instead, compares the live records with the copies it wrote,
+// and after a crash finds each copy by its values. A live table without
+// identity is refused.
+TEST(OdbcArchives, AnArchiveWithoutRecordIdentitiesStillDeletesOnlyWhatItHolds) {
+  TempDir dir;
+  auto engine = MakeOdbcEngine(nullptr);
+  const std::string live = dir.Path("live.db");
+  const std::string arc = dir.Path("arc.mdb");
+  MakeSqliteEngine()->CreateDatabase(live, kLangGeneral, kVersion40)->Close();
+  const std::string columns =
+      "(Ok BOOLEAN, Qty SMALLINT, Ticket INTEGER, Price DOUBLE, D_Fecha DATETIME, "
+      "Name VARCHAR(8) COLLATE NOCASE PRIMARY KEY) WITHOUT ROWID";
+  Exec(arc, "CREATE TABLE Sales " + columns);
+  Exec(live, "CREATE TABLE Keyless " + columns);
+  auto db = engine->OpenDatabase(live);
+  db->AppendTableDef(Sales());
+  const auto add = [&](int64_t ticket, const std::string& name, int day) {
+    auto rs = db->OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
+    rs->AddNew();
+    rs->SetValue("Ticket", ticket);
+    rs->SetValue("Price", 1.25);
+    rs->SetValue("D_Fecha", At(2024, 3, day, 10));
+    rs->SetValue("Name", name);
+    rs->Update();
+  };
+  const auto bookmarks = [&] {
+    std::vector<int64_t> keys;
+    auto rs = db->OpenRecordset("SELECT * FROM sales ORDER BY Ticket");
+    for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
+    return keys;
+  };
+  const auto move = [&](std::span<const int64_t> keys) {
+    db->BeginTrans();
+    const int64_t first = db->LastRecordId("arc", "sales") + 1;
+    EXPECT_EQ(db->AppendRecordsTo("arc", "sales", keys), static_cast<long>(keys.size()));
+    db->CommitTrans();
+    return first;
+  };
+  add(1, "a", 1);
+  add(2, "b", 2);
+  add(3, "c", 3);
+  add(4, "d", 4);
+  db->Attach(arc, "arc");
+  EXPECT_EQ(db->LastRecordId("arc", "sales"), 0);
+
+  // Copied by this database: the live records are compared with the copies
+  // as written; one changed meanwhile stays.
+  const std::vector<int64_t> keys = bookmarks();
+  const std::vector<int64_t> firstTwo(keys.begin(), keys.begin() + 2);
+  EXPECT_EQ(move(firstTwo), 1);
+  EXPECT_EQ(db->LastRecordId("arc", "sales"), 2);
+  db->Execute("UPDATE sales SET Price = 9 WHERE Ticket = 1");
+  db->BeginTrans();
+  EXPECT_EQ(db->DeleteRecordsMatching("arc", "sales", firstTwo, 1), 1);
+  db->CommitTrans();
+
+  // Copied by a launch that crashed before deleting: a new connection finds
+  // the copies by their values. A live record changed since is not among
+  // them and stays.
+  const std::vector<int64_t> lastTwo(keys.begin() + 2, keys.end());
+  EXPECT_EQ(move(lastTwo), 3);
+  db->Execute("UPDATE sales SET Qty = 7 WHERE Ticket = 4");
+  db->Detach("arc");
+  db->Close();
+  db = engine->OpenDatabase(live);
+  db->Attach(arc, "arc");
+  EXPECT_EQ(db->LastRecordId("arc", "sales"), 4);
+  db->BeginTrans();
+  EXPECT_EQ(db->DeleteRecordsMatching("arc", "sales", lastTwo, 3), 1);
+  db->CommitTrans();
+  EXPECT_EQ(Query(live, "SELECT Ticket FROM Sales ORDER BY Ticket"), (testing::Rows{{"1"}, {"4"}}));
+  EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM Sales"), 4);
+
+  EXPECT_EQ(ErrorFrom([&] { db->RecordsWhere("keyless", keys, "Ticket > 0"); }).Number(),
+            kErrNoIdentity);
+  db->Detach("arc");
 }
 
 // SQLite files checked through the driver get SQLite's own check.

@@ -12,6 +12,7 @@
 #include "dbengine/sqlite/sqlite_handle.h"
 #include "dbengine/sqlite/sqlite_recordset.h"
 #include "dbengine/sqlite/sqlite_value_sql.h"
+#include "dbengine/sqlite_format.h"
 
 namespace sa::dbengine {
 
@@ -19,7 +20,6 @@ namespace {
 
 // Written into every database this engine creates, with the creation options
 // in the user version: (language id << 16) | options.
-constexpr int32_t kApplicationId = 0x53415243;  // "SARC"
 
 struct Locale {
   const char* text;
@@ -82,8 +82,7 @@ class SqliteDatabase : public Database {
     for (const Field& f : def.Fields()) {
       if (!first) sql += ", ";
       first = false;
-      sql += QuoteName(f.name) + ' ' + DeclaredType(f.type, f.size);
-      if (f.type == FieldType::kText) sql += " COLLATE NOCASE";
+      sql += QuoteName(f.name) + ' ' + sqlite_format::ColumnDeclaration(f);
     }
     sql += ')';
     BeforeWrite();
@@ -289,23 +288,7 @@ class SqliteDatabase : public Database {
     // the live table once, rather than each value in every month's copy,
     // keeps the statement prepared for each archive short and the copy fast.
     const bool plain = SameLayout(m) && LiveValuesConform(m.source);
-    std::string names, exprs;
-    for (const auto& [s, t] : m.fields) {
-      if (!names.empty()) {
-        names += ',';
-        exprs += ',';
-      }
-      names += QuoteName(t.name);
-      const std::string value = "s." + QuoteName(s.name);
-      exprs += plain ? value : ConvertExpression(value, s, t, m.target);
-    }
-    StageKeys(bookmarks);
-    const std::string sql = "INSERT INTO " + QuoteName(alias) + "." + QuoteName(m.target) + " (" +
-                            names + ") SELECT " + exprs + " FROM temp.sa_keys AS k JOIN main." +
-                            QuoteName(m.source) +
-                            " AS s ON s.rowid BETWEEN k.lo AND k.hi ORDER BY k.seq, s.rowid";
-    Statement stmt = conn_->Prepare(sql);
-    return conn_->Run(stmt.get(), table + " into " + AttachedPath(alias));
+    return CopyRecords(m, "main", alias, plain, bookmarks, table + " into " + AttachedPath(alias));
   }
 
   // One prepared INSERT for every row, inside a step of its own (a
@@ -405,23 +388,10 @@ class SqliteDatabase : public Database {
   Appended AppendRecordsFrom(const std::string& alias, const std::string& table,
                              std::span<const int64_t> ids) override {
     const Mapping m = MapBack(alias, table);
-    std::string names, exprs;
-    for (const auto& [s, t] : m.fields) {
-      if (!names.empty()) {
-        names += ',';
-        exprs += ',';
-      }
-      names += QuoteName(t.name);
-      exprs += ConvertExpression("s." + QuoteName(s.name), s, t, m.target);
-    }
     const int64_t before = MaxRowid("main", m.target);
-    StageKeys(ids);
-    Statement stmt = conn_->Prepare(
-        "INSERT INTO main." + QuoteName(m.target) + " (" + names + ") SELECT " + exprs +
-        " FROM temp.sa_keys AS k JOIN " + QuoteName(alias) + "." + QuoteName(m.source) +
-        " AS s ON s.rowid BETWEEN k.lo AND k.hi ORDER BY k.seq, s.rowid");
     Appended out;
-    out.count = conn_->Run(stmt.get(), table + " from " + AttachedPath(alias) + " into " + Name());
+    out.count = CopyRecords(m, alias, "main", false, ids,
+                            table + " from " + AttachedPath(alias) + " into " + Name());
     // New rows take the identities after the largest (or after the largest
     // ever used, for AUTOINCREMENT tables); nothing else writes while the
     // transaction holds the write lock, so they follow one another.
@@ -586,6 +556,29 @@ class SqliteDatabase : public Database {
       m.fields.emplace_back(s, *t);
     }
     return m;
+  }
+
+  // Appends the records of `from`.`m.source` named by `ids` (staged in
+  // order) to `to`.`m.target`, each field converted for its target field,
+  // or copied as it is when `plain`. Returns how many it appended.
+  long CopyRecords(const Mapping& m, const std::string& from, const std::string& to, bool plain,
+                   std::span<const int64_t> ids, const std::string& context) {
+    std::string names, exprs;
+    for (const auto& [s, t] : m.fields) {
+      if (!names.empty()) {
+        names += ',';
+        exprs += ',';
+      }
+      names += QuoteName(t.name);
+      const std::string value = "s." + QuoteName(s.name);
+      exprs += plain ? value : ConvertExpression(value, s, t, m.target);
+    }
+    StageKeys(ids);
+    Statement stmt = conn_->Prepare(
+        "INSERT INTO " + QuoteName(to) + "." + QuoteName(m.target) + " (" + names + ") SELECT " +
+        exprs + " FROM temp.sa_keys AS k JOIN " + QuoteName(from) + "." + QuoteName(m.source) +
+        " AS s ON s.rowid BETWEEN k.lo AND k.hi ORDER BY k.seq, s.rowid");
+    return conn_->Run(stmt.get(), context);
   }
 
   int64_t MaxRowid(const std::string& schema, const std::string& table) {
@@ -794,8 +787,9 @@ class SqliteEngine : public Engine {
       conn->Exec("PRAGMA journal_mode=MEMORY");
       conn->Exec("PRAGMA synchronous=OFF");
       conn->Exec("BEGIN");
-      conn->Exec("PRAGMA application_id=" + std::to_string(kApplicationId));
-      conn->Exec("PRAGMA user_version=" + std::to_string((langId << 16) | options));
+      conn->Exec("PRAGMA application_id=" + std::to_string(sqlite_format::kApplicationId));
+      conn->Exec("PRAGMA user_version=" +
+                 std::to_string(sqlite_format::UserVersion(langId, options)));
       conn->Exec("COMMIT");
       if (pageLimit_ > 0) conn->Exec("PRAGMA max_page_count=" + std::to_string(pageLimit_));
     } catch (...) {

@@ -22,24 +22,6 @@ std::string Upper(std::string s) {
 
 }  // namespace
 
-std::string DeclaredType(FieldType type, int size) {
-  switch (type) {
-    case FieldType::kBoolean:
-      return "BOOLEAN";
-    case FieldType::kInteger:
-      return "SMALLINT";
-    case FieldType::kLong:
-      return "INTEGER";
-    case FieldType::kDouble:
-      return "DOUBLE";
-    case FieldType::kDate:
-      return "DATETIME";
-    case FieldType::kText:
-      return "VARCHAR(" + std::to_string(size > 0 ? size : kDefaultTextSize) + ")";
-  }
-  return "TEXT";
-}
-
 FieldType FieldTypeOfDeclared(const std::string& declared, int& size) {
   const std::string d = Upper(declared);
   size = 0;

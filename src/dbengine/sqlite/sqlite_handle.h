@@ -22,8 +22,6 @@ using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
 class SqliteRecordset;
 
-// Declared column type of each field type, and back.
-std::string DeclaredType(FieldType type, int size);
 // Reads a declared type, including those of tables this program did not make
 // (by SQLite's affinity rules where the name is not one of ours); `size` gets
 // the text length, kDefaultTextSize when none is declared.
