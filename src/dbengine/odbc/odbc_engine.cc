@@ -974,27 +974,21 @@ class OdbcDatabase : public Database {
     const TableDef target = ArchiveTable(archive, table);
     const std::vector<Column> sources = SourceColumns(info, target);
     const auto rows = RowsToCopy(info, sources, bookmarks);
-    Copies copies{LowerAscii(alias), LowerAscii(info.name), {}, {}};
     const size_t width = sources.size();
+    Copies copies{
+        LowerAscii(alias), LowerAscii(info.name), {rows.ids.begin(), rows.ids.end()}, width, {}};
+    copies.values.reserve(rows.ids.size() * width);
     for (size_t r = 0; r < rows.ids.size(); ++r) {
-      std::vector<Value> values;
-      values.reserve(width);
       size_t i = 0;
       for (const Field& f : target.Fields()) {
-        values.push_back(ConvertForField(rows.values[r * width + i++], f.type, f.size, f.name));
+        copies.values.push_back(
+            ConvertForField(rows.values[r * width + i++], f.type, f.size, f.name));
       }
-      copies.bookmarks.push_back(rows.ids[r]);
-      copies.values.push_back(std::move(values));
     }
     // One bulk append: the run in the archive whole or not at all.
     std::vector<std::string> fields;
     for (const Field& f : target.Fields()) fields.push_back(f.name);
-    std::vector<Value> flat;
-    flat.reserve(copies.values.size() * fields.size());
-    for (const std::vector<Value>& values : copies.values) {
-      flat.insert(flat.end(), values.begin(), values.end());
-    }
-    const long appended = archive.AppendRows(target.Name(), fields, flat);
+    const long appended = archive.AppendRows(target.Name(), fields, copies.values);
     appended_.push_back(std::move(copies));
     return appended;
   }
@@ -1116,7 +1110,11 @@ class OdbcDatabase : public Database {
     if (const Copies* known = CommittedCopies(alias, info.name, bookmarks)) {
       // Copies this database wrote and saw committed: compared as written.
       for (size_t k = 0; k < known->bookmarks.size(); ++k) {
-        if (converted(known->bookmarks[k]) == known->values[k]) same.push_back(known->bookmarks[k]);
+        const auto values = converted(known->bookmarks[k]);
+        const auto copy = std::span(known->values).subspan(k * known->width, known->width);
+        if (values && std::equal(values->begin(), values->end(), copy.begin(), copy.end())) {
+          same.push_back(known->bookmarks[k]);
+        }
       }
       return DeleteRecords(table, same);
     }
@@ -1167,7 +1165,8 @@ class OdbcDatabase : public Database {
   struct Copies {
     std::string alias, table;
     std::vector<int64_t> bookmarks;
-    std::vector<std::vector<Value>> values;
+    size_t width = 0;           // fields per record
+    std::vector<Value> values;  // record after record, as converted for the archive
   };
 
   // Commits the attached archives; what they were given is then committed.
