@@ -140,22 +140,7 @@ class RowParameters {
           sqlType = SQL_TYPE_TIMESTAMP;
           size = 23;
           digits = 3;
-          if (const auto* x = std::get_if<DateTime>(&v)) {
-            const CivilDate d = x->Date();
-            const int64_t ms = x->MsOfDay();
-            const int64_t s = ms / 1000;
-            times_[i] = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(d.year),
-                                             static_cast<SQLUSMALLINT>(d.month),
-                                             static_cast<SQLUSMALLINT>(d.day),
-                                             static_cast<SQLUSMALLINT>(s / 3600),
-                                             static_cast<SQLUSMALLINT>(s / 60 % 60),
-                                             static_cast<SQLUSMALLINT>(s % 60),
-                                             static_cast<SQLUINTEGER>(ms % 1000 * 1000000)};
-            if (ms % 1000 != 0) {  // milliseconds: "YYYY-MM-DD HH:MM:SS.fff"
-              size = 23;
-              digits = 3;
-            }
-          }
+          if (const auto* x = std::get_if<DateTime>(&v)) times_[i] = odbc::ToTimestamp(*x);
           data = &times_[i];
           break;
         case FieldType::kText:

@@ -34,19 +34,6 @@ Value FromTimestamp(const SQL_TIMESTAMP_STRUCT& ts) {
                              FractionMs(ts.fraction));
 }
 
-SQL_TIMESTAMP_STRUCT ToTimestamp(const DateTime& value) {
-  const CivilDate d = value.Date();
-  const int64_t ms = value.MsOfDay();
-  const int64_t s = ms / 1000;
-  return SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(d.year),
-                              static_cast<SQLUSMALLINT>(d.month),
-                              static_cast<SQLUSMALLINT>(d.day),
-                              static_cast<SQLUSMALLINT>(s / 3600),
-                              static_cast<SQLUSMALLINT>(s / 60 % 60),
-                              static_cast<SQLUSMALLINT>(s % 60),
-                              static_cast<SQLUINTEGER>(ms % 1000 * 1000000)};
-}
-
 bool IsWhole(FieldType type) {
   return type == FieldType::kBoolean || type == FieldType::kInteger || type == FieldType::kLong;
 }
@@ -89,6 +76,19 @@ size_t TextUnits(const Column& c) {
 }
 
 }  // namespace
+
+SQL_TIMESTAMP_STRUCT ToTimestamp(const DateTime& value) {
+  const CivilDate d = value.Date();
+  const int64_t ms = value.MsOfDay();
+  const int64_t s = ms / 1000;
+  return SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(d.year),
+                              static_cast<SQLUSMALLINT>(d.month),
+                              static_cast<SQLUSMALLINT>(d.day),
+                              static_cast<SQLUSMALLINT>(s / 3600),
+                              static_cast<SQLUSMALLINT>(s / 60 % 60),
+                              static_cast<SQLUSMALLINT>(s % 60),
+                              static_cast<SQLUINTEGER>(ms % 1000 * 1000000)};
+}
 
 Value ReadValue(const Statement& stmt, SQLUSMALLINT column, FieldType type) {
   SQLLEN length = 0;

@@ -22,6 +22,9 @@ struct Column {
   int size = 0;
 };
 
+// A date as the driver's timestamp, to the millisecond.
+SQL_TIMESTAMP_STRUCT ToTimestamp(const DateTime& value);
+
 // Reads column `column` of the current row as the engine's value of `type`,
 // value by value (SQLGetData): texts of any length.
 Value ReadValue(const Statement& stmt, SQLUSMALLINT column, FieldType type);
