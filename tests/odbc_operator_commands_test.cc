@@ -18,6 +18,7 @@
 #include "shop_copy.h"
 #include "support/census.h"
 #include "support/odbc_sources.h"
+#include "support/operator_output.h"
 #include "support/program_run.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
@@ -88,13 +89,6 @@ struct PgShop {
   std::string program;
 };
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 TEST(OdbcOperatorCommands, ADryRunOnPostgresAnnouncesWhatTheRunThenMoves) {
   SA_REQUIRE_POSTGRES(server);
   // Today's date, so that the retention days keep the last weeks live.
@@ -117,33 +111,16 @@ TEST(OdbcOperatorCommands, ADryRunOnPostgresAnnouncesWhatTheRunThenMoves) {
     EXPECT_NE(dry.standardOutput.find("=***"), std::string::npos) << dry.standardOutput;
   }
 
-  std::map<std::pair<std::string, std::string>, long> announced;
-  long announcedTotal = -1;
-  for (const std::string& line : Lines(dry.standardOutput)) {
-    std::istringstream in(line);
-    std::string table, month, target;
-    long records = -1;
-    if (line.rfind("Total: ", 0) == 0) announcedTotal = std::stol(line.substr(7));
-    if (!(in >> table >> month >> records >> target) || table == "cliente" || month == "-") {
-      continue;
-    }
-    announced[{table, month}] = records;
-  }
-  ASSERT_GT(announced.size(), 20u) << dry.standardOutput;
+  const testing::DryRunAnnounced announced = testing::ReadDryRun(dry.standardOutput);
+  ASSERT_GT(announced.records.size(), 20u) << dry.standardOutput;
 
   const auto run = shop.Run();
   ASSERT_EQ(run.exitStatus, 0) << run.standardError;
-  std::map<std::pair<std::string, std::string>, long> moved;
+  const auto moved = testing::ArchivedRecords(shop.dir.Path("S"));
   long total = 0;
-  for (const auto& entry : fs::directory_iterator(shop.dir.Path("S"))) {
-    for (const auto& [table, n] : demo::CountRecords(entry.path().string())) {
-      if (table == "Cliente" || n == 0) continue;
-      moved[{table, entry.path().stem().string()}] = n;
-      total += n;
-    }
-  }
-  EXPECT_EQ(announced, moved);
-  EXPECT_EQ(announcedTotal, total);
+  for (const auto& [key, n] : moved) total += n;
+  EXPECT_EQ(announced.records, moved);
+  EXPECT_EQ(announced.total, total);
   EXPECT_EQ(testing::CensusDiff(before, shop.Census()), "");
   // Some records stay live: the dry run's window was the run's.
   EXPECT_GT(shop.LiveCount("SELECT * FROM tickets"), 0);
@@ -235,10 +212,7 @@ TEST(OdbcOperatorCommands, ARestoreIntoPostgresKeepsWhatTheLiveDatabaseRefusesWh
   EXPECT_FALSE(shop.dir.Exists("S/move.journal"));
   const std::string out = result.standardOutput;
   auto lineOf = [&](const std::string& table) {
-    for (const std::string& line : Lines(out)) {
-      if (line.rfind(table + " ", 0) == 0) return line;
-    }
-    return "(no line for " + table + ")";
+    return testing::LineStartingWith(out, table + " ");
   };
   EXPECT_NE(lineOf("gthora").find(std::to_string(gthora) +
                                   " records stay in the archive: The field is too small"),

@@ -12,6 +12,7 @@
 #include "odb/schema.h"
 #include "sample_shop.h"
 #include "support/census.h"
+#include "support/operator_output.h"
 #include "support/program_run.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
@@ -56,13 +57,6 @@ struct Shop {
   std::string program;
 };
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 std::string FileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -87,36 +81,19 @@ TEST(OperatorCommands, ADryRunAnnouncesWhatTheRunThenMovesAndChangesNothing) {
   EXPECT_EQ(shop.dir.Read("registro.txt"), "old log");
   EXPECT_EQ(FileBytes(shop.Live()), liveBefore);
 
-  // "table month records archive", one line per table and month.
-  std::map<std::pair<std::string, std::string>, long> announced;
-  std::string customersTo;
-  for (const std::string& line : Lines(dry.standardOutput)) {
-    std::istringstream in(line);
-    std::string table, month, target;
-    long records = -1;
-    if (!(in >> table >> month >> records >> target)) continue;
-    if (table == "cliente") {
-      customersTo = target;
-    } else if (month != "-") {
-      EXPECT_NE(line.find("(to be created)"), std::string::npos) << line;
-      announced[{table, month}] = records;
-    }
+  const testing::DryRunAnnounced announced = testing::ReadDryRun(dry.standardOutput);
+  ASSERT_GT(announced.records.size(), 20u) << dry.standardOutput;
+  for (const auto& [key, line] : announced.lines) {
+    EXPECT_NE(line.find("(to be created)"), std::string::npos) << line;
   }
-  ASSERT_GT(announced.size(), 20u) << dry.standardOutput;
 
   const auto live = demo::CountRecords(shop.Live());
   ASSERT_EQ(shop.Run().exitStatus, 0);
-  std::map<std::pair<std::string, std::string>, long> moved;
+  const auto moved = testing::ArchivedRecords(shop.dir.Path("datos/S"));
   std::string newest;
-  for (const auto& entry : fs::directory_iterator(shop.dir.Path("datos/S"))) {
-    const std::string month = entry.path().stem().string();
-    newest = std::max(newest, month);
-    for (const auto& [table, n] : demo::CountRecords(entry.path().string())) {
-      if (table != "Cliente" && n > 0) moved[{table, month}] = n;
-    }
-  }
-  EXPECT_EQ(announced, moved);
-  EXPECT_EQ(customersTo, "S/" + newest + ".mdb");
+  for (const auto& [key, n] : moved) newest = std::max(newest, key.second);
+  EXPECT_EQ(announced.records, moved);
+  EXPECT_EQ(announced.customersTo, "S/" + newest + ".mdb");
   long total = 0;
   for (const auto& [key, n] : moved) total += n;
   long gone = 0;
@@ -168,10 +145,7 @@ TEST(OperatorCommands, VerifyPassesARunsArchivesAndNamesEachFault) {
   EXPECT_EQ(result.exitStatus, 2);
   const std::string out = result.standardOutput;
   auto lineOf = [&](const std::string& name) {
-    for (const std::string& line : Lines(out)) {
-      if (line.rfind("S/" + name + ":", 0) == 0) return line;
-    }
-    return std::string("(no line for " + name + ")");
+    return testing::LineStartingWith(out, "S/" + name + ":");
   };
   EXPECT_EQ(lineOf("202402.mdb"),
             "S/202402.mdb: NOT SOUND: table gtarti: field txt_sub is missing");
