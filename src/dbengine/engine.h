@@ -89,7 +89,8 @@ class Database {
   // One step inside the open transaction (steps do not nest): the work done
   // since Savepoint is kept by ReleaseSavepoint, or undone on its own by
   // RollbackToSavepoint while the transaction's earlier work stays. Some
-  // failures (a full disk, an I/O error) make the engine undo the whole
+  // failures (a full disk, an I/O error), and any failure on a database
+  // system without savepoints (Jet), make the engine undo the whole
   // transaction; RollbackToSavepoint then returns false and the transaction
   // is over.
   virtual void Savepoint() = 0;
@@ -128,8 +129,9 @@ class Database {
   // Appends rows to `table`: `values` holds them one after another, each
   // with a value for every one of `fields` in their order. Each value is
   // converted to its field's type as Update converts it; a value that cannot
-  // be (or any other failure) leaves none of the rows in the table. Returns
-  // the number of rows appended.
+  // be (or any other failure) leaves none of the rows in the table; on a
+  // database system without savepoints, inside a transaction, it undoes the
+  // whole transaction. Returns the number of rows appended.
   virtual long AppendRows(const std::string& table, std::span<const std::string> fields,
                           std::span<const Value> values) = 0;
   // Deletes the named records; returns how many existed.

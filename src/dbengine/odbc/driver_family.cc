@@ -61,6 +61,9 @@ class GenericFamily : public DriverFamily {
                                       "TIMESTAMP", "VARCHAR(", ")"};
     return Declared(kNames, field);
   }
+  // Not every system spells them SAVEPOINT; undoing the whole transaction
+  // is right everywhere.
+  bool HasSavepoints() const override { return false; }
 };
 
 // Jet through the Access driver: its own type names, bracketed names, files
@@ -75,6 +78,7 @@ class Jet : public DriverFamily {
   std::string QuoteName(std::string_view name) const override {
     return "[" + std::string(name) + "]";
   }
+  bool HasSavepoints() const override { return false; }
   std::string CreateFileAttributes(const std::string& path) const override {
     // Version 4.0 format, general sort order.
     return "CREATE_DBV4=\"" + path + "\" General";

@@ -49,6 +49,9 @@ class DriverFamily {
   // The condition selecting the records whose whole-number primary key `key`
   // (quoted) is in `ids`.
   virtual std::string KeyIn(const std::string& key, std::span<const int64_t> ids) const;
+  // Whether the database system takes SAVEPOINT statements: without them a
+  // step that fails undoes its whole transaction.
+  virtual bool HasSavepoints() const { return true; }
   // Whether selecting records for a move locks them until the transaction
   // ends (so that their row identity cannot change under the move).
   virtual bool LocksSelectedRows() const { return false; }

@@ -42,6 +42,11 @@ TEST(DriverFamily, JetTextsForCreationQuotingDatesAndDrivers) {
   EXPECT_EQ(jet->DateLiteral(DateTime::FromParts({2024, 2, 29}, 13, 5, 9)),
             "{ts '2024-02-29 13:05:09'}");
   EXPECT_EQ(jet->RowIdentity(), "");  // moves need a primary key on Jet
+  // Jet SQL has no SAVEPOINT: a failed step undoes its whole transaction.
+  EXPECT_FALSE(jet->HasSavepoints());
+  EXPECT_FALSE(FamilyForDbms("Oracle")->HasSavepoints());
+  EXPECT_TRUE(SqliteFamily()->HasSavepoints());
+  EXPECT_TRUE(PostgresFamily()->HasSavepoints());
   const std::vector<std::string> drivers = {"SQLite3", "Microsoft Access Driver (*.mdb, *.accdb)",
                                             "PostgreSQL Unicode"};
   EXPECT_EQ(jet->FileDriver(drivers), "Microsoft Access Driver (*.mdb, *.accdb)");

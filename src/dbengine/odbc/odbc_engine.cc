@@ -849,23 +849,27 @@ class OdbcDatabase : public Database {
   }
   bool InTransaction() const override { return src_->Open() && src_->Conn().InTransaction(); }
 
+  // Without savepoints a step is only marked: undoing it undoes the whole
+  // transaction.
   void Savepoint() override {
     appendedBeforeStep_ = appended_.size();
-    src_->Conn().ExecDirect("SAVEPOINT sa_step");
+    if (src_->Family().HasSavepoints()) src_->Conn().ExecDirect("SAVEPOINT sa_step");
     for (auto& [alias, archive] : archives_) archive->Savepoint();
   }
   void ReleaseSavepoint() override {
-    src_->Conn().ExecDirect("RELEASE SAVEPOINT sa_step");
+    if (src_->Family().HasSavepoints()) src_->Conn().ExecDirect("RELEASE SAVEPOINT sa_step");
     for (auto& [alias, archive] : archives_) archive->ReleaseSavepoint();
   }
   bool RollbackToSavepoint() override {
     ForgetRead();
     appended_.resize(std::min(appended_.size(), appendedBeforeStep_));
-    bool kept = true;
+    bool kept = src_->Family().HasSavepoints();
     for (auto& [alias, archive] : archives_) kept = archive->RollbackToSavepoint() && kept;
     try {
-      src_->Conn().ExecDirect("ROLLBACK TO SAVEPOINT sa_step");
-      src_->Conn().ExecDirect("RELEASE SAVEPOINT sa_step");
+      if (kept) {
+        src_->Conn().ExecDirect("ROLLBACK TO SAVEPOINT sa_step");
+        src_->Conn().ExecDirect("RELEASE SAVEPOINT sa_step");
+      }
     } catch (const Error&) {
       kept = false;
     }
@@ -1012,9 +1016,10 @@ class OdbcDatabase : public Database {
     }
     Connection& conn = src_->Conn();
     const bool own = !InTransaction();
+    const bool step = !own && src_->Family().HasSavepoints();
     if (own) {
       conn.BeginTrans();
-    } else {
+    } else if (step) {
       conn.ExecDirect("SAVEPOINT sa_rows");
     }
     try {
@@ -1025,16 +1030,16 @@ class OdbcDatabase : public Database {
       params.Insert(converted);
       if (own) {
         conn.EndTrans(true);
-      } else {
+      } else if (step) {
         conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
       }
     } catch (...) {
       try {
-        if (own) {
-          conn.EndTrans(false);
-        } else {
+        if (step) {
           conn.ExecDirect("ROLLBACK TO SAVEPOINT sa_rows");
           conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
+        } else {
+          Rollback();  // without a step of its own, the whole transaction
         }
       } catch (const Error&) {
         // The driver may have undone more already; the caller's rollback
