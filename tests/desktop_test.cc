@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -43,6 +44,41 @@ class Desktop : public ::testing::Test {
     display_ = value;
   }
 
+  // The progress probe at `value` of `max` on `display`, and its window.
+  struct Probe {
+    pid_t pid = -1;
+    unsigned long window = 0;  // 0: none showed; `why` says how the probe ended
+    std::string why;
+  };
+  // A probe that ends before its window shows is started again, twice at
+  // most, each time saying how it ended: under load the display has been seen
+  // to turn a probe away for a moment, which is not what these tests look at.
+  Probe StartProbe(const std::string& display, const std::string& value, const std::string& max) {
+    Probe probe;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      Launch launch;
+      launch.arguments = {value, max};
+      launch.display = display;
+      const std::string errors = dir_.Path("probe-" + std::to_string(attempt) + ".txt");
+      probe.pid = testing::StartProgram(SA_PROGRESS_PROBE, launch, errors);
+      probe.window = testing::WaitForWindow(display, probe.pid, kTitle);
+      if (probe.window != 0 || testing::StillRunning(probe.pid)) return probe;
+      const int status = testing::WaitProgram(probe.pid);
+      probe.pid = -1;
+      probe.why +=
+          "probe ended with status " + std::to_string(status) +
+          " before its window showed: " + dir_.Read("probe-" + std::to_string(attempt) + ".txt") +
+          "\n";
+      std::printf("[ retry    ] %s", probe.why.c_str());
+    }
+    return probe;
+  }
+  static void EndProbe(const Probe& probe) {
+    if (probe.pid < 0) return;
+    ::kill(probe.pid, SIGTERM);
+    testing::WaitProgram(probe.pid);
+  }
+
   Launch OnDisplay(std::vector<std::string> arguments = {}) const {
     Launch launch;
     launch.arguments = std::move(arguments);
@@ -51,6 +87,7 @@ class Desktop : public ::testing::Test {
   }
 
   std::string display_;
+  TempDir dir_;
 };
 
 // Holds the live database's write lock, readers shut out, until destroyed.
@@ -149,16 +186,13 @@ TEST_F(Desktop, WithoutRoomAtItsPlaceTheProgressWindowIsCentred) {
   for (const auto& [width, height] : {std::pair{800, 600}, std::pair{1280, 160}}) {
     testing::PrivateDisplay screen(width, height);
     ASSERT_FALSE(screen.name().empty());
-    Launch launch;
-    launch.arguments = {"3", "10"};
-    launch.display = screen.name();
-    const pid_t pid = testing::StartProgram(SA_PROGRESS_PROBE, launch);
-    const unsigned long window = testing::WaitForWindow(screen.name(), pid, kTitle);
-    const testing::Geometry g =
-        window != 0 ? testing::WindowGeometry(screen.name(), window) : testing::Geometry{};
-    ::kill(pid, SIGTERM);
-    testing::WaitProgram(pid);
-    ASSERT_NE(window, 0u) << "no progress window on " << width << " x " << height;
+    const Probe probe = StartProbe(screen.name(), "3", "10");
+    const testing::Geometry g = probe.window != 0
+                                    ? testing::WindowGeometry(screen.name(), probe.window)
+                                    : testing::Geometry{};
+    EndProbe(probe);
+    ASSERT_NE(probe.window, 0u) << "no progress window on " << width << " x " << height << ": "
+                                << probe.why;
     EXPECT_EQ(g.x, (width - 282) / 2);
     EXPECT_EQ(g.y, (height - 33) / 2);
     EXPECT_EQ(g.width, 282);
@@ -173,14 +207,11 @@ TEST_F(Desktop, TheBarFillsItsShareOfItsWidth) {
   };
   for (const Case c : {Case{0, 10}, Case{3, 10}, Case{7, 11}, Case{10, 10}}) {
     SCOPED_TRACE(std::to_string(c.value) + " of " + std::to_string(c.max));
-    Launch launch = OnDisplay({std::to_string(c.value), std::to_string(c.max)});
-    const pid_t pid = testing::StartProgram(SA_PROGRESS_PROBE, launch);
-    const unsigned long window = testing::WaitForWindow(display_, pid, kTitle);
+    const Probe probe = StartProbe(display_, std::to_string(c.value), std::to_string(c.max));
     testing::Picture picture;
-    if (window != 0) picture = testing::CaptureWindow(display_, window);
-    ::kill(pid, SIGTERM);
-    testing::WaitProgram(pid);
-    ASSERT_NE(window, 0u) << "no progress window";
+    if (probe.window != 0) picture = testing::CaptureWindow(display_, probe.window);
+    EndProbe(probe);
+    ASSERT_NE(probe.window, 0u) << "no progress window: " << probe.why;
     ASSERT_EQ(picture.width, 282);
     ASSERT_EQ(picture.height, 33);
 
