@@ -86,85 +86,6 @@ std::string Fingerprint(const std::vector<Value>& values) {
   return out;
 }
 
-// Parameter storage for one row of a prepared INSERT; binds each converted
-// value with the C and SQL type of its field. With `datesAsText` a date goes
-// as its stored text form, for families that keep dates as texts.
-class RowParameters {
- public:
-  void Bind(const Statement& stmt, const std::vector<Value>& values,
-            const std::vector<Column>& columns, bool datesAsText) {
-    const size_t n = values.size();
-    ints_.assign(n, 0);
-    doubles_.assign(n, 0);
-    times_.assign(n, {});
-    texts_.assign(n, {});
-    lengths_.assign(n, 0);
-    for (size_t i = 0; i < n; ++i) {
-      const auto p = static_cast<SQLUSMALLINT>(i + 1);
-      const Value& v = values[i];
-      SQLSMALLINT cType = SQL_C_WCHAR;
-      SQLSMALLINT sqlType = SQL_WVARCHAR;
-      SQLPOINTER data = nullptr;
-      SQLULEN size = 0;
-      SQLSMALLINT digits = 0;
-      lengths_[i] = IsNull(v) ? SQL_NULL_DATA : 0;
-      switch (columns[i].type) {
-        case FieldType::kBoolean:
-        case FieldType::kInteger:
-        case FieldType::kLong:
-          cType = SQL_C_SBIGINT;
-          sqlType = columns[i].type == FieldType::kBoolean   ? SQL_BIT
-                    : columns[i].type == FieldType::kInteger ? SQL_SMALLINT
-                                                             : SQL_INTEGER;
-          if (const auto* x = std::get_if<int64_t>(&v)) ints_[i] = *x;
-          data = &ints_[i];
-          break;
-        case FieldType::kDouble:
-          cType = SQL_C_DOUBLE;
-          sqlType = SQL_DOUBLE;
-          if (const auto* x = std::get_if<double>(&v)) doubles_[i] = *x;
-          data = &doubles_[i];
-          break;
-        case FieldType::kDate:
-          if (datesAsText) {
-            if (const auto* x = std::get_if<DateTime>(&v)) texts_[i] = Widen(x->ToIso());
-            texts_[i].push_back(0);
-            lengths_[i] = IsNull(v)
-                              ? SQL_NULL_DATA
-                              : static_cast<SQLLEN>((texts_[i].size() - 1) * sizeof(SQLWCHAR));
-            data = texts_[i].data();
-            size = std::max<SQLULEN>(1, texts_[i].size());
-            break;
-          }
-          cType = SQL_C_TYPE_TIMESTAMP;
-          sqlType = SQL_TYPE_TIMESTAMP;
-          size = 23;
-          digits = 3;
-          if (const auto* x = std::get_if<DateTime>(&v)) times_[i] = odbc::ToTimestamp(*x);
-          data = &times_[i];
-          break;
-        case FieldType::kText:
-          if (!IsNull(v)) texts_[i] = Widen(ValueToText(v));
-          texts_[i].push_back(0);
-          lengths_[i] = IsNull(v) ? SQL_NULL_DATA
-                                  : static_cast<SQLLEN>((texts_[i].size() - 1) * sizeof(SQLWCHAR));
-          data = texts_[i].data();
-          size = std::max<SQLULEN>(1, texts_[i].size());
-          break;
-      }
-      stmt.Check(SQLBindParameter(stmt.get(), p, SQL_PARAM_INPUT, cType, sqlType, size, digits,
-                                  data, 0, &lengths_[i]));
-    }
-  }
-
- private:
-  std::vector<SQLBIGINT> ints_;
-  std::vector<double> doubles_;
-  std::vector<SQL_TIMESTAMP_STRUCT> times_;
-  std::vector<WideString> texts_;
-  std::vector<SQLLEN> lengths_;
-};
-
 bool IsWordChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' ||
          static_cast<unsigned char>(c) >= 0x80;
@@ -554,9 +475,8 @@ class OdbcRecordset : public Recordset {
                        ") VALUES (" + marks + ")");
       insertNames_ = names;
     }
-    insertParams_.Bind(*insert_, values, columns, src_->Family().StoresDatesAsText());
     adding_ = false;
-    insert_->Execute();
+    odbc::ParameterArrays(*insert_, columns, src_->Family().StoresDatesAsText()).Insert(values);
   }
 
   void Delete() override {
@@ -723,7 +643,6 @@ class OdbcRecordset : public Recordset {
   std::vector<Value> pending_;
   std::shared_ptr<Statement> insert_;
   std::string insertNames_;
-  RowParameters insertParams_;
   long pos_ = 0;
   long visited_ = 0;
   bool adding_ = false;
@@ -1368,7 +1287,7 @@ class OdbcDatabase : public Database {
       ask = src_->NewStatement(context);
       ask->Prepare(query);
     }
-    RowParameters params;
+    odbc::ParameterArrays params(*insert, columns, family.StoresDatesAsText());
     Appended out;
     out.ids.reserve(ids.size());
     for (const int64_t id : ids) {
@@ -1380,8 +1299,7 @@ class OdbcDatabase : public Database {
         values.push_back(
             ConvertForField(row->second[i], columns[i].type, columns[i].size, columns[i].name));
       }
-      params.Bind(*insert, values, columns, family.StoresDatesAsText());
-      insert->Execute();
+      params.Insert(values);
       std::optional<int64_t> copy;
       if (!returning.empty()) {
         copy = AnsweredIdentity(*insert);
