@@ -19,32 +19,11 @@ constexpr char kAlias[] = "arc";
 // holds unchanged, then forgets the move. A record changed by another program
 // since it was copied stays live.
 void CompleteMove(const TransferContext& ctx, const PendingMove& move, const std::string& journal) {
-  ctx.live.BeginTrans();
-  try {
+  FinishJournaled(ctx, journal, [&] {
     for (const TableMove& t : move.tables) {
       ctx.live.DeleteRecordsMatching(kAlias, t.table, t.keys, t.firstCopyId);
     }
-    ctx.live.CommitTrans();
-  } catch (...) {
-    ctx.live.Rollback();
-    throw;
-  }
-  ctx.fs.RemoveFile(journal);
-}
-
-// Deletes the live records of `move` inside the live transaction that read
-// them, its archive already committed, then forgets the move. A failure
-// leaves the journal for the next launch to complete.
-void DeleteCopiedRecords(const TransferContext& ctx, const PendingMove& move,
-                         const std::string& journal) {
-  try {
-    for (const TableMove& t : move.tables) ctx.live.DeleteRecords(t.table, t.keys);
-    ctx.live.CommitTrans();
-  } catch (...) {
-    ctx.live.Rollback();
-    throw;
-  }
-  ctx.fs.RemoveFile(journal);
+  });
 }
 
 TransferResult Refused(const Error& e) { return TransferResult{1, 0, e}; }
@@ -113,7 +92,10 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
   // The runs are in the archive; a failure to delete their live copies stops
   // the run with the journal kept, and the next launch completes the move.
   if (inPlace) {
-    DeleteCopiedRecords(ctx, pending, journal);
+    // Inside the live transaction that read them: deleted as they are.
+    FinishJournaled(ctx, journal, [&] {
+      for (const TableMove& t : pending.tables) ctx.live.DeleteRecords(t.table, t.keys);
+    });
   } else if (!pending.tables.empty()) {
     CompleteMove(ctx, pending, journal);
   }
@@ -126,6 +108,19 @@ size_t Records(const MonthWork& month) {
 }
 
 }  // namespace
+
+void FinishJournaled(const TransferContext& ctx, const std::string& journal,
+                     const std::function<void()>& deletions) {
+  if (!ctx.live.InTransaction()) ctx.live.BeginTrans();
+  try {
+    deletions();
+    ctx.live.CommitTrans();
+  } catch (...) {
+    ctx.live.Rollback();
+    throw;
+  }
+  ctx.fs.RemoveFile(journal);
+}
 
 std::string PartialArchivePath(const std::string& archivePath) { return archivePath + ".partial"; }
 

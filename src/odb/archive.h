@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -44,6 +45,13 @@ struct TransferContext {
   // Records one commit carries at most, unless a single run holds more.
   size_t recordsPerCommit = 20000;
 };
+
+// Finishes a move or a restore recorded in `journal`: runs `deletions` in
+// the live transaction (begun here when none is open), commits it, then
+// removes the journal. A failure rolls the transaction back and passes on,
+// the journal kept for the next launch to complete.
+void FinishJournaled(const TransferContext& ctx, const std::string& journal,
+                     const std::function<void()>& deletions);
 
 struct TransferResult {
   int status = 0;                // 0: the run is in its archive; 1: nothing of it moved

@@ -62,17 +62,11 @@ void RestoreTable(const TransferContext& ctx, const std::string& archivePath,
 
 void CompleteRestore(const TransferContext& ctx, const PendingMove& move, const std::string& alias,
                      const std::string& journal) {
-  ctx.live.BeginTrans();
-  try {
+  FinishJournaled(ctx, journal, [&] {
     for (const TableMove& t : move.tables) {
       ctx.live.DeleteAttachedRecordsMatching(alias, t.table, t.keys, t.copyIds);
     }
-    ctx.live.CommitTrans();
-  } catch (...) {
-    ctx.live.Rollback();
-    throw;
-  }
-  ctx.fs.RemoveFile(journal);
+  });
 }
 
 MonthRestore RestoreMonth(const TransferContext& ctx, const std::string& monthKey,
