@@ -134,7 +134,6 @@ class Sqlite : public DriverFamily {
   std::string WriteLockStatement(const std::string& quotedTable) const override {
     return "DELETE FROM " + quotedTable + " WHERE 0 = 1";
   }
-  bool KeepsReadRecordsUntilCommit() const override { return true; }
   // The driver runs an INSERT ... RETURNING but hands back no result, so
   // the new record is found by the rowid the connection gave last.
   std::string InsertedIdentityQuery(const std::string& identity,
@@ -197,7 +196,6 @@ class Postgres : public DriverFamily {
     return key + " = ANY ('{" + list + "}'::bigint[])";
   }
   bool LocksSelectedRows() const override { return true; }
-  bool KeepsReadRecordsUntilCommit() const override { return true; }
   std::string InsertReturning(const std::string& identity) const override {
     return " RETURNING " + identity;
   }

@@ -62,11 +62,13 @@ class DriverFamily {
     (void)quotedTable;
     return "";
   }
-  // Whether records read inside a transaction (locked, where the family
-  // locks them) stay as they were read until it ends: another program cannot
-  // change them meanwhile, or a later write of this transaction fails. Such
-  // records can be deleted by identity without being compared again.
-  virtual bool KeepsReadRecordsUntilCommit() const { return false; }
+  // Whether records read inside a transaction stay as they were read until
+  // it ends, locked as they are selected or kept out of other writers' reach
+  // by the write lock taken first: such records can be deleted by identity
+  // without being compared again.
+  bool KeepsReadRecordsUntilCommit() const {
+    return LocksSelectedRows() || !WriteLockStatement("t").empty();
+  }
   // How the identity a new record got is learnt, `identity` being the
   // table's identity expression: a clause that makes the INSERT return it
   // as its one result column, or else a query run right after the INSERT on

@@ -47,6 +47,11 @@ TEST(DriverFamily, JetTextsForCreationQuotingDatesAndDrivers) {
   EXPECT_FALSE(FamilyForDbms("Oracle")->HasSavepoints());
   EXPECT_TRUE(SqliteFamily()->HasSavepoints());
   EXPECT_TRUE(PostgresFamily()->HasSavepoints());
+  // Records a move read can be deleted without a second look only where
+  // they are locked or the write lock is taken before reading them.
+  EXPECT_FALSE(jet->KeepsReadRecordsUntilCommit());
+  EXPECT_TRUE(SqliteFamily()->KeepsReadRecordsUntilCommit());
+  EXPECT_TRUE(PostgresFamily()->KeepsReadRecordsUntilCommit());
   const std::vector<std::string> drivers = {"SQLite3", "Microsoft Access Driver (*.mdb, *.accdb)",
                                             "PostgreSQL Unicode"};
   EXPECT_EQ(jet->FileDriver(drivers), "Microsoft Access Driver (*.mdb, *.accdb)");
