@@ -52,22 +52,20 @@ SQLULEN ArraySize(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN wanted) {
   return std::min(size, wanted);
 }
 
-// The bound result columns of one fetch, unbound on every path: the
-// statement outlives the arrays.
-class BoundColumns {
+// Frees the statement when its fetch ends, on every path, with the arrays
+// still bound: the statement serves one block read and goes with its arrays.
+// Unbinding it and setting its row array back instead is legal ODBC, but
+// Wine 10's odbc32 reads a null pointer when the row array size changes after
+// SQLFreeStmt(SQL_UNBIND).
+class UsedUp {
  public:
-  explicit BoundColumns(SQLHSTMT stmt) : stmt_(stmt) {}
-  ~BoundColumns() {
-    SQLFreeStmt(stmt_, SQL_UNBIND);
-    SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
-    SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-    SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
-  }
-  BoundColumns(const BoundColumns&) = delete;
-  BoundColumns& operator=(const BoundColumns&) = delete;
+  explicit UsedUp(Statement& stmt) : stmt_(stmt) {}
+  ~UsedUp() { stmt_.Free(); }
+  UsedUp(const UsedUp&) = delete;
+  UsedUp& operator=(const UsedUp&) = delete;
 
  private:
-  SQLHSTMT stmt_;
+  Statement& stmt_;
 };
 
 size_t TextUnits(const Column& c) {
@@ -190,23 +188,23 @@ void RowBlock::Clear(size_t width) {
   dropped_ = 0;
 }
 
-std::vector<int64_t> FetchRows(const Statement& stmt, std::span<const Column> columns,
-                               RowBlock& rows) {
+std::vector<int64_t> FetchRows(Statement& stmt, std::span<const Column> columns, RowBlock& rows) {
   const SQLHSTMT h = stmt.get();
-  const BoundColumns bound(h);
   const SQLULEN size = ArraySize(h, SQL_ATTR_ROW_ARRAY_SIZE, kRowsPerCall);
   std::vector<SQLUSMALLINT> status(size, SQL_ROW_NOROW);
   SQLULEN fetched = 0;
-  stmt.Check(SQLSetStmtAttr(h, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0));
-  stmt.Check(SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
-
   std::vector<SQLBIGINT> ids(size);
   std::vector<SQLLEN> idLengths(size);
-  stmt.Check(SQLBindCol(h, 1, SQL_C_SBIGINT, ids.data(), 0, idLengths.data()));
   // Per column: `size` elements of `element` bytes, and their indicators.
   std::vector<std::vector<char>> data(columns.size());
   std::vector<std::vector<SQLLEN>> lengths(columns.size(), std::vector<SQLLEN>(size));
   std::vector<size_t> element(columns.size());
+  // Declared after the arrays: the statement goes before they do.
+  const UsedUp usedUp(stmt);
+
+  stmt.Check(SQLSetStmtAttr(h, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0));
+  stmt.Check(SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0));
+  stmt.Check(SQLBindCol(h, 1, SQL_C_SBIGINT, ids.data(), 0, idLengths.data()));
   for (size_t c = 0; c < columns.size(); ++c) {
     SQLSMALLINT cType = SQL_C_WCHAR;
     if (IsWhole(columns[c].type)) {
@@ -295,6 +293,13 @@ ParameterArrays::ParameterArrays(Statement& insert, std::span<const Column> colu
   if (!SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, status_.data(), 0)) ||
       !SQL_SUCCEEDED(SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed_, 0))) {
     // Without a status per row a failed row could not be told: one at a time.
+    SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+    arraySize_ = 1;
+  } else if (arraySize_ > 1 && ArraySize(h, SQL_ATTR_ROW_ARRAY_SIZE, arraySize_) != arraySize_) {
+    // The row array size, which does nothing to an INSERT, follows the
+    // parameter array size: Wine 10's odbc32 hands the driver copies of the
+    // parameters' length indicators, as many per parameter as the row array
+    // size, so that otherwise only the first row's lengths would arrive.
     SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
     arraySize_ = 1;
   }

@@ -77,9 +77,9 @@ class RowBlock {
 // `rows`. A text longer than its column's buffer
 // is not taken from the arrays: its row is added without it and its
 // identity returned, for the caller to read that row value by value. A row
-// the driver cannot convert fails the fetch with the driver's error.
-std::vector<int64_t> FetchRows(const Statement& stmt, std::span<const Column> columns,
-                               RowBlock& rows);
+// the driver cannot convert fails the fetch with the driver's error. The
+// statement is used up: freed when the fetch ends.
+std::vector<int64_t> FetchRows(Statement& stmt, std::span<const Column> columns, RowBlock& rows);
 
 // Inserts rows through a prepared INSERT whose parameters are `columns` in
 // their order, with values already converted for them (null where absent),
