@@ -9,13 +9,17 @@
 # Usage: tests/gui/check-windows.sh WINDOWS-BUILD-DIR [PICTURES-DIR]
 # Needs WINEPREFIX set to a prepared prefix; writes windows-progress-window.png
 # and windows-message-box.png into PICTURES-DIR (default: WINDOWS-BUILD-DIR/pictures).
+# WINE names how a program is started (default /usr/lib/wine/wine64; a command
+# of several words, such as `tests/wine/wine10.sh win32`, which keeps its own
+# prefix), WINESERVER its server (default: the wineserver beside WINE).
 set -euo pipefail
 build=$(cd "$1" && pwd)
 pictures=${2:-$build/pictures}
 mkdir -p "$pictures"
-: "${WINEPREFIX:?set WINEPREFIX to a prepared Wine prefix}"
+[ -n "${WINE:-}" ] || : "${WINEPREFIX:?set WINEPREFIX to a prepared Wine prefix}"
 export WINEDEBUG=-all
-wine=${WINE:-/usr/lib/wine/wine64}
+read -ra wine <<<"${WINE:-/usr/lib/wine/wine64}"
+read -ra wineserver <<<"${WINESERVER:-${wine[0]%/*}/wineserver}"
 work=$(mktemp -d)
 probe_pid=
 xvfb_pid=
@@ -47,7 +51,7 @@ pixel() { row "$1" "$2" "$3" 1; }
 
 # A display of our own. A Wine server started without one would keep the
 # null display driver, so the server of this prefix must be gone first.
-"${wine%/*}/wineserver" -w 2>/dev/null || wineserver -w
+"${wineserver[@]}" -w 2>/dev/null || wineserver -w
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
@@ -55,10 +59,10 @@ exec 3>&-
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
 # Wine draws the frames itself: the pictures show the caption as Windows does.
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
+"${wine[@]}" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
 
 echo "-- progress window at 3 of 10"
-"$wine" "$build/window-probe.exe" progress 0 10 3 60 >"$work/progress.out" 2>&1 &
+"${wine[@]}" "$build/window-probe.exe" progress 0 10 3 60 >"$work/progress.out" 2>&1 &
 probe_pid=$!
 wait_for_line "$work/progress.out" '^client '
 read -r _ width height left top < <(grep '^client ' "$work/progress.out" | tr -d '\r')
@@ -88,7 +92,7 @@ probe_pid=
 
 echo "-- message box"
 message='Este programa sólo puede ser ejecutado desde Brelna+'
-"$wine" "$build/window-probe.exe" message "$message" 'Cannot read file
+"${wine[@]}" "$build/window-probe.exe" message "$message" 'Cannot read file
 Z:\datos\live.mdb: Access denied.' >"$work/message.out" 2>"$work/message.err" &
 probe_pid=$!
 wait_for_line "$work/message.out" '^reported'

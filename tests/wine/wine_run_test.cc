@@ -3,11 +3,17 @@
 // database a SQLite file reached through Wine's ODBC, which hands over to the
 // system's unixODBC and its SQLite3 driver. Built on Linux when the Windows
 // executable is given (SA_WINDOWS_EXE); Wine's prefix comes from WINEPREFIX.
+// The environment variables SA_WINDOWS_EXE and SA_WINE, when set, name
+// another build and another way of starting Wine (a command, its words
+// separated by spaces, followed by the program and its arguments), so that
+// the same runs check the i686 build under 32-bit Wine too.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -44,42 +50,58 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
+std::string Setting(const char* name, const char* compiled) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : compiled;
+}
+
 struct Result {
   int exitStatus = -1;
   std::string standardError;
+  std::string standardOutput;
 };
+
+// Standard streams are in text mode on Windows: their line ends are CRLF.
+std::string ReadStream(const std::string& path) {
+  std::string text = ReadAll(path);
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  fs::remove(path);
+  return text;
+}
 
 // Runs sales-archiver.exe from `programFolder` under Wine, with no display.
 Result RunUnderWine(const std::string& programFolder, const std::vector<std::string>& args = {}) {
   const std::string exe = programFolder + "/sales-archiver.exe";
-  fs::copy_file(SA_WINDOWS_EXE, exe, fs::copy_options::overwrite_existing);
+  fs::copy_file(Setting("SA_WINDOWS_EXE", SA_WINDOWS_EXE), exe,
+                fs::copy_options::overwrite_existing);
   const std::string errPath = programFolder + "/../wine.stderr";
+  const std::string outPath = programFolder + "/../wine.stdout";
   const pid_t pid = fork();
   if (pid == 0) {
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(err, 2);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out, 1);
     const int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(devnull, 0);
-    ::dup2(devnull, 1);
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     ::setenv("WINEDEBUG", "-all", 1);
-    std::vector<std::string> words = {SA_WINE, exe};
+    std::istringstream wine(Setting("SA_WINE", SA_WINE));
+    std::vector<std::string> words;
+    for (std::string word; wine >> word;) words.push_back(word);
+    words.push_back(exe);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
+    ::execvp(argv[0], argv.data());
     _exit(127);
   }
   Result result;
   result.exitStatus = testing::WaitProgram(pid);
-  // Standard error is in text mode on Windows: its line ends are CRLF.
-  result.standardError = ReadAll(errPath);
-  for (size_t at; (at = result.standardError.find("\r\n")) != std::string::npos;) {
-    result.standardError.erase(at, 1);
-  }
-  fs::remove(errPath);
+  result.standardError = ReadStream(errPath);
+  result.standardOutput = ReadStream(outPath);
   return result;
 }
 
@@ -140,11 +162,14 @@ TEST(WineRun, ArchivesAShopThroughOdbcAndLogsAsOnLinux) {
 
 // A path longer than the classic limit of 260 characters: the wide calls
 // with the \\?\ prefix reach it, and the run completes as with any other.
+// The program itself starts from a short folder: Windows starts no program
+// from a path past the limit, and neither does 32-bit Wine.
 TEST(WineRun, APathPastTheClassicLimitWorks) {
   TempDir dir;
   std::string deep = dir.path();
   while (deep.size() < 300) deep += "/" + std::string(40, 'p');
-  const demo::ShopOptions options = Shop(deep, false);
+  demo::ShopOptions options = Shop(deep, false);
+  options.programFolder = dir.Path("programa");
   const demo::ShopFiles files = demo::GenerateShop(options);
   WriteWindowsFifo(options, files);
   ASSERT_GT(WindowsPath(files.dbPath).size(), 260u);
@@ -153,6 +178,51 @@ TEST(WineRun, APathPastTheClassicLimitWorks) {
   EXPECT_EQ(result.exitStatus, 0) << result.standardError;
   EXPECT_EQ(testing::CensusDiff(before, testing::TakeCensus(files.dbPath, deep + "/datos")), "");
   EXPECT_TRUE(fs::exists(options.programFolder + "/registro.txt"));
+}
+
+// The operator's commands: the version and the switches; a month restored
+// into the live database, every record still in exactly one place; --verify
+// names a half-made archive and changes no archive.
+TEST(WineRun, AnswersTheOperatorsCommands) {
+  TempDir dir;
+  const demo::ShopOptions options = Shop(dir.path(), false);
+  const demo::ShopFiles files = demo::GenerateShop(options);
+  WriteWindowsFifo(options, files);
+  const Result version = RunUnderWine(options.programFolder, {"--version"});
+  EXPECT_EQ(version.exitStatus, 0);
+  EXPECT_EQ(version.standardOutput.rfind("sales-archiver ", 0), 0u) << version.standardOutput;
+  const Result help = RunUnderWine(options.programFolder, {"--help"});
+  EXPECT_EQ(help.exitStatus, 0);
+  EXPECT_NE(help.standardOutput.find("--restore"), std::string::npos) << help.standardOutput;
+
+  const testing::Census before = testing::TakeCensus(files.dbPath, dir.Path("datos"));
+  const Result run = RunUnderWine(options.programFolder);
+  ASSERT_EQ(run.exitStatus, 0) << run.standardError;
+  std::vector<std::string> months;
+  for (const auto& entry : fs::directory_iterator(dir.Path("datos/S"))) {
+    if (entry.path().extension() == ".mdb") months.push_back(entry.path().stem().string());
+  }
+  std::sort(months.begin(), months.end());
+  ASSERT_GE(months.size(), 2u);
+  const std::string month = months.front();
+  const Result restore = RunUnderWine(options.programFolder, {"--restore", month});
+  EXPECT_EQ(restore.exitStatus, 0) << restore.standardError << restore.standardOutput;
+  EXPECT_EQ(testing::CensusDiff(before, testing::TakeCensus(files.dbPath, dir.Path("datos"))), "");
+  EXPECT_FALSE(dir.Exists("datos/S/" + month + ".mdb"));
+  EXPECT_GT(testing::QueryLong(files.dbPath,
+                               "SELECT count(*) FROM tickets WHERE "
+                               "strftime('%Y%m', D_FECHA) = '" +
+                                   month + "'"),
+            0);
+
+  dir.Write("datos/S/" + months.back() + ".mdb.partial", "half an archive");
+  const std::string kept = ReadAll(dir.Path("datos/S/" + months.back() + ".mdb"));
+  const Result verify = RunUnderWine(options.programFolder, {"--verify"});
+  EXPECT_EQ(verify.exitStatus, 2) << verify.standardOutput;
+  EXPECT_NE(verify.standardOutput.find(months.back() + ".mdb.partial: NOT SOUND: a temporary"),
+            std::string::npos)
+      << verify.standardOutput;
+  EXPECT_EQ(ReadAll(dir.Path("datos/S/" + months.back() + ".mdb")), kept);
 }
 
 // Unattended, a start-up failure is told on standard error and in the log;
