@@ -127,6 +127,16 @@ setup() {
   echo "wine10.sh: ready in $((SECONDS - started)) s ($(du -sh "$root" | cut -f1))"
 }
 
+# The folders bound into the chroot at their own paths, one a line.
+shared_folders() {
+  local shared folder
+  IFS=: read -ra shared <<<"/tmp:$repository:${TMPDIR:-}:${SA_WINE10_BINDS:-}"
+  for folder in "${shared[@]}"; do
+    [ -n "$folder" ] && [ -d "$folder" ] && readlink -f "$folder"
+  done
+  return 0
+}
+
 # Inside the namespace, as its first process: mounts, registration, then the
 # command (a program in the chroot, or the session's wait).
 inside() {
@@ -136,14 +146,11 @@ inside() {
   mount -t proc proc "$root/proc"
   mount --rbind /dev "$root/dev"
   mount --rbind /sys "$root/sys"
-  local shared folder
-  IFS=: read -ra shared <<<"/tmp:$repository:${TMPDIR:-}:${SA_WINE10_BINDS:-}"
-  for folder in "${shared[@]}"; do
-    [ -n "$folder" ] && [ -d "$folder" ] || continue
-    folder=$(readlink -f "$folder")
+  local folder
+  while read -r folder; do
     mkdir -p "$root$folder"
     mount --rbind "$folder" "$root$folder"
-  done
+  done < <(shared_folders)
   "$@"
 }
 
@@ -178,9 +185,20 @@ run_program() {
   if pid=$(session_pid); then
     exec nsenter --target "$pid" --user --mount --pid --preserve-credentials -- \
       setpriv --pdeathsig KILL -- "$script" __in_chroot "$@"
+  elif session_init >/dev/null; then
+    echo "wine10.sh: a session sharing other folders is running; end it with: $script stop" >&2
+    exit 2
   fi
+  # One program's namespace at a time per prefix: a second one would reach the
+  # first one's Wine server through /tmp from a process namespace it cannot
+  # see. The lock goes when the namespace does.
+  exec 4>"$cache/$arch.lock"
+  flock 4
+  # A background job's standard input is /dev/null unless given: ours, when
+  # there is one.
+  { exec 3<&0; } 2>/dev/null || exec 3</dev/null
   unshare --user --map-root-user --mount --pid --fork --kill-child "$script" __inside \
-    "$script" __one_program "$@" <&0 &
+    "$script" __one_program "$@" <&3 3<&- &
   local child=$! status
   trap 'kill -KILL "$child" 2>/dev/null' TERM INT HUP
   while :; do
@@ -205,7 +223,7 @@ one_program() {
 }
 
 # The session's first process, seen from outside; none when it is gone.
-session_pid() {
+session_init() {
   local holder child
   holder=$(cat "$session_pid_file" 2>/dev/null) || return 1
   child=$(cat "/proc/$holder/task/$holder/children" 2>/dev/null) || return 1
@@ -214,7 +232,17 @@ session_pid() {
   echo "$child"
 }
 
+# The same, only for a session that shares the folders this one would (not
+# one left by another checkout).
+session_pid() {
+  [ "$(shared_folders)" = "$(cat "$cache/session.folders" 2>/dev/null)" ] && session_init
+}
+
 hold() {
+  # Programs started before the session end first.
+  exec 5>"$cache/win32.lock" 6>"$cache/win64.lock"
+  flock 5
+  flock 6
   # Persistent servers: the services stay up between programs.
   local arch
   for arch in win32 win64; do
@@ -229,8 +257,9 @@ hold() {
 }
 
 start_session() {
-  if session_pid >/dev/null; then return; fi
+  stop_session
   rm -f "$cache/session.ready"
+  shared_folders >"$cache/session.folders"
   setsid unshare --user --map-root-user --mount --pid --fork --kill-child "$script" __inside \
     "$script" __hold </dev/null >/dev/null 2>&1 &
   echo $! >"$session_pid_file"
@@ -247,7 +276,7 @@ start_session() {
 
 stop_session() {
   local pid holder
-  pid=$(session_pid) || {
+  pid=$(session_init) || {
     rm -f "$session_pid_file"
     return 0
   }
