@@ -486,8 +486,9 @@ TEST_F(StartupTest, CommandsReadTheParametersAndTouchOnlyWhatTheyMust) {
   EXPECT_FALSE(data.Exists("S"));
   EXPECT_TRUE(runner.runs.empty());
 
-  // A restore starts a new log and takes any process name; a dry run needs
-  // a process it knows, to know the window.
+  // A restore takes any process name, and leaves the log to the restore
+  // itself (a restore that cannot start leaves it alone); a dry run needs a
+  // process it knows, to know the window, and says so in its own words.
   WriteFifoWith(2, "something else");
   CommandLine restore;
   restore.command = Command::kRestore;
@@ -495,10 +496,12 @@ TEST_F(StartupTest, CommandsReadTheParametersAndTouchOnlyWhatTheyMust) {
   runner.result = 0;
   EXPECT_EQ(Command(restore), 0);
   EXPECT_EQ(runner.commands.back(), "restore 202403");
-  EXPECT_FALSE(program.Exists("registro.txt"));
+  EXPECT_EQ(program.Read("registro.txt"), "old run");
   EXPECT_FALSE(data.Exists("S"));
   EXPECT_EQ(Command(dry), 1);
-  ExpectStartupFailure("something else");
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].message, "Unknown process");
+  EXPECT_NE(messages.shown[0].cause.find("something else"), std::string::npos);
   EXPECT_EQ(runner.commands.size(), 3u);
 }
 
@@ -509,13 +512,99 @@ TEST_F(StartupTest, AnotherParameterFileCanBeNamed) {
   EXPECT_EQ(Command(run), 0);
   EXPECT_EQ(runner.runs, std::vector<bool>{false});
 
-  // A parameter file that is not there is named in the message.
-  run.fifoPath = data.Path("missing");
+  // A person is told the cause alone, never the host launch's messages: a
+  // parameter file that is not there, a folder where it should be, and
+  // whatever else ends the start-up.
+  data.MakeFolder("a-folder");
+  data.Write("short", "one line\n");
+  const struct {
+    std::string fifo, message, cause;
+  } cases[] = {
+      {data.Path("missing"), data.Path("missing") + ": no such file", ""},
+      {data.Path("a-folder"), data.Path("a-folder") + ": not an ordinary file (a folder)", ""},
+      {data.Path("short"), "Input past end of file", data.Path("short") + ": fifo has 1 lines"},
+  };
+  for (const auto& c : cases) {
+    messages.shown.clear();
+    run.fifoPath = c.fifo;
+    EXPECT_EQ(Command(run), 1);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].message, c.message);
+    EXPECT_EQ(messages.shown[0].cause.rfind(c.cause, 0), 0u) << messages.shown[0].cause;
+  }
+  // The settings file's message, too.
+  data.Write("other-fifo",
+             Join({FifoLines()[0], data.Path("none.ini"), "procsiosi", "", "", "", ""}, "\r\n"));
+  messages.shown.clear();
+  run.fifoPath = data.Path("other-fifo");
   EXPECT_EQ(Command(run), 1);
   ASSERT_EQ(messages.shown.size(), 1u);
-  EXPECT_EQ(messages.shown[0].message, kNotLaunchedByHostMessage);
-  EXPECT_NE(messages.shown[0].cause.find(data.Path("missing")), std::string::npos);
+  EXPECT_EQ(messages.shown[0].message.rfind(data.Path("none.ini") + ": ", 0), 0u)
+      << messages.shown[0].message;
   EXPECT_EQ(runner.runs.size(), 1u);
+}
+
+// Paths in the parameter file that are not absolute are read from the
+// folder holding it, whatever the working folder; a bare name still names no
+// folder, and a connection string is no path.
+TEST_F(StartupTest, RelativePathsAreReadFromTheFolderHoldingFifo) {
+  program.Write("datos/live.db", "");
+  program.Write("conf/zizezivazer.ini", SettingsText());
+  const std::string sep(1, platform::PathSeparator());
+  WriteFifo(
+      {"datos" + sep + "live.db", "conf" + sep + "zizezivazer.ini", "procsiosi", "", "N", "", ""});
+  EXPECT_EQ(Run(), 0) << (messages.shown.empty() ? "" : messages.shown[0].cause);
+  EXPECT_EQ(runner.launchAtRun.dbPath, program.Path("datos" + sep + "live.db"));
+  EXPECT_EQ(runner.launchAtRun.settingsPath, program.Path("conf" + sep + "zizezivazer.ini"));
+  EXPECT_EQ(runner.launchAtRun.dataFolder, program.Path("datos"));
+  EXPECT_TRUE(program.IsFolder("datos/S"));
+
+  WriteFifoWith(0, "ODBC;Driver={X};Database=y");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(runner.launchAtRun.dbPath, "ODBC;Driver={X};Database=y");
+  EXPECT_EQ(runner.launchAtRun.dataFolder, program.path());
+
+  WriteFifoWith(0, "live.db");
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_NE(messages.shown[0].cause.find("\"live.db\" names no folder"), std::string::npos);
+  EXPECT_EQ(runner.runs.size(), 2u);
+}
+
+// The data folder (the live database's, holding S) is held before anything
+// in it is touched, and for the whole run; while another run holds it, the
+// launch is refused, naming it, with S not made and nothing run.
+TEST_F(StartupTest, TheDataFolderIsHeldBeforeAnythingInItIsTouched) {
+  FakeFileSystem fs;
+  fs.files[program.Path("fifo")] =
+      Join({"/tienda/datos/live.db", "/z.ini", "procsiosi", "", "", "", ""}, "\n");
+  fs.files["/z.ini"] = SettingsText();
+  fs.folders.insert("/tienda/datos");
+  fs.heldElsewhere.insert("/tienda/datos");
+  EXPECT_EQ(Run(fs), 1);
+  ExpectStartupFailure("/tienda/datos: another run still held it after 10 s");
+  EXPECT_TRUE(fs.foldersMade.empty());
+
+  fs.heldElsewhere.clear();
+  class Watching : public RecordingRunner {
+   public:
+    Watching(const LaunchParams& l, const Settings& s, const FakeFileSystem& fs)
+        : RecordingRunner(l, s), fs_(fs) {}
+    int RunArchive(bool upToToday) override {
+      heldAtRun = fs_.held;
+      return RecordingRunner::RunArchive(upToToday);
+    }
+    std::multiset<std::string> heldAtRun;
+
+   private:
+    const FakeFileSystem& fs_;
+  } watching(launch, settings, fs);
+  messages.shown.clear();
+  EXPECT_EQ(RunStartup(StartupPlatform{fs, messages, program.path()}, launch, settings, watching),
+            0);
+  EXPECT_EQ(watching.heldAtRun, std::multiset<std::string>{"/tienda/datos"});
+  EXPECT_TRUE(fs.held.empty());
+  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{platform::JoinPath("/tienda/datos", "S")});
 }
 
 TEST_F(StartupTest, HelpAndVersionPrintAndTouchNothing) {
