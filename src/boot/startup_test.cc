@@ -389,14 +389,17 @@ TEST_F(StartupTest, DataFolderIsTheDatabasePathWithoutItsLastComponent) {
   EXPECT_EQ(Run(), 1);
   ExpectStartupFailure("\"live.db\"");
 
-  // A database in the root folder puts the archive folder in the root.
+  // A database in the root folder puts the archive folder in the root (on
+  // Windows, of the program's drive: "C:" and "C:\\S").
   FakeFileSystem fs;
   fs.files[program.Path("fifo")] = Join({"/live.db", "/z.ini", "procsiosi", "", "", "", ""}, "\n");
-  fs.files["/z.ini"] = SettingsText();
+  fs.files[platform::PathFrom(program.path(), "/z.ini")] = SettingsText();
   messages.shown.clear();
   EXPECT_EQ(Run(fs), 0);
-  EXPECT_EQ(runner.launchAtRun.dataFolder, "");
-  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{platform::PathSeparator() + std::string("S")});
+  const std::string root = platform::PathFrom(program.path(), "/live.db");
+  EXPECT_EQ(runner.launchAtRun.dataFolder, root.substr(0, root.size() - 8));
+  EXPECT_EQ(fs.foldersMade,
+            std::vector<std::string>{platform::JoinPath(runner.launchAtRun.dataFolder, "S")});
 }
 
 // Windows paths: drive letters, UNC names and either separator. Elsewhere a
@@ -575,14 +578,19 @@ TEST_F(StartupTest, RelativePathsAreReadFromTheFolderHoldingFifo) {
 // in it is touched, and for the whole run; while another run holds it, the
 // launch is refused, naming it, with S not made and nothing run.
 TEST_F(StartupTest, TheDataFolderIsHeldBeforeAnythingInItIsTouched) {
+  // Rooted paths; on Windows on the program's drive.
+  const auto rooted = [&](const std::string& path) {
+    return platform::PathFrom(program.path(), path);
+  };
+  const std::string data = rooted("/tienda/datos");
   FakeFileSystem fs;
   fs.files[program.Path("fifo")] =
       Join({"/tienda/datos/live.db", "/z.ini", "procsiosi", "", "", "", ""}, "\n");
-  fs.files["/z.ini"] = SettingsText();
-  fs.folders.insert("/tienda/datos");
-  fs.heldElsewhere.insert("/tienda/datos");
+  fs.files[rooted("/z.ini")] = SettingsText();
+  fs.folders.insert(data);
+  fs.heldElsewhere.insert(data);
   EXPECT_EQ(Run(fs), 1);
-  ExpectStartupFailure("/tienda/datos: another run still held it after 10 s");
+  ExpectStartupFailure(data + ": another run still held it after 10 s");
   EXPECT_TRUE(fs.foldersMade.empty());
 
   fs.heldElsewhere.clear();
@@ -602,9 +610,9 @@ TEST_F(StartupTest, TheDataFolderIsHeldBeforeAnythingInItIsTouched) {
   messages.shown.clear();
   EXPECT_EQ(RunStartup(StartupPlatform{fs, messages, program.path()}, launch, settings, watching),
             0);
-  EXPECT_EQ(watching.heldAtRun, std::multiset<std::string>{"/tienda/datos"});
+  EXPECT_EQ(watching.heldAtRun, std::multiset<std::string>{data});
   EXPECT_TRUE(fs.held.empty());
-  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{platform::JoinPath("/tienda/datos", "S")});
+  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{platform::JoinPath(data, "S")});
 }
 
 TEST_F(StartupTest, HelpAndVersionPrintAndTouchNothing) {

@@ -92,7 +92,11 @@ std::string ProgramFolder();
 
 // `path` as a database driver takes it. The same path, except for a Windows
 // program run by Wine, whose ODBC driver manager hands over to the host's
-// own drivers: they get the host's name for the file.
+// own drivers: they get the host's name for the file, its bytes. A driver
+// without wide calls (the host's SQLite3 driver) gets the name narrowed by
+// the host's driver manager, which keeps the low byte of each UTF-16 unit:
+// each byte of the name travels in a unit of its own (U+0000..U+00FF), so a
+// folder such as "Panadería" reaches the driver exactly.
 std::string PathForDriver(const std::string& path);
 
 }  // namespace sa::platform

@@ -362,9 +362,19 @@ std::string PathForDriver(const std::string& path) {
   if (toUnix == nullptr) return path;
   char* unixName = toUnix(WidePath(path).c_str());
   if (unixName == nullptr) return path;
-  std::string converted(unixName);
+  // Each byte of the host's name as the character of that number, in UTF-8.
+  std::string carried;
+  for (const char* c = unixName; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte < 0x80) {
+      carried += static_cast<char>(byte);
+    } else {
+      carried += static_cast<char>(0xC0 | (byte >> 6));
+      carried += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
   ::HeapFree(::GetProcessHeap(), 0, unixName);
-  return converted;
+  return carried;
 }
 
 }  // namespace sa::platform

@@ -167,9 +167,9 @@ TEST(Win32FileSystemTest, AFolderHeldTwiceByOneProcessIsShared) {
     EXPECT_TRUE(dir.Exists("sales-archiver.lock"));
   }
   EXPECT_FALSE(dir.Exists("sales-archiver.lock"));
-  EXPECT_EQ(
-      ErrorFrom([&] { fs.LockFolder(dir.Path("missing"), std::chrono::milliseconds(0)); }).Number(),
-      kErrPathNotFound);
+  const Error missing =
+      ErrorFrom([&] { fs.LockFolder(dir.Path("missing"), std::chrono::milliseconds(0)); });
+  EXPECT_EQ(missing.Cause().rfind(dir.Path("missing") + ": ", 0), 0u) << missing.Cause();
 }
 
 }  // namespace
