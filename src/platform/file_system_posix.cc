@@ -82,10 +82,10 @@ class HeldFolder {
   static std::shared_ptr<HeldFolder> Hold(const std::string& folder,
                                           std::chrono::milliseconds wait) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) Fail("Cannot lock folder", folder, errno);
+    if (fd < 0) Fail("Cannot open folder", folder, errno);
     auto held = std::shared_ptr<HeldFolder>(new HeldFolder(fd));
     struct stat st;
-    if (::fstat(fd, &st) != 0) Fail("Cannot lock folder", folder, errno);
+    if (::fstat(fd, &st) != 0) Fail("Cannot open folder", folder, errno);
     const Identity identity{st.st_dev, st.st_ino};
 
     const std::lock_guard<std::mutex> guard(mutex_);
@@ -94,7 +94,7 @@ class HeldFolder {
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int err = errno;
       if (err == EINTR) continue;
-      if (err != EWOULDBLOCK) Fail("Cannot lock folder", folder, err);
+      if (err != EWOULDBLOCK) Fail("Cannot open folder", folder, err);
       if (std::chrono::steady_clock::now() >= deadline) throw FolderInUse(folder, wait);
       std::this_thread::sleep_for(kLockPoll);
     }

@@ -125,10 +125,10 @@ class HeldFolder {
         held = ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES ||
                ::GetLastError() != ERROR_FILE_NOT_FOUND;
       }
-      if (!held) Fail("Cannot lock folder", lockPath, code);
+      if (!held) Fail("Cannot open folder", lockPath, code);
       if (std::chrono::steady_clock::now() >= deadline) {
         if (code == ERROR_SHARING_VIOLATION) throw FolderInUse(folder, wait);
-        Fail("Cannot lock folder", lockPath, code);
+        Fail("Cannot open folder", lockPath, code);
       }
       std::this_thread::sleep_for(kLockPoll);
     }
@@ -147,13 +147,13 @@ class HeldFolder {
     const Handle handle(::CreateFileW(WidePath(folder).c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle.valid()) Fail("Cannot lock folder", folder, ::GetLastError());
+    if (!handle.valid()) Fail("Cannot open folder", folder, ::GetLastError());
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(handle.get(), &info)) {
-      Fail("Cannot lock folder", folder, ::GetLastError());
+      Fail("Cannot open folder", folder, ::GetLastError());
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      Fail("Cannot lock folder", folder, ERROR_DIRECTORY);
+      Fail("Cannot open folder", folder, ERROR_DIRECTORY);
     }
     return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
   }
