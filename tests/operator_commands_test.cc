@@ -2,6 +2,7 @@
 // announces is what the run then moves; --verify passes what a run made and
 // names each kind of damage; a restore puts every record back exactly once.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -374,25 +375,55 @@ TEST(OperatorCommands, TwoRestoresOfOneMonthAtOnceRestoreItOnce) {
             std::string::npos);
 }
 
-// A restore started while a run is under way waits for it, and breaks
-// nothing of it.
+// A restore of the month a run is appending to, started while it does:
+// the restore waits for the run instead of taking the archive away under it
+// ("attempt to write a readonly database"), and every record stays in one
+// place.
 TEST(OperatorCommands, ARestoreStartedDuringARunWaitsForIt) {
-  Shop shop;
-  ASSERT_EQ(shop.Run().exitStatus, 0);
-  ASSERT_EQ(shop.Run({"--restore", "202403"}).exitStatus, 0);
-  const auto census = shop.Census();
-  shop.dir.Write("registro.txt", "old log");
-  const pid_t run = testing::StartProgram(shop.program, {}, shop.dir.Path("run.err"));
-  // The run holds the program's folder before it removes the old log.
-  while (shop.dir.Exists("registro.txt") && shop.dir.Read("registro.txt") == "old log") {
-    usleep(1000);
+  TempDir dir;
+  demo::ShopOptions options;
+  options.folder = dir.path();
+  // Sales up to the 20th of last month; the first run keeps the days after
+  // the 10th live, and the next appends them to last month's archive.
+  const time_t now = time(nullptr);
+  tm cut{};
+  localtime_r(&now, &cut);
+  cut.tm_mon -= 1;
+  cut.tm_mday = 10;
+  cut.tm_hour = 12;
+  const time_t cutTime = mktime(&cut);
+  options.today = {cut.tm_year + 1900, cut.tm_mon + 1, 20};
+  options.months = 1;
+  options.ticketsPerDay = 1000;
+  options.retentionDays = static_cast<int>((now - cutTime) / 86400);
+  const demo::ShopFiles files = demo::GenerateShop(options);
+  const std::string program = testing::InstallProgram(dir.path());
+  ASSERT_EQ(RunProgram(program).exitStatus, 0);
+  std::string month;
+  for (const auto& entry : fs::directory_iterator(dir.Path("datos/S"))) {
+    month = std::max(month, entry.path().stem().string());
   }
-  const auto restore = shop.Run({"--restore", "202404"});
-  EXPECT_EQ(testing::WaitProgram(run), 0) << shop.dir.Read("run.err");
-  EXPECT_EQ(restore.exitStatus, 0) << restore.standardError;
-  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
-  EXPECT_FALSE(shop.dir.Exists("datos/S/202404.mdb"));
-  EXPECT_TRUE(shop.dir.Exists("datos/S/202403.mdb"));
+  demo::WriteFifo(dir.path(), files.dbPath, files.settingsPath, "procsiosi");
+  const auto census = testing::TakeCensus(files.dbPath, dir.Path("datos"));
+
+  dir.Write("registro.txt", "old log");
+  const pid_t run = testing::StartProgram(program, {}, dir.Path("run.err"));
+  // Started as soon as the run has begun: it has removed the old log.
+  int runStatus = -1;
+  bool ended = false;
+  while (!ended && FileBytes(dir.Path("registro.txt")) == "old log") {
+    int status = 0;
+    ended = ::waitpid(run, &status, WNOHANG) == run;
+    if (ended) runStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  testing::Launch restore;
+  restore.arguments = {"--restore", month};
+  const auto restored = RunProgram(program, restore);
+  if (!ended) runStatus = testing::WaitProgram(run);
+  EXPECT_EQ(runStatus, 0) << dir.Read("run.err");
+  EXPECT_EQ(restored.exitStatus, 0) << restored.standardError;
+  EXPECT_EQ(testing::CensusDiff(census, testing::TakeCensus(files.dbPath, dir.Path("datos"))), "");
+  EXPECT_FALSE(dir.Exists("datos/S/" + month + ".mdb"));
 }
 
 }  // namespace
