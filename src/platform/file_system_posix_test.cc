@@ -17,11 +17,11 @@ using sa::testing::TempDir;
 using std::chrono::milliseconds;
 
 TEST(PosixPathTest, RelativePathsAreReadFromTheFolderGiven) {
-  EXPECT_EQ(PathFrom("/opt/brelna", "datos/live.db"), "/opt/brelna/datos/live.db");
-  EXPECT_EQ(PathFrom("/opt/brelna", "../datos/live.db"), "/opt/brelna/../datos/live.db");
-  EXPECT_EQ(PathFrom("/opt/brelna", "/srv/live.db"), "/srv/live.db");
-  EXPECT_EQ(PathFrom("/opt/brelna", "C:\\datos\\live.db"), "/opt/brelna/C:\\datos\\live.db");
-  EXPECT_EQ(PathFrom("/opt/brelna", ""), "");
+  EXPECT_EQ(PathFrom("/opt/tienda", "datos/live.db"), "/opt/tienda/datos/live.db");
+  EXPECT_EQ(PathFrom("/opt/tienda", "../datos/live.db"), "/opt/tienda/../datos/live.db");
+  EXPECT_EQ(PathFrom("/opt/tienda", "/srv/live.db"), "/srv/live.db");
+  EXPECT_EQ(PathFrom("/opt/tienda", "C:\\datos\\live.db"), "/opt/tienda/C:\\datos\\live.db");
+  EXPECT_EQ(PathFrom("/opt/tienda", ""), "");
 }
 
 // Another process's hold keeps the folder until that process ends, killed

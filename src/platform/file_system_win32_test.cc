@@ -145,15 +145,15 @@ TEST(Win32LogTest, TheLogIsWrittenInWindows1252) {
 }
 
 TEST(Win32PathTest, RelativePathsAreReadFromTheFolderGiven) {
-  EXPECT_EQ(PathFrom("C:\\Brelna", "datos\\live.mdb"), "C:\\Brelna\\datos\\live.mdb");
-  EXPECT_EQ(PathFrom("C:\\Brelna", "..\\datos/live.mdb"), "C:\\Brelna\\..\\datos/live.mdb");
-  EXPECT_EQ(PathFrom("C:\\Brelna", "D:\\datos\\live.mdb"), "D:\\datos\\live.mdb");
-  EXPECT_EQ(PathFrom("C:\\Brelna", "\\\\server\\share\\live.mdb"), "\\\\server\\share\\live.mdb");
-  EXPECT_EQ(PathFrom("C:\\Brelna", "\\datos\\live.mdb"), "C:\\datos\\live.mdb");
-  EXPECT_EQ(PathFrom("\\\\server\\share\\Brelna", "/datos/live.mdb"),
+  EXPECT_EQ(PathFrom("C:\\Tienda", "datos\\live.mdb"), "C:\\Tienda\\datos\\live.mdb");
+  EXPECT_EQ(PathFrom("C:\\Tienda", "..\\datos/live.mdb"), "C:\\Tienda\\..\\datos/live.mdb");
+  EXPECT_EQ(PathFrom("C:\\Tienda", "D:\\datos\\live.mdb"), "D:\\datos\\live.mdb");
+  EXPECT_EQ(PathFrom("C:\\Tienda", "\\\\server\\share\\live.mdb"), "\\\\server\\share\\live.mdb");
+  EXPECT_EQ(PathFrom("C:\\Tienda", "\\datos\\live.mdb"), "C:\\datos\\live.mdb");
+  EXPECT_EQ(PathFrom("\\\\server\\share\\Tienda", "/datos/live.mdb"),
             "\\\\server\\share/datos/live.mdb");
-  EXPECT_EQ(PathFrom("C:\\Brelna", "C:datos"), "C:datos");
-  EXPECT_EQ(PathFrom("C:\\Brelna", ""), "");
+  EXPECT_EQ(PathFrom("C:\\Tienda", "C:datos"), "C:datos");
+  EXPECT_EQ(PathFrom("C:\\Tienda", ""), "");
 }
 
 // Within one process a folder held twice is shared; the hold lives in a
