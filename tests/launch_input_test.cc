@@ -50,3 +50,28 @@ TEST(LaunchInputTest, ASettingsPathThatIsNoFileEndsAtOnceWithItsMessage) {
 
 }  // namespace
 }  // namespace sa
+
+namespace sa {
+namespace {
+
+// A scheduler starts the program in a working folder of its own: relative
+// paths in `fifo` are still read from the program's folder.
+TEST(LaunchInputTest, RelativePathsInFifoAreReadFromTheProgramFolderWhereverItStarts) {
+  TempDir dir;
+  demo::ShopOptions options;
+  options.folder = dir.path();
+  options.today = {2024, 3, 20};
+  options.months = 2;
+  options.ticketsPerDay = 2;
+  options.processName = "procsiosi";
+  demo::GenerateShop(options);
+  demo::WriteFifo(dir.path(), "datos/live.db", "datos/settings.ini", "procsiosi");
+  testing::Launch launch;
+  launch.workingFolder = "/";
+  const auto result = RunProgram(InstallProgram(dir.path()), launch, 60);
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_TRUE(dir.Exists("datos/S/202403.mdb"));
+}
+
+}  // namespace
+}  // namespace sa

@@ -229,5 +229,51 @@ TEST(OdbcOperatorCommands, ARestoreIntoPostgresKeepsWhatTheLiveDatabaseRefusesWh
       << log;
 }
 
+// A person's command against a server says what went wrong there, the
+// password masked; a restore that cannot start leaves the last log alone.
+TEST(OdbcOperatorCommands, ACommandThatCannotReachTheServerSaysWhyAndLeavesTheLog) {
+  SA_REQUIRE_POSTGRES(server);
+  PgShop shop(*server, {"cabecera", "tickets"});
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  shop.dir.Write("registro.txt", "old log");
+  const std::pair<std::string, std::string> cases[] = {
+      {";Port=1", "Connection refused"},
+      {";Pwd={wrong;pass}", "password authentication failed"},
+  };
+  for (const auto& [change, said] : cases) {
+    demo::WriteFifo(shop.dir.path(), "ODBC;" + shop.schema.Connect() + change,
+                    shop.dir.Path("datos/settings.ini"), "procsiosi");
+    const auto result = shop.Run({"--restore", "202403"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardError.rfind("ODBC--connection failed.\n", 0), 0u)
+        << result.standardError;
+    EXPECT_NE(result.standardError.find(said), std::string::npos) << result.standardError;
+    EXPECT_EQ(result.standardError.find("wrong"), std::string::npos) << result.standardError;
+    EXPECT_EQ(shop.dir.Read("registro.txt"), "old log");
+  }
+}
+
+// Two restores of one month at once on a server: the second waits for the
+// first, then finds no archive; the month is live once, never twice.
+TEST(OdbcOperatorCommands, TwoRestoresOfOneMonthAtOnceOnPostgresRestoreItOnce) {
+  SA_REQUIRE_POSTGRES(server);
+  PgShop shop(*server, {"cabecera", "tickets"});
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  const auto census = shop.Census();
+  const long march = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM tickets");
+  for (int pair = 0; pair < 3; ++pair) {
+    std::vector<testing::Launch> launches(2);
+    launches[0].arguments = launches[1].arguments = {"--restore", "202403"};
+    const auto results = testing::RunTogether(shop.program, launches);
+    std::multiset<int> statuses;
+    for (const auto& r : results) statuses.insert(r.exitStatus);
+    EXPECT_EQ(statuses, (std::multiset<int>{0, 1}))
+        << results[0].standardError << results[1].standardError;
+    EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+    EXPECT_EQ(shop.LiveCount("SELECT * FROM tickets"), march);
+    ASSERT_EQ(shop.Run().exitStatus, 0);  // archived again for the next pair
+  }
+}
+
 }  // namespace
 }  // namespace sa

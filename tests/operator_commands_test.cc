@@ -2,7 +2,10 @@
 // announces is what the run then moves; --verify passes what a run made and
 // names each kind of damage; a restore puts every record back exactly once.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -10,6 +13,7 @@
 #include <sstream>
 
 #include "odb/schema.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "support/census.h"
 #include "support/operator_output.h"
@@ -264,10 +268,162 @@ TEST(OperatorCommands, UsageErrorsTouchNothing) {
   EXPECT_EQ(help.exitStatus, 0);
   EXPECT_NE(help.standardOutput.find("--verify"), std::string::npos);
   EXPECT_EQ(shop.Run({"--version"}).standardOutput.rfind("sales-archiver ", 0), 0u);
-  // No archive of the month: said so, exit 1.
+  // No archive of the month: said so, exit 1, and the last log left alone.
   const auto none = shop.Run({"--restore", "201001"});
   EXPECT_EQ(none.exitStatus, 1);
   EXPECT_NE(none.standardError.find("201001"), std::string::npos);
+  EXPECT_EQ(shop.dir.Read("registro.txt"), "old log");
+}
+
+// A person's command says the cause alone, never the host launch's
+// messages; the host's launch keeps them.
+TEST(OperatorCommands, ACommandThatCannotStartSaysWhyInItsOwnWords) {
+  Shop shop;
+  shop.dir.MakeFolder("carpeta");
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+  } cases[] = {
+      {{"--fifo", shop.dir.Path("none")}, shop.dir.Path("none") + ": no such file\n"},
+      {{"--dry-run", "--fifo", shop.dir.Path("carpeta")},
+       shop.dir.Path("carpeta") + ": not an ordinary file (a folder)\n"},
+  };
+  for (const auto& c : cases) {
+    const auto result = shop.Run(c.args);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardError, c.said);
+  }
+  demo::WriteFifo(shop.dir.path(), shop.dir.Path("carpeta/live.db"), shop.files.settingsPath,
+                  "procsiosi");
+  const auto verify = shop.Run({"--dry-run"});
+  EXPECT_EQ(verify.exitStatus, 1);
+  EXPECT_EQ(verify.standardError.rfind("Could not find file.\n", 0), 0u) << verify.standardError;
+  const auto run = shop.Run();
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.standardError.rfind("Este programa s\xC3\xB3lo puede ser ejecutado desde "
+                                    "Brelna+\nCould not find file.\n",
+                                    0),
+            0u)
+      << run.standardError;
+}
+
+// One run at a time per program folder, and per data folder: while another
+// run holds them, a run, a restore, --verify and --dry-run each wait, then
+// refuse naming the folder, having changed nothing; so does a launch from
+// another program folder whose `fifo` names the same live database.
+TEST(OperatorCommands, WhileAnotherRunHoldsTheFoldersEveryLaunchWaitsThenRefuses) {
+  Shop shop;
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  ASSERT_EQ(shop.Run({"--restore", "202403"}).exitStatus, 0);  // records a run would move
+  shop.dir.Write("registro.txt", "old log");
+  const std::string other = testing::InstallProgram(shop.dir.Path("otro"));
+  demo::WriteFifo(shop.dir.Path("otro"), shop.Live(), shop.files.settingsPath, "procsiosi");
+  const auto census = shop.Census();
+  const auto live = shop.LiveCensus();
+  const auto archives = testing::ArchiveRows(shop.dir.Path("datos/S"));
+
+  platform::FileSystem& fs = platform::RealFileSystem();
+  const auto programHeld = fs.LockFolder(shop.dir.path(), std::chrono::milliseconds(0));
+  const auto dataHeld = fs.LockFolder(shop.dir.Path("datos"), std::chrono::milliseconds(0));
+  testing::Launch fromOther;
+  fromOther.arguments = {"--dry-run"};
+  const pid_t otherPid = testing::StartProgram(other, fromOther, shop.dir.Path("otro.err"));
+  std::vector<testing::Launch> launches(4);
+  launches[1].arguments = {"--restore", "202404"};
+  launches[2].arguments = {"--verify"};
+  launches[3].arguments = {"--dry-run"};
+  const auto started = std::chrono::steady_clock::now();
+  const auto results = testing::RunTogether(shop.program, launches);
+  EXPECT_EQ(testing::WaitProgram(otherPid), 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(9));
+
+  const std::string inUse = "Another run of sales-archiver is using this folder.\n";
+  const std::string held = ": another run still held it after 10 s\n";
+  EXPECT_EQ(results[0].exitStatus, 1);
+  EXPECT_EQ(results[0].standardError,
+            "Este programa s\xC3\xB3lo puede ser ejecutado desde Brelna+\n" + inUse +
+                shop.dir.path() + held);
+  for (size_t i = 1; i < results.size(); ++i) {
+    EXPECT_EQ(results[i].exitStatus, 1) << launches[i].arguments[0];
+    EXPECT_EQ(results[i].standardError, inUse + shop.dir.path() + held);
+    EXPECT_EQ(results[i].standardOutput, "");
+  }
+  EXPECT_EQ(shop.dir.Read("otro.err"), inUse + shop.dir.Path("datos") + held);
+  EXPECT_EQ(shop.dir.Read("registro.txt"), "old log");
+  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+  EXPECT_EQ(testing::CensusDiff(live, shop.LiveCensus()), "");
+  EXPECT_EQ(testing::ArchiveRowsDiff(archives, testing::ArchiveRows(shop.dir.Path("datos/S"))), "");
+}
+
+// Two restores of one month at once: the second waits for the first and
+// then finds nothing left to restore; every record is in one place, once.
+TEST(OperatorCommands, TwoRestoresOfOneMonthAtOnceRestoreItOnce) {
+  Shop shop;
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  const auto census = shop.Census();
+  const long march = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM tickets");
+  std::vector<testing::Launch> launches(2);
+  launches[0].arguments = launches[1].arguments = {"--restore", "202403"};
+  const auto results = testing::RunTogether(shop.program, launches);
+  std::multiset<int> statuses;
+  for (const auto& r : results) statuses.insert(r.exitStatus);
+  EXPECT_EQ(statuses, (std::multiset<int>{0, 1}))
+      << results[0].standardError << results[1].standardError;
+  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+  EXPECT_EQ(testing::QueryLong(shop.Live(), "SELECT count(*) FROM tickets"), march);
+  EXPECT_NE(shop.dir.Read("registro.txt").find("tickets registros restaurados:"),
+            std::string::npos);
+}
+
+// A restore of the month a run is appending to, started while it does:
+// the restore waits for the run instead of taking the archive away under it
+// ("attempt to write a readonly database"), and every record stays in one
+// place.
+TEST(OperatorCommands, ARestoreStartedDuringARunWaitsForIt) {
+  TempDir dir;
+  demo::ShopOptions options;
+  options.folder = dir.path();
+  // Sales up to the 20th of last month; the first run keeps the days after
+  // the 10th live, and the next appends them to last month's archive.
+  const time_t now = time(nullptr);
+  tm cut{};
+  localtime_r(&now, &cut);
+  cut.tm_mon -= 1;
+  cut.tm_mday = 10;
+  cut.tm_hour = 12;
+  const time_t cutTime = mktime(&cut);
+  options.today = {cut.tm_year + 1900, cut.tm_mon + 1, 20};
+  options.months = 1;
+  options.ticketsPerDay = 1000;
+  options.retentionDays = static_cast<int>((now - cutTime) / 86400);
+  const demo::ShopFiles files = demo::GenerateShop(options);
+  const std::string program = testing::InstallProgram(dir.path());
+  ASSERT_EQ(RunProgram(program).exitStatus, 0);
+  std::string month;
+  for (const auto& entry : fs::directory_iterator(dir.Path("datos/S"))) {
+    month = std::max(month, entry.path().stem().string());
+  }
+  demo::WriteFifo(dir.path(), files.dbPath, files.settingsPath, "procsiosi");
+  const auto census = testing::TakeCensus(files.dbPath, dir.Path("datos"));
+
+  dir.Write("registro.txt", "old log");
+  const pid_t run = testing::StartProgram(program, {}, dir.Path("run.err"));
+  // Started as soon as the run has begun: it has removed the old log.
+  int runStatus = -1;
+  bool ended = false;
+  while (!ended && FileBytes(dir.Path("registro.txt")) == "old log") {
+    int status = 0;
+    ended = ::waitpid(run, &status, WNOHANG) == run;
+    if (ended) runStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  testing::Launch restore;
+  restore.arguments = {"--restore", month};
+  const auto restored = RunProgram(program, restore);
+  if (!ended) runStatus = testing::WaitProgram(run);
+  EXPECT_EQ(runStatus, 0) << dir.Read("run.err");
+  EXPECT_EQ(restored.exitStatus, 0) << restored.standardError;
+  EXPECT_EQ(testing::CensusDiff(census, testing::TakeCensus(files.dbPath, dir.Path("datos"))), "");
+  EXPECT_FALSE(dir.Exists("datos/S/" + month + ".mdb"));
 }
 
 }  // namespace

@@ -121,8 +121,12 @@ std::string UsageText(std::string_view program) {
          "  --help            show this text\n"
          "  --version         show the program's version\n"
          "\n"
-         "Exit status: 0 done; 1 bad command line or start-up failed; 2 stopped part way,\n"
-         "records left where they were, or an archive not sound.\n";
+         "One run at a time: a launch waits up to 10 s for another run on the same\n"
+         "program folder or live database, then refuses.\n"
+         "\n"
+         "Exit status: 0 done; 1 nothing done (bad command line, start-up failed, another\n"
+         "run held the folder); 2 stopped part way, records left where they were, or an\n"
+         "archive not sound.\n";
 }
 
 std::string VersionText() { return std::string("sales-archiver ") + SA_VERSION + "\n"; }

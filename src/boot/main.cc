@@ -5,7 +5,9 @@
 // that nobody watches) and sends the messages to the run log as well
 // (boot/unattended.h).
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "platform/desktop.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
+#include "platform/process.h"
 #include "platform/progress_display.h"
 #include "proc/commands.h"
 #include "proc/run_archive.h"
@@ -76,7 +79,9 @@ class Runner : public sa::boot::ArchiveRunner {
 
 int main(int argc, char** argv) {
   try {
-    const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    sa::platform::ReachStartingConsole();
+    const std::vector<std::string> words = sa::platform::ProgramArguments(argc, argv);
+    const std::vector<std::string_view> args(words.begin(), words.end());
     const sa::boot::ParsedCommandLine parsed = sa::boot::ParseCommandLine(args);
     sa::platform::AllowDesktop(!parsed.options.unattended);
     if (!parsed.error.empty()) {
@@ -86,10 +91,20 @@ int main(int argc, char** argv) {
       return sa::boot::kExitRefused;
     }
     const std::string folder = sa::platform::ProgramFolder();
+    // One run at a time per program folder, held before anything is
+    // touched; a launch turned away says so without a word in the other
+    // run's log.
+    std::unique_ptr<sa::platform::FolderLock> programLock;
+    if (parsed.options.command != sa::boot::Command::kHelp &&
+        parsed.options.command != sa::boot::Command::kVersion) {
+      programLock = sa::boot::LockProgramFolder(
+          {sa::platform::RealFileSystem(), sa::platform::RealMessageSink(), folder},
+          parsed.options);
+      if (!programLock) return sa::boot::kExitRefused;
+    }
     std::optional<sa::boot::UnattendedMessageSink> unattendedSink;
     if (parsed.options.unattended) {
-      unattendedSink.emplace(sa::platform::RealFileSystem(),
-                             sa::platform::JoinPath(folder, "registro.txt"),
+      unattendedSink.emplace(sa::platform::RealFileSystem(), folder,
                              sa::platform::JoinPath(folder, "fifo"));
     }
     sa::platform::MessageSink& messages =

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dbengine/engine_choice.h"
+#include "platform/log_text.h"
 #include "platform/text.h"
 #include "tools/conversions.h"
 #include "tools/host_settings.h"
@@ -14,7 +15,6 @@
 namespace sa::boot {
 namespace {
 
-constexpr char kOldLogName[] = "registro.txt";
 constexpr char kFifoName[] = "fifo";
 constexpr char kArchiveFolderName[] = "S";
 constexpr size_t kFifoLines = 7;
@@ -87,10 +87,46 @@ std::string DataFolder(const std::string& dbPath, const std::string& fifoPath) {
               fifoPath + ": database path \"" + dbPath + "\" names no folder");
 }
 
-void Fail(const StartupPlatform& platform, const Error& e) {
+// The folder holding `path`; empty for a bare name (the working folder).
+std::string FolderHolding(const std::string& path) {
+  for (size_t i = path.size(); i > 0; --i) {
+    if (platform::IsPathSeparator(path[i - 1])) return path.substr(0, i > 1 ? i - 1 : 1);
+  }
+  return {};
+}
+
+// The data folder as a folder to hold: the root for a database in the root
+// ("" or "C:"), else itself.
+std::string FolderToHold(const std::string& dataFolder) {
+  if (dataFolder.empty() || dataFolder.back() == ':') return dataFolder + platform::PathSeparator();
+  return dataFolder;
+}
+
+// What a person who gave a switch is shown: the cause in place of the host
+// launch's message (a message without a cause stays as it is).
+class CauseInPlace final : public platform::MessageSink {
+ public:
+  explicit CauseInPlace(platform::MessageSink& shown) : shown_(shown) {}
+  void ShowCritical(const std::string& message, const std::string& cause) override {
+    if (cause.empty()) return shown_.ShowCritical(message, cause);
+    const size_t end = cause.find('\n');
+    shown_.ShowCritical(cause.substr(0, end),
+                        end == std::string::npos ? std::string() : cause.substr(end + 1));
+  }
+
+ private:
+  platform::MessageSink& shown_;
+};
+
+// A person's command, not the host's launch: any switch but --unattended.
+bool ByOperator(const CommandLine& command) {
+  return command.command != Command::kRun || !command.fifoPath.empty();
+}
+
+void Fail(platform::MessageSink& messages, const Error& e) {
   std::string cause = e.Description();
   if (!e.Cause().empty()) cause += "\n" + e.Cause();
-  platform.messages.ShowCritical(kStartupFailedMessage, cause);
+  messages.ShowCritical(kStartupFailedMessage, cause);
 }
 
 // What start-up does before it hands over, by command.
@@ -98,31 +134,49 @@ struct Steps {
   bool removeOldLog = true;       // the log only ever holds the latest run
   bool makeArchiveFolder = true;  // a run needs S; the checks change nothing
   bool needsProcess = true;       // the process name picks the run's window
-  bool causeOnHandshake = false;  // name the parameter file that is missing
+  bool byOperator = false;        // causes in place of the host's messages
 };
 
-// The shared start-up: old log, handshake, `fifo`, archive folder, settings,
-// then `dispatch` with the kind of run `fifo` names.
+// The shared start-up: old log, handshake, `fifo`, the data folder held,
+// archive folder, settings, then `dispatch` with the kind of run `fifo` names.
+// The caller holds the program's folder (LockProgramFolder).
 template <typename Dispatch>
 int Start(const StartupPlatform& platform, const std::string& fifoPath, const Steps& steps,
           LaunchParams& launch, Settings& settings, Dispatch dispatch) {
   platform::FileSystem& fs = platform.fs;
+  CauseInPlace causes(platform.messages);
+  platform::MessageSink& messages = steps.byOperator ? causes : platform.messages;
   try {
     if (steps.removeOldLog) {
       // A log left by an earlier run would be mistaken for this run's.
-      const std::string oldLog = platform::JoinPath(platform.programFolder, kOldLogName);
-      if (fs.IsFile(oldLog)) fs.RemoveFile(oldLog);
+      platform::RunLog(fs, platform.programFolder).Remove();
     }
 
     if (!fs.IsFile(fifoPath)) {
-      platform.messages.ShowCritical(kNotLaunchedByHostMessage,
-                                     steps.causeOnHandshake ? fifoPath + ": no such file" : "");
+      std::string cause = fifoPath + ": no such file";
+      if (fs.Exists(fifoPath)) {
+        try {
+          fs.ReadFileHead(fifoPath, 0);
+        } catch (const Error& e) {
+          cause = e.Cause();  // a folder or a device, said as such
+        }
+      }
+      messages.ShowCritical(kNotLaunchedByHostMessage, steps.byOperator ? cause : "");
       return kExitRefused;
     }
 
     const FifoLines fifo = ReadFifo(fs, fifoPath);
-    launch.dbPath = fifo.dbPath;
-    launch.settingsPath = fifo.settingsPath;
+    // Relative paths are read from the folder holding `fifo` (the program's
+    // for the host's launch), never from the working folder a scheduler
+    // chose; a bare name still names no folder.
+    const std::string fifoFolder = FolderHolding(fifoPath);
+    const auto fromFifo = [&](const std::string& path) {
+      return fifoFolder.empty() ? path : platform::PathFrom(fifoFolder, path);
+    };
+    const bool connectionString = dbengine::IsConnectionString(fifo.dbPath);
+    if (!connectionString) DataFolder(fifo.dbPath, fifoPath);
+    launch.dbPath = connectionString ? fifo.dbPath : fromFifo(fifo.dbPath);
+    launch.settingsPath = fromFifo(fifo.settingsPath);
     launch.loginActive = AsciiUpper(fifo.loginFlag) == "Y";
     if (launch.loginActive) {
       launch.userName = fifo.userName;
@@ -133,9 +187,15 @@ int Start(const StartupPlatform& platform, const std::string& fifoPath, const St
     }
     // A live database named by a connection string has no folder: its
     // archives go into the program's folder.
-    launch.dataFolder = dbengine::IsConnectionString(launch.dbPath)
-                            ? platform.programFolder
-                            : DataFolder(launch.dbPath, fifoPath);
+    launch.dataFolder =
+        connectionString ? platform.programFolder : DataFolder(launch.dbPath, fifoPath);
+
+    // Another run from another program folder may name the same live
+    // database and archive folder: the data folder is held before anything
+    // in it is touched, S included. It is the program's folder itself for a
+    // connection string, held already.
+    const std::unique_ptr<platform::FolderLock> dataLock =
+        fs.LockFolder(FolderToHold(launch.dataFolder), kFolderLockWait);
 
     if (steps.makeArchiveFolder) {
       // A file named S is left alone: the run reports it when it gets there.
@@ -143,7 +203,7 @@ int Start(const StartupPlatform& platform, const std::string& fifoPath, const St
       if (!fs.Exists(archiveFolder)) fs.MakeFolder(archiveFolder);
     }
 
-    if (tools::LoadHostSettings(launch.settingsPath, fs, platform.messages, settings) ==
+    if (tools::LoadHostSettings(launch.settingsPath, fs, messages, settings) ==
         tools::LoadOutcome::kEndProgram) {
       return kExitRefused;
     }
@@ -160,13 +220,13 @@ int Start(const StartupPlatform& platform, const std::string& fifoPath, const St
     }
     return dispatch(upToToday);
   } catch (const Error& e) {
-    Fail(platform, e);
+    Fail(messages, e);
     return kExitRefused;
   } catch (const std::bad_alloc&) {
-    Fail(platform, Error(kErrOutOfMemory, "Out of memory"));
+    Fail(messages, Error(kErrOutOfMemory, "Out of memory"));
     return kExitRefused;
   } catch (const std::exception& e) {
-    Fail(platform, Error(kErrInternal, "Internal error", e.what()));
+    Fail(messages, Error(kErrInternal, "Internal error", e.what()));
     return kExitRefused;
   }
 }
@@ -181,13 +241,27 @@ int RunStartup(const StartupPlatform& platform, LaunchParams& launch, Settings& 
                });
 }
 
+std::unique_ptr<platform::FolderLock> LockProgramFolder(const StartupPlatform& platform,
+                                                        const CommandLine& command) {
+  CauseInPlace causes(platform.messages);
+  platform::MessageSink& messages = ByOperator(command) ? causes : platform.messages;
+  try {
+    return platform.fs.LockFolder(platform.programFolder, kFolderLockWait);
+  } catch (const Error& e) {
+    Fail(messages, e);
+  } catch (const std::bad_alloc&) {
+    Fail(messages, Error(kErrOutOfMemory, "Out of memory"));
+  }
+  return nullptr;
+}
+
 int RunCommand(const StartupPlatform& platform, const CommandLine& command, LaunchParams& launch,
                Settings& settings, ArchiveRunner& runner, std::ostream& out) {
   const bool ownFifo = !command.fifoPath.empty();
   const std::string fifoPath =
       ownFifo ? command.fifoPath : platform::JoinPath(platform.programFolder, kFifoName);
   Steps steps;
-  steps.causeOnHandshake = ownFifo;
+  steps.byOperator = ByOperator(command);
   switch (command.command) {
     case Command::kHelp:
       out << UsageText("sales-archiver");
@@ -209,7 +283,8 @@ int RunCommand(const StartupPlatform& platform, const CommandLine& command, Laun
       return Start(platform, fifoPath, steps, launch, settings,
                    [&](bool) { return runner.VerifyArchives(); });
     case Command::kRestore:
-      steps = {true, false, false, true};
+      // The restore replaces the log once it has started (RestoreMonth).
+      steps = {false, false, false, true};
       return Start(platform, fifoPath, steps, launch, settings,
                    [&](bool) { return runner.RestoreMonth(command.month); });
   }

@@ -6,6 +6,8 @@
 // the exit status is all the caller has to pass on.
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <ostream>
 #include <string>
 
@@ -52,18 +54,35 @@ inline constexpr char kStartupFailedMessage[] =
 // Shown when there is no `fifo`, i.e. the program was not launched by the host.
 inline constexpr char kNotLaunchedByHostMessage[] = "This program must be executed by Brelna+";
 
+// How long a launch waits for another run to let go of a folder it needs.
+inline constexpr std::chrono::seconds kFolderLockWait{10};
+
+// Holds the program's folder (where `fifo` and "registro.txt" are) for this
+// launch, before anything is touched: one run at a time per program folder,
+// and the data folder (the live database's, which holds S) is held the same
+// way once `fifo` names it. Waits up to kFolderLockWait for another run;
+// then shows why, as `command` shows start-up failures, and returns null:
+// the launch ends with kExitRefused, having changed nothing. Released when
+// the returned lock goes, or with the process.
+std::unique_ptr<platform::FolderLock> LockProgramFolder(const StartupPlatform& platform,
+                                                        const CommandLine& command);
+
 // Returns the process exit status: 0 run complete, 1 refused/failed
 // start-up, 2 run stopped or left records. Fills `launch` and `settings`
-// before the run starts. Never modifies or deletes `fifo`.
+// before the run starts, and holds the data folder while it runs. Never
+// modifies or deletes `fifo`.
 int RunStartup(const StartupPlatform& platform, LaunchParams& launch, Settings& settings,
                ArchiveRunner& runner);
 
 // Start-up for a parsed command line. With no switch, exactly RunStartup.
 // The commands read `fifo` (or the file --fifo names) and the settings file
-// as a run does. --dry-run and --verify change nothing: the old log stays
-// and no archive folder is made. --restore replaces the log with its own and
-// needs no process name. --help and --version print to `out` and touch
-// nothing.
+// as a run does; relative paths in it are read from its folder. --dry-run and
+// --verify change nothing: the old log stays and no archive folder is made.
+// --restore needs no process name, and replaces the log with its own once
+// it has started. A person's command (any switch but --unattended) is shown
+// the cause of a failure in place of the host launch's messages. --help and
+// --version print to `out` and touch nothing; every other command expects
+// the caller to hold the program's folder (LockProgramFolder).
 int RunCommand(const StartupPlatform& platform, const CommandLine& command, LaunchParams& launch,
                Settings& settings, ArchiveRunner& runner, std::ostream& out);
 

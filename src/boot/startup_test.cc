@@ -389,14 +389,17 @@ TEST_F(StartupTest, DataFolderIsTheDatabasePathWithoutItsLastComponent) {
   EXPECT_EQ(Run(), 1);
   ExpectStartupFailure("\"live.db\"");
 
-  // A database in the root folder puts the archive folder in the root.
+  // A database in the root folder puts the archive folder in the root (on
+  // Windows, of the program's drive: "C:" and "C:\\S").
   FakeFileSystem fs;
   fs.files[program.Path("fifo")] = Join({"/live.db", "/z.ini", "procsiosi", "", "", "", ""}, "\n");
-  fs.files["/z.ini"] = SettingsText();
+  fs.files[platform::PathFrom(program.path(), "/z.ini")] = SettingsText();
   messages.shown.clear();
   EXPECT_EQ(Run(fs), 0);
-  EXPECT_EQ(runner.launchAtRun.dataFolder, "");
-  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{platform::PathSeparator() + std::string("S")});
+  const std::string root = platform::PathFrom(program.path(), "/live.db");
+  EXPECT_EQ(runner.launchAtRun.dataFolder, root.substr(0, root.size() - 8));
+  EXPECT_EQ(fs.foldersMade,
+            std::vector<std::string>{platform::JoinPath(runner.launchAtRun.dataFolder, "S")});
 }
 
 // Windows paths: drive letters, UNC names and either separator. Elsewhere a
@@ -486,8 +489,9 @@ TEST_F(StartupTest, CommandsReadTheParametersAndTouchOnlyWhatTheyMust) {
   EXPECT_FALSE(data.Exists("S"));
   EXPECT_TRUE(runner.runs.empty());
 
-  // A restore starts a new log and takes any process name; a dry run needs
-  // a process it knows, to know the window.
+  // A restore takes any process name, and leaves the log to the restore
+  // itself (a restore that cannot start leaves it alone); a dry run needs a
+  // process it knows, to know the window, and says so in its own words.
   WriteFifoWith(2, "something else");
   CommandLine restore;
   restore.command = Command::kRestore;
@@ -495,10 +499,12 @@ TEST_F(StartupTest, CommandsReadTheParametersAndTouchOnlyWhatTheyMust) {
   runner.result = 0;
   EXPECT_EQ(Command(restore), 0);
   EXPECT_EQ(runner.commands.back(), "restore 202403");
-  EXPECT_FALSE(program.Exists("registro.txt"));
+  EXPECT_EQ(program.Read("registro.txt"), "old run");
   EXPECT_FALSE(data.Exists("S"));
   EXPECT_EQ(Command(dry), 1);
-  ExpectStartupFailure("something else");
+  ASSERT_EQ(messages.shown.size(), 1u);
+  EXPECT_EQ(messages.shown[0].message, "Unknown process");
+  EXPECT_NE(messages.shown[0].cause.find("something else"), std::string::npos);
   EXPECT_EQ(runner.commands.size(), 3u);
 }
 
@@ -509,13 +515,47 @@ TEST_F(StartupTest, AnotherParameterFileCanBeNamed) {
   EXPECT_EQ(Command(run), 0);
   EXPECT_EQ(runner.runs, std::vector<bool>{false});
 
-  // A parameter file that is not there is named in the message.
+  // A person is told the cause alone, never the host launch's messages: a
+  // parameter file that is not there, a settings file that cannot be read.
   run.fifoPath = data.Path("missing");
   EXPECT_EQ(Command(run), 1);
-  ASSERT_EQ(messages.shown.size(), 1u);
-  EXPECT_EQ(messages.shown[0].message, kNotLaunchedByHostMessage);
-  EXPECT_NE(messages.shown[0].cause.find(data.Path("missing")), std::string::npos);
+  data.Write("other-fifo",
+             Join({FifoLines()[0], data.Path("none.ini"), "procsiosi", "", "", "", ""}, "\r\n"));
+  run.fifoPath = data.Path("other-fifo");
+  EXPECT_EQ(Command(run), 1);
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[0].message, data.Path("missing") + ": no such file");
+  EXPECT_EQ(messages.shown[0].cause, "");
+  EXPECT_EQ(messages.shown[1].message.rfind(data.Path("none.ini") + ": ", 0), 0u)
+      << messages.shown[1].message;
   EXPECT_EQ(runner.runs.size(), 1u);
+}
+
+// The data folder (the live database's, holding S) is held before anything
+// in it is touched; while another run holds it, the launch is refused,
+// naming it, with S not made and nothing run.
+TEST_F(StartupTest, TheDataFolderIsHeldBeforeAnythingInItIsTouched) {
+  // Rooted paths; on Windows on the program's drive.
+  const auto rooted = [&](const std::string& path) {
+    return platform::PathFrom(program.path(), path);
+  };
+  const std::string data = rooted("/tienda/datos");
+  FakeFileSystem fs;
+  fs.files[program.Path("fifo")] =
+      Join({"/tienda/datos/live.db", "/z.ini", "procsiosi", "", "", "", ""}, "\n");
+  fs.files[rooted("/z.ini")] = SettingsText();
+  fs.folders.insert(data);
+  fs.heldElsewhere.insert(data);
+  EXPECT_EQ(Run(fs), 1);
+  ExpectStartupFailure(data + ": another run still held it after 10 s");
+  EXPECT_TRUE(fs.foldersMade.empty());
+
+  fs.heldElsewhere.clear();
+  messages.shown.clear();
+  EXPECT_EQ(Run(fs), 0);
+  EXPECT_EQ(fs.locked, std::vector<std::string>{data});
+  EXPECT_TRUE(fs.held.empty());
+  EXPECT_EQ(fs.foldersMade, std::vector<std::string>{platform::JoinPath(data, "S")});
 }
 
 TEST_F(StartupTest, HelpAndVersionPrintAndTouchNothing) {

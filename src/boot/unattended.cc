@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "platform/log_text.h"
 #include "platform/message_text.h"
 #include "platform/standard_error.h"
 #include "var/error.h"
@@ -20,8 +19,7 @@ void UnattendedMessageSink::ShowCritical(const std::string& message, const std::
   platform::RealStandardError().Message(message, cause);
   if (!fs_.IsFile(fifoPath_)) return;
   try {
-    fs_.AppendFile(logPath_,
-                   platform::ToLogEncoding(platform::MessageLines(message, cause, "\r\n")));
+    log_.Append(platform::MessageLines(message, cause));
   } catch (const Error& e) {
     // Standard error already has the message; say why the log lacks it.
     platform::RealStandardError().Message(e.Description(), e.Cause());

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/log_text.h"
 #include "platform/message_sink.h"
 
 namespace sa::boot {
@@ -18,16 +19,19 @@ inline constexpr char kUnattendedSwitch[] = "--unattended";
 // whoever reads them; with none the program runs as the host expects.
 bool HasUnattendedSwitch(int argc, const char* const* argv);
 
-// Messages to standard error and the run log; never waits for anyone.
+// Messages to standard error and the run log of `programFolder`; never
+// waits for anyone. Nothing is logged while `fifoPath` is missing: a launch
+// that is not the host's leaves no log.
 class UnattendedMessageSink final : public platform::MessageSink {
  public:
-  UnattendedMessageSink(platform::FileSystem& fs, std::string logPath, std::string fifoPath)
-      : fs_(fs), logPath_(std::move(logPath)), fifoPath_(std::move(fifoPath)) {}
+  UnattendedMessageSink(platform::FileSystem& fs, const std::string& programFolder,
+                        std::string fifoPath)
+      : fs_(fs), log_(fs, programFolder), fifoPath_(std::move(fifoPath)) {}
   void ShowCritical(const std::string& message, const std::string& cause) override;
 
  private:
   platform::FileSystem& fs_;
-  std::string logPath_;
+  platform::RunLog log_;
   std::string fifoPath_;
 };
 

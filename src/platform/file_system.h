@@ -5,12 +5,24 @@
 // reason.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "var/error.h"
+
 namespace sa::platform {
+
+// A folder held for this process alone (see FileSystem::LockFolder). The
+// hold ends when the object is destroyed, or with the process, however it
+// ends: the operating system releases it.
+class FolderLock {
+ public:
+  virtual ~FolderLock() = default;
+};
 
 class FileSystem {
  public:
@@ -40,7 +52,22 @@ class FileSystem {
   // The names of what a folder holds (files, folders, anything), sorted by
   // their bytes; "." and ".." left out.
   virtual std::vector<std::string> ListFolder(const std::string& path) const = 0;
+  // Holds `folder` against every other process that asks for it, waiting up
+  // to `wait` while another holds it; a folder this process holds already is
+  // shared with the earlier holder. Leaves the folder's listing as it was
+  // (on Windows a lock file lives in it while held, and goes with the hold).
+  // Throws sa::Error kErrFolderInUse when another process still holds it
+  // after `wait`, or the system's reason when it cannot be held at all.
+  virtual std::unique_ptr<FolderLock> LockFolder(const std::string& folder,
+                                                 std::chrono::milliseconds wait) = 0;
 };
+
+// The error LockFolder throws when another process still holds `folder`
+// after `waited`: it names the folder and says that another run holds it.
+Error FolderInUse(const std::string& folder, std::chrono::milliseconds waited);
+
+// How often a held folder is tried again while LockFolder waits.
+inline constexpr std::chrono::milliseconds kLockPoll{50};
 
 // The operating system's file system.
 FileSystem& RealFileSystem();
@@ -49,6 +76,12 @@ FileSystem& RealFileSystem();
 // is the root ("" + "S" gives "/S"), and a folder already ending in a
 // separator gets no second one.
 std::string JoinPath(const std::string& folder, const std::string& name);
+
+// `path` as read from `folder`: unchanged when it is absolute (or empty),
+// else `folder` joined with it. On Windows a path from the root of no drive
+// ("\datos\live.mdb") takes the drive of `folder`; one with a drive and no
+// root ("C:datos") is left to the system.
+std::string PathFrom(const std::string& folder, const std::string& path);
 
 // The platform's preferred separator, and whether `c` separates components.
 char PathSeparator();
@@ -59,7 +92,11 @@ std::string ProgramFolder();
 
 // `path` as a database driver takes it. The same path, except for a Windows
 // program run by Wine, whose ODBC driver manager hands over to the host's
-// own drivers: they get the host's name for the file.
+// own drivers: they get the host's name for the file, its bytes. A driver
+// without wide calls (the host's SQLite3 driver) gets the name narrowed by
+// the host's driver manager, which keeps the low byte of each UTF-16 unit:
+// each byte of the name travels in a unit of its own (U+0000..U+00FF), so a
+// folder such as "Panadería" reaches the driver exactly.
 std::string PathForDriver(const std::string& path);
 
 }  // namespace sa::platform

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -10,7 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "var/error.h"
@@ -65,6 +70,57 @@ long ErrorNumberFor(int err, const std::string& path) {
 [[noreturn]] void Fail(const char* description, const std::string& path, int err) {
   throw Error(ErrorNumberFor(err, path), description, path + ": " + std::strerror(err));
 }
+
+// A folder held with flock() on a descriptor of the folder itself: nothing
+// is created in it, and the system drops the lock with the descriptor when
+// the process ends. flock() locks belong to the open file description, so
+// the holds of this process are kept by the folder's identity and shared.
+class HeldFolder {
+ public:
+  using Identity = std::pair<dev_t, ino_t>;
+
+  static std::shared_ptr<HeldFolder> Hold(const std::string& folder,
+                                          std::chrono::milliseconds wait) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) Fail("Cannot open folder", folder, errno);
+    auto held = std::shared_ptr<HeldFolder>(new HeldFolder(fd));
+    struct stat st;
+    if (::fstat(fd, &st) != 0) Fail("Cannot open folder", folder, errno);
+    const Identity identity{st.st_dev, st.st_ino};
+
+    const std::lock_guard<std::mutex> guard(mutex_);
+    if (auto earlier = held_[identity].lock()) return earlier;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      if (err == EINTR) continue;
+      if (err != EWOULDBLOCK) Fail("Cannot open folder", folder, err);
+      if (std::chrono::steady_clock::now() >= deadline) throw FolderInUse(folder, wait);
+      std::this_thread::sleep_for(kLockPoll);
+    }
+    held_[identity] = held;
+    return held;
+  }
+
+  HeldFolder(const HeldFolder&) = delete;
+  HeldFolder& operator=(const HeldFolder&) = delete;
+  ~HeldFolder() { ::close(fd_); }  // closing the last descriptor drops the lock
+
+ private:
+  explicit HeldFolder(int fd) : fd_(fd) {}
+
+  int fd_;
+  static inline std::mutex mutex_;
+  static inline std::map<Identity, std::weak_ptr<HeldFolder>> held_;
+};
+
+class PosixFolderLock final : public FolderLock {
+ public:
+  explicit PosixFolderLock(std::shared_ptr<HeldFolder> held) : held_(std::move(held)) {}
+
+ private:
+  std::shared_ptr<HeldFolder> held_;
+};
 
 class PosixFileSystem final : public FileSystem {
  public:
@@ -138,6 +194,11 @@ class PosixFileSystem final : public FileSystem {
     return names;
   }
 
+  std::unique_ptr<FolderLock> LockFolder(const std::string& folder,
+                                         std::chrono::milliseconds wait) override {
+    return std::make_unique<PosixFolderLock>(HeldFolder::Hold(folder, wait));
+  }
+
  private:
   static void WriteAll(int fd, std::string_view bytes, const std::string& path) {
     while (!bytes.empty()) {
@@ -208,6 +269,11 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 char PathSeparator() { return '/'; }
 
 bool IsPathSeparator(char c) { return c == '/'; }
+
+std::string PathFrom(const std::string& folder, const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  return JoinPath(folder, path);
+}
 
 std::string ProgramFolder() {
   const std::unique_ptr<char, decltype(&::free)> resolved(::realpath("/proc/self/exe", nullptr),

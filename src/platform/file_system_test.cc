@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/log_text.h"
 #include "support/error_from.h"
 #include "support/temp_dir.h"
 #include "var/error.h"
@@ -78,6 +79,23 @@ TEST(ProgramFolderTest, IsTheFolderOfTheRunningExecutable) {
   ASSERT_FALSE(folder.empty());
   EXPECT_TRUE(RealFileSystem().Exists(folder));
   EXPECT_FALSE(RealFileSystem().IsFile(folder));
+}
+
+}  // namespace
+}  // namespace sa::platform
+
+namespace sa::platform {
+namespace {
+
+TEST(RunLogTest, EveryLineEndsInCrlfWhateverItCameWith) {
+  TempDir dir;
+  RunLog log(RealFileSystem(), dir.path());
+  log.Remove();  // none yet: nothing to do
+  log.Append("uno\ndos\r\n\r\ntres");
+  log.Append("cuatro\rcinco\r\n");
+  EXPECT_EQ(dir.Read("registro.txt"), "uno\r\ndos\r\n\r\ntres\r\ncuatro\r\ncinco\r\n");
+  log.Remove();
+  EXPECT_FALSE(dir.Exists("registro.txt"));
 }
 
 }  // namespace

@@ -5,7 +5,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string_view>
+#include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -83,6 +89,88 @@ void WriteAll(HANDLE handle, std::string_view bytes, const std::string& path) {
   }
 }
 
+// A folder held through a lock file in it, opened with no sharing at all and
+// deleted when its handle closes: the system closes it when the process
+// ends, however it ends. A folder cannot be held itself without keeping
+// other programs (Explorer's change watch among them) out of it. The holds
+// of this process are kept by the folder's identity and shared.
+class HeldFolder {
+ public:
+  using Identity = std::tuple<DWORD, DWORD, DWORD>;  // volume, file index
+
+  static std::shared_ptr<HeldFolder> Hold(const std::string& folder,
+                                          std::chrono::milliseconds wait) {
+    const Identity identity = IdentityOf(folder);
+    const std::lock_guard<std::mutex> guard(mutex_);
+    if (auto earlier = held_[identity].lock()) return earlier;
+
+    const std::string lockPath = JoinPath(folder, kLockName);
+    const std::wstring wide = WidePath(lockPath);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+      const HANDLE handle =
+          ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+      if (handle != INVALID_HANDLE_VALUE) {
+        auto held = std::shared_ptr<HeldFolder>(new HeldFolder(handle));
+        held_[identity] = held;
+        return held;
+      }
+      const DWORD code = ::GetLastError();
+      // Another holder keeps the file open; one that has just let go leaves
+      // it waiting for deletion, which reads as "access denied" while the
+      // name is still there. A folder that refuses the file fails at once.
+      bool held = code == ERROR_SHARING_VIOLATION;
+      if (code == ERROR_ACCESS_DENIED) {
+        held = ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES ||
+               ::GetLastError() != ERROR_FILE_NOT_FOUND;
+      }
+      if (!held) Fail("Cannot open folder", lockPath, code);
+      if (std::chrono::steady_clock::now() >= deadline) {
+        if (code == ERROR_SHARING_VIOLATION) throw FolderInUse(folder, wait);
+        Fail("Cannot open folder", lockPath, code);
+      }
+      std::this_thread::sleep_for(kLockPoll);
+    }
+  }
+
+  HeldFolder(const HeldFolder&) = delete;
+  HeldFolder& operator=(const HeldFolder&) = delete;
+  ~HeldFolder() { ::CloseHandle(handle_); }  // deletes the lock file
+
+ private:
+  static constexpr char kLockName[] = "sales-archiver.lock";
+
+  explicit HeldFolder(HANDLE handle) : handle_(handle) {}
+
+  static Identity IdentityOf(const std::string& folder) {
+    const Handle handle(::CreateFileW(WidePath(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.valid()) Fail("Cannot open folder", folder, ::GetLastError());
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle.get(), &info)) {
+      Fail("Cannot open folder", folder, ::GetLastError());
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      Fail("Cannot open folder", folder, ERROR_DIRECTORY);
+    }
+    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  }
+
+  HANDLE handle_;
+  static inline std::mutex mutex_;
+  static inline std::map<Identity, std::weak_ptr<HeldFolder>> held_;
+};
+
+class Win32FolderLock final : public FolderLock {
+ public:
+  explicit Win32FolderLock(std::shared_ptr<HeldFolder> held) : held_(std::move(held)) {}
+
+ private:
+  std::shared_ptr<HeldFolder> held_;
+};
+
 class Win32FileSystem final : public FileSystem {
  public:
   bool IsFile(const std::string& path) const override {
@@ -143,9 +231,17 @@ class Win32FileSystem final : public FileSystem {
     const Handle file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) Fail("Cannot read file", path, ::GetLastError());
+    if (!file.valid()) {
+      const DWORD code = ::GetLastError();
+      const DWORD attributes = Attributes(path);
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        throw Error(kErrPathAccess, "Cannot read file", path + ": not an ordinary file (a folder)");
+      }
+      Fail("Cannot read file", path, code);
+    }
     if (::GetFileType(file.get()) != FILE_TYPE_DISK) {
-      Fail("Cannot read file", path, ERROR_ACCESS_DENIED);
+      throw Error(kErrPathAccess, "Cannot read file",
+                  path + ": not an ordinary file (a device or a pipe)");
     }
 
     std::string bytes;
@@ -182,6 +278,11 @@ class Win32FileSystem final : public FileSystem {
     return names;
   }
 
+  std::unique_ptr<FolderLock> LockFolder(const std::string& folder,
+                                         std::chrono::milliseconds wait) override {
+    return std::make_unique<Win32FolderLock>(HeldFolder::Hold(folder, wait));
+  }
+
   // FILE_APPEND_DATA alone makes every write land at the end of the file.
   void AppendFile(const std::string& path, std::string_view bytes) override {
     const Handle file(OpenForWriting(path, FILE_APPEND_DATA, OPEN_ALWAYS));
@@ -206,6 +307,24 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 char PathSeparator() { return '\\'; }
 
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string PathFrom(const std::string& folder, const std::string& path) {
+  const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (path.empty()) return path;
+  if (path.size() >= 2 && isLetter(path[0]) && path[1] == ':') return path;  // a drive
+  if (!IsPathSeparator(path[0])) return JoinPath(folder, path);
+  if (path.size() >= 2 && IsPathSeparator(path[1])) return path;  // \\server\share
+  // From the root of the folder's drive or share.
+  if (folder.size() >= 2 && isLetter(folder[0]) && folder[1] == ':') {
+    return folder.substr(0, 2) + path;
+  }
+  if (folder.size() >= 2 && IsPathSeparator(folder[0]) && IsPathSeparator(folder[1])) {
+    size_t end = folder.find_first_of("\\/", 2);                               // after the server
+    if (end != std::string::npos) end = folder.find_first_of("\\/", end + 1);  // the share
+    return folder.substr(0, end) + path;
+  }
+  return path;
+}
 
 std::string ProgramFolder() {
   std::wstring module(MAX_PATH, L'\0');
@@ -243,9 +362,19 @@ std::string PathForDriver(const std::string& path) {
   if (toUnix == nullptr) return path;
   char* unixName = toUnix(WidePath(path).c_str());
   if (unixName == nullptr) return path;
-  std::string converted(unixName);
+  // Each byte of the host's name as the character of that number, in UTF-8.
+  std::string carried;
+  for (const char* c = unixName; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte < 0x80) {
+      carried += static_cast<char>(byte);
+    } else {
+      carried += static_cast<char>(0xC0 | (byte >> 6));
+      carried += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
   ::HeapFree(::GetProcessHeap(), 0, unixName);
-  return converted;
+  return carried;
 }
 
 }  // namespace sa::platform

@@ -138,6 +138,38 @@ TEST(Win32LogTest, TheLogIsWrittenInWindows1252) {
   EXPECT_EQ(ToLogEncoding("lista de clientes no copiada: ning\xC3\xBAn mes archivado\r\n"),
             "lista de clientes no copiada: ning\xFAn mes archivado\r\n");
   EXPECT_EQ(ToLogEncoding("\xE2\x82\xAC \xE6\xBC\xA2"), "\x80 ?");
+  TempDir dir;
+  RunLog log(RealFileSystem(), dir.path());
+  log.Append("restauraci\xC3\xB3n de C:\\S\\202302.mdb\n");
+  EXPECT_EQ(dir.Read("registro.txt"), "restauraci\xF3n de C:\\S\\202302.mdb\r\n");
+}
+
+TEST(Win32PathTest, RelativePathsAreReadFromTheFolderGiven) {
+  EXPECT_EQ(PathFrom("C:\\Tienda", "datos\\live.mdb"), "C:\\Tienda\\datos\\live.mdb");
+  EXPECT_EQ(PathFrom("C:\\Tienda", "..\\datos/live.mdb"), "C:\\Tienda\\..\\datos/live.mdb");
+  EXPECT_EQ(PathFrom("C:\\Tienda", "D:\\datos\\live.mdb"), "D:\\datos\\live.mdb");
+  EXPECT_EQ(PathFrom("C:\\Tienda", "\\\\server\\share\\live.mdb"), "\\\\server\\share\\live.mdb");
+  EXPECT_EQ(PathFrom("C:\\Tienda", "\\datos\\live.mdb"), "C:\\datos\\live.mdb");
+  EXPECT_EQ(PathFrom("\\\\server\\share\\Tienda", "/datos/live.mdb"),
+            "\\\\server\\share/datos/live.mdb");
+  EXPECT_EQ(PathFrom("C:\\Tienda", "C:datos"), "C:datos");
+  EXPECT_EQ(PathFrom("C:\\Tienda", ""), "");
+}
+
+// Within one process a folder held twice is shared; the hold lives in a
+// lock file that goes with it. (Two processes: the runs under Wine.)
+TEST(Win32FileSystemTest, AFolderHeldTwiceByOneProcessIsShared) {
+  TempDir dir;
+  FileSystem& fs = RealFileSystem();
+  {
+    const auto first = fs.LockFolder(dir.path(), std::chrono::milliseconds(0));
+    const auto again = fs.LockFolder(dir.path() + "\\", std::chrono::milliseconds(0));
+    EXPECT_TRUE(dir.Exists("sales-archiver.lock"));
+  }
+  EXPECT_FALSE(dir.Exists("sales-archiver.lock"));
+  const Error missing =
+      ErrorFrom([&] { fs.LockFolder(dir.Path("missing"), std::chrono::milliseconds(0)); });
+  EXPECT_EQ(missing.Cause().rfind(dir.Path("missing") + ": ", 0), 0u) << missing.Cause();
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The message box on Windows: MessageBoxW with the stop icon and OK, titled
-// with the program's name. The message and its cause also go to standard
+// with the program's name, the cause under the message. Both also go to standard
 // error first, so that the reason is on record before the box waits for its
 // click. A process whose window station is not visible (a service, a task
 // run whether or not anyone is logged on) gets no box: nobody could click it.
@@ -36,7 +36,10 @@ class Win32MessageSink final : public MessageSink {
   void ShowCritical(const std::string& message, const std::string& cause) override {
     WriteStandardError(MessageLines(message, cause));
     if (!DesktopAvailable()) return;
-    ::MessageBoxW(nullptr, Widen(message).c_str(), kProgramTitle, MB_ICONSTOP | MB_OK);
+    // The cause under the message, a blank line between, as on the desktop
+    // elsewhere: the box alone must say why.
+    const std::string text = cause.empty() ? message : message + "\n\n" + cause;
+    ::MessageBoxW(nullptr, Widen(text).c_str(), kProgramTitle, MB_ICONSTOP | MB_OK);
   }
 };
 

@@ -10,12 +10,11 @@
 #include "odb/archive_check.h"
 #include "odb/move_journal.h"
 #include "odb/restore.h"
+#include "platform/log_text.h"
 
 namespace sa::proc {
 
 namespace {
-
-constexpr char kLogName[] = "registro.txt";
 
 std::string ArchiveFolder(const RunContext& ctx) {
   return platform::JoinPath(ctx.params.dataFolder, "S");
@@ -178,7 +177,10 @@ int RestoreMonth(const RunContext& ctx, const std::string& month, std::ostream& 
   }
   std::unique_ptr<dbengine::Database> live = ctx.engine.OpenDatabase(ctx.params.dbPath);
   const odb::TransferContext transfer = Transfer(ctx, *live);
-  const std::string logPath = platform::JoinPath(ctx.programFolder, kLogName);
+  // The restore starts here, and its log replaces the last one; a restore
+  // that cannot start (no archive, no live database) leaves that log alone.
+  platform::RunLog runLog(ctx.fs, ctx.programFolder);
+  runLog.Remove();
   std::string log = "restauración de " + path + "\r\n";
   odb::MonthRestore restored;
   try {
@@ -195,7 +197,7 @@ int RestoreMonth(const RunContext& ctx, const std::string& month, std::ostream& 
   } catch (const Error& e) {
     live->Close();
     log += "restauración detenida: " + e.Description() + "\r\n";
-    ctx.fs.AppendFile(logPath, log);
+    runLog.Append(log);
     ctx.messages.ShowCritical("The restore of " + month + " stopped.",
                               e.Description() + "\n" + e.Cause());
     return 2;
@@ -221,7 +223,7 @@ int RestoreMonth(const RunContext& ctx, const std::string& month, std::ostream& 
     out << Shown(month + ".mdb") << " removed: it held nothing more than its customer list\n";
     log += "archivo eliminado: " + path + "\r\n";
   }
-  ctx.fs.AppendFile(logPath, log);
+  runLog.Append(log);
   out << "Restored " << back << " records";
   if (kept > 0) out << "; " << kept << " stay in the archive";
   out << ".\n";

@@ -18,7 +18,6 @@ namespace sa::proc {
 namespace {
 
 constexpr CivilDate kWindowStart{2000, 1, 1};
-constexpr char kLogName[] = "registro.txt";
 constexpr char kCustomers[] = "cliente";
 
 std::string IsoDate(const CivilDate& d) { return DateTime::FromDate(d).ToIso().substr(0, 10); }
@@ -136,7 +135,7 @@ class Run {
                   ctx.messages,
                   ctx.params.dataFolder,
                   ctx.settings.livestockEnabled},
-        logPath_(platform::JoinPath(ctx.programFolder, kLogName)) {}
+        log_(ctx.fs, ctx.programFolder) {}
 
   // Finishes a month's move a crash left half done. False when it cannot:
   // then no other move may run (the journal would be overwritten), and the
@@ -145,11 +144,10 @@ class Run {
     const std::optional<odb::UnfinishedMove> unfinished = odb::RecoverInterruptedMove(transfer_);
     if (!unfinished) return true;
     const odb::UnfinishedMove& u = *unfinished;
-    ctx_.fs.AppendFile(logPath_, "movimiento pendiente no completado (" + u.journal +
-                                     "): " + u.archive + ": " + u.error.Description() + "\r\n" +
-                                     "sus registros siguen en la base de datos viva hasta que se "
-                                     "repare o se retire " +
-                                     u.archive + "\r\n");
+    log_.Append("movimiento pendiente no completado (" + u.journal + "): " + u.archive + ": " +
+                u.error.Description() + "\n" +
+                "sus registros siguen en la base de datos viva hasta que se repare o se retire " +
+                u.archive + "\n");
     stop_ = Error(u.error.Number(),
                   "An interrupted move cannot be completed; its records stay live until its "
                   "archive is repaired or removed.",
@@ -273,7 +271,7 @@ class Run {
                                   : KeptLine(run.month, run.keys.size())) +
                 "\r\n";
       }
-      ctx_.fs.AppendFile(logPath_, platform::ToLogEncoding(text));
+      log_.Append(text);
     }
   }
 
@@ -417,7 +415,7 @@ class Run {
   const RunContext& ctx_;
   dbengine::Database& live_;
   odb::TransferContext transfer_;
-  std::string logPath_;
+  platform::RunLog log_;
   std::vector<TableWork> works_;
   CivilDate to_{};           // the window's last day
   std::string newestMonth_;  // the customer list goes to the newest month read before it

@@ -21,7 +21,8 @@ enum ErrorNumber : long {
   kErrPathAccess = 75,
   kErrTooManyPairs = 9,  // settings file with more than 151 pairs
   kErrOutOfMemory = 7,
-  kErrInternal = 51,  // an unexpected failure of any other kind
+  kErrInternal = 51,     // an unexpected failure of any other kind
+  kErrFolderInUse = 70,  // a folder another run of the program holds
 };
 
 class Error : public std::exception {

@@ -4,11 +4,17 @@
 # virtual X display, photographed with ImageMagick and checked by pixels:
 #   - the window's client area is 282 x 33 and holds the bar at 0,0, 281 x 33;
 #   - the bar, at 3 of 10, is filled to 3/10 of its width, within two pixels;
-#   - the message box shows the stop icon and the message, and stays until
-#     Return is pressed; then the call returns.
+#   - the message box shows the stop icon, the message and its cause, and
+#     stays until Return is pressed; then the call returns;
+#   - sales-archiver.exe itself, launched as the host launches it with a
+#     `fifo` that cannot work (two lines only, a drive that does not exist,
+#     a UNC path to no server, a settings file that is not there), shows its
+#     box with the cause under the message, read from the box by the probe,
+#     and ends with exit status 1 once Return is pressed.
 # Usage: tests/gui/check-windows.sh WINDOWS-BUILD-DIR [PICTURES-DIR]
-# Needs WINEPREFIX set to a prepared prefix; writes windows-progress-window.png
-# and windows-message-box.png into PICTURES-DIR (default: WINDOWS-BUILD-DIR/pictures).
+# Needs WINEPREFIX set to a prepared prefix; writes windows-progress-window.png,
+# windows-message-box.png and windows-box-*.png (the program's own boxes)
+# into PICTURES-DIR (default: WINDOWS-BUILD-DIR/pictures).
 # WINE names how a program is started (default /usr/lib/wine/wine64; a command
 # of several words, such as `tests/wine/wine10.sh win32`, which keeps its own
 # prefix), WINESERVER its server (default: the wineserver beside WINE).
@@ -41,6 +47,14 @@ wait_for_line() {
     sleep 0.1
   done
   fail "no \"$2\" from the probe; it said: $(cat "$1")"
+}
+
+# Crops the window $2 out of the screenshot $1 into $3.
+crop_window() {
+  local x y w h
+  eval "$(xwininfo -id "$2" | awk '/Absolute upper-left X/ { print "x=" $4 } /Absolute upper-left Y/ { print "y=" $4 }
+    /Width:/ { print "w=" $2 } /Height:/ { print "h=" $2 }')"
+  convert "$1" -crop "${w}x${h}+${x}+${y}" +repage "$3"
 }
 
 # The colours of a row of pixels of $1 from x=$2, y=$3, $4 pixels long, one a line.
@@ -99,23 +113,66 @@ wait_for_line "$work/message.out" '^reported'
 grep -q '^icon' "$work/message.out" || fail "the box shows no icon: $(cat "$work/message.out")"
 grep -qF "text $message" "$work/message.out" || fail "the box does not show the message: $(cat "$work/message.out")"
 grep -qF "$message" "$work/message.err" || fail "the message is not on standard error"
+grep -qF 'Z:\datos\live.mdb: Access denied.' "$work/message.out" ||
+  fail "the box does not show the cause: $(cat "$work/message.out")"
 box=$(xdotool search --name '^sales-archiver$' | head -1)
 [ -n "$box" ] || fail "no window titled sales-archiver"
 sleep 1
 import -window root "$work/message.png"
-eval "$(xwininfo -id "$box" | awk '/Absolute upper-left X/ { print "bx=" $4 } /Absolute upper-left Y/ { print "by=" $4 }
-  /Width:/ { print "bw=" $2 } /Height:/ { print "bh=" $2 }')"
-convert "$work/message.png" -crop "${bw}x${bh}+${bx}+${by}" +repage "$pictures/windows-message-box.png"
+crop_window "$work/message.png" "$box" "$pictures/windows-message-box.png"
 # The stop icon is a red disc: a good number of strongly red pixels.
 red=$(convert "$pictures/windows-message-box.png" txt:- | awk -F'[(),]' 'NR > 1 && $2 > 180 && $3 < 90 && $4 < 90 { n++ } END { print n + 0 }')
 [ "$red" -gt 100 ] || fail "no stop icon in the picture ($red red pixels)"
 grep -q '^closed' "$work/message.out" && fail "the box went away before Return was pressed"
 kill -0 "$probe_pid" 2>/dev/null || fail "the probe ended while its box was up"
-echo "   box ${bw} x ${bh} with the stop icon ($red red pixels) and the message; waiting for Return"
+echo "   box with the stop icon ($red red pixels), the message and its cause; waiting for Return"
 xdotool windowfocus --sync "$box" key Return
 wait_for_line "$work/message.out" '^closed'
 wait "$probe_pid" || fail "the probe failed"
 probe_pid=
 xdotool search --name '^sales-archiver$' >/dev/null && fail "the box is still there after Return"
 echo "   Return closed it"
+
+# The Windows name of a folder of this machine: drive Z: is the root.
+windows_path() { local p="Z:$1"; echo "${p//\//\\}"; }
+
+# Launches sales-archiver.exe as the host does, from a folder of its own
+# holding the `fifo` text $2 (lines as given), and checks the box it shows:
+# the stop icon, the message $3 and the cause $4 under it; photographed into
+# windows-box-$1.png, closed with Return, exit status 1.
+program_box() {
+  local folder="$work/$1" status=0
+  mkdir -p "$folder"
+  cp "$build/sales-archiver.exe" "$folder/"
+  printf '%s' "$2" >"$folder/fifo"
+  "${wine[@]}" "$folder/sales-archiver.exe" >/dev/null 2>"$folder/err" &
+  probe_pid=$!
+  "${wine[@]}" "$build/window-probe.exe" read-box >"$folder/box" 2>&1
+  grep -q '^reported' "$folder/box" || fail "$1: no box: $(cat "$folder/box" "$folder/err")"
+  grep -q '^icon' "$folder/box" || fail "$1: the box shows no icon"
+  grep -qF "text $3" "$folder/box" || fail "$1: the box does not say \"$3\": $(cat "$folder/box")"
+  grep -qF "$4" "$folder/box" || fail "$1: the box does not say why (\"$4\"): $(cat "$folder/box")"
+  local window
+  window=$(xdotool search --name '^sales-archiver$' | head -1)
+  sleep 1
+  import -window root "$work/$1.png"
+  crop_window "$work/$1.png" "$window" "$pictures/windows-box-$1.png"
+  xdotool windowfocus --sync "$window" key Return
+  wait "$probe_pid" || status=$?
+  probe_pid=
+  [ "$status" = 1 ] || fail "$1: exit status $status, not 1"
+  echo "   $1: \"$3\" with \"$4\" under it; exit status 1 after Return"
+}
+
+echo "-- the program's own boxes say why"
+started_here=$(windows_path "$work")
+crlf() { printf '%s\r\n' "$@"; }
+program_box short-fifo "$(crlf 'C:\datos\live.mdb' 'C:\datos\zizezivazer.ini')" \
+  'Este programa sólo puede ser ejecutado desde Brelna+' 'fifo has 2 lines, 7 expected'
+program_box no-drive "$(crlf 'Q:\datos\live.mdb' 'Q:\datos\zizezivazer.ini' procsiosi 0 N '' '')" \
+  'Este programa sólo puede ser ejecutado desde Brelna+' 'Q:\datos: '
+program_box unc "$(crlf '\\sin-servidor\tienda\live.mdb' 'C:\z.ini' procsiosi 0 N '' '')" \
+  'Este programa sólo puede ser ejecutado desde Brelna+' '\\sin-servidor\tienda: '
+program_box settings "$(crlf "$started_here\\live.mdb" "$started_here\\zizezivazer.ini" procsiosi 0 N '' '')" \
+  'Error accediendo a zizezivazer.ini' "$started_here\\zizezivazer.ini: "
 echo "pictures in $pictures"

@@ -10,6 +10,9 @@
 //       shows the message box; prints "box TITLE", each text of the dialog
 //       as "text ..." and "icon" when it shows one, then "closed" once it
 //       has been dismissed.
+//   window-probe read-box
+//       waits for the box of another process (sales-archiver.exe itself)
+//       and prints what it holds, as above, ending with "reported".
 #include <windows.h>
 // windows.h first: shellapi.h needs its types.
 #include <shellapi.h>
@@ -118,6 +121,11 @@ int main(int argc, char** argv) {
                     std::strtof(argv[4], nullptr), std::strtoul(argv[5], nullptr, 10));
   }
   if (mode == "message" && argc == 4) return Message(arg(2), arg(3));
-  std::fputs("usage: window-probe progress MIN MAX VALUE SECONDS | message TEXT CAUSE\n", stderr);
+  if (mode == "read-box" && argc == 2) {
+    ReportBox();
+    return 0;
+  }
+  std::fputs("usage: window-probe progress MIN MAX VALUE SECONDS | message TEXT CAUSE | read-box\n",
+             stderr);
   return 2;
 }

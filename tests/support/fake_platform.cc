@@ -10,6 +10,19 @@ namespace {
   throw Error(number, description, path + ": " + reason);
 }
 
+class FakeFolderLock final : public platform::FolderLock {
+ public:
+  FakeFolderLock(std::multiset<std::string>& held, std::string folder)
+      : held_(held), folder_(std::move(folder)) {
+    held_.insert(folder_);
+  }
+  ~FakeFolderLock() override { held_.erase(held_.find(folder_)); }
+
+ private:
+  std::multiset<std::string>& held_;
+  std::string folder_;
+};
+
 }  // namespace
 
 bool FakeFileSystem::IsFile(const std::string& path) const { return files.contains(path); }
@@ -77,6 +90,17 @@ std::vector<std::string> FakeFileSystem::ListFolder(const std::string& path) con
   for (const auto& [name, bytes] : files) take(name);
   for (const std::string& name : folders) take(name);
   return {names.begin(), names.end()};
+}
+
+}  // namespace sa::testing
+
+namespace sa::testing {
+
+std::unique_ptr<platform::FolderLock> FakeFileSystem::LockFolder(const std::string& folder,
+                                                                 std::chrono::milliseconds wait) {
+  if (heldElsewhere.contains(folder)) throw platform::FolderInUse(folder, wait);
+  locked.push_back(folder);
+  return std::make_unique<FakeFolderLock>(held, folder);
 }
 
 }  // namespace sa::testing

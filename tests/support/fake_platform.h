@@ -9,7 +9,10 @@
 //                       renames are recorded. A path in `failing` makes any
 //                       change or read of it throw sa::Error 75, to reach
 //                       error paths a real folder cannot show when tests run
-//                       with full rights.
+//                       with full rights. LockFolder records each folder
+//                       locked in `locked` and keeps it in `held` while its
+//                       lock lives; a folder in `heldElsewhere` is refused at
+//                       once, as another process's hold would be after the wait.
 //
 // The real file system on a TempDir (support/temp_dir.h) is the default for
 // tests that touch files; the fake is for failures and for code that must be
@@ -78,6 +81,8 @@ class FakeFileSystem : public platform::FileSystem {
   std::string ReadFileHead(const std::string& path, size_t limit) const override;
   void AppendFile(const std::string& path, std::string_view bytes) override;
   std::vector<std::string> ListFolder(const std::string& path) const override;
+  std::unique_ptr<platform::FolderLock> LockFolder(const std::string& folder,
+                                                   std::chrono::milliseconds wait) override;
 
   std::map<std::string, std::string> files;
   std::set<std::string> folders;
@@ -86,6 +91,10 @@ class FakeFileSystem : public platform::FileSystem {
   std::vector<std::string> removed;
   std::vector<std::string> foldersMade;
   std::vector<std::pair<std::string, std::string>> renamed;
+
+  std::set<std::string> heldElsewhere;
+  std::vector<std::string> locked;
+  std::multiset<std::string> held;
 };
 
 }  // namespace sa::testing

@@ -53,6 +53,7 @@ pid_t Spawn(const std::string& programPath, const Launch& launch, const std::str
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(out >= 0 ? out : devnull, 1);
     if (out >= 0) ::close(out);
+    if (!launch.workingFolder.empty() && ::chdir(launch.workingFolder.c_str()) != 0) _exit(126);
     execve(programPath.c_str(), argv.data(), envp.data());
     _exit(127);
   }
@@ -102,6 +103,23 @@ ProgramResult RunProgram(const std::string& programPath, const Launch& launch, i
   result.standardError = Slurp(errPath);
   result.standardOutput = Slurp(outPath);
   return result;
+}
+
+std::vector<ProgramResult> RunTogether(const std::string& programPath,
+                                       const std::vector<Launch>& launches) {
+  std::vector<pid_t> pids;
+  for (size_t i = 0; i < launches.size(); ++i) {
+    const std::string stem = programPath + "." + std::to_string(i);
+    pids.push_back(Spawn(programPath, launches[i], stem + ".stderr", stem + ".stdout"));
+  }
+  std::vector<ProgramResult> results(launches.size());
+  for (size_t i = 0; i < launches.size(); ++i) {
+    const std::string stem = programPath + "." + std::to_string(i);
+    results[i].exitStatus = WaitProgram(pids[i]);
+    results[i].standardError = Slurp(stem + ".stderr");
+    results[i].standardOutput = Slurp(stem + ".stdout");
+  }
+  return results;
 }
 
 pid_t StartProgram(const std::string& programPath, const Launch& launch,

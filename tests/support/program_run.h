@@ -19,6 +19,7 @@ std::string InstallProgram(const std::string& programFolder);
 struct Launch {
   std::vector<std::string> arguments;
   std::optional<std::string> display;  // DISPLAY for the program; unset when empty
+  std::string workingFolder;           // where it starts; the tests' own when empty
 };
 
 struct ProgramResult {
@@ -32,6 +33,10 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::string& programPath, const Launch& launch = {},
                          int timeoutSeconds = 0);
 ProgramResult RunProgram(const std::string& programPath, int timeoutSeconds);
+
+// Starts the program once per launch, all at once, and waits for every one.
+std::vector<ProgramResult> RunTogether(const std::string& programPath,
+                                       const std::vector<Launch>& launches);
 
 // Starts the program and returns its process id; standard error goes to
 // `errorPath` (dropped when empty).

@@ -249,6 +249,11 @@ class SimFiles final : public platform::FileSystem {
   std::vector<std::string> ListFolder(const std::string& path) const override {
     return Real().ListFolder(path);
   }
+  // A lock changes nothing on the disk (POSIX holds the folder itself).
+  std::unique_ptr<platform::FolderLock> LockFolder(const std::string& folder,
+                                                   std::chrono::milliseconds wait) override {
+    return Real().LockFolder(folder, wait);
+  }
 
   void MakeFolder(const std::string& path) override {
     if (!disk_.Tracks(path)) return Real().MakeFolder(path);

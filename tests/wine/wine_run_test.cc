@@ -13,11 +13,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/clock.h"
@@ -283,25 +287,168 @@ TEST_F(WineBadInput, ALivePathThatIsAFolderIsRefused) {
   EXPECT_TRUE(dir.IsFolder("datos/carpeta.db"));
 }
 
-// The program reaches the file (its own calls are wide), but the host's
-// SQLite3 driver behind Wine's ODBC bridge gets the name through a code page
-// and cannot open it: refused with the driver's reason and the file named.
-TEST_F(WineBadInput, ALivePathWithLettersOutsideTheCodePageIsRefusedClearly) {
-  const std::string foreign = "tienda-\xCE\xA9-\xD0\xBC\xD0\xB8\xD1\x80-\xE6\xBC\xA2";
-  dir.MakeFolder(foreign);
-  fs::copy_file(files.dbPath, dir.Path(foreign + "/live.db"));
-  const testing::Census foreignBefore =
-      testing::TakeCensus(dir.Path(foreign + "/live.db"), dir.Path(foreign));
-  ExpectRefused(WindowsPath(dir.Path(foreign + "/live.db")), foreign + "/live.db");
-  EXPECT_EQ(testing::CensusDiff(foreignBefore, testing::TakeCensus(dir.Path(foreign + "/live.db"),
-                                                                   dir.Path(foreign))),
-            "");
-  // Start-up made the archive folder; nothing went into it.
-  EXPECT_TRUE(fs::is_empty(dir.Path(foreign + "/S")));
-}
-
 TEST_F(WineBadInput, AUncPathToNoServerIsRefused) {
   ExpectRefused("\\\\sin-servidor\\tienda\\datos\\live.db", "\\\\sin-servidor\\tienda\\datos");
+}
+
+// The first month archive in `folder`, as yyyymm.
+std::string FirstArchivedMonth(const std::string& folder) {
+  std::set<std::string> months;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() == ".mdb") months.insert(entry.path().stem().string());
+  }
+  return months.empty() ? "" : *months.begin();
+}
+
+// A window program (PE subsystem 2): no console window opens beside the
+// progress window. Standard error, redirected, still reaches its reader.
+TEST(WineRun, AWindowProgramWhoseStandardErrorStillReachesItsRedirection) {
+  const std::string exe = ReadAll(SA_WINDOWS_EXE);
+  ASSERT_GT(exe.size(), 0x40u);
+  uint32_t pe = 0;
+  std::memcpy(&pe, exe.data() + 0x3C, sizeof pe);
+  ASSERT_LT(pe + 4 + 20 + 70, exe.size());
+  ASSERT_EQ(exe.compare(pe, 4, std::string("PE\0\0", 4)), 0);
+  uint16_t subsystem = 0;  // in the optional header, after the signature and the file header
+  std::memcpy(&subsystem, exe.data() + pe + 4 + 20 + 68, sizeof subsystem);
+  EXPECT_EQ(subsystem, 2);  // IMAGE_SUBSYSTEM_WINDOWS_GUI
+
+  TempDir dir;
+  dir.MakeFolder("programa");
+  const Result result = RunUnderWine(dir.Path("programa"));
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.standardError, "This program must be executed by Brelna+\n");
+}
+
+// Letters of Windows-1252 and beyond in a path: a live database in such a
+// folder, reached by the program's own calls and, through the SQLite3
+// driver, by the host's name for the file, every record archived exactly
+// once; and a parameter file there, named on the command line (read wide).
+TEST(WineRun, PathsWithLettersBeyondAsciiWork) {
+  const std::string panaderia =
+      "Panader\xC3\xAD"
+      "a";
+  for (const std::string& folder :
+       {panaderia, std::string("tienda-\xCE\xA9-\xD0\xBC\xD0\xB8\xD1\x80-\xE6\xBC\xA2")}) {
+    SCOPED_TRACE(folder);
+    TempDir dir;
+    const demo::ShopOptions options = Shop(dir.Path(folder), false);
+    const demo::ShopFiles files = demo::GenerateShop(options);
+    WriteWindowsFifo(options, files);
+    const std::string data = dir.Path(folder + "/datos");
+    const testing::Census before = testing::TakeCensus(files.dbPath, data);
+    const Result run = RunUnderWine(options.programFolder);
+    EXPECT_EQ(run.exitStatus, 0) << run.standardError;
+    EXPECT_EQ(testing::CensusDiff(before, testing::TakeCensus(files.dbPath, data)), "");
+    EXPECT_NE(FirstArchivedMonth(data + "/S"), "");
+  }
+  TempDir dir;
+  const demo::ShopOptions options = Shop(dir.path(), false);
+  const demo::ShopFiles files = demo::GenerateShop(options);
+  demo::WriteFifo(dir.Path(panaderia), WindowsPath(files.dbPath), WindowsPath(files.settingsPath),
+                  options.processName);
+  const Result dry = RunUnderWine(
+      options.programFolder, {"--dry-run", "--fifo", WindowsPath(dir.Path(panaderia + "/fifo"))});
+  EXPECT_EQ(dry.exitStatus, 0) << dry.standardError;
+}
+
+// A scheduled task starts in a working folder of its own (System32 on
+// Windows): `datos\live.db` in fifo is the program folder's all the same.
+TEST(WineRun, RelativePathsInFifoAreReadFromTheProgramFolder) {
+  TempDir dir;
+  demo::ShopOptions options = Shop(dir.path(), false);
+  options.programFolder = dir.path();
+  demo::GenerateShop(options);
+  demo::WriteFifo(dir.path(), "datos\\live.db", "datos\\settings.ini", options.processName);
+  dir.MakeFolder("otra");
+  const fs::path working = fs::current_path();
+  fs::current_path(dir.Path("otra"));
+  const Result result = RunUnderWine(dir.path());
+  fs::current_path(working);
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_NE(FirstArchivedMonth(dir.Path("datos/S")), "");
+  EXPECT_TRUE(fs::is_empty(dir.Path("otra")));
+}
+
+// Two restores of one month at once, from two program folders naming one
+// live database: the second waits for the first (the data folder is held),
+// then finds no archive and leaves its log alone. The month is live once,
+// and the restore's log is in Windows-1252 with CRLF lines.
+TEST(WineRun, TwoRestoresOfOneMonthAtOnceRestoreItOnce) {
+  TempDir dir;
+  const demo::ShopOptions options = Shop(dir.path(), false);
+  const demo::ShopFiles files = demo::GenerateShop(options);
+  WriteWindowsFifo(options, files);
+  ASSERT_EQ(RunUnderWine(options.programFolder).exitStatus, 0);
+  const std::string runLog = dir.Read("programa/registro.txt");
+  const std::string month = FirstArchivedMonth(dir.Path("datos/S"));
+  const long archived =
+      testing::QueryLong(dir.Path("datos/S/" + month + ".mdb"), "SELECT count(*) FROM tickets");
+  const long live = testing::QueryLong(files.dbPath, "SELECT count(*) FROM tickets");
+  const testing::Census before = testing::TakeCensus(files.dbPath, dir.Path("datos"));
+  const std::string second = dir.Path("otro/programa");
+  demo::WriteFifo(second, WindowsPath(files.dbPath), WindowsPath(files.settingsPath),
+                  options.processName);
+  Result results[2];
+  std::thread other([&] { results[1] = RunUnderWine(second, {"--restore", month}); });
+  results[0] = RunUnderWine(options.programFolder, {"--restore", month});
+  other.join();
+  EXPECT_EQ((std::multiset<int>{results[0].exitStatus, results[1].exitStatus}),
+            (std::multiset<int>{0, 1}))
+      << results[0].standardError << results[1].standardError;
+  EXPECT_EQ(testing::CensusDiff(before, testing::TakeCensus(files.dbPath, dir.Path("datos"))), "");
+  EXPECT_EQ(testing::QueryLong(files.dbPath, "SELECT count(*) FROM tickets"), live + archived);
+  const bool firstRestored = results[0].exitStatus == 0;
+  const std::string log =
+      dir.Read(firstRestored ? "programa/registro.txt" : "otro/programa/registro.txt");
+  const std::string archive = WindowsPath(dir.Path("datos/S/" + month + ".mdb"));
+  EXPECT_EQ(log.rfind("restauraci\xF3n de " + archive + "\r\n", 0), 0u) << log;
+  EXPECT_EQ(log.find('\xC3'), std::string::npos) << log;
+  for (size_t at = log.find('\n'); at != std::string::npos; at = log.find('\n', at + 1)) {
+    EXPECT_EQ(log[at - 1], '\r') << log;
+  }
+  if (!firstRestored) {
+    EXPECT_EQ(dir.Read("programa/registro.txt"), runLog);
+  }
+}
+
+// While another process holds the program folder (a command keeping the
+// folder's lock file open), a launch waits, then refuses naming the folder,
+// having changed nothing.
+TEST(WineRun, WhileAnotherHoldsTheProgramFolderALaunchWaitsThenRefuses) {
+  TempDir dir;
+  const demo::ShopOptions options = Shop(dir.path(), false);
+  const demo::ShopFiles files = demo::GenerateShop(options);
+  WriteWindowsFifo(options, files);
+  dir.Write("programa/registro.txt", "old log");
+  const testing::Census before = testing::TakeCensus(files.dbPath, dir.Path("datos"));
+  // cmd waits for a line it never gets, its output redirected into the lock file.
+  const std::string command =
+      "set /p x= > " + WindowsPath(options.programFolder) + "\\sales-archiver.lock";
+  int input[2];
+  ASSERT_EQ(::pipe(input), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    ::dup2(input[0], 0);
+    ::close(input[1]);
+    const int devnull = ::open("/dev/null", O_RDWR);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    ::execl(SA_WINE, SA_WINE, "cmd", "/c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ::close(input[0]);
+  for (int i = 0; i < 300 && !dir.Exists("programa/sales-archiver.lock"); ++i) usleep(100000);
+  const Result result = RunUnderWine(options.programFolder, {"--restore", "202001"});
+  ::close(input[1]);
+  testing::WaitProgram(holder);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.standardError, "Another run of sales-archiver is using this folder.\n" +
+                                      WindowsPath(options.programFolder) +
+                                      ": another run still held it after 10 s\n");
+  EXPECT_EQ(dir.Read("programa/registro.txt"), "old log");
+  EXPECT_FALSE(dir.Exists("datos/S"));
+  EXPECT_EQ(testing::CensusDiff(before, testing::TakeCensus(files.dbPath, dir.Path("datos"))), "");
 }
 
 }  // namespace
