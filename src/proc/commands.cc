@@ -196,8 +196,8 @@ int VerifyArchives(const RunContext& ctx, std::ostream& out) {
     const std::string month = name.substr(0, name.size() - 4);
     const std::string spelt = month + ".mdb";
     if (const std::optional<std::string> what = odb::NotAFile(ctx.fs, path)) {
-      out << Shown(name) << ": NOT SOUND: " << *what << ", not an archive file; a run that "
-          << "reaches its month stops there\n";
+      out << Shown(name) << ": NOT SOUND: " << *what << " where an archive file belongs; a run "
+          << "that reaches " << month << " stops there\n";
       ++unsound;
       continue;
     }

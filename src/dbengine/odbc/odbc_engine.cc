@@ -500,7 +500,11 @@ class OdbcRecordset : public Recordset {
 
   int64_t Bookmark() override {
     CheckCurrent();
-    if (!table_) throw Error(kErrNoIdentity, "The record set cannot name its records.", Context());
+    if (!table_) {
+      // Over a table, the table's own refusal says what to do about it.
+      if (into_) src_->IdentifiedTable(into_->name);
+      throw Error(kErrNoIdentity, "The record set cannot name its records.", Context());
+    }
     return ids_[static_cast<size_t>(pos_)];
   }
 
