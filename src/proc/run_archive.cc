@@ -129,7 +129,6 @@ struct MonthRunState {
 struct TableWork {
   const TableEntry* entry = nullptr;
   std::string query;
-  bool opened = false;  // its record set opened
   std::vector<MonthRunState> runs;
   long records = 0;
   long undated = 0;              // records no window places
@@ -426,10 +425,6 @@ class Run {
   // Reads one table's window; throws when it cannot be read.
   void CollectTable(TableWork& work) {
     std::unique_ptr<dbengine::Recordset> rs = live_.OpenRecordset(work.query);
-    work.opened = true;
-    if (!work.customers()) {
-      work.undated = live_.CountUndated(work.entry->table, work.entry->dateField);
-    }
     if (!rs->Eof()) {
       rs->MoveLast();
       work.records = rs->RecordCount();
@@ -441,6 +436,9 @@ class Run {
       }
     }
     rs->Close();
+    if (!work.customers()) {
+      work.undated = live_.CountUndated(work.entry->table, work.entry->dateField);
+    }
     work.whole = true;
   }
 
