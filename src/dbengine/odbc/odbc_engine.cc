@@ -890,12 +890,17 @@ class OdbcDatabase : public Database {
     Copies copies{
         LowerAscii(alias), LowerAscii(info.name), {rows.ids.begin(), rows.ids.end()}, width, {}};
     copies.values.reserve(rows.ids.size() * width);
-    for (size_t r = 0; r < rows.ids.size(); ++r) {
-      size_t i = 0;
-      for (const Field& f : target.Fields()) {
-        copies.values.push_back(
-            ConvertForField(rows.values[r * width + i++], f.type, f.size, f.name));
+    try {
+      for (size_t r = 0; r < rows.ids.size(); ++r) {
+        size_t i = 0;
+        for (const Field& f : target.Fields()) {
+          copies.values.push_back(
+              ConvertForField(rows.values[r * width + i++], f.type, f.size, f.name));
+        }
       }
+    } catch (const Error& e) {
+      // A refused value names its field; the table and the archive go first.
+      throw e.WithCause(info.name + " into " + archive.Name());
     }
     // One bulk append: the run in the archive whole or not at all.
     std::vector<std::string> fields;
