@@ -76,7 +76,9 @@ int DryRun(const RunContext& ctx, bool upToToday, std::ostream& out) {
   // would stop there, every later month left live too.
   std::set<std::string> months;
   for (const PlannedTable& table : plan.tables) {
-    for (const PlannedMonth& month : table.months) months.insert(month.month);
+    for (const PlannedMonth& month : table.months) {
+      if (!month.refused && month.stopsAt.empty()) months.insert(month.month);
+    }
   }
   std::string haltMonth;
   std::optional<Error> halt;

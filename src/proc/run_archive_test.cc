@@ -273,16 +273,11 @@ TEST_F(RunTest, AMissingLiveTableStopsTheRunThere) {
   EXPECT_EQ(Live("gtsecs"), 1);  // after it: untouched, and still counted
   const auto lines = LogLines();
   ASSERT_EQ(lines.size(), 13u);  // cabecera, gtarti, gthora with its count, then the stop
-  EXPECT_EQ(lines[4].rfind("SELECT * FROM gtInfVen ", 0), 0u);
-  EXPECT_EQ(lines[5],
-            "ejecución detenida (gtInfVen): Cannot find the input table or query. "
-            "(table gtInfVen in " +
-                live_ + ")");
-  EXPECT_EQ(lines[6].rfind("SELECT * FROM gtsecs ", 0), 0u);
-  EXPECT_EQ(lines[7], "número de registros:000001");
-  EXPECT_EQ(lines[8], "registros no archivados (202401):000001");
-  EXPECT_EQ(lines[9], "motivo: ejecución detenida (gtInfVen)");
-  EXPECT_EQ(lines[12], "SELECT * FROM cliente");
+  EXPECT_EQ(lines[5].rfind("ejecución detenida (gtInfVen): Cannot find the input table", 0), 0u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 7, lines.begin() + 10),
+            (std::vector<std::string>{"número de registros:000001",
+                                      "registros no archivados (202401):000001",
+                                      "motivo: ejecución detenida (gtInfVen)"}));
   EXPECT_EQ(display_.draws.back().value, 10);
 }
 
