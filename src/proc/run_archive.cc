@@ -144,9 +144,9 @@ struct TableWork {
 // converts them: the dry run reads every record of a run it expects to move.
 class ArchiveFit {
  public:
-  ArchiveFit(const odb::TableSpec& spec, const dbengine::Recordset& rs, const std::string& table,
+  ArchiveFit(const odb::TableSpec& layout, const dbengine::Recordset& rs, const std::string& table,
              const std::string& liveName) {
-    for (const odb::FieldSpec& field : spec.fields) {
+    for (const odb::FieldSpec& field : layout.fields) {
       try {
         fields_.push_back({rs.FieldIndex(field.name), &field, table + "." + field.name});
       } catch (const Error&) {
@@ -163,7 +163,7 @@ class ArchiveFit {
   std::optional<Error> Refusal(dbengine::Recordset& rs) const {
     for (const Field& f : fields_) {
       try {
-        dbengine::ConvertForField(rs.GetValue(f.index), f.spec->type, f.spec->size, f.name);
+        dbengine::ConvertForField(rs.GetValue(f.index), f.layout->type, f.layout->size, f.name);
       } catch (const Error& e) {
         return e;
       }
@@ -174,7 +174,7 @@ class ArchiveFit {
  private:
   struct Field {
     int index;
-    const odb::FieldSpec* spec;
+    const odb::FieldSpec* layout;
     std::string name;
   };
   std::vector<Field> fields_;
@@ -460,9 +460,9 @@ class Run {
   // The fit of the set's records to their archive table, when predicting.
   std::optional<ArchiveFit> Fit(const TableWork& work, const dbengine::Recordset& rs) const {
     if (!predict_) return std::nullopt;
-    for (const odb::TableSpec* spec : odb::ArchiveTables(ctx_.settings.livestockEnabled)) {
-      if (dbengine::SameName(spec->name, work.entry->table)) {
-        return ArchiveFit(*spec, rs, work.entry->table, dbengine::ShownName(ctx_.params.dbPath));
+    for (const odb::TableSpec* layout : odb::ArchiveTables(ctx_.settings.livestockEnabled)) {
+      if (dbengine::SameName(layout->name, work.entry->table)) {
+        return ArchiveFit(*layout, rs, work.entry->table, dbengine::ShownName(ctx_.params.dbPath));
       }
     }
     return std::nullopt;
