@@ -2,6 +2,7 @@
 // announces is what the run then moves; --verify passes what a run made and
 // names each kind of damage; a restore puts every record back exactly once.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "support/census.h"
 #include "support/operator_output.h"
 #include "support/program_run.h"
+#include "support/program_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -28,38 +30,7 @@ namespace fs = std::filesystem;
 using testing::RunProgram;
 using testing::TempDir;
 
-// A shop of four months with livestock, its program installed beside `fifo`.
-struct Shop {
-  explicit Shop(const std::string& journalMode = "delete", const std::string& process = "procsiosi",
-                CivilDate today = {2024, 6, 20}) {
-    demo::ShopOptions options;
-    options.folder = dir.path();
-    options.today = today;
-    options.months = 4;
-    options.ticketsPerDay = 6;
-    options.livestock = true;
-    options.journalMode = journalMode;
-    options.processName = process;
-    files = demo::GenerateShop(options);
-    program = testing::InstallProgram(dir.path());
-  }
-  std::string Live() const { return dir.Path("datos/live.db"); }
-  std::string Archive(const std::string& month) const {
-    return dir.Path("datos/S/" + month + ".mdb");
-  }
-  testing::Census Census() const { return testing::TakeCensus(Live(), dir.Path("datos")); }
-  // The live records only.
-  testing::Census LiveCensus() const { return testing::TakeCensus(Live(), dir.Path("none")); }
-  testing::ProgramResult Run(const std::vector<std::string>& args = {}) const {
-    testing::Launch launch;
-    launch.arguments = args;
-    return RunProgram(program, launch);
-  }
-
-  TempDir dir;
-  demo::ShopFiles files;
-  std::string program;
-};
+using Shop = testing::ProgramShop;
 
 std::string FileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -171,18 +142,118 @@ TEST(OperatorCommands, VerifyPassesARunsArchivesAndNamesEachFault) {
   EXPECT_EQ(FileBytes(shop.Archive("202404")), before);
 }
 
+// The runs a log leaves live, per table and month.
+std::map<testing::TableMonth, long> KeptInLog(const std::vector<std::string>& lines) {
+  std::map<testing::TableMonth, long> kept;
+  std::string table;
+  for (const std::string& line : lines) {
+    if (line.rfind("SELECT * FROM ", 0) == 0) table = line.substr(14, line.find(' ', 14) - 14);
+    const std::string prefix = "registros no archivados (";
+    if (line.rfind(prefix, 0) == 0) {
+      kept[{table, line.substr(prefix.size(), 6)}] = std::stol(line.substr(prefix.size() + 8));
+    }
+  }
+  return kept;
+}
+
+// A dry run reads every record of the runs it expects to move: a run the
+// archive would refuse (a text too long, a number out of range) is shown as
+// staying live with its reason, and the run then leaves exactly those live.
+// A file where the archive folder belongs is said too.
+TEST(OperatorCommands, ADryRunShowsTheRunsTheArchiveWouldRefuseAsStayingLive) {
+  Shop shop;
+  testing::Exec(shop.Live(), "UPDATE gtsecs SET txt_fam = '" + std::string(40, 'x') +
+                                 "' WHERE rowid = (SELECT min(rowid) FROM gtsecs WHERE FECHA LIKE "
+                                 "'2024-04-%'); UPDATE gtarti SET plu = 99999 WHERE rowid = "
+                                 "(SELECT min(rowid) FROM gtarti WHERE FECHA LIKE '2024-03-%')");
+  const auto dry = shop.Run({"--dry-run"});
+  EXPECT_EQ(dry.exitStatus, 2) << dry.standardOutput;
+  const testing::DryRunAnnounced announced = testing::ReadDryRun(dry.standardOutput);
+  ASSERT_EQ(announced.kept.size(), 2u) << dry.standardOutput;
+  EXPECT_NE(testing::LineStartingWith(dry.standardOutput, "gtsecs    202404")
+                .find("stay live: The field is too small to accept the amount of data you "
+                      "attempted to add. (field gtsecs.txt_fam, value \"xxxx"),
+            std::string::npos)
+      << dry.standardOutput;
+  EXPECT_NE(testing::LineStartingWith(dry.standardOutput, "gtarti    202403")
+                .find("stay live: Numeric field overflow. (field gtarti.plu, value \"99999\")"),
+            std::string::npos)
+      << dry.standardOutput;
+
+  EXPECT_EQ(shop.Run().exitStatus, 2);
+  EXPECT_EQ(KeptInLog(shop.LogLines()), announced.kept);
+  EXPECT_EQ(testing::ArchivedRecords(shop.dir.Path("datos/S")), announced.records);
+
+  Shop fileS;
+  fileS.dir.Write("datos/S", "not a folder");
+  const auto stopped = fileS.Run({"--dry-run"});
+  EXPECT_EQ(stopped.exitStatus, 2);
+  EXPECT_EQ(testing::LineStartingWith(stopped.standardOutput, "The run would stop at "),
+            "The run would stop at 202402: The archive folder S is a file, not a folder: no "
+            "archive can be made in it. (" +
+                fileS.dir.Path("datos/S") + ")");
+  EXPECT_TRUE(testing::ReadDryRun(stopped.standardOutput).records.empty());
+}
+
+// --verify reads every value against its field, and reports what is named
+// like an archive but is none: a folder, a link to nothing, a pipe, another
+// spelling of the name.
+TEST(OperatorCommands, VerifyNamesValuesTheFieldsCannotHoldAndEntriesThatAreNoArchives) {
+  Shop shop;
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  testing::Exec(shop.Archive("202403"), "UPDATE gtsecs SET peso = 'abc' WHERE rowid = 1");
+  testing::Exec(shop.Archive("202404"),
+                "UPDATE gtsecs SET txt_fam = '" + std::string(300, 'y') + "' WHERE rowid = 1");
+  testing::Exec(shop.Archive("202405"), "UPDATE cabecera SET ticketabono = 99999999999");
+  shop.dir.MakeFolder("datos/S/202301.mdb");
+  fs::create_symlink("gone.mdb", shop.dir.Path("datos/S/202302.mdb"));
+  ASSERT_EQ(mkfifo(shop.dir.Path("datos/S/202303.mdb").c_str(), 0644), 0);
+  fs::copy_file(shop.Archive("202406"), shop.dir.Path("datos/S/202304.MDB"));
+
+  const auto result = shop.Run({"--verify"});
+  EXPECT_EQ(result.exitStatus, 2);
+  const std::string out = result.standardOutput;
+  auto lineOf = [&](const std::string& name) {
+    return testing::LineStartingWith(out, "S/" + name + ":");
+  };
+  EXPECT_EQ(lineOf("202301.mdb"),
+            "S/202301.mdb: NOT SOUND: a folder where an archive file belongs; a run that reaches "
+            "202301 stops there");
+  EXPECT_EQ(lineOf("202302.mdb").rfind("S/202302.mdb: NOT SOUND: a link to nothing where", 0), 0u)
+      << out;
+  EXPECT_NE(lineOf("202303.mdb").find("a named pipe"), std::string::npos) << out;
+  EXPECT_EQ(lineOf("202304.MDB")
+                .rfind("S/202304.MDB: NOT SOUND: named like an archive but spelt "
+                       "otherwise; a run looks for 202304.mdb",
+                       0),
+            0u)
+      << out;
+  EXPECT_EQ(lineOf("202403.mdb"),
+            "S/202403.mdb: NOT SOUND: table gtsecs: 1 record(s) hold a value their field cannot, "
+            "e.g. Data type conversion error. (field gtsecs.peso, value \"abc\")");
+  EXPECT_NE(lineOf("202404.mdb").find("too small"), std::string::npos) << out;
+  EXPECT_NE(lineOf("202404.mdb").find("(300 characters)"), std::string::npos) << out;
+  EXPECT_EQ(lineOf("202405.mdb").rfind("S/202405.mdb: NOT SOUND: table cabecera: ", 0), 0u) << out;
+  EXPECT_NE(
+      lineOf("202405.mdb")
+          .find("Numeric field overflow. (field cabecera.ticketabono, value \"99999999999\")"),
+      std::string::npos)
+      << out;
+  EXPECT_NE(out.find("9 archive(s) checked: 2 sound, 7 not sound."), std::string::npos) << out;
+}
+
 TEST(OperatorCommands, ArchiveRestoreArchiveAgainGivesTheSameArchivesAndLiveTables) {
   for (const char* mode : {"delete", "wal"}) {
     Shop shop(mode);
-    const auto census = shop.Census();
+    const auto census = shop.TakeCensus();
     ASSERT_EQ(shop.Run().exitStatus, 0);
     const auto archived = testing::ArchiveRows(shop.dir.Path("datos/S"));
     const auto liveArchived = shop.LiveCensus();
-    ASSERT_EQ(testing::CensusDiff(census, shop.Census()), "");
+    ASSERT_EQ(testing::CensusDiff(census, shop.TakeCensus()), "");
 
     const auto restore = shop.Run({"--restore", "202404"});
     ASSERT_EQ(restore.exitStatus, 0) << restore.standardError << restore.standardOutput;
-    EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "") << mode;
+    EXPECT_EQ(testing::CensusDiff(census, shop.TakeCensus()), "") << mode;
     EXPECT_FALSE(shop.dir.Exists("datos/S/202404.mdb"));
     EXPECT_FALSE(shop.dir.Exists("datos/S/move.journal"));
     EXPECT_NE(restore.standardOutput.find("Restored "), std::string::npos);
@@ -197,7 +268,7 @@ TEST(OperatorCommands, ArchiveRestoreArchiveAgainGivesTheSameArchivesAndLiveTabl
     EXPECT_EQ(testing::QueryLong(shop.Live(), "SELECT count(*) FROM tickets"), april);
 
     ASSERT_EQ(shop.Run().exitStatus, 0);
-    EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "") << mode;
+    EXPECT_EQ(testing::CensusDiff(census, shop.TakeCensus()), "") << mode;
     EXPECT_EQ(testing::CensusDiff(liveArchived, shop.LiveCensus()), "") << mode;
     const auto again = testing::ArchiveRows(shop.dir.Path("datos/S"));
     EXPECT_EQ(testing::ArchiveRowsDiff(archived, again), "") << mode;
@@ -209,7 +280,7 @@ TEST(OperatorCommands, ArchiveRestoreArchiveAgainGivesTheSameArchivesAndLiveTabl
 TEST(OperatorCommands, ARestoreKeepsWhatTheLiveDatabaseRefusesWholeAndLosesNothing) {
   Shop shop;
   ASSERT_EQ(shop.Run().exitStatus, 0);
-  const auto census = shop.Census();
+  const auto census = shop.TakeCensus();
   const long gthora = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gthora");
   const long gtvend = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gtvend");
   // The live hour field has become too short for the archived hours, and a
@@ -228,11 +299,11 @@ TEST(OperatorCommands, ARestoreKeepsWhatTheLiveDatabaseRefusesWholeAndLosesNothi
                 "VALUES ('" +
                     first[0] + "'," + first[1] + "," + first[2] + "," + first[3] + "," + first[4] +
                     ")");
-  const auto withBlocker = shop.Census();
+  const auto withBlocker = shop.TakeCensus();
 
   const auto result = shop.Run({"--restore", "202403"});
   EXPECT_EQ(result.exitStatus, 2) << result.standardError;
-  EXPECT_EQ(testing::CensusDiff(withBlocker, shop.Census()), "");
+  EXPECT_EQ(testing::CensusDiff(withBlocker, shop.TakeCensus()), "");
   EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gthora"), gthora);
   EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gtvend"), gtvend);
   EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM tickets"), 0);

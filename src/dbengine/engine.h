@@ -180,6 +180,14 @@ class Database {
   // sound, else what it found wrong (a few lines at most). Where the database
   // system offers no such check, every table is opened and read whole.
   virtual std::vector<std::string> CheckIntegrity() = 0;
+
+  // How many records of `table` hold no date in `dateField` (NULL, an empty
+  // text, a text that is not a date, a number), so that no date window ever
+  // selects them. Where a database system types its date columns only NULL
+  // can be such a value; this body reads the records whose date compares
+  // outside every window and checks each, which also finds the texts that a
+  // driver comparing dates as texts sorts there.
+  virtual long CountUndated(const std::string& table, const std::string& dateField);
 };
 
 class Engine {

@@ -15,8 +15,23 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// Names the field and the value; a long value is cut, with its length said,
+// so that a message or a log line stays readable.
 Error Refused(long number, const std::string& what, const std::string& field, const Value& v) {
-  return Error(number, what, "field " + field + ", value \"" + ValueToText(v) + "\"");
+  constexpr size_t kShown = 40;
+  std::string text = ValueToText(v);
+  const size_t length = Utf8Length(text);
+  if (length > kShown + 10) {
+    size_t end = 0;
+    for (size_t n = 0; n < kShown; ++n) {
+      do ++end;
+      while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80);
+    }
+    text = text.substr(0, end) + "...\" (" + std::to_string(length) + " characters)";
+  } else {
+    text += "\"";
+  }
+  return Error(number, what, "field " + field + ", value \"" + text);
 }
 
 // The number a value stands for, if any: numbers as they are, numeric texts

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "odb/archive_place.h"
 #include "odb/attachment.h"
 #include "odb/move_journal.h"
 #include "odb/restore.h"
@@ -219,6 +220,9 @@ MonthsTransfer TransferMonths(const TransferContext& ctx, std::span<const MonthW
         aliases.emplace_back(archives.empty() ? kAlias : kAlias + std::to_string(archives.size()));
     try {
       if (!ctx.fs.IsFile(path)) {
+        if (auto problem = ArchivePlaceProblem(ctx.fs, ctx.dataFolder, month.monthKey)) {
+          throw *problem;
+        }
         CreateMonthArchive(ctx.engine, ctx.fs, ctx.messages, path, ctx.livestockEnabled);
       }
       archives.emplace_back(ctx.live, path, alias);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "odb/schema.h"
 #include "var/datetime.h"
@@ -120,6 +122,35 @@ void CheckDates(dbengine::Database& db, const std::string& table, const char* fi
                          " record(s) dated outside " + monthKey + example);
 }
 
+// Records holding a value their field cannot hold (a text in a double, a
+// text longer than its size, a number outside its type's range): a restore
+// or a later run would trip over them.
+void CheckValues(dbengine::Database& db, const TableSpec& layout, ArchiveCheck& out) {
+  const std::string table = layout.name;
+  const std::unique_ptr<dbengine::Recordset> rs = db.OpenRecordset("SELECT * FROM " + table);
+  std::vector<std::pair<int, const FieldSpec*>> fields;
+  for (const FieldSpec& f : layout.fields) fields.emplace_back(rs->FieldIndex(f.name), &f);
+  long refused = 0;
+  std::optional<Error> first;
+  for (; !rs->Eof(); rs->MoveNext()) {
+    for (const auto& [index, f] : fields) {
+      try {
+        dbengine::ConvertForField(rs->GetValue(index), f->type, f->size, table + "." + f->name);
+      } catch (const Error& e) {
+        ++refused;
+        if (!first) first = e;
+        break;
+      }
+    }
+  }
+  rs->Close();
+  if (refused > 0) {
+    out.problems.push_back("table " + table + ": " + std::to_string(refused) +
+                           " record(s) hold a value their field cannot, e.g. " +
+                           first->Description() + " (" + first->Cause() + ")");
+  }
+}
+
 }  // namespace
 
 ArchiveCheck CheckArchive(dbengine::Engine& engine, const std::string& path,
@@ -140,25 +171,27 @@ ArchiveCheck CheckArchive(dbengine::Engine& engine, const std::string& path,
   for (const dbengine::TableDef& def : defs) {
     if (dbengine::SameName(def.Name(), kGTVacuno.name)) livestock = true;
   }
+  // Tables are found by name: a driver may list them in its own order (by
+  // name, say), while each table's fields keep their creation order.
   const std::vector<const TableSpec*> layouts = ArchiveTables(livestock);
   std::vector<const TableSpec*> sound;  // tables whose layout is right
-  for (size_t i = 0; i < std::max(layouts.size(), defs.size()); ++i) {
-    if (i >= defs.size()) {
-      out.problems.push_back(std::string("table ") + layouts[i]->name + " is missing");
-      continue;
-    }
-    if (i >= layouts.size()) {
-      out.problems.push_back("table " + defs[i].Name() + " does not belong to an archive");
-      continue;
-    }
-    if (defs[i].Name() != layouts[i]->name) {
-      out.problems.push_back("table " + std::to_string(i + 1) + " is " + defs[i].Name() + ", " +
-                             layouts[i]->name + " expected");
+  for (const TableSpec* layout : layouts) {
+    const auto def = std::find_if(defs.begin(), defs.end(), [&](const dbengine::TableDef& d) {
+      return dbengine::SameName(d.Name(), layout->name);
+    });
+    if (def == defs.end()) {
+      out.problems.push_back(std::string("table ") + layout->name + " is missing");
       continue;
     }
     const size_t before = out.problems.size();
-    CompareTable(defs[i], *layouts[i], out.problems);
-    if (out.problems.size() == before) sound.push_back(layouts[i]);
+    CompareTable(*def, *layout, out.problems);
+    if (out.problems.size() == before) sound.push_back(layout);
+  }
+  for (const dbengine::TableDef& def : defs) {
+    const bool known = std::any_of(layouts.begin(), layouts.end(), [&](const TableSpec* layout) {
+      return dbengine::SameName(def.Name(), layout->name);
+    });
+    if (!known) out.problems.push_back("table " + def.Name() + " does not belong to an archive");
   }
 
   try {
@@ -166,6 +199,7 @@ ArchiveCheck CheckArchive(dbengine::Engine& engine, const std::string& path,
       out.problems.push_back("integrity check: " + problem);
     }
     for (const TableSpec* layout : sound) {
+      CheckValues(*db, *layout, out);
       if (const char* field = DateFieldOf(layout->name)) {
         CheckDates(*db, layout->name, field, monthKey, out);
       }

@@ -1,8 +1,9 @@
-// The soundness check of a month archive: it opens; its tables and their
-// fields are, in order, name, type and text size, exactly those a new
-// archive of its kind gets (8 tables, or 9 with the livestock totals); the
-// engine's own integrity check passes; and every record's date lies in the
-// archive's month. Reads only.
+// The soundness check of a month archive: it opens; it holds, by name, the
+// tables a new archive of its kind gets (8, or 9 with the livestock totals)
+// and no other, each with exactly its fields, in order, name, type and text
+// size; the engine's own integrity check passes; every value is one its
+// field can hold; and every record's date lies in the archive's month. Reads
+// only.
 #pragma once
 
 #include <string>

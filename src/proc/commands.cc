@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "dbengine/engine_choice.h"
 #include "odb/archive.h"
 #include "odb/archive_check.h"
+#include "odb/archive_place.h"
 #include "odb/move_journal.h"
 #include "odb/restore.h"
 #include "platform/log_text.h"
@@ -39,9 +41,7 @@ std::string Count(long n) {
   return buf;
 }
 
-std::string Reason(const Error& e) {
-  return e.Description() + (e.Cause().empty() ? "" : " (" + e.Cause() + ")");
-}
+std::string Reason(const Error& e) { return OneLine(e); }
 
 odb::TransferContext Transfer(const RunContext& ctx, dbengine::Database& live) {
   return odb::TransferContext{
@@ -71,34 +71,82 @@ int DryRun(const RunContext& ctx, bool upToToday, std::ostream& out) {
   if (ctx.fs.IsFile(odb::MoveJournalPath(ctx.params.dataFolder))) {
     out << "S/move.journal: a move cut short by a crash is waiting; the run completes it first\n";
   }
+  // The first month whose archive can be neither made nor opened: the run
+  // would stop there, every later month left live too.
+  std::set<std::string> months;
+  for (const PlannedTable& table : plan.tables) {
+    for (const PlannedMonth& month : table.months) {
+      if (!month.refused && month.stopsAt.empty()) months.insert(month.month);
+    }
+  }
+  std::string haltMonth;
+  std::optional<Error> halt;
+  for (const std::string& month : months) {
+    if ((halt = odb::ArchivePlaceProblem(ctx.fs, ctx.params.dataFolder, month))) {
+      haltMonth = month;
+      out << "The run would stop at " << month << ": " << Reason(*halt) << "\n";
+      break;
+    }
+  }
   out << Padded("table", 10) << Padded("month", 8) << "records"
       << "  archive\n";
   std::map<std::string, bool> archives;  // month -> exists now
   long total = 0;
+  long kept = 0;  // records of the window the run would leave live
+  long undated = 0;
   auto target = [&](const std::string& month) {
     const std::string name = month + ".mdb";
     const bool exists = ctx.fs.IsFile(odb::ArchivePath(ctx.params.dataFolder, month));
     archives.emplace(month, exists);
     return Shown(name) + (exists ? " (exists)" : " (to be created)");
   };
+  // Why a month's records would stay live; empty when they would move.
+  auto staying = [&](const PlannedMonth& month) -> std::string {
+    if (month.refused) return Reason(*month.refused);
+    if (!month.stopsAt.empty()) return "the run stops at " + month.stopsAt;
+    if (halt && month.month >= haltMonth) return "the run stops at " + haltMonth;
+    return "";
+  };
   for (const PlannedTable& table : plan.tables) {
+    const std::string name = Padded(table.table, 10);
+    if (table.table == plan.stopTable) {
+      out << name << Padded("-", 8) << Right(0, 7) << "  cannot be read: the run stops here\n";
+    } else if (table.unread) {
+      out << name << Padded("-", 8) << Right(0, 7) << "  cannot be read: " << Reason(*table.unread)
+          << "\n";
+    }
     if (table.customers) {
       if (table.months.empty()) {
-        out << Padded(table.table, 10) << Padded("-", 8) << Right(table.records, 7)
-            << "  not copied: no month archived\n";
+        if (table.records > 0) {
+          out << name << Padded("-", 8) << Right(table.records, 7)
+              << "  not copied: no month archived\n";
+        }
+      } else if (const std::string why = staying(table.months.front()); !why.empty()) {
+        out << name << Padded("all", 8) << Right(table.records, 7) << "  not copied: " << why
+            << "\n";
       } else {
-        out << Padded(table.table, 10) << Padded("all", 8) << Right(table.records, 7) << "  "
+        out << name << Padded("all", 8) << Right(table.records, 7) << "  "
             << target(table.months.front().month) << ", its customer list replaced\n";
       }
       continue;
     }
-    if (table.months.empty()) {
-      out << Padded(table.table, 10) << Padded("-", 8) << Right(0, 7) << "  nothing to move\n";
+    if (table.months.empty() && table.table != plan.stopTable && !table.unread) {
+      out << name << Padded("-", 8) << Right(0, 7) << "  nothing to move\n";
     }
     for (const PlannedMonth& month : table.months) {
-      out << Padded(table.table, 10) << Padded(month.month, 8) << Right(month.records, 7) << "  "
-          << target(month.month) << "\n";
-      total += month.records;
+      out << name << Padded(month.month, 8) << Right(month.records, 7) << "  ";
+      if (const std::string why = staying(month); !why.empty()) {
+        out << "stay live: " << why << "\n";
+        kept += month.records;
+      } else {
+        out << target(month.month) << "\n";
+        total += month.records;
+      }
+    }
+    if (table.undated > 0) {
+      out << name << Padded("-", 8) << Right(table.undated, 7)
+          << "  stay live: no date a window can place (none, empty, or not a date)\n";
+      undated += table.undated;
     }
   }
   long created = 0;
@@ -107,8 +155,11 @@ int DryRun(const RunContext& ctx, bool upToToday, std::ostream& out) {
     out << "A table cannot be read, and the run would stop there: " << Reason(*plan.stop) << "\n";
   }
   out << "Total: " << total << " records would move into " << archives.size() << " archive(s), "
-      << created << " to be created. Nothing was changed.\n";
-  return plan.stop ? 2 : 0;
+      << created << " to be created";
+  if (kept > 0) out << "; " << kept << " of the window would stay live";
+  if (undated > 0) out << "; " << undated << " have no date a window can place";
+  out << ". Nothing was changed.\n";
+  return plan.stop || kept > 0 || halt ? 2 : 0;
 }
 
 int VerifyArchives(const RunContext& ctx, std::ostream& out) {
@@ -122,6 +173,7 @@ int VerifyArchives(const RunContext& ctx, std::ostream& out) {
     return 2;
   }
   const std::vector<std::string> names = ctx.fs.ListFolder(folder);
+  const std::set<std::string> listed(names.begin(), names.end());
   int archives = 0;
   int unsound = 0;
   int leftovers = 0;
@@ -132,29 +184,47 @@ int VerifyArchives(const RunContext& ctx, std::ostream& out) {
       out << Shown(name) << ": NOT SOUND: " << (move && move->restore ? "a restore" : "a move")
           << " cut short by a crash is waiting; the next run or restore completes it\n";
       ++leftovers;
-    } else if (EndsWith(name, ".partial")) {
+      continue;
+    }
+    if (EndsWith(name, ".partial")) {
       out << Shown(name) << ": NOT SOUND: a temporary archive left by a build cut short; it "
           << "holds no record and may be deleted\n";
       ++leftovers;
-    } else if (EndsWith(name, ".mdb") && ctx.fs.IsFile(path)) {
-      ++archives;
-      const std::string month = name.substr(0, name.size() - 4);
-      if (!IsMonthKey(month)) {
-        out << Shown(name) << ": NOT SOUND: not named after a month (yyyymm.mdb)\n";
-        ++unsound;
-        continue;
-      }
-      const odb::ArchiveCheck check = odb::CheckArchive(ctx.engine, path, month);
-      if (check.problems.empty()) {
-        out << Shown(name) << ": sound (" << check.tables << " tables, " << check.records
-            << " records)\n";
-        continue;
-      }
+      continue;
+    }
+    if (!EndsWith(dbengine::LowerAscii(name), ".mdb")) continue;
+    ++archives;
+    const std::string month = name.substr(0, name.size() - 4);
+    const std::string spelt = month + ".mdb";
+    if (const std::optional<std::string> what = odb::NotAFile(ctx.fs, path)) {
+      out << Shown(name) << ": NOT SOUND: " << *what << " where an archive file belongs; a run "
+          << "that reaches " << month << " stops there\n";
       ++unsound;
-      out << Shown(name) << ": NOT SOUND: " << check.problems.front() << "\n";
-      for (size_t i = 1; i < check.problems.size(); ++i) {
-        out << "  " << check.problems[i] << "\n";
-      }
+      continue;
+    }
+    // Where names ignore letter case the run opens this file as spelt.
+    if (name != spelt &&
+        (listed.count(spelt) != 0 || !ctx.fs.IsFile(platform::JoinPath(folder, spelt)))) {
+      out << Shown(name) << ": NOT SOUND: named like an archive but spelt otherwise; a run looks "
+          << "for " << spelt << " and never finds it, nor does a restore\n";
+      ++unsound;
+      continue;
+    }
+    if (!IsMonthKey(month)) {
+      out << Shown(name) << ": NOT SOUND: not named after a month (yyyymm.mdb)\n";
+      ++unsound;
+      continue;
+    }
+    const odb::ArchiveCheck check = odb::CheckArchive(ctx.engine, path, month);
+    if (check.problems.empty()) {
+      out << Shown(name) << ": sound (" << check.tables << " tables, " << check.records
+          << " records)\n";
+      continue;
+    }
+    ++unsound;
+    out << Shown(name) << ": NOT SOUND: " << check.problems.front() << "\n";
+    for (size_t i = 1; i < check.problems.size(); ++i) {
+      out << "  " << check.problems[i] << "\n";
     }
   }
   out << archives << " archive(s) checked: " << archives - unsound << " sound, " << unsound

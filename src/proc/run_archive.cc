@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <exception>
 #include <map>
 #include <memory>
@@ -9,7 +10,10 @@
 #include <optional>
 #include <utility>
 
+#include "dbengine/engine_choice.h"
+#include "dbengine/odbc/connection_string.h"
 #include "odb/archive.h"
+#include "odb/schema.h"
 #include "platform/log_text.h"
 #include "platform/standard_error.h"
 
@@ -100,22 +104,80 @@ class Bookmarks {
   long size_ = 0;
 };
 
+// Where a run stopped: at a table it could not read, or at a table's month
+// whose archive could not be made or opened.
+struct Halt {
+  std::string table;
+  std::string month;  // empty for a table
+  Error error;
+  std::string Place() const { return month.empty() ? table : table + ", " + month; }
+};
+
 // A table's records of one month and whether they reached their archive.
 struct MonthRunState {
   std::string month;
   Bookmarks keys;
+  long count = 0;
   bool moved = false;
+  std::optional<Error> why;    // why it stayed live, when it was refused
+  const Halt* halt = nullptr;  // the stop that kept the run from reaching it
 };
 
-// One table's part of the run: its log lines so far and its month runs (the
-// customer list: one run, to the newest month reached before it).
+// One table's part of the run: its query, what it read and its month runs
+// (the customer list: one run, to the newest month reached before it).
 struct TableWork {
   const TableEntry* entry = nullptr;
-  std::vector<std::string> lines;
+  std::string query;
   std::vector<MonthRunState> runs;
   long records = 0;
-  bool whole = false;  // every record of the window was read into runs
+  long undated = 0;              // records no window places
+  bool whole = false;            // every record of the window was read into runs
+  bool reached = true;           // the run went on to move it
+  std::optional<Error> refused;  // a table the run cannot move at all
+  std::optional<Error> unread;   // cannot be read, after the run had stopped
   bool customers() const { return entry->dateField[0] == '\0'; }
+  bool Moves() const { return reached && whole && !refused; }
+};
+
+// Whether a record's values fit the fields of its archive table, as the move
+// converts them: the dry run reads every record of a run it expects to move.
+class ArchiveFit {
+ public:
+  ArchiveFit(const odb::TableSpec& layout, const dbengine::Recordset& rs, const std::string& table,
+             const std::string& liveName) {
+    for (const odb::FieldSpec& field : layout.fields) {
+      try {
+        fields_.push_back({rs.FieldIndex(field.name), &field, table + "." + field.name});
+      } catch (const Error&) {
+        missing_ = Error(
+            dbengine::kErrItemNotFound, "Item not found in this collection.",
+            "field " + std::string(field.name) + " of table " + table + ", missing in " + liveName);
+        return;
+      }
+    }
+  }
+  // A field the live table lacks refuses every run of it.
+  const std::optional<Error>& Missing() const { return missing_; }
+  // Why the archive would refuse the current record, if it would.
+  std::optional<Error> Refusal(dbengine::Recordset& rs) const {
+    for (const Field& f : fields_) {
+      try {
+        dbengine::ConvertForField(rs.GetValue(f.index), f.layout->type, f.layout->size, f.name);
+      } catch (const Error& e) {
+        return e;
+      }
+    }
+    return std::nullopt;
+  }
+
+ private:
+  struct Field {
+    int index;
+    const odb::FieldSpec* layout;
+    std::string name;
+  };
+  std::vector<Field> fields_;
+  std::optional<Error> missing_;
 };
 
 // The run goes month by month rather than table by table: every table's
@@ -125,6 +187,10 @@ struct TableWork {
 // nothing stops the run, the log and the bar show the same lines and steps
 // as a walk table by table would.
 class Run {
+  // The runs of one month, table by table in the table order.
+  using Members = std::vector<std::pair<const TableWork*, MonthRunState*>>;
+  using MonthList = std::vector<std::pair<const std::string, Members>>;
+
  public:
   Run(const RunContext& ctx, dbengine::Database& live)
       : ctx_(ctx),
@@ -137,6 +203,10 @@ class Run {
                   ctx.settings.livestockEnabled},
         log_(ctx.fs, ctx.programFolder) {}
 
+  // Reads every record of the runs expected to move, to see whether the
+  // archive would take them (the dry run).
+  void Predict() { predict_ = true; }
+
   // Finishes a month's move a crash left half done. False when it cannot:
   // then no other move may run (the journal would be overwritten), and the
   // log and standard error say why and what stays live.
@@ -148,32 +218,41 @@ class Run {
                 u.error.Description() + "\n" +
                 "sus registros siguen en la base de datos viva hasta que se repare o se retire " +
                 u.archive + "\n");
-    stop_ = Error(u.error.Number(),
-                  "An interrupted move cannot be completed; its records stay live until its "
-                  "archive is repaired or removed.",
-                  "move journal " + u.journal + "\narchive " + u.archive + "\n" +
-                      u.error.Description() +
-                      (u.error.Cause().empty() ? std::string() : "\n" + u.error.Cause()));
+    pending_ = Error(u.error.Number(),
+                     "An interrupted move cannot be completed; its records stay live until its "
+                     "archive is repaired or removed.",
+                     "move journal " + u.journal + "\narchive " + u.archive + "\n" +
+                         u.error.Description() +
+                         (u.error.Cause().empty() ? std::string() : "\n" + u.error.Cause()));
     return false;
   }
 
   // Reads the tables in order into month runs. A table that cannot be read
-  // stops the reading there; the tables before it still move.
-  void Collect(const std::vector<TableEntry>& tables, const CivilDate& to) {
+  // stops the run there: the tables before it still move, and those after it
+  // are read only to be counted. With `move` false (a move a crash left
+  // unfinished holds the run back) every table is only counted.
+  void Collect(const std::vector<TableEntry>& tables, const CivilDate& to, bool move) {
     to_ = to;
     works_.reserve(tables.size());
     for (const TableEntry& entry : tables) {
       TableWork& work = works_.emplace_back();
       work.entry = &entry;
-      work.lines.push_back(RunQuery(entry, kWindowStart, to));
+      work.query = RunQuery(entry, kWindowStart, to);
+      work.reached = move && halts_.empty();
       try {
-        if (!CollectTable(work)) {
-          works_.pop_back();  // its record set never opened: no log lines
-          return;
-        }
+        CollectTable(work);
       } catch (const Error& e) {
-        stop_ = e;
-        return;
+        work.runs.clear();
+        work.whole = false;
+        if (work.reached) {
+          work.reached = false;
+          halts_.push_back({entry.table, "", e});
+        } else {
+          work.unread = e;
+        }
+      }
+      for (MonthRunState& run : work.runs) {
+        if (!work.reached && !halts_.empty()) run.halt = &halts_.front();
       }
     }
   }
@@ -182,12 +261,16 @@ class Run {
   // archived stops the run there: every earlier month is archived whole and
   // no later one is touched.
   void MoveMonths() {
-    std::map<std::string, std::vector<std::pair<const TableWork*, MonthRunState*>>> byMonth;
+    std::map<std::string, Members> byMonth;
     for (TableWork& work : works_) {
-      if (work.customers()) continue;
+      if (work.refused && work.reached) {
+        Report(*work.refused);
+        if (!work.customers()) processed_ += work.records;  // nothing of it will move
+      }
+      if (work.customers() || !work.Moves()) continue;
       for (MonthRunState& run : work.runs) byMonth[run.month].emplace_back(&work, &run);
     }
-    const std::vector months(byMonth.begin(), byMonth.end());
+    const MonthList months(byMonth.begin(), byMonth.end());
     std::vector<size_t> records;
     for (const auto& [month, members] : months) {
       size_t n = 0;
@@ -212,22 +295,23 @@ class Run {
         }
         out = odb::TransferMonths(transfer_, work);
       } catch (const Error& e) {
-        stop_ = e;
-        stoppedAt_ = months[next].first;
+        HaltAt(months, next, e);
         return;
       }
       for (const std::vector<odb::TransferResult>& results : out.months) {
         const auto& members = months[next++].second;
         for (size_t i = 0; i < results.size(); ++i) {
           members[i].second->moved = results[i].status == 0;
-          if (results[i].failure) Report(*results[i].failure);
+          if (results[i].failure) {
+            members[i].second->why = results[i].failure;
+            Report(*results[i].failure);
+          }
           processed_ += members[i].second->keys.size();
         }
         Advance();
       }
       if (out.stop) {
-        stop_ = out.stop;
-        stoppedAt_ = months[next].first;
+        HaltAt(months, next, *out.stop);
         return;
       }
     }
@@ -237,18 +321,25 @@ class Run {
   // reached, unless the run stopped at or before that month.
   void CopyCustomers() {
     for (TableWork& work : works_) {
-      if (!work.customers()) continue;
-      if (!work.runs.empty()) {
+      if (!work.customers() || !work.reached) continue;
+      if (!work.runs.empty() && !work.refused) {
         MonthRunState& run = work.runs.front();
-        if (!stoppedAt_.empty() && stoppedAt_ <= run.month) return;
+        for (const Halt& h : halts_) {
+          if (!h.month.empty() && h.month <= run.month && !run.halt) run.halt = &h;
+        }
+        if (run.halt) return;
         const odb::MonthRun customers{kCustomers, run.keys.Expand(), ""};
         try {
           const std::vector<odb::TransferResult> results =
               odb::TransferMonth(transfer_, run.month, {&customers, 1});
           run.moved = results[0].status == 0;
-          if (results[0].failure) Report(*results[0].failure);
+          if (results[0].failure) {
+            run.why = results[0].failure;
+            Report(*results[0].failure);
+          }
         } catch (const Error& e) {
-          stop_ = e;
+          run.why = e;
+          halts_.push_back({work.entry->table, run.month, e});
           return;
         }
       }
@@ -257,40 +348,57 @@ class Run {
     }
   }
 
-  // Logs each table read: its query, its count, and a line for each month
-  // run that stayed live.
+  // Logs each table read: its query, its count, the records whose date no
+  // window places, and a line for each month run that stayed live with the
+  // reason under it; the stop, if any, where it came.
   void WriteLog() {
     for (const TableWork& work : works_) {
-      std::string text;
-      for (const std::string& line : work.lines) text += line + "\r\n";
-      for (const MonthRunState& run : work.runs) {
-        if (run.moved) continue;
-        // Customer records are never deleted: a list not copied stays whole
-        // in the live database, which is not the same as records left live.
-        text += (work.customers() ? "lista de clientes no copiada (" + run.month + ")"
-                                  : KeptLine(run.month, run.keys.size())) +
-                "\r\n";
+      std::string text = work.query + "\r\n";
+      if (work.records > 0) text += "número de registros:" + Count(work.records) + "\r\n";
+      if (work.undated > 0) text += "registros con fecha ilegible:" + Count(work.undated) + "\r\n";
+      if (work.unread) text += "motivo: " + OneLine(*work.unread) + "\r\n";
+      text += HaltLines(work, "");
+      if (work.customers()) {
+        text += CustomerLines(work);
+      } else {
+        for (const MonthRunState& run : work.runs) {
+          if (run.moved) continue;
+          text += KeptLine(run.month, run.count) + "\r\n" + Motive(run) + "\r\n";
+          text += HaltLines(work, run.month);
+        }
       }
       log_.Append(text);
     }
   }
 
-  // Why the run stopped, if it did.
-  const std::optional<Error>& Stop() const { return stop_; }
+  // Whether the run stopped before its end; each stop is said on standard
+  // error.
+  bool ReportStops() const {
+    if (pending_) Report(*pending_);
+    for (const Halt& h : halts_) Report(h.error);
+    return pending_ || !halts_.empty();
+  }
 
   // What Collect read: each table's records per month.
   RunPlan Plan() const {
     RunPlan plan;
     plan.to = to_;
-    plan.stop = stop_;
+    if (!halts_.empty()) {
+      plan.stop = halts_.front().error;
+      plan.stopTable = halts_.front().table;
+    }
     for (const TableWork& work : works_) {
       PlannedTable& table = plan.tables.emplace_back();
       table.table = work.entry->table;
-      table.query = work.lines.front();
+      table.query = work.query;
       table.records = work.records;
+      table.undated = work.undated;
       table.customers = work.customers();
-      for (const MonthRunState& run : work.runs)
-        table.months.push_back({run.month, run.keys.size()});
+      table.unread = work.unread;
+      for (const MonthRunState& run : work.runs) {
+        table.months.push_back(
+            {run.month, run.count, run.why, run.halt ? run.halt->table : std::string()});
+      }
     }
     return plan;
   }
@@ -311,21 +419,13 @@ class Run {
   }
 
  private:
-  // Reads one table's window. Returns false when its record set cannot be
-  // opened (then `stop_` says why); throws when reading it fails part way.
-  bool CollectTable(TableWork& work) {
-    std::unique_ptr<dbengine::Recordset> rs;
-    try {
-      rs = live_.OpenRecordset(work.lines.front());
-    } catch (const Error& e) {
-      stop_ = e;
-      return false;
-    }
+  // Reads one table's window; throws when it cannot be read.
+  void CollectTable(TableWork& work) {
+    std::unique_ptr<dbengine::Recordset> rs = live_.OpenRecordset(work.query);
     if (!rs->Eof()) {
       rs->MoveLast();
       work.records = rs->RecordCount();
       rs->MoveFirst();
-      work.lines.push_back("número de registros:" + Count(work.records));
       if (work.customers()) {
         Customers(work, *rs);
       } else {
@@ -333,8 +433,36 @@ class Run {
       }
     }
     rs->Close();
+    if (!work.customers()) {
+      work.undated = live_.CountUndated(work.entry->table, work.entry->dateField);
+    }
     work.whole = true;
-    return true;
+  }
+
+  // Whether the run can name the set's records to move them. A table that
+  // cannot is refused alone, before any month moves: its runs stay live.
+  bool CanName(TableWork& work, dbengine::Recordset& rs) {
+    if (!work.reached) return false;
+    try {
+      rs.MoveFirst();
+      rs.Bookmark();
+      return true;
+    } catch (const Error& e) {
+      if (e.Number() != dbengine::kErrNoIdentity) throw;
+      work.refused = e;
+      return false;
+    }
+  }
+
+  // The fit of the set's records to their archive table, when predicting.
+  std::optional<ArchiveFit> Fit(const TableWork& work, const dbengine::Recordset& rs) const {
+    if (!predict_) return std::nullopt;
+    for (const odb::TableSpec* layout : odb::ArchiveTables(ctx_.settings.livestockEnabled)) {
+      if (dbengine::SameName(layout->name, work.entry->table)) {
+        return ArchiveFit(*layout, rs, work.entry->table, dbengine::ShownName(ctx_.params.dbPath));
+      }
+    }
+    return std::nullopt;
   }
 
   // Cuts the set into runs of one month. The set is in date order, so a
@@ -342,6 +470,8 @@ class Run {
   // search: a few reads per month instead of one per record.
   void Months(TableWork& work, dbengine::Recordset& rs) {
     const std::string dateField = work.entry->dateField;
+    const bool named = CanName(work, rs);
+    const std::optional<ArchiveFit> fit = named ? Fit(work, rs) : std::nullopt;
     const long count = work.records;
     for (long first = 0; first < count;) {
       const std::string month = KeyAt(rs, dateField, first);
@@ -360,20 +490,24 @@ class Run {
       }
       MonthRunState& run = work.runs.emplace_back();
       run.month = month;
-      ReadKeys(rs, first, inMonth, run.keys);
+      run.count = inMonth - first + 1;
+      run.why = work.refused;
+      if (named) ReadRun(rs, first, inMonth, run, fit ? &*fit : nullptr);
       newestMonth_ = month;
       first = inMonth + 1;
     }
   }
 
   void Customers(TableWork& work, dbengine::Recordset& rs) {
-    if (newestMonth_.empty()) {
-      work.lines.push_back("lista de clientes no copiada: ningún mes archivado");
-      return;
-    }
+    if (newestMonth_.empty()) return;  // no month reached: not copied
     MonthRunState& run = work.runs.emplace_back();
     run.month = newestMonth_;
-    ReadKeys(rs, 0, work.records - 1, run.keys);
+    run.count = work.records;
+    if (CanName(work, rs)) {
+      const std::optional<ArchiveFit> fit = Fit(work, rs);
+      ReadRun(rs, 0, work.records - 1, run, fit ? &*fit : nullptr);
+    }
+    run.why = run.why ? run.why : work.refused;
   }
 
   static std::string KeyAt(dbengine::Recordset& rs, const std::string& dateField, long pos) {
@@ -382,13 +516,74 @@ class Run {
     return MonthKeyOf(rs, dateField);
   }
 
-  static void ReadKeys(dbengine::Recordset& rs, long first, long last, Bookmarks& keys) {
+  // Reads the identities of the run's records; with `fit`, also whether the
+  // archive would take each of them.
+  static void ReadRun(dbengine::Recordset& rs, long first, long last, MonthRunState& run,
+                      const ArchiveFit* fit) {
+    if (fit && fit->Missing()) {
+      run.why = fit->Missing();
+      fit = nullptr;
+    }
     rs.MoveFirst();
     rs.Move(first);
     for (long pos = first; pos <= last; ++pos) {
-      keys.Add(rs.Bookmark());
+      run.keys.Add(rs.Bookmark());
+      if (fit && !run.why) run.why = fit->Refusal(rs);
       rs.MoveNext();
     }
+  }
+
+  // The month `months[next]` could not be archived: it and every later month
+  // stay live, and the stop is logged at the first table holding records of it.
+  void HaltAt(const MonthList& months, size_t next, const Error& e) {
+    const auto& [month, members] = months[next];
+    const Halt& halt = halts_.emplace_back(Halt{members.front().first->entry->table, month, e});
+    for (size_t m = next; m < months.size(); ++m) {
+      for (const auto& [table, run] : months[m].second) {
+        if (m == next) {
+          run->why = e;
+        } else {
+          run->halt = &halt;
+        }
+      }
+    }
+  }
+
+  // The stop lines of `work` at `month` (empty: at the table itself).
+  std::string HaltLines(const TableWork& work, const std::string& month) const {
+    std::string text;
+    for (const Halt& h : halts_) {
+      if (h.table == work.entry->table && h.month == month) {
+        text += "ejecución detenida (" + h.Place() + "): " + OneLine(h.error) + "\r\n";
+      }
+    }
+    return text;
+  }
+
+  // Customer records are never deleted: a list not copied stays whole in the
+  // live database, which is not the same as records left live.
+  std::string CustomerLines(const TableWork& work) const {
+    if (work.records == 0) return "";
+    if (work.runs.empty()) {
+      return work.reached ? "lista de clientes no copiada: ningún mes archivado\r\n"
+                          : "lista de clientes no copiada: " + Stopped(nullptr) + "\r\n";
+    }
+    const MonthRunState& run = work.runs.front();
+    if (run.moved) return "";
+    if (!run.why) return "lista de clientes no copiada: " + Stopped(run.halt) + "\r\n";
+    return "lista de clientes no copiada (" + run.month + ")\r\n" + Motive(run) + "\r\n" +
+           HaltLines(work, run.month);
+  }
+
+  std::string Motive(const MonthRunState& run) const {
+    return "motivo: " + (run.why ? OneLine(*run.why) : Stopped(run.halt));
+  }
+
+  // What kept the run from reaching a table or month.
+  std::string Stopped(const Halt* halt) const {
+    if (halt == nullptr && !halts_.empty()) halt = &halts_.front();
+    if (halt != nullptr) return "ejecución detenida (" + halt->Place() + ")";
+    return "movimiento pendiente no completado";
   }
 
   static std::string KeptLine(const std::string& month, long count) {
@@ -400,7 +595,7 @@ class Run {
   // table order, paced by the work of the months. A table not read whole
   // shows no step, nor any table after it.
   void Advance() {
-    while (shown_ < works_.size() && works_[shown_].whole) {
+    while (shown_ < works_.size() && works_[shown_].whole && works_[shown_].reached) {
       reached_ += works_[shown_].records;
       if (reached_ > processed_) {
         reached_ -= works_[shown_].records;
@@ -419,10 +614,11 @@ class Run {
   std::vector<TableWork> works_;
   CivilDate to_{};           // the window's last day
   std::string newestMonth_;  // the customer list goes to the newest month read before it
-  std::optional<Error> stop_;
-  std::string stoppedAt_;  // the month that could not be archived
-  long processed_ = 0;     // records of the runs done so far
-  long reached_ = 0;       // records of the tables whose step is shown
+  bool predict_ = false;
+  std::optional<Error> pending_;  // a move a crash left that cannot be completed
+  std::deque<Halt> halts_;        // where the run stopped, first stop first
+  long processed_ = 0;            // records of the runs done so far
+  long reached_ = 0;              // records of the tables whose step is shown
   size_t shown_ = 0;
 };
 
@@ -453,12 +649,19 @@ CivilDate WindowEnd(const CivilDate& today, bool upToToday, int retentionDays) {
   return CivilFromDays(DaysFromCivil(today) - retentionDays);
 }
 
+std::string OneLine(const Error& e) {
+  std::string cause = e.Cause();
+  for (size_t at; (at = cause.find('\n')) != std::string::npos;) cause.replace(at, 1, "; ");
+  return dbengine::odbc::MaskSecrets(e.Description() + (cause.empty() ? "" : " (" + cause + ")"));
+}
+
 RunPlan PlanArchive(const RunContext& ctx, bool upToToday) {
   const CivilDate to = WindowEnd(ctx.clock.Today(), upToToday, ctx.settings.retentionDays);
   const std::vector<TableEntry> tables = TableList(ctx.settings.livestockEnabled);
   std::unique_ptr<dbengine::Database> live = ctx.engine.OpenDatabase(ctx.params.dbPath);
   Run run(ctx, *live);
-  run.Collect(tables, to);
+  run.Predict();
+  run.Collect(tables, to, true);
   RunPlan plan = run.Plan();
   live->Close();
   return plan;
@@ -476,12 +679,13 @@ int RunArchive(const RunContext& ctx, bool upToToday) {
   std::unique_ptr<dbengine::Database> live = ctx.engine.OpenDatabase(ctx.params.dbPath);
   Run run(ctx, *live);
   try {
-    if (run.Recover()) {
-      run.Collect(tables, to);
+    const bool move = run.Recover();
+    run.Collect(tables, to, move);
+    if (move) {
       run.MoveMonths();
       run.CopyCustomers();
-      run.WriteLog();
     }
+    run.WriteLog();
   } catch (const Error& e) {
     Run::Report(e);
     live->Close();
@@ -496,10 +700,7 @@ int RunArchive(const RunContext& ctx, bool upToToday) {
     return 1;
   }
   live->Close();
-  if (run.Stop()) {
-    Run::Report(*run.Stop());
-    return 1;
-  }
+  if (run.ReportStops()) return 1;
   return run.LeftRecordsLive() ? 1 : 0;
 }
 

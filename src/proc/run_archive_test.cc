@@ -182,12 +182,16 @@ TEST_F(RunTest, ATableLackingAnArchiveFieldStaysLiveAndTheRunGoesOn) {
   EXPECT_EQ(Archived("202401", "gtarti"), 0);
   EXPECT_EQ(Live("gthora"), 0);
   const auto lines = LogLines();
-  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 5),
+  const std::string why =
+      "motivo: Item not found in this collection. (field tara of table gtarti, "
+      "missing in " +
+      live_ + ")";
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 7),
             (std::vector<std::string>{"SELECT * FROM gtarti WHERE FECHA >= #2000-01-01# AND FECHA "
                                       "<= #2024-03-15# ORDER BY FECHA",
                                       "número de registros:000003",
-                                      "registros no archivados (202401):000001",
-                                      "registros no archivados (202402):000002"}));
+                                      "registros no archivados (202401):000001", why,
+                                      "registros no archivados (202402):000002", why}));
 }
 
 TEST_F(RunTest, AValueTheArchiveRefusesKeepsItsWholeMonthLive) {
@@ -224,7 +228,10 @@ TEST_F(RunTest, ALiveColumnDeclaredAsTextDoesNotBypassTheArchivesRefusals) {
             (Rows{{"integer", "8", "real", "3.0"}}));
   const auto lines = LogLines();
   EXPECT_EQ(lines[4], "registros no archivados (202401):000002");
-  EXPECT_EQ(lines[5], "registros no archivados (202402):000001");
+  EXPECT_EQ(lines[5], "motivo: Numeric field overflow. (gthora into " + Archive("202401") +
+                          "; field gthora.SECCION, value \"10000000000\")");
+  EXPECT_EQ(lines[6], "registros no archivados (202402):000001");
+  EXPECT_EQ(lines[7].rfind("motivo: Data type conversion error. (", 0), 0u) << lines[7];
 }
 
 // The window ends at midnight of its last day: a fraction of a second later
@@ -245,10 +252,16 @@ TEST_F(RunTest, ACustomerListThatCannotBeCopiedIsLoggedAsSuch) {
   EXPECT_EQ(Live("cliente"), 2);
   EXPECT_EQ(Archived("202401", "Cliente"), 0);
   const auto lines = LogLines();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[lines.size() - 3], "SELECT * FROM cliente");
-  EXPECT_EQ(lines[lines.size() - 2], "número de registros:000002");
-  EXPECT_EQ(lines.back(), "lista de clientes no copiada (202401)");
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[lines.size() - 4], "SELECT * FROM cliente");
+  EXPECT_EQ(lines[lines.size() - 3], "número de registros:000002");
+  EXPECT_EQ(lines[lines.size() - 2], "lista de clientes no copiada (202401)");
+  // A long value is shown cut, with its length.
+  EXPECT_EQ(lines.back(),
+            "motivo: The field is too small to accept the amount of data you attempted to add. "
+            "(cliente into " +
+                Archive("202401") + "; field Cliente.nom_cli, value \"" + std::string(40, 'x') +
+                "...\" (300 characters))");
 }
 
 TEST_F(RunTest, AMissingLiveTableStopsTheRunThere) {
@@ -256,9 +269,15 @@ TEST_F(RunTest, AMissingLiveTableStopsTheRunThere) {
   AddHours({"2024-01-05 10:00:00"});
   Exec(live_, "INSERT INTO gtsecs(FECHA, Modo) VALUES ('2024-01-02 00:00:00', 1)");
   EXPECT_EQ(Run(), 1);
-  EXPECT_EQ(Live("gthora"), 0);      // before the missing table
-  EXPECT_EQ(Live("gtsecs"), 1);      // after it: untouched
-  EXPECT_EQ(LogLines().size(), 4u);  // cabecera, gtarti, gthora with its count
+  EXPECT_EQ(Live("gthora"), 0);  // before the missing table
+  EXPECT_EQ(Live("gtsecs"), 1);  // after it: untouched, and still counted
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 13u);  // cabecera, gtarti, gthora with its count, then the stop
+  EXPECT_EQ(lines[5].rfind("ejecución detenida (gtInfVen): Cannot find the input table", 0), 0u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 7, lines.begin() + 10),
+            (std::vector<std::string>{"número de registros:000001",
+                                      "registros no archivados (202401):000001",
+                                      "motivo: ejecución detenida (gtInfVen)"}));
   EXPECT_EQ(display_.draws.back().value, 10);
 }
 
@@ -270,10 +289,19 @@ TEST_F(RunTest, AnArchiveFolderThatIsAFileDeletesNothing) {
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Live("cabecera"), 1);
   EXPECT_EQ(Live("gthora"), 1);
-  // The run stops at the first month; every run left live is logged.
+  // The run stops at the first month, said plainly; every run left live is
+  // logged with its reason, and no temporary archive is left.
   const auto lines = LogLines();
   EXPECT_EQ(lines[2], "registros no archivados (202401):000001");
-  EXPECT_EQ(lines[6], "registros no archivados (202402):000001");
+  const std::string stop =
+      "The archive folder S is a file, not a folder: no archive can be made in it. (" +
+      dir_.Path("data/S") + ")";
+  EXPECT_EQ(lines[3], "motivo: " + stop);
+  EXPECT_EQ(lines[4], "ejecución detenida (cabecera, 202401): " + stop);
+  EXPECT_EQ(lines[8], "registros no archivados (202402):000001");
+  EXPECT_EQ(lines[9], "motivo: ejecución detenida (cabecera, 202401)");
+  EXPECT_FALSE(dir_.Exists("data/S.partial"));
+  EXPECT_TRUE(dir_.IsFile("data/S"));
   EXPECT_EQ(display_.draws.back().value, 10);
 }
 
@@ -291,7 +319,13 @@ TEST_F(RunTest, ADamagedArchiveStopsTheRunAtItsMonth) {
   const auto lines = LogLines();
   EXPECT_EQ(lines[3], "número de registros:000003");  // gthora, then its runs left live
   EXPECT_EQ(lines[4], "registros no archivados (202402):000001");
-  EXPECT_EQ(lines[5], "registros no archivados (202403):000001");
+  EXPECT_EQ(lines[5].rfind("motivo: Unrecognized database format. (" + Archive("202402"), 0), 0u)
+      << lines[5];
+  EXPECT_EQ(lines[6].rfind("ejecución detenida (gthora, 202402): Unrecognized database format.", 0),
+            0u)
+      << lines[6];
+  EXPECT_EQ(lines[7], "registros no archivados (202403):000001");
+  EXPECT_EQ(lines[8], "motivo: ejecución detenida (gthora, 202402)");
 }
 
 TEST_F(RunTest, ALiveDatabaseThatCannotBeOpenedReachesTheCallerWithTheBarFull) {
@@ -374,8 +408,11 @@ TEST_F(WalRunTest, AJournalNamingAnUnreadableArchiveExplainsItselfAndDeletesNoth
     EXPECT_EQ(Live("cabecera"), 1);
     EXPECT_TRUE(dir_.Exists("data/S/move.journal"));
     EXPECT_FALSE(HasArchive("202402"));
+    // Every table is still counted: January's records wait in the journal.
     const auto lines = LogLines();
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 18u);
+    EXPECT_EQ(lines[4], "registros no archivados (202401):000001");  // cabecera
+    EXPECT_EQ(lines[5], "motivo: movimiento pendiente no completado");
     EXPECT_EQ(lines[0].rfind("movimiento pendiente no completado (" +
                                  dir_.Path("data/S/move.journal") + "): " + Archive("202401"),
                              0),

@@ -106,6 +106,9 @@ class FaultyDatabase : public Database {
     return e_.Step("DeleteAttachedRecordsMatching"),
            d_->DeleteAttachedRecordsMatching(alias, table, ids, copyIds);
   }
+  long CountUndated(const std::string& table, const std::string& dateField) override {
+    return e_.Step("CountUndated"), d_->CountUndated(table, dateField);
+  }
   std::vector<std::string> CheckIntegrity() override {
     return e_.Step("CheckIntegrity"), d_->CheckIntegrity();
   }

@@ -19,9 +19,11 @@ DryRunAnnounced ReadDryRun(const std::string& output) {
     if (!(in >> table >> month >> records >> target)) continue;
     if (table == "cliente") {
       out.customersTo = target;
-    } else if (month != "-") {
+    } else if (month != "-" && target.rfind("S/", 0) == 0) {
       out.records[{table, month}] = records;
       out.lines[{table, month}] = line;
+    } else if (month != "-" && target == "stay") {
+      out.kept[{table, month}] = records;
     }
   }
   return out;

@@ -13,11 +13,13 @@ namespace sa::testing {
 using TableMonth = std::pair<std::string, std::string>;
 
 // What a dry run announced on standard output: per table and month the
-// records a run would move and the line saying so, the customer list's
-// target, and the total ("Total: N"; -1 when missing).
+// records a run would move and the line saying so, those it would leave live
+// ("stay live: why"), the customer list's target, and the total ("Total: N";
+// -1 when missing).
 struct DryRunAnnounced {
   std::map<TableMonth, long> records;
   std::map<TableMonth, std::string> lines;
+  std::map<TableMonth, long> kept;
   std::string customersTo;
   long total = -1;
 };

@@ -164,6 +164,31 @@ TEST(WineRun, ArchivesAShopThroughOdbcAndLogsAsOnLinux) {
   }
 }
 
+// A run that stops and a run the archive refuses, on Windows: the log says
+// why, in Windows-1252, and --verify, reaching the archives through the
+// SQLite3 driver (which lists tables by name), finds them sound.
+TEST(WineRun, AStoppedRunExplainsItselfAndVerifyFindsItsArchivesSound) {
+  TempDir dir;
+  const demo::ShopOptions options = Shop(dir.path(), true);
+  const demo::ShopFiles files = demo::GenerateShop(options);
+  WriteWindowsFifo(options, files);
+  testing::Exec(files.dbPath, "DROP TABLE gtvend; UPDATE gtsecs SET txt_fam = '" +
+                                  std::string(40, 'x') +
+                                  "' WHERE rowid = (SELECT min(rowid) FROM gtsecs)");
+  const Result run = RunUnderWine(options.programFolder, {"--unattended"});
+  EXPECT_EQ(run.exitStatus, 2) << run.standardError;
+  const std::string log = dir.Read("programa/registro.txt");
+  for (const std::string& line :
+       {std::string("ejecución detenida (gtvend): Cannot find the input table or query. (gtvend "),
+        std::string("motivo: The field is too small to accept the amount of data you attempted to "
+                    "add. (gtsecs into "),
+        std::string("motivo: ejecución detenida (gtvend)\r\n"),
+        std::string("lista de clientes no copiada: ejecución detenida (gtvend)\r\n")}) {
+    EXPECT_NE(log.find(platform::ToWindows1252(line)), std::string::npos) << line << "\n" << log;
+  }
+  EXPECT_EQ(RunUnderWine(options.programFolder, {"--verify"}).exitStatus, 0);
+}
+
 // A path longer than the classic limit of 260 characters: the wide calls
 // with the \\?\ prefix reach it, and the run completes as with any other.
 // The program itself starts from a short folder: Windows starts no program

@@ -75,6 +75,8 @@ std::string MaskSecrets(std::string_view text) {
   for (const Item& item : Items(text)) {
     const std::string_view key = Key(text, item);
     if (!SameName(key, "pwd") && !SameName(key, "password")) continue;
+    // Already masked: a message masked again keeps what follows the mask.
+    if (text.substr(item.valueBegin, 3) == "***") continue;
     out.append(text.substr(copied, item.valueBegin - copied));
     out += "***";
     copied = item.valueEnd;

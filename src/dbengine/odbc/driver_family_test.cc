@@ -79,6 +79,9 @@ TEST(ConnectionString, PasswordsAreMaskedWhateverTheirSpelling) {
             "Driver={PostgreSQL Unicode};Uid=u;Pwd=***;Port=5");
   EXPECT_EQ(MaskSecrets("DSN=x;password = {a;b}}c};PWD=z"), "DSN=x;password = ***;PWD=***");
   EXPECT_EQ(MaskSecrets("DSN=x;Uid=pwd"), "DSN=x;Uid=pwd");
+  // A message that names a masked string keeps its words when masked again.
+  EXPECT_EQ(MaskSecrets("t in DSN=x;Pwd=***: give it a key; it stays"),
+            "t in DSN=x;Pwd=***: give it a key; it stays");
   EXPECT_EQ(ConnectionStringOf("odbc;DSN=x"), "DSN=x");
   EXPECT_EQ(ConnectionStringOf("ODBC;"), "");
   EXPECT_EQ(ConnectionStringOf("/data/ODBC;x"), std::nullopt);

@@ -500,7 +500,11 @@ class OdbcRecordset : public Recordset {
 
   int64_t Bookmark() override {
     CheckCurrent();
-    if (!table_) throw Error(kErrNoIdentity, "The record set cannot name its records.", Context());
+    if (!table_) {
+      // Over a table, the table's own refusal says what to do about it.
+      if (into_) src_->IdentifiedTable(into_->name);
+      throw Error(kErrNoIdentity, "The record set cannot name its records.", Context());
+    }
     return ids_[static_cast<size_t>(pos_)];
   }
 
@@ -886,12 +890,17 @@ class OdbcDatabase : public Database {
     Copies copies{
         LowerAscii(alias), LowerAscii(info.name), {rows.ids.begin(), rows.ids.end()}, width, {}};
     copies.values.reserve(rows.ids.size() * width);
-    for (size_t r = 0; r < rows.ids.size(); ++r) {
-      size_t i = 0;
-      for (const Field& f : target.Fields()) {
-        copies.values.push_back(
-            ConvertForField(rows.values[r * width + i++], f.type, f.size, f.name));
+    try {
+      for (size_t r = 0; r < rows.ids.size(); ++r) {
+        size_t i = 0;
+        for (const Field& f : target.Fields()) {
+          copies.values.push_back(
+              ConvertForField(rows.values[r * width + i++], f.type, f.size, f.name));
+        }
       }
+    } catch (const Error& e) {
+      // A refused value names its field; the table and the archive go first.
+      throw e.WithCause(info.name + " into " + archive.Name());
     }
     // One bulk append: the run in the archive whole or not at all.
     std::vector<std::string> fields;

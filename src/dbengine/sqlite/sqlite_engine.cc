@@ -466,6 +466,24 @@ class SqliteDatabase : public Database {
     return problems;
   }
 
+  // Whatever dao_datecmp cannot place: a number, a text that is not a date,
+  // NULL. The bound compared with does not matter.
+  long CountUndated(const std::string& table, const std::string& dateField) override {
+    const std::string real = RealTableName("main", table);
+    const std::vector<Column> columns = Columns("main", real);
+    const Column* field = FindColumn(columns, dateField);
+    if (field == nullptr) {
+      throw Error(kErrItemNotFound, "Item not found in this collection.",
+                  "field " + dateField + " of table " + real + " in " + Name());
+    }
+    Statement stmt =
+        conn_->Prepare("SELECT count(*) FROM main." + QuoteName(real) + " WHERE dao_datecmp(" +
+                       QuoteName(field->name) + ", '2000-01-01 00:00:00') IS NULL");
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW) conn_->Fail(rc, table + " in " + Name());
+    return static_cast<long>(sqlite3_column_int64(stmt.get(), 0));
+  }
+
   long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) override {
     const std::string source = LiveTableName(table);
     StageKeys(bookmarks);
