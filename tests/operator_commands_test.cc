@@ -389,7 +389,7 @@ TEST(OperatorCommands, WhileAnotherRunHoldsTheFoldersEveryLaunchWaitsThenRefuses
   shop.dir.Write("registro.txt", "old log");
   const std::string other = testing::InstallProgram(shop.dir.Path("otro"));
   demo::WriteFifo(shop.dir.Path("otro"), shop.Live(), shop.files.settingsPath, "procsiosi");
-  const auto census = shop.Census();
+  const auto census = shop.TakeCensus();
   const auto live = shop.LiveCensus();
   const auto archives = testing::ArchiveRows(shop.dir.Path("datos/S"));
 
@@ -421,7 +421,7 @@ TEST(OperatorCommands, WhileAnotherRunHoldsTheFoldersEveryLaunchWaitsThenRefuses
   }
   EXPECT_EQ(shop.dir.Read("otro.err"), inUse + shop.dir.Path("datos") + held);
   EXPECT_EQ(shop.dir.Read("registro.txt"), "old log");
-  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+  EXPECT_EQ(testing::CensusDiff(census, shop.TakeCensus()), "");
   EXPECT_EQ(testing::CensusDiff(live, shop.LiveCensus()), "");
   EXPECT_EQ(testing::ArchiveRowsDiff(archives, testing::ArchiveRows(shop.dir.Path("datos/S"))), "");
 }
@@ -431,7 +431,7 @@ TEST(OperatorCommands, WhileAnotherRunHoldsTheFoldersEveryLaunchWaitsThenRefuses
 TEST(OperatorCommands, TwoRestoresOfOneMonthAtOnceRestoreItOnce) {
   Shop shop;
   ASSERT_EQ(shop.Run().exitStatus, 0);
-  const auto census = shop.Census();
+  const auto census = shop.TakeCensus();
   const long march = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM tickets");
   std::vector<testing::Launch> launches(2);
   launches[0].arguments = launches[1].arguments = {"--restore", "202403"};
@@ -440,7 +440,7 @@ TEST(OperatorCommands, TwoRestoresOfOneMonthAtOnceRestoreItOnce) {
   for (const auto& r : results) statuses.insert(r.exitStatus);
   EXPECT_EQ(statuses, (std::multiset<int>{0, 1}))
       << results[0].standardError << results[1].standardError;
-  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+  EXPECT_EQ(testing::CensusDiff(census, shop.TakeCensus()), "");
   EXPECT_EQ(testing::QueryLong(shop.Live(), "SELECT count(*) FROM tickets"), march);
   EXPECT_NE(shop.dir.Read("registro.txt").find("tickets registros restaurados:"),
             std::string::npos);
