@@ -73,6 +73,19 @@ std::string ReadStream(const std::string& path) {
   return text;
 }
 
+// Replaces this (child) process with `program` and its arguments under Wine.
+[[noreturn]] void ExecUnderWine(const std::vector<std::string>& program) {
+  std::istringstream wine(Setting("SA_WINE", SA_WINE));
+  std::vector<std::string> words;
+  for (std::string word; wine >> word;) words.push_back(word);
+  words.insert(words.end(), program.begin(), program.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  ::execvp(argv[0], argv.data());
+  _exit(127);
+}
+
 // Runs sales-archiver.exe from `programFolder` under Wine, with no display.
 Result RunUnderWine(const std::string& programFolder, const std::vector<std::string>& args = {}) {
   const std::string exe = programFolder + "/sales-archiver.exe";
@@ -91,16 +104,9 @@ Result RunUnderWine(const std::string& programFolder, const std::vector<std::str
     ::unsetenv("DISPLAY");
     ::unsetenv("WAYLAND_DISPLAY");
     ::setenv("WINEDEBUG", "-all", 1);
-    std::istringstream wine(Setting("SA_WINE", SA_WINE));
-    std::vector<std::string> words;
-    for (std::string word; wine >> word;) words.push_back(word);
-    words.push_back(exe);
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    _exit(127);
+    std::vector<std::string> program = {exe};
+    program.insert(program.end(), args.begin(), args.end());
+    ExecUnderWine(program);
   }
   Result result;
   result.exitStatus = testing::WaitProgram(pid);
@@ -459,8 +465,7 @@ TEST(WineRun, WhileAnotherHoldsTheProgramFolderALaunchWaitsThenRefuses) {
     const int devnull = ::open("/dev/null", O_RDWR);
     ::dup2(devnull, 1);
     ::dup2(devnull, 2);
-    ::execl(SA_WINE, SA_WINE, "cmd", "/c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+    ExecUnderWine({"cmd", "/c", command});
   }
   ::close(input[0]);
   for (int i = 0; i < 300 && !dir.Exists("programa/sales-archiver.lock"); ++i) usleep(100000);
