@@ -216,7 +216,8 @@ enum EngineError : long {
   kErrTableExists = 3010,
   kErrTableNotFound = 3078,
   kErrSyntax = 3075,
-  kErrLocked = 3260,  // locked by another program past the timeout
+  kErrLocked = 3260,        // locked by another program past the timeout
+  kErrQueryTimeout = 3234,  // a server that did not answer in time
   kErrDiskFull = 3026,
   kErrIo = 3043,
   kErrReadOnly = 3051,

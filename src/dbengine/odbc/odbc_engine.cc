@@ -95,14 +95,18 @@ bool IsWordChar(char c) {
 // and its record sets.
 class Source {
  public:
-  Source(std::unique_ptr<Connection> conn, std::unique_ptr<DriverFamily> family)
+  Source(std::unique_ptr<Connection> conn, std::unique_ptr<DriverFamily> family,
+         const odbc::Waits& waits)
       : conn_(std::move(conn)), family_(std::move(family)), shown_(conn_->Shown()) {
-    const std::string query = family_->CurrentSchemaQuery();
-    if (!query.empty()) {
+    for (const std::string& sql : family_->SessionStatements(waits)) conn_->ExecDirect(sql);
+    const auto ask = [&](const std::string& query) {
+      if (query.empty()) return WideString();
       auto stmt = NewStatement(Shown());
       stmt->ExecDirect(query);
-      if (stmt->Fetch()) schema_ = Widen(CatalogText(stmt->get(), 1));
-    }
+      return stmt->Fetch() ? Widen(CatalogText(stmt->get(), 1)) : WideString();
+    };
+    schema_ = ask(family_->CurrentSchemaQuery());
+    catalog_ = ask(family_->CurrentCatalogQuery());
   }
 
   Connection& Conn() { return *conn_; }
@@ -121,7 +125,7 @@ class Source {
 
   std::unique_ptr<Statement> NewStatement(const std::string& context) {
     if (!conn_) throw Error(kErrInvalidArgument, "The database is closed.", context);
-    return std::make_unique<Statement>(conn_->get(), context);
+    return std::make_unique<Statement>(*conn_, context);
   }
   // A statement kept across calls (a prepared INSERT), freed by Close.
   std::shared_ptr<Statement> NewKeptStatement(const std::string& context) {
@@ -137,8 +141,10 @@ class Source {
       std::map<std::string, std::string> names;
       auto stmt = NewStatement(Shown());
       WideString type = Widen("TABLE");
-      stmt->Check(SQLTablesW(stmt->get(), nullptr, 0, Schema(), SchemaLength(), nullptr, 0,
-                             type.data(), static_cast<SQLSMALLINT>(type.size())));
+      stmt->Check(stmt->Run([&] {
+        return SQLTablesW(stmt->get(), Catalog(), CatalogLength(), Schema(), SchemaLength(),
+                          nullptr, 0, type.data(), static_cast<SQLSMALLINT>(type.size()));
+      }));
       while (stmt->Fetch()) {
         const std::string name = CatalogText(stmt->get(), 3);
         names.emplace(LowerAscii(name), name);
@@ -169,8 +175,10 @@ class Source {
     WideString name = Widen(info.name);
     {
       auto stmt = NewStatement(table + " in " + Shown());
-      stmt->Check(SQLColumnsW(stmt->get(), nullptr, 0, Schema(), SchemaLength(), name.data(),
-                              static_cast<SQLSMALLINT>(name.size()), nullptr, 0));
+      stmt->Check(stmt->Run([&] {
+        return SQLColumnsW(stmt->get(), Catalog(), CatalogLength(), Schema(), SchemaLength(),
+                           name.data(), static_cast<SQLSMALLINT>(name.size()), nullptr, 0);
+      }));
       while (stmt->Fetch()) {
         Column c;
         c.name = CatalogText(stmt->get(), 4);
@@ -181,11 +189,23 @@ class Source {
         info.columns.push_back(std::move(c));
       }
     }
+    if (const std::string query = family_->BooleanColumnsQuery(info.name); !query.empty()) {
+      auto stmt = NewStatement(table + " in " + Shown());
+      stmt->ExecDirect(query);
+      while (stmt->Fetch()) {
+        const std::string name = CatalogText(stmt->get(), 1);
+        for (Column& c : info.columns) {
+          if (c.name == name) c.type = FieldType::kBoolean;
+        }
+      }
+    }
     std::vector<std::string> keys;
     {
       auto stmt = NewStatement(table + " in " + Shown());
-      const SQLRETURN rc = SQLPrimaryKeysW(stmt->get(), nullptr, 0, Schema(), SchemaLength(),
-                                           name.data(), static_cast<SQLSMALLINT>(name.size()));
+      const SQLRETURN rc = stmt->Run([&] {
+        return SQLPrimaryKeysW(stmt->get(), Catalog(), CatalogLength(), Schema(), SchemaLength(),
+                               name.data(), static_cast<SQLSMALLINT>(name.size()));
+      });
       if (SQL_SUCCEEDED(rc)) {
         while (stmt->Fetch()) keys.push_back(CatalogText(stmt->get(), 4));
       }
@@ -294,6 +314,8 @@ class Source {
  private:
   SQLWCHAR* Schema() { return schema_.empty() ? nullptr : schema_.data(); }
   SQLSMALLINT SchemaLength() const { return static_cast<SQLSMALLINT>(schema_.size()); }
+  SQLWCHAR* Catalog() { return catalog_.empty() ? nullptr : catalog_.data(); }
+  SQLSMALLINT CatalogLength() const { return static_cast<SQLSMALLINT>(catalog_.size()); }
 
   std::string QuotedName(const std::string& word, const TableInfo* columnsOf) {
     if (columnsOf != nullptr) {
@@ -313,6 +335,7 @@ class Source {
   std::string shown_;
   std::vector<std::weak_ptr<Statement>> kept_;
   WideString schema_;
+  WideString catalog_;
   std::optional<std::map<std::string, std::string>> tables_;
   std::unordered_map<std::string, std::shared_ptr<const TableInfo>> infos_;
 };
@@ -329,7 +352,9 @@ void ReadBlock(Source& src, const TableInfo& info, const std::vector<Column>& co
   rows.Clear(columns.size());
   rows.Values().reserve(ids.size() * columns.size());
   std::string list = info.identity;
-  for (const Column& c : columns) list += ", " + src.Family().QuoteName(c.name);
+  for (const Column& c : columns) {
+    list += ", " + src.Family().ReadExpression(src.Family().QuoteName(c.name), c.type);
+  }
   const std::string from =
       "SELECT " + list + " FROM " + src.Family().QuoteName(info.name) + " WHERE ";
   const std::string rest =
@@ -1439,8 +1464,10 @@ FileKind KindOf(const std::string& path) {
 
 class OdbcEngine : public Engine {
  public:
-  explicit OdbcEngine(std::unique_ptr<Engine> archiveEngine)
-      : env_(std::make_shared<odbc::Environment>()), archiveEngine_(std::move(archiveEngine)) {}
+  OdbcEngine(std::unique_ptr<Engine> archiveEngine, OdbcOptions options)
+      : env_(std::make_shared<odbc::Environment>()),
+        archiveEngine_(std::move(archiveEngine)),
+        options_(std::move(options)) {}
 
   std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
     if (const auto connect = odbc::ConnectionStringOf(path)) return Connect(*connect);
@@ -1516,9 +1543,16 @@ class OdbcEngine : public Engine {
   }
 
   std::unique_ptr<Database> Connect(const std::string& connect) {
-    auto conn = std::make_unique<Connection>(env_, connect, odbc::MaskSecrets(connect));
-    auto family = odbc::FamilyForDbms(conn->Info(SQL_DBMS_NAME));
-    auto src = std::make_shared<Source>(std::move(conn), std::move(family));
+    auto conn = std::make_unique<Connection>(env_, connect, odbc::MaskSecrets(connect),
+                                             options_.answerSeconds);
+    const std::string quote = conn->Info(SQL_IDENTIFIER_QUOTE_CHAR);
+    auto family = options_.family.empty() ? odbc::FamilyForDbms(conn->Info(SQL_DBMS_NAME), quote)
+                                          : odbc::FamilyNamed(options_.family, quote);
+    if (!family) {
+      throw Error(kErrInvalidArgument, "No such driver family.", options_.family);
+    }
+    auto src = std::make_shared<Source>(std::move(conn), std::move(family),
+                                        odbc::Waits{options_.lockSeconds, options_.answerSeconds});
     // Without an archive engine, archives are files this engine makes and opens.
     Engine* archives = archiveEngine_ ? archiveEngine_.get() : this;
     return std::make_unique<OdbcDatabase>(std::move(src), archives);
@@ -1527,12 +1561,13 @@ class OdbcEngine : public Engine {
   std::shared_ptr<odbc::Environment> env_;
   std::unique_ptr<Engine> archiveEngine_;
   std::unique_ptr<DriverFamily> fileFamily_;  // of the first file opened
+  OdbcOptions options_;
 };
 
 }  // namespace
 
-std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine) {
-  return std::make_unique<OdbcEngine>(std::move(archiveEngine));
+std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine, OdbcOptions options) {
+  return std::make_unique<OdbcEngine>(std::move(archiveEngine), std::move(options));
 }
 
 }  // namespace sa::dbengine

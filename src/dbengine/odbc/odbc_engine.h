@@ -23,8 +23,20 @@
 
 namespace sa::dbengine {
 
+// How the backend treats its connections. By default each gets the family
+// its driver reports, waits up to 10 s for a lock and up to 60 s for the
+// server to answer any one call.
+struct OdbcOptions {
+  // The driver family by name (see odbc::FamilyNamed), whatever the driver
+  // reports; empty: the reported one.
+  std::string family;
+  int lockSeconds = 10;
+  int answerSeconds = 60;
+};
+
 // `archiveEngine` creates and opens the archives; when null, archives are
 // files of the live database's own format created through its driver.
-std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine);
+std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine,
+                                       OdbcOptions options = {});
 
 }  // namespace sa::dbengine
