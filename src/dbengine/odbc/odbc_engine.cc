@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -845,8 +846,9 @@ class OdbcDatabase : public Database {
     archives_.erase(it);
   }
   bool AtomicAcrossAttached() override { return false; }
+  bool CommitsAttachedFirst() override { return true; }
   bool CommitAttachedFirst() override {
-    if (!InTransaction() || !src_->Family().KeepsReadRecordsUntilCommit()) return false;
+    if (!InTransaction()) return false;
     CommitArchives();
     return true;
   }
@@ -882,17 +884,7 @@ class OdbcDatabase : public Database {
   std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> bookmarks,
                                     const std::string& condition) override {
     const TableInfo& info = src_->IdentifiedTable(table);
-    const std::string where = src_->Translate(condition, &info);
-    const std::string writeLock =
-        src_->Family().WriteLockStatement(src_->Family().QuoteName(info.name));
-    if (InTransaction() && !writeLock.empty()) src_->Conn().ExecDirect(writeLock);
-    // Selected records stay locked until the transaction ends, so a row
-    // identity that depends on the row's place cannot change under the move.
-    // Their values are read at once: the copy that follows takes them from
-    // here rather than reading the same records again.
-    ReadBlock(*src_, info, info.columns, bookmarks, read_.rows,
-              src_->Family().LocksSelectedRows() && InTransaction(), where);
-    read_.table = InTransaction() ? LowerAscii(info.name) : "";
+    ReadForMove(info, bookmarks, src_->Translate(condition, &info));
     std::vector<int64_t> out;
     for (int64_t id : bookmarks) {
       if (read_.rows.Find(id) != nullptr) out.push_back(id);
@@ -1008,6 +1000,34 @@ class OdbcDatabase : public Database {
     return deleted;
   }
 
+  std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
+                                           std::span<const int64_t> bookmarks) override {
+    if (!InTransaction()) {
+      throw Error(kErrInvalidArgument, "No transaction is open.", src_->Shown());
+    }
+    const TableInfo& info = src_->IdentifiedTable(table);
+    if (read_.table != LowerAscii(info.name) ||
+        !std::all_of(bookmarks.begin(), bookmarks.end(),
+                     [&](int64_t id) { return read_.rows.Find(id) != nullptr; })) {
+      ReadForMove(info, bookmarks, "");
+    }
+    std::vector<int64_t> read;
+    for (const int64_t id : bookmarks) {
+      if (read_.rows.Find(id) != nullptr) read.push_back(id);
+    }
+    if (!src_->Family().KeepsReadRecordsUntilCommit()) {
+      return DeleteUnchanged(info, info.columns, read,
+                             [&](int64_t id) -> const Value* { return read_.rows.Find(id); });
+    }
+    // Locked since they were read, or out of other writers' reach: each one
+    // is there, as read.
+    if (DeleteRecords(table, read) != static_cast<long>(read.size())) {
+      throw Error(kErrRecordDeleted, "Records read under lock were deleted by another program.",
+                  info.name + " in " + src_->Shown());
+    }
+    return read;
+  }
+
   // "main" is this database itself, as an archive opened on its own
   // connection is asked by the live database's side.
   int64_t LastRecordId(const std::string& alias, const std::string& table) override {
@@ -1021,6 +1041,9 @@ class OdbcDatabase : public Database {
     const TableInfo& info = src_->IdentifiedTable(table);
     const TableDef target = ArchiveTable(archive, table);
     const std::vector<Column> sources = SourceColumns(info, target);
+    const std::string writeLock =
+        src_->Family().WriteLockStatement(src_->Family().QuoteName(info.name));
+    if (InTransaction() && !writeLock.empty()) src_->Conn().ExecDirect(writeLock);
     const auto live = ReadRows(*src_, info, sources, bookmarks,
                                InTransaction() && src_->Family().LocksSelectedRows());
     // The live record's values as the copy took them; a value that no
@@ -1040,6 +1063,16 @@ class OdbcDatabase : public Database {
       }
       return values;
     };
+    // Equal to their copies when read: deleted as read.
+    const auto deleteSame = [&](const std::vector<int64_t>& same) -> long {
+      if (InTransaction() && src_->Family().KeepsReadRecordsUntilCommit()) {
+        return DeleteRecords(table, same);
+      }
+      return static_cast<long>(DeleteUnchanged(info, sources, same, [&](int64_t id) {
+                                 const auto row = live.find(id);
+                                 return row == live.end() ? nullptr : row->second.data();
+                               }).size());
+    };
     std::vector<int64_t> same;
     if (const Copies* known = CommittedCopies(alias, info.name, bookmarks)) {
       // Copies this database wrote and saw committed: compared as written.
@@ -1050,7 +1083,7 @@ class OdbcDatabase : public Database {
           same.push_back(known->bookmarks[k]);
         }
       }
-      return DeleteRecords(table, same);
+      return deleteSame(same);
     }
     // After a crash the copies are read back: by identity, the i-th named
     // record against the copy numbered firstCopyId + i; in an archive whose
@@ -1091,7 +1124,7 @@ class OdbcDatabase : public Database {
         same.push_back(bookmarks[k]);
       }
     }
-    return DeleteRecords(table, same);
+    return deleteSame(same);
   }
 
  private:
@@ -1164,6 +1197,84 @@ class OdbcDatabase : public Database {
   void ForgetRead() {
     read_.table.clear();
     read_.rows.Clear(0);
+  }
+
+  // Reads the named records of `info` that meet `where` (the driver's SQL;
+  // empty: all), every field, for a move. Inside a transaction they stay as
+  // read until it ends where the family can see to it: locked as they are
+  // selected (so that a row identity that depends on the row's place cannot
+  // change either), or kept from other writers by the write lock taken
+  // first. The copy that follows takes their values from here rather than
+  // reading the same records again.
+  void ReadForMove(const TableInfo& info, std::span<const int64_t> ids, const std::string& where) {
+    const std::string writeLock =
+        src_->Family().WriteLockStatement(src_->Family().QuoteName(info.name));
+    if (InTransaction() && !writeLock.empty()) src_->Conn().ExecDirect(writeLock);
+    ReadBlock(*src_, info, info.columns, ids, read_.rows,
+              src_->Family().LocksSelectedRows() && InTransaction(), where);
+    read_.table = InTransaction() ? LowerAscii(info.name) : "";
+  }
+
+  // Deletes each of the named records of `info` whose `columns` still hold
+  // the values `read` gives for it, one statement per record, its identity
+  // and every field compared in the statement itself (IS NULL for a null):
+  // a record another program changes after it was read is not deleted, and
+  // one it changes later waits for this transaction. Returns those deleted,
+  // in the order named. A record left although it still holds its values
+  // read (a comparison the database cannot make exactly) refuses the call:
+  // it would never move.
+  std::vector<int64_t> DeleteUnchanged(const TableInfo& info, const std::vector<Column>& columns,
+                                       std::span<const int64_t> ids,
+                                       const std::function<const Value*(int64_t)>& read) {
+    const DriverFamily& family = src_->Family();
+    const std::string context = info.name + " in " + src_->Shown();
+    // One prepared statement per pattern of null fields.
+    struct Prepared {
+      std::unique_ptr<Statement> stmt;
+      std::unique_ptr<odbc::ParameterArrays> params;
+    };
+    std::map<std::vector<bool>, Prepared> prepared;
+    std::vector<int64_t> deleted, left;
+    std::vector<Value> args;
+    for (const int64_t id : ids) {
+      const Value* values = read(id);
+      if (values == nullptr) continue;
+      std::vector<bool> nulls(columns.size());
+      for (size_t i = 0; i < columns.size(); ++i) nulls[i] = IsNull(values[i]);
+      Prepared& p = prepared[nulls];
+      if (!p.stmt) {
+        std::vector<Column> params{Column{"", FieldType::kLong, 0}};
+        std::string where = info.identity + " = ?";
+        for (size_t i = 0; i < columns.size(); ++i) {
+          where += " AND " + family.QuoteName(columns[i].name) + (nulls[i] ? " IS NULL" : " = ?");
+          if (!nulls[i]) params.push_back(columns[i]);
+        }
+        p.stmt = src_->NewStatement(context);
+        p.stmt->Prepare("DELETE FROM " + family.QuoteName(info.name) + " WHERE " + where);
+        p.params =
+            std::make_unique<odbc::ParameterArrays>(*p.stmt, params, family.StoresDatesAsText());
+      }
+      args.assign(1, id);
+      for (size_t i = 0; i < columns.size(); ++i) {
+        if (!nulls[i]) args.push_back(values[i]);
+      }
+      p.params->Insert(args);
+      (p.stmt->RowCount() > 0 ? deleted : left).push_back(id);
+    }
+    if (!left.empty()) {
+      const auto now = ReadRows(*src_, info, columns, left);
+      for (const int64_t id : left) {
+        const auto row = now.find(id);
+        if (row == now.end() || !std::equal(row->second.begin(), row->second.end(), read(id))) {
+          continue;  // changed or deleted since it was read: it stays
+        }
+        throw Error(kErrCallFailed, "A record cannot be compared with what was read of it.",
+                    context + ": record " + std::to_string(id) +
+                        " holds what was read of it, yet the database finds it different; "
+                        "it stays live");
+      }
+    }
+    return deleted;
   }
 
   // The copies of `table` in the archive `alias` this database appended and
@@ -1341,7 +1452,42 @@ class OdbcDatabase : public Database {
       out.ids.push_back(*copy);
       ++out.count;
     }
+    CheckCameBackExactly(archived, info, columns, ids, out.ids, context);
     return out;
+  }
+
+  // Throws kErrDataConversion when a record just taken back holds a value
+  // that its live field changed: its live copy (copyIds[i] for ids[i]), read
+  // back as the archive's field, differs from the archived value (a fraction
+  // into a whole-number field, a time into a date, a number rounded to the
+  // column's scale).
+  void CheckCameBackExactly(const ArchivedTable& archived, const TableInfo& info,
+                            const std::vector<Column>& columns, std::span<const int64_t> ids,
+                            std::span<const int64_t> copyIds, const std::string& context) {
+    const auto live = ReadRows(*src_, info, columns, copyIds,
+                               InTransaction() && src_->Family().LocksSelectedRows());
+    size_t k = 0;
+    for (const int64_t id : ids) {
+      const auto row = archived.rows.find(id);
+      if (row == archived.rows.end()) continue;
+      const auto copy = live.find(copyIds[k++]);
+      for (size_t i = 0; i < columns.size(); ++i) {
+        const Field& field = archived.def.Fields().Item(static_cast<int>(i));
+        const Value* now = copy == live.end() ? nullptr : &copy->second[i];
+        bool same = false;
+        try {
+          same = now != nullptr &&
+                 ConvertForField(*now, field.type, field.size, field.name) == row->second[i];
+        } catch (const Error&) {
+        }
+        if (same) continue;
+        throw Error(kErrDataConversion, "A value would not come back exactly.",
+                    context + ": record " + std::to_string(id) + ", field " + field.name + " " +
+                        ValueToText(row->second[i]) + " would come back as " +
+                        (now != nullptr ? ValueToText(*now) : std::string("nothing")) +
+                        "; the table's records stay in the archive");
+      }
+    }
   }
 
   // Deletes the named archived records whose live copies (copyIds, in the
