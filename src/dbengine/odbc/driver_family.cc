@@ -152,10 +152,10 @@ class Sqlite : public DriverFamily {
     return "SELECT " + identity + " FROM " + table + " WHERE rowid = last_insert_rowid()";
   }
   std::string IntegrityCheck() const override { return "PRAGMA integrity_check(10)"; }
-  // The driver waits for a lock as long as its own timeout says; the
-  // connection waits as long as every other backend.
-  std::vector<std::string> SessionStatements(const Waits& waits) const override {
-    return {"PRAGMA busy_timeout = " + std::to_string(waits.lockSeconds * 1000)};
+  // The driver waits for a lock as long as its own Timeout attribute says
+  // (in milliseconds), whatever the connection asks of SQLite itself.
+  std::string FileConnectAttributes(const Waits& waits) const override {
+    return "Timeout=" + std::to_string(waits.lockSeconds * 1000) + ";";
   }
   // The driver hands every value over as SQLite's text of it, which keeps
   // 15 significant digits of a double: a real is read as its text of 17.

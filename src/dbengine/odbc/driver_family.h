@@ -122,6 +122,12 @@ class DriverFamily {
   // database system has none.
   virtual std::string IntegrityCheck() const { return ""; }
 
+  // The connection attributes ("Key=value;" each) that a connection to one
+  // of this family's files, made by the engine, is given for `waits`.
+  virtual std::string FileConnectAttributes(const Waits& waits) const {
+    (void)waits;
+    return "";
+  }
   // The driver attributes that create a new database file at `path` (for
   // SQLConfigDataSource's ODBC_ADD_DSN request); "" when the driver cannot.
   virtual std::string CreateFileAttributes(const std::string& path) const;

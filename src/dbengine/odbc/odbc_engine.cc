@@ -762,7 +762,22 @@ class OdbcDatabase : public Database {
     if (InTransaction()) {
       throw Error(kErrInvalidArgument, "A transaction is already open.", src_->Shown());
     }
+    // Where the family keeps other writers out with the write lock, it is
+    // taken before the transaction reads anything (the catalog included): a
+    // transaction that reads first and then asks for it can find a writer
+    // waiting for its read to end, and neither gets on until one gives up.
+    std::string writeLock;
+    if (const auto& tables = src_->Tables(); !tables.empty()) {
+      writeLock =
+          src_->Family().WriteLockStatement(src_->Family().QuoteName(tables.begin()->second));
+    }
     src_->Conn().BeginTrans();
+    try {
+      if (!writeLock.empty()) src_->Conn().ExecDirect(writeLock);
+    } catch (...) {
+      src_->Conn().EndTrans(false);
+      throw;
+    }
     for (auto& [alias, archive] : archives_) archive->BeginTrans();
     appended_.clear();
   }
@@ -1215,18 +1230,55 @@ class OdbcDatabase : public Database {
     read_.table = InTransaction() ? LowerAscii(info.name) : "";
   }
 
+  // The condition that the record of the first parameter's identity holds
+  // `values` in `columns` (IS NULL for a null), and the columns of its
+  // parameters, with the arguments for `id`.
+  struct SameAsRead {
+    std::string where;
+    std::vector<Column> params;
+    std::vector<Value> args;
+  };
+  SameAsRead SameAsReadCondition(const TableInfo& info, const std::vector<Column>& columns,
+                                 int64_t id, const Value* values) const {
+    SameAsRead out{info.identity + " = ?", {Column{"", FieldType::kLong, 0}}, {id}};
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const bool null = IsNull(values[i]);
+      out.where +=
+          " AND " + src_->Family().QuoteName(columns[i].name) + (null ? " IS NULL" : " = ?");
+      if (!null) {
+        out.params.push_back(columns[i]);
+        out.args.push_back(values[i]);
+      }
+    }
+    return out;
+  }
+
+  // Whether the database finds record `id` of `info` equal to `values` in
+  // `columns` (as SameAsReadCondition compares them) when it reads it as
+  // this transaction reads.
+  bool FindsSameAsRead(const TableInfo& info, const std::vector<Column>& columns, int64_t id,
+                       const Value* values) {
+    const SameAsRead same = SameAsReadCondition(info, columns, id, values);
+    auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
+    stmt->Prepare("SELECT " + info.identity + " FROM " + src_->Family().QuoteName(info.name) +
+                  " WHERE " + same.where);
+    odbc::ParameterArrays(*stmt, same.params, src_->Family().StoresDatesAsText()).Insert(same.args);
+    return stmt->Fetch();
+  }
+
   // Deletes each of the named records of `info` whose `columns` still hold
   // the values `read` gives for it, one statement per record, its identity
-  // and every field compared in the statement itself (IS NULL for a null):
-  // a record another program changes after it was read is not deleted, and
-  // one it changes later waits for this transaction. Returns those deleted,
-  // in the order named. A record left although it still holds its values
-  // read (a comparison the database cannot make exactly) refuses the call:
-  // it would never move.
+  // and every field compared in the statement itself: a record another
+  // program changes after it was read is not deleted, and one it changes
+  // later waits for this transaction. Returns those deleted, in the order
+  // named. A record left although the database, reading it as this
+  // transaction does (the same snapshot, where it keeps one), still finds
+  // it as read, yet cannot find its values equal to those read, refuses
+  // the call: the comparison cannot be made exactly there, and the record
+  // would never move.
   std::vector<int64_t> DeleteUnchanged(const TableInfo& info, const std::vector<Column>& columns,
                                        std::span<const int64_t> ids,
                                        const std::function<const Value*(int64_t)>& read) {
-    const DriverFamily& family = src_->Family();
     const std::string context = info.name + " in " + src_->Shown();
     // One prepared statement per pattern of null fields.
     struct Prepared {
@@ -1235,43 +1287,43 @@ class OdbcDatabase : public Database {
     };
     std::map<std::vector<bool>, Prepared> prepared;
     std::vector<int64_t> deleted, left;
-    std::vector<Value> args;
     for (const int64_t id : ids) {
       const Value* values = read(id);
       if (values == nullptr) continue;
       std::vector<bool> nulls(columns.size());
       for (size_t i = 0; i < columns.size(); ++i) nulls[i] = IsNull(values[i]);
+      SameAsRead same = SameAsReadCondition(info, columns, id, values);
       Prepared& p = prepared[nulls];
       if (!p.stmt) {
-        std::vector<Column> params{Column{"", FieldType::kLong, 0}};
-        std::string where = info.identity + " = ?";
-        for (size_t i = 0; i < columns.size(); ++i) {
-          where += " AND " + family.QuoteName(columns[i].name) + (nulls[i] ? " IS NULL" : " = ?");
-          if (!nulls[i]) params.push_back(columns[i]);
-        }
         p.stmt = src_->NewStatement(context);
-        p.stmt->Prepare("DELETE FROM " + family.QuoteName(info.name) + " WHERE " + where);
-        p.params =
-            std::make_unique<odbc::ParameterArrays>(*p.stmt, params, family.StoresDatesAsText());
+        p.stmt->Prepare("DELETE FROM " + src_->Family().QuoteName(info.name) + " WHERE " +
+                        same.where);
+        p.params = std::make_unique<odbc::ParameterArrays>(*p.stmt, same.params,
+                                                           src_->Family().StoresDatesAsText());
       }
-      args.assign(1, id);
-      for (size_t i = 0; i < columns.size(); ++i) {
-        if (!nulls[i]) args.push_back(values[i]);
-      }
-      p.params->Insert(args);
+      p.params->Insert(same.args);
       (p.stmt->RowCount() > 0 ? deleted : left).push_back(id);
     }
     if (!left.empty()) {
       const auto now = ReadRows(*src_, info, columns, left);
       for (const int64_t id : left) {
         const auto row = now.find(id);
-        if (row == now.end() || !std::equal(row->second.begin(), row->second.end(), read(id))) {
+        if (row == now.end() || !std::equal(row->second.begin(), row->second.end(), read(id)) ||
+            FindsSameAsRead(info, columns, id, read(id))) {
           continue;  // changed or deleted since it was read: it stays
         }
+        std::string field = "(together)";
+        for (size_t i = 0; i < columns.size(); ++i) {
+          const std::vector<Column> one{columns[i]};
+          if (!FindsSameAsRead(info, one, id, read(id) + i)) {
+            field = columns[i].name + " " + ValueToText(read(id)[i]);
+            break;
+          }
+        }
         throw Error(kErrCallFailed, "A record cannot be compared with what was read of it.",
-                    context + ": record " + std::to_string(id) +
-                        " holds what was read of it, yet the database finds it different; "
-                        "it stays live");
+                    context + ": record " + std::to_string(id) + ", field " + field +
+                        ": the database does not find the value read equal to itself; the "
+                        "record stays live");
       }
     }
     return deleted;
@@ -1633,7 +1685,8 @@ class OdbcEngine : public Engine {
     // file opened: the live database's.
     if (!fileFamily_) fileFamily_ = std::move(family);
     const std::string file = platform::PathForDriver(path);
-    return Connect("Driver={" + *driver + "};Dbq=" + file + ";Database=" + file + ";");
+    return Connect("Driver={" + *driver + "};Dbq=" + file + ";Database=" + file + ";" +
+                   family->FileConnectAttributes(Waits()));
   }
 
   std::unique_ptr<Database> CreateDatabase(const std::string& path, const std::string& locale,
@@ -1655,7 +1708,10 @@ class OdbcEngine : public Engine {
         throw Error(kErrDatabaseExists, "Database already exists.", path);
       }
       const std::string file = platform::PathForDriver(path);
-      Connection conn(env_, "Driver={" + *driver + "};Database=" + file + ";", path);
+      Connection conn(env_,
+                      "Driver={" + *driver + "};Database=" + file + ";" +
+                          family.FileConnectAttributes(Waits()),
+                      path);
       for (const std::string& sql : family.NewFileStatements(kGeneralSortOrderId, options)) {
         conn.ExecDirect(sql);
       }
@@ -1697,8 +1753,7 @@ class OdbcEngine : public Engine {
     if (!family) {
       throw Error(kErrInvalidArgument, "No such driver family.", options_.family);
     }
-    auto src = std::make_shared<Source>(std::move(conn), std::move(family),
-                                        odbc::Waits{options_.lockSeconds, options_.answerSeconds});
+    auto src = std::make_shared<Source>(std::move(conn), std::move(family), Waits());
     // Without an archive engine, archives are files this engine makes and opens.
     Engine* archives = archiveEngine_ ? archiveEngine_.get() : this;
     return std::make_unique<OdbcDatabase>(std::move(src), archives);
@@ -1706,6 +1761,8 @@ class OdbcEngine : public Engine {
 
   std::shared_ptr<odbc::Environment> env_;
   std::unique_ptr<Engine> archiveEngine_;
+  odbc::Waits Waits() const { return {options_.lockSeconds, options_.answerSeconds}; }
+
   std::unique_ptr<DriverFamily> fileFamily_;  // of the first file opened
   OdbcOptions options_;
 };
