@@ -10,6 +10,7 @@
 // must land while runs move records (a short count by default; the census
 // of 50,000 and more is run by hand).
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
 
 #include <atomic>
@@ -70,7 +71,10 @@ using Places = std::map<std::string, std::vector<std::pair<std::string, double>>
 // A generated shop on the variant's backend, its ticket lines tagged.
 class EditShop {
  public:
-  EditShop(const Variant& v, const std::string& server, int ticketsPerDay) : variant_(v) {
+  // The run waits for locks as `odbc` says (the built-in engine too).
+  EditShop(const Variant& v, const std::string& server, int ticketsPerDay,
+           dbengine::OdbcOptions odbc = {})
+      : variant_(v) {
     demo::ShopOptions options;
     options.folder = dir_.path();
     options.today = {2024, 6, 20};
@@ -80,16 +84,17 @@ class EditShop {
     options.processName = "procsiosi";
     const demo::ShopFiles files = demo::GenerateShop(options);
     file_ = files.dbPath;
-    dbengine::OdbcOptions odbc;
     odbc.family = v.family;
     switch (v.kind) {
       case BackendKind::kBuiltIn:
-        engine_ = dbengine::MakeSqliteEngine();
+        engine_ = dbengine::MakeSqliteEngine(odbc.lockSeconds * 1000);
         fs::create_directories(dir_.Path("datos/S"));
         break;
       case BackendKind::kOdbcSqlite:
         engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(), odbc);
-        run_.live = "ODBC;" + testing::SqliteOdbcConnect(file_);
+        // The driver waits for a lock as its connection string says.
+        run_.live = "ODBC;" + testing::SqliteOdbcConnect(file_) +
+                    ";Timeout=" + std::to_string(odbc.lockSeconds * 1000);
         break;
       case BackendKind::kOdbcPostgres:
       case BackendKind::kOdbcMariaDb: {
@@ -159,10 +164,53 @@ class EditShop {
   }
 
   int Run() { return run_.Run(*engine_, dir_.path()); }
+  // The scratch database's name, which its connections give as their
+  // application's.
+  const std::string& Name() const { return scratch_->Name(); }
+  // The ticket lines still live.
+  long LiveCount() { return static_cast<long>(LiveUnits().size()); }
   std::string Log() const {
     return dir_.IsFile("registro.txt") ? dir_.Read("registro.txt") : std::string();
   }
   int Restore(const std::string& month) { return run_.Restore(*engine_, dir_.path(), month); }
+
+  // Another program holding a lock until it goes: on a server the line
+  // tagged `tag` (FOR UPDATE), on a SQLite file the whole file (its write
+  // lock). With `table`, PostgreSQL's ACCESS EXCLUSIVE lock on the ticket
+  // lines instead.
+  class Holder {
+   public:
+    Holder(EditShop& shop, const std::string& tag, bool table = false) {
+      if (shop.scratch_) {
+        conn_ = std::make_unique<dbengine::odbc::Connection>(
+            std::make_shared<dbengine::odbc::Environment>(), shop.Connect(), shop.scratch_->Name());
+        conn_->BeginTrans();
+        const bool postgres = shop.variant_.kind == BackendKind::kOdbcPostgres;
+        if (table) {
+          conn_->ExecDirect("LOCK TABLE tickets IN ACCESS EXCLUSIVE MODE");
+        } else {
+          dbengine::odbc::Statement stmt(*conn_, tag);
+          stmt.ExecDirect(std::string("SELECT id FROM tickets WHERE ") +
+                          (postgres ? "\"RESERV3\"" : "RESERV3") + " = '" + tag + "' FOR UPDATE");
+          EXPECT_TRUE(stmt.Fetch()) << tag;
+        }
+      } else {
+        sqlite3_open(shop.file_.c_str(), &db_);
+        EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+      }
+    }
+    ~Holder() {
+      if (conn_) conn_->EndTrans(false);
+      if (db_ != nullptr) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db_);
+      }
+    }
+
+   private:
+    std::unique_ptr<dbengine::odbc::Connection> conn_;
+    sqlite3* db_ = nullptr;
+  };
 
   // One edit by another program: one more unit on the line tagged `tag`;
   // true when it was committed to a live record.
@@ -388,6 +436,112 @@ TEST_P(EditCensusTest, EditsDuringRunsAndRestoresAreNeitherLostNorDoubled) {
       "[ census ] %s: %ld edits during %ld runs, %ld during restores, %ld lost, %ld doubled "
       "(%.0f s)\n",
       GetParam().name, during, rounds, restored, lost, doubled, seconds);
+}
+
+// Another program holds a lock on a ticket line of May (on a SQLite file,
+// the file's write lock) past the run's wait: the months it blocks stay
+// live, each with its line in the log, nothing is lost or doubled, and the
+// next run, the lock gone, moves them.
+TEST_P(EditCensusTest, ALockHeldPastTheWaitKeepsItsMonthsLiveForTheNextRun) {
+  // A family that cannot bound its own lock waits (the generic one) gives
+  // up on the server instead.
+  dbengine::OdbcOptions waits;
+  waits.lockSeconds = 1;
+  waits.answerSeconds = 4;
+  EditShop shop(GetParam(), server_, 4, waits);
+  const testing::Census others = shop.OtherTables();
+  std::string may;
+  for (const auto& [tag, units] : shop.First()) {
+    if (may.empty() || tag > may) may = tag;  // some line near the end: May or June
+  }
+  const auto start = std::chrono::steady_clock::now();
+  {
+    const EditShop::Holder holder(shop, may);
+    EXPECT_EQ(shop.Run(), 1);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  EXPECT_NE(shop.Log().find("registros no archivados (2024"), std::string::npos) << shop.Log();
+  long lost = 0, doubled = 0;
+  EXPECT_EQ(EditCensus(shop.First(), {}, shop.Find(), lost, doubled), "");
+  EXPECT_EQ(testing::CensusDiff(others, shop.OtherTables()), "");
+  const long held = shop.LiveCount();
+
+  EXPECT_EQ(shop.Run(), 0) << shop.Log();
+  EXPECT_EQ(EditCensus(shop.First(), {}, shop.Find(), lost, doubled), "");
+  EXPECT_EQ(testing::CensusDiff(others, shop.OtherTables()), "");
+  EXPECT_LT(shop.LiveCount(), held);
+}
+
+// PostgreSQL: another program holds the ticket lines' ACCESS EXCLUSIVE lock
+// (no one may even read them): the run gives up on the table after its wait,
+// and nothing is lost; the next run moves everything.
+TEST(PostgresWaits, ATableLockedWholeIsGivenUpOnAfterTheWait) {
+  SA_REQUIRE_POSTGRES(server);
+  dbengine::OdbcOptions waits;
+  waits.lockSeconds = 1;
+  EditShop shop(kVariants[2], *server, 4, waits);
+  const testing::Census others = shop.OtherTables();
+  const auto start = std::chrono::steady_clock::now();
+  {
+    const EditShop::Holder holder(shop, "", true);
+    EXPECT_EQ(shop.Run(), 1);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  long lost = 0, doubled = 0;
+  EXPECT_EQ(EditCensus(shop.First(), {}, shop.Find(), lost, doubled), "");
+  EXPECT_EQ(shop.Run(), 0) << shop.Log();
+  EXPECT_EQ(EditCensus(shop.First(), {}, shop.Find(), lost, doubled), "");
+  EXPECT_EQ(testing::CensusDiff(others, shop.OtherTables()), "");
+}
+
+// PostgreSQL: the server process serving the run stops (SIGSTOP) while the
+// run holds records: the run gives up on it once it has not answered for the
+// answer limit, the month stays live, and once the process goes on (and,
+// finding its client gone, ends) nothing is lost; the next run moves it all.
+TEST(PostgresWaits, AServerThatStopsAnsweringIsGivenUpOn) {
+  SA_REQUIRE_POSTGRES(server);
+  dbengine::OdbcOptions waits;
+  waits.answerSeconds = 2;
+  EditShop shop(kVariants[2], *server, 4, waits);
+  const testing::Census others = shop.OtherTables();
+  dbengine::odbc::Connection admin(std::make_shared<dbengine::odbc::Environment>(), *server,
+                                   "the server");
+  // The first server process serving `sql`'s condition, 0 when none does.
+  const auto process = [&](const std::string& condition) {
+    dbengine::odbc::Statement stmt(admin, condition);
+    stmt.ExecDirect("SELECT pid FROM pg_stat_activity WHERE " + condition);
+    SQLINTEGER pid = 0;
+    SQLLEN length = 0;
+    if (stmt.Fetch()) stmt.Check(SQLGetData(stmt.get(), 1, SQL_C_SLONG, &pid, 0, &length));
+    return static_cast<int>(pid);
+  };
+  // The run's server process, caught inside a move: holding rows locked.
+  std::atomic<bool> done{false};
+  std::atomic<int> stopped{0};
+  std::thread watcher([&] {
+    while (!done && stopped == 0) {
+      const int pid = process("application_name = '" + shop.Name() +
+                              "' AND (state = 'idle in transaction' OR query LIKE '%FOR UPDATE%')");
+      if (pid != 0 && kill(pid, SIGSTOP) == 0) stopped = pid;
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const int status = shop.Run();
+  done = true;
+  watcher.join();
+  ASSERT_NE(stopped, 0) << "the run was never caught in a move";
+  kill(stopped, SIGCONT);
+  EXPECT_EQ(status, 1) << shop.Log();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_NE(shop.Log().find("registros no archivados (2024"), std::string::npos) << shop.Log();
+  // The stopped process ends its transaction once it finds its client gone.
+  for (int i = 0; i < 200 && process("pid = " + std::to_string(stopped)) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  long lost = 0, doubled = 0;
+  EXPECT_EQ(shop.Run(), 0) << shop.Log();
+  EXPECT_EQ(EditCensus(shop.First(), {}, shop.Find(), lost, doubled), "");
+  EXPECT_EQ(testing::CensusDiff(others, shop.OtherTables()), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EditCensusTest, ::testing::ValuesIn(kVariants),

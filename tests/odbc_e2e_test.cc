@@ -7,10 +7,12 @@
 #include <unistd.h>
 #include <algorithm>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 
 #include "dbengine/odbc/odbc_engine.h"
+#include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
@@ -103,7 +105,7 @@ testing::Census CensusThrough(const TempDir& dir, const std::string& connect) {
 // the others moving by tuple identity; MariaDB has no row identity, so all.
 std::set<std::string> KeyedOn(testing::Server server) {
   if (server == testing::Server::kPostgres) return {"cabecera", "gtarti"};
-  return {"cabecera", "gtarti", "gthora", "gtInfVen", "gtsecs",
+  return {"cabecera", "gtarti",  "gthora",  "gtInfVen", "gtsecs",
           "gtvend",   "tickets", "cliente", "GTVacuno"};
 }
 
@@ -237,6 +239,36 @@ TEST(OdbcEndToEnd, AConnectionLostMidRunLosesNothing) {
   }
   EXPECT_EQ(status, 0);
   EXPECT_FALSE(dir.Exists("S/move.journal"));
+  EXPECT_EQ(testing::CensusDiff(before, CensusThrough(dir, schema.Connect())), "");
+}
+
+// Another session holds a row lock on a ticket line past the run's wait for
+// it (10 s): the run does not wait for ever; that line's month stays live,
+// the others move, and nothing is lost.
+TEST(OdbcEndToEnd, ARowLockHeldByAnotherSessionIsWaitedForTenSecondsAtMost) {
+  SA_REQUIRE_POSTGRES(server);
+  TempDir dir;
+  const demo::ShopFiles files = demo::GenerateShop(Options(dir));
+  const auto before = testing::TakeCensus(files.dbPath, dir.Path("datos"));
+  testing::PgSchema schema(*server);
+  MoveLiveTo(dir, schema.Connect(), {"tickets"});
+  dbengine::odbc::Connection holder(std::make_shared<dbengine::odbc::Environment>(),
+                                    schema.Connect(), schema.Name());
+  holder.BeginTrans();
+  holder.ExecDirect("SELECT * FROM tickets WHERE id = (SELECT max(id) FROM tickets) FOR UPDATE");
+  const auto start = std::chrono::steady_clock::now();
+  const auto result = RunProgram(InstallProgram(dir.path()), 60);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  holder.EndTrans(false);
+  EXPECT_EQ(result.exitStatus, 2) << result.standardError;
+  EXPECT_GE(waited, std::chrono::seconds(10));
+  EXPECT_LT(waited, std::chrono::seconds(40));
+  EXPECT_NE(result.standardError.find("locked by another program"), std::string::npos)
+      << result.standardError;
+  EXPECT_NE(dir.Read("registro.txt").find("registros no archivados ("), std::string::npos)
+      << dir.Read("registro.txt");
+  EXPECT_EQ(testing::CensusDiff(before, CensusThrough(dir, schema.Connect())), "");
+  ASSERT_EQ(RunProgram(dir.Path("sales-archiver")).exitStatus, 0);
   EXPECT_EQ(testing::CensusDiff(before, CensusThrough(dir, schema.Connect())), "");
 }
 
