@@ -264,6 +264,9 @@ class Mysql : public DriverFamily {
             "SET SESSION max_statement_time = " + std::to_string(waits.answerSeconds)};
   }
   bool LocksSelectedRows() const override { return true; }
+  // The MariaDB driver counts a text of characters outside the Basic
+  // Multilingual Plane cut to its buffer as one unit per character.
+  bool MiscountsCutTexts() const override { return true; }
   // The key an AUTO_INCREMENT column gave the connection's last insert.
   std::string InsertedIdentityQuery(const std::string&, const std::string&) const override {
     return "SELECT LAST_INSERT_ID()";

@@ -61,6 +61,11 @@ class DriverFamily {
     (void)table;
     return "";
   }
+  // Whether the driver, fetching a text into a buffer too short for it,
+  // may report the length of a shorter text than it holds (and no cut):
+  // its texts are fetched into buffers long enough for any text of their
+  // column.
+  virtual bool MiscountsCutTexts() const { return false; }
   // The select-list expression that reads `quotedField`, of `type`, exactly:
   // by default the field itself.
   virtual std::string ReadExpression(const std::string& quotedField, FieldType type) const {

@@ -361,13 +361,19 @@ void ReadBlock(Source& src, const TableInfo& info, const std::vector<Column>& co
   const std::string rest =
       (where.empty() ? "" : " AND (" + where + ")") + (lock ? " FOR UPDATE" : "");
   const std::string context = info.name + " in " + src.Shown();
+  // Buffers for texts of characters of two UTF-16 units each, where the
+  // driver cannot be trusted to say it cut one.
+  std::vector<Column> fetched = columns;
+  if (src.Family().MiscountsCutTexts()) {
+    for (Column& c : fetched) c.size *= 2;
+  }
   for (size_t first = 0; first < ids.size(); first += kIdsPerStatement) {
     const auto chunk = ids.subspan(first, std::min(kIdsPerStatement, ids.size() - first));
     std::vector<int64_t> longer;
     {
       auto stmt = src.NewStatement(context);
       stmt->ExecDirect(from + src.IdentityIn(info, chunk) + rest);
-      longer = odbc::FetchRows(*stmt, columns, rows);
+      longer = odbc::FetchRows(*stmt, fetched, rows);
     }
     for (const int64_t id : longer) {
       auto stmt = src.NewStatement(context);
@@ -1708,10 +1714,10 @@ class OdbcEngine : public Engine {
         throw Error(kErrDatabaseExists, "Database already exists.", path);
       }
       const std::string file = platform::PathForDriver(path);
-      Connection conn(env_,
-                      "Driver={" + *driver + "};Database=" + file + ";" +
-                          family.FileConnectAttributes(Waits()),
-                      path);
+      Connection conn(
+          env_,
+          "Driver={" + *driver + "};Database=" + file + ";" + family.FileConnectAttributes(Waits()),
+          path);
       for (const std::string& sql : family.NewFileStatements(kGeneralSortOrderId, options)) {
         conn.ExecDirect(sql);
       }

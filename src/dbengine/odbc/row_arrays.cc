@@ -70,11 +70,12 @@ class BoundColumns {
   SQLHSTMT stmt_;
 };
 
-// A character takes two UTF-16 units at most: a text as long as its column
-// fits with two to spare, and the terminator.
+// Two units to spare beyond the column's size, and the terminator: a text
+// cut to the buffer is told by its length (see FetchRows), and one of
+// characters of a single unit each never is.
 size_t TextUnits(const Column& c) {
   const size_t size = c.size > 0 ? static_cast<size_t>(c.size) : kDefaultTextUnits;
-  return std::min(2 * size + 2, kMostTextUnits) + 1;
+  return std::min(size + 2, kMostTextUnits) + 1;
 }
 
 }  // namespace
