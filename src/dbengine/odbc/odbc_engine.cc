@@ -1687,12 +1687,13 @@ class OdbcEngine : public Engine {
       throw Error(kErrNoDriver, "No installed ODBC driver reads this database format.",
                   path + ": a " + family->Name() + " database");
     }
+    const std::string connect = "Driver={" + *driver + "};Dbq=" + platform::PathForDriver(path) +
+                                ";Database=" + platform::PathForDriver(path) + ";" +
+                                family->FileConnectAttributes(Waits());
     // Archives made without an archive engine take the format of the first
     // file opened: the live database's.
     if (!fileFamily_) fileFamily_ = std::move(family);
-    const std::string file = platform::PathForDriver(path);
-    return Connect("Driver={" + *driver + "};Dbq=" + file + ";Database=" + file + ";" +
-                   family->FileConnectAttributes(Waits()));
+    return Connect(connect);
   }
 
   std::unique_ptr<Database> CreateDatabase(const std::string& path, const std::string& locale,
