@@ -773,9 +773,9 @@ class OdbcDatabase : public Database {
     // transaction that reads first and then asks for it can find a writer
     // waiting for its read to end, and neither gets on until one gives up.
     std::string writeLock;
-    if (const auto& tables = src_->Tables(); !tables.empty()) {
-      writeLock =
-          src_->Family().WriteLockStatement(src_->Family().QuoteName(tables.begin()->second));
+    if (!src_->Family().WriteLockStatement("t").empty() && !src_->Tables().empty()) {
+      writeLock = src_->Family().WriteLockStatement(
+          src_->Family().QuoteName(src_->Tables().begin()->second));
     }
     src_->Conn().BeginTrans();
     try {
