@@ -235,6 +235,7 @@ class Postgres : public DriverFamily {
 // its whole-number primary key.
 class Mysql : public DriverFamily {
  public:
+  explicit Mysql(bool mariaDb) : mariaDb_(mariaDb) {}
   const char* Name() const override { return "MySQL"; }
   std::string DeclaredType(const Field& field) const override {
     static constexpr TypeNames kNames{"BOOLEAN",     "SMALLINT", "INTEGER", "DOUBLE",
@@ -257,11 +258,14 @@ class Mysql : public DriverFamily {
            Literal(table) + " AND COLUMN_TYPE = 'tinyint(1)'";
   }
   // Row locks (InnoDB) and table locks (LOCK TABLES, DDL) are waited for
-  // this long; a statement running longer is ended by the server.
+  // this long; a statement running longer is ended by the server (MySQL
+  // ends only SELECTs so, in milliseconds).
   std::vector<std::string> SessionStatements(const Waits& waits) const override {
     const std::string lock = std::to_string(waits.lockSeconds);
     return {"SET SESSION innodb_lock_wait_timeout = " + lock + ", lock_wait_timeout = " + lock,
-            "SET SESSION max_statement_time = " + std::to_string(waits.answerSeconds)};
+            mariaDb_
+                ? "SET SESSION max_statement_time = " + std::to_string(waits.answerSeconds)
+                : "SET SESSION max_execution_time = " + std::to_string(waits.answerSeconds * 1000)};
   }
   bool LocksSelectedRows() const override { return true; }
   // The MariaDB driver counts a text of characters outside the Basic
@@ -271,6 +275,9 @@ class Mysql : public DriverFamily {
   std::string InsertedIdentityQuery(const std::string&, const std::string&) const override {
     return "SELECT LAST_INSERT_ID()";
   }
+
+ private:
+  bool mariaDb_;
 };
 
 }  // namespace
@@ -358,8 +365,10 @@ std::unique_ptr<DriverFamily> FamilyForDbms(std::string_view dbmsName, std::stri
     family = SqliteFamily();
   } else if (Contains(dbmsName, "access")) {
     family = JetFamily();
-  } else if (Contains(dbmsName, "mariadb") || Contains(dbmsName, "mysql")) {
-    family = MysqlFamily();
+  } else if (Contains(dbmsName, "mariadb")) {
+    family = std::make_unique<Mysql>(true);
+  } else if (Contains(dbmsName, "mysql")) {
+    family = std::make_unique<Mysql>(false);
   } else {
     family = std::make_unique<GenericFamily>();
   }
@@ -380,7 +389,7 @@ std::unique_ptr<DriverFamily> FamilyNamed(std::string_view name, std::string_vie
 std::unique_ptr<DriverFamily> JetFamily() { return std::make_unique<Jet>(); }
 std::unique_ptr<DriverFamily> SqliteFamily() { return std::make_unique<Sqlite>(); }
 std::unique_ptr<DriverFamily> PostgresFamily() { return std::make_unique<Postgres>(); }
-std::unique_ptr<DriverFamily> MysqlFamily() { return std::make_unique<Mysql>(); }
+std::unique_ptr<DriverFamily> MysqlFamily() { return std::make_unique<Mysql>(true); }
 
 int64_t EncodeTid(uint32_t block, uint16_t offset) {
   return static_cast<int64_t>(block) * 65536 + offset;

@@ -173,6 +173,7 @@ std::unique_ptr<DriverFamily> FamilyNamed(std::string_view name, std::string_vie
 std::unique_ptr<DriverFamily> JetFamily();
 std::unique_ptr<DriverFamily> SqliteFamily();
 std::unique_ptr<DriverFamily> PostgresFamily();
+// MySQL and MariaDB, the statements bounding their waits in MariaDB's words.
 std::unique_ptr<DriverFamily> MysqlFamily();
 
 // A PostgreSQL tuple identity (block, offset) as one whole number and back.
