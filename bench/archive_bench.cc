@@ -67,7 +67,8 @@ constexpr char kUsage[] =
     "  --keep       leave the shops, archives and logs behind\n"
     "  --odbc N     also time a shop of about N records (default 100000, 10000 with --smoke,\n"
     "               0: none) with the live database read through ODBC: the SQLite3 driver on\n"
-    "               the same file, and PostgreSQL when SA_PG_CONNECT names a server\n";
+    "               the same file, PostgreSQL when SA_PG_CONNECT names a server and\n"
+    "               MariaDB when SA_MARIADB_CONNECT names one\n";
 
 struct Options {
   std::vector<long> sizes{10000, 100000, 1000000};
@@ -471,6 +472,46 @@ void DropPostgresShop(const std::string& server, const std::string& schema) {
   db->Execute("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
 }
 
+// The database a MariaDB connection string names ("Database=..."), and the
+// string with another in its place.
+std::string MariaDbDatabase(const std::string& connect) {
+  const std::string lower = dbengine::LowerAscii(connect);
+  const size_t at = lower.find("database=");
+  if (at == std::string::npos) return "";
+  const size_t end = connect.find(';', at);
+  return connect.substr(at + 9, end == std::string::npos ? std::string::npos : end - at - 9);
+}
+std::string WithMariaDbDatabase(const std::string& connect, const std::string& database) {
+  const std::string old = MariaDbDatabase(connect);
+  const size_t at = dbengine::LowerAscii(connect).find("database=");
+  if (at == std::string::npos) return connect + ";Database=" + database;
+  return connect.substr(0, at + 9) + database + connect.substr(at + 9 + old.size());
+}
+
+// Copies the shop's live tables into a fresh database `database` of the
+// MariaDB server `server` names, every table keyed (MariaDB has no row
+// identity); returns its connection string.
+std::string MariaDbShop(const std::string& server, const Shop& shop, const std::string& database) {
+  auto odbc = dbengine::MakeOdbcEngine(nullptr);
+  {
+    auto db = odbc->OpenDatabase("ODBC;" + server);
+    db->Execute("DROP DATABASE IF EXISTS " + database);
+    db->Execute("CREATE DATABASE " + database);
+  }
+  const std::string connect = WithMariaDbDatabase(server, database);
+  auto from = dbengine::MakeSqliteEngine()->OpenDatabase((shop.folder / "datos/live.db").string());
+  auto to = odbc->OpenDatabase("ODBC;" + connect);
+  demo::CopyTables(*from, *to,
+                   {"cabecera", "gtarti", "gthora", "gtInfVen", "gtsecs", "gtvend", "tickets",
+                    "cliente", "GTVacuno"});
+  return connect;
+}
+
+void DropMariaDbShop(const std::string& server, const std::string& database) {
+  auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + server);
+  db->Execute("DROP DATABASE IF EXISTS " + database);
+}
+
 std::string Describe(const ChildResult& c) {
   if (!c.started) return std::string("could not start: ") + std::strerror(c.execErrno);
   if (!c.exited) return "killed by signal " + std::to_string(c.signal);
@@ -716,7 +757,7 @@ int Main(const Options& options, ChildLauncher& launcher) {
   }
 
   // The live database through ODBC, beside the built-in backend on the same shop.
-  std::optional<double> odbcRatio, postgresRate;
+  std::optional<double> odbcRatio, postgresRate, mariaDbRate;
   if (*options.odbcSize > 0) {
     std::printf("\nlive database through ODBC\n");
     const fs::path folder = work.Path() / "odbc";
@@ -769,6 +810,22 @@ int Main(const Options& options, ChildLauncher& launcher) {
     } else {
       std::printf("  PostgreSQL live: not measured (SA_PG_CONNECT is not set)\n");
     }
+    if (const char* server = std::getenv("SA_MARIADB_CONNECT"); server && *server) {
+      // Named after the server's own database, as the test user may create those.
+      const std::string database = MariaDbDatabase(server) + "_bench_" + std::to_string(::getpid());
+      const ProgramRun maria = best([&](int i) {
+        const std::string connect = MariaDbShop(server, shop, database);
+        ProgramRun r = RunProgramOn(launcher, executable, shop,
+                                    folder / ("mariadb-" + std::to_string(i)), "ODBC;" + connect);
+        DropMariaDbShop(server, database);
+        r.moved = static_cast<long>(records);
+        return r;
+      });
+      line("MariaDB live", maria);
+      mariaDbRate = records / maria.child.seconds;
+    } else {
+      std::printf("  MariaDB live: not measured (SA_MARIADB_CONNECT is not set)\n");
+    }
     RemoveUnlessKept(work, folder);
   }
 
@@ -794,6 +851,8 @@ int Main(const Options& options, ChildLauncher& launcher) {
        odbcRatio ? Fixed(*odbcRatio, 2) : ""},
       {"postgres>=20000rec/s", postgresRate, postgresRate && *postgresRate >= 20000,
        postgresRate ? Thousands(std::lround(*postgresRate)) : ""},
+      {"mariadb>=15500rec/s", mariaDbRate, mariaDbRate && *mariaDbRate >= 15500,
+       mariaDbRate ? Thousands(std::lround(*mariaDbRate)) : ""},
   };
   std::printf("\ntargets:");
   for (const Target& t : targets) {

@@ -790,7 +790,9 @@ class ShopWriter {
         .Text("d_hora", texts.timeOfDay)
         .Int("TIPOPAGO", t.card ? 1 : 0)
         .Real("cantidadEntre", Euros(tendered))
-        .Real("cambio", Euros(tendered - total))
+        // The till works out the change in binary floating point: a value
+        // such as 0.30000000000000004 carries all 17 of its digits.
+        .Real("cambio", Euros(tendered) - Euros(total))
         .Real("importe_bruto", Euros(gross))
         .Bool("Cobrado", true)
         .Null("numlote")

@@ -13,10 +13,14 @@ namespace sa::demo {
 
 // Creates each table of `from` in `to` with the same fields (replacing a
 // table of the same name) and copies its records, in one transaction.
-// Tables named in `keyed` (any letter case) get an extra first field "id",
-// a whole-number primary key the server numbers (PostgreSQL syntax); the
-// others get no key.
+// Tables named in `keyed` (any letter case) get an extra field "id", a
+// whole-number primary key the server numbers (on PostgreSQL the last field,
+// on MariaDB and MySQL the first); the others get no key.
 void CopyTables(dbengine::Database& from, dbengine::Database& to,
                 const std::set<std::string>& keyed = {});
+
+// The statement that gives `table` of `db` that key, in the dialect of the
+// database system `db` is on (PostgreSQL, or MariaDB/MySQL).
+std::string AddKeySql(dbengine::Database& db, const std::string& table);
 
 }  // namespace sa::demo

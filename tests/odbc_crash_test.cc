@@ -1,7 +1,8 @@
-// Kills the real executable at random instants of a run, and of a restore,
-// whose live database is on PostgreSQL (one table keyed, the others moved by
-// tuple identity), launches it again until it completes, and checks that
-// every record is in exactly one place. SA_PG_CRASH_POINTS sets the kill
+// Kills the real executable at random instants of a run whose live database
+// is on a server (PostgreSQL: one table keyed, the others moved by tuple
+// identity; MariaDB: every table keyed), and of a restore on PostgreSQL,
+// launches it again until it completes, and checks that every record is in
+// exactly one place. SA_PG_CRASH_POINTS sets the kill
 // points (a short run by default; tests/crash-census-postgres.sh runs the
 // long one).
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <set>
 
 #include "dbengine/odbc/odbc_engine.h"
+#include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
@@ -35,20 +37,29 @@ const char* const kTables[] = {"cabecera", "gtarti",  "gthora",  "gtInfVen", "gt
 
 // Replaces the tables of schema `to` with copies of those of `from`, keys,
 // identities and all, on the server; a copied key's numbering goes on after
-// the largest key, as the original's does.
-void ResetSchema(dbengine::Database& server, const std::string& from, const std::string& to,
-                 const std::set<std::string>& keyed) {
+// the largest key, as the original's does (MariaDB's AUTO_INCREMENT does so
+// by itself).
+void ResetSchema(dbengine::odbc::Connection& server, testing::Server kind, const std::string& from,
+                 const std::string& to, const std::set<std::string>& keyed) {
   for (const char* t : kTables) {
+    if (kind == testing::Server::kMariaDb) {
+      const std::string source = "`" + from + "`.`" + t + "`";
+      const std::string target = "`" + to + "`.`" + t + "`";
+      server.ExecDirect("DROP TABLE IF EXISTS " + target);
+      server.ExecDirect("CREATE TABLE " + target + " LIKE " + source);
+      server.ExecDirect("INSERT INTO " + target + " SELECT * FROM " + source);
+      continue;
+    }
     const std::string table = std::string("\"") + t + "\"";
-    server.Execute("DROP TABLE IF EXISTS " + to + "." + table);
-    server.Execute("CREATE TABLE " + to + "." + table + " (LIKE " + from + "." + table +
-                   " INCLUDING ALL)");
-    server.Execute("INSERT INTO " + to + "." + table + " OVERRIDING SYSTEM VALUE SELECT * FROM " +
-                   from + "." + table);
+    server.ExecDirect("DROP TABLE IF EXISTS " + to + "." + table);
+    server.ExecDirect("CREATE TABLE " + to + "." + table + " (LIKE " + from + "." + table +
+                      " INCLUDING ALL)");
+    server.ExecDirect("INSERT INTO " + to + "." + table +
+                      " OVERRIDING SYSTEM VALUE SELECT * FROM " + from + "." + table);
     if (keyed.contains(t)) {
-      server.Execute("SELECT setval(pg_get_serial_sequence('" + to + "." + table +
-                     "', 'id'), (SELECT coalesce(max(id), 0) + 1 FROM " + from + "." + table +
-                     "), false)");
+      server.ExecDirect("SELECT setval(pg_get_serial_sequence('" + to + "." + table +
+                        "', 'id'), (SELECT coalesce(max(id), 0) + 1 FROM " + from + "." + table +
+                        "), false)");
     }
   }
 }
@@ -57,8 +68,15 @@ testing::Census CensusOf(const testing::TempDir& dir, const std::string& connect
   return testing::TakeCensusThrough(connect, dir.Path("back.db"), dir.Path("shop"));
 }
 
-TEST(PostgresCrash, EveryRecordEndsInExactlyOnePlace) {
-  SA_REQUIRE_POSTGRES(server);
+class ServerCrash : public ::testing::TestWithParam<testing::Server> {};
+
+TEST_P(ServerCrash, EveryRecordEndsInExactlyOnePlace) {
+  SA_REQUIRE_SERVER(GetParam(), server);
+  // MariaDB has no row identity: every table keyed there.
+  const std::set<std::string> keyed =
+      GetParam() == testing::Server::kPostgres
+          ? std::set<std::string>{"cabecera"}
+          : std::set<std::string>(std::begin(kTables), std::end(kTables));
   testing::TempDir dir;
   demo::ShopOptions options;
   options.folder = dir.Path("template");
@@ -69,18 +87,20 @@ TEST(PostgresCrash, EveryRecordEndsInExactlyOnePlace) {
   options.processName = "procsiosi";
   const demo::ShopFiles files = demo::GenerateShop(options);
   const auto census = testing::TakeCensus(files.dbPath, dir.Path("template/datos"));
-  testing::PgSchema templateSchema(*server);
-  testing::PgSchema live(*server);
+  const auto templateSchema = testing::MakeScratch(GetParam(), *server);
+  const auto liveSchema = testing::MakeScratch(GetParam(), *server);
+  const testing::ScratchDatabase& live = *liveSchema;
   {
     auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
-    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + templateSchema.Connect());
-    demo::CopyTables(*from, *to, {"cabecera"});
+    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + templateSchema->Connect());
+    demo::CopyTables(*from, *to, keyed);
   }
-  auto serverDb = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + *server);
+  dbengine::odbc::Connection serverDb(std::make_shared<dbengine::odbc::Environment>(), *server,
+                                      "the server");
   const std::string program = testing::InstallProgram(dir.Path("shop"));
   demo::WriteFifo(dir.Path("shop"), "ODBC;" + live.Connect(), files.settingsPath, "procsiosi");
   auto reset = [&] {
-    ResetSchema(*serverDb, templateSchema.Name(), live.Name(), {"cabecera"});
+    ResetSchema(serverDb, GetParam(), templateSchema->Name(), live.Name(), keyed);
     fs::remove_all(dir.Path("shop/S"));
   };
 
@@ -109,10 +129,13 @@ TEST(PostgresCrash, EveryRecordEndsInExactlyOnePlace) {
       });
   EXPECT_EQ(tally.killedMidRun, KillPoints());
   std::printf(
-      "[ census ] PostgreSQL: %d launches killed mid-run (%d kills), 0 records lost or "
-      "duplicated\n",
-      tally.killedMidRun, tally.kills);
+      "[ census ] %s: %d launches killed mid-run (%d kills), 0 records lost or duplicated\n",
+      testing::ServerName(GetParam()).c_str(), tally.killedMidRun, tally.kills);
 }
+
+INSTANTIATE_TEST_SUITE_P(OdbcCrash, ServerCrash,
+                         ::testing::Values(testing::Server::kPostgres, testing::Server::kMariaDb),
+                         [](const auto& info) { return testing::ServerName(info.param); });
 
 // The same for a restore: killed at random instants of `--restore` (the live
 // side committed first with its copies' identities in the move journal, the
@@ -139,21 +162,22 @@ TEST(PostgresRestoreCrash, EveryRecordEndsInExactlyOnePlace) {
     auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + original.Connect());
     demo::CopyTables(*from, *to, keyed);
   }
-  auto serverDb = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + *server);
+  dbengine::odbc::Connection serverDb(std::make_shared<dbengine::odbc::Environment>(), *server,
+                                      "the server");
   const std::string program = testing::InstallProgram(dir.Path("shop"));
   demo::WriteFifo(dir.Path("shop"), "ODBC;" + live.Connect(), files.settingsPath, "procsiosi");
   testing::Launch restore;
   restore.arguments = {"--restore", month};
 
   // The shop archived once is the state every restore starts from.
-  ResetSchema(*serverDb, original.Name(), live.Name(), keyed);
+  ResetSchema(serverDb, testing::Server::kPostgres, original.Name(), live.Name(), keyed);
   ASSERT_EQ(testing::RunProgram(program).exitStatus, 0);
   const auto expected = CensusOf(dir, live.Connect());
-  ResetSchema(*serverDb, live.Name(), archived.Name(), keyed);
+  ResetSchema(serverDb, testing::Server::kPostgres, live.Name(), archived.Name(), keyed);
   fs::remove_all(dir.Path("S.archived"));
   fs::copy(dir.Path("shop/S"), dir.Path("S.archived"), fs::copy_options::recursive);
   auto reset = [&] {
-    ResetSchema(*serverDb, archived.Name(), live.Name(), keyed);
+    ResetSchema(serverDb, testing::Server::kPostgres, archived.Name(), live.Name(), keyed);
     fs::remove_all(dir.Path("shop/S"));
     fs::copy(dir.Path("S.archived"), dir.Path("shop/S"), fs::copy_options::recursive);
   };

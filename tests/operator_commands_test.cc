@@ -319,6 +319,53 @@ TEST(OperatorCommands, ARestoreKeepsWhatTheLiveDatabaseRefusesWholeAndLosesNothi
   (void)census;
 }
 
+// A live column narrower than the archive's: a price (DOUBLE) become a whole
+// number, a count of tickets (SMALLINT) become a boolean. Those tables stay
+// whole in their archive, saying why, instead of coming back rounded; the
+// others come back; the archive stays, saying what it still holds. An
+// archive left holding a table no archive is made with stays too.
+TEST(OperatorCommands, ARestoreBringsEveryValueBackExactlyOrKeepsItsTableAndTheArchive) {
+  Shop shop;
+  ASSERT_EQ(shop.Run().exitStatus, 0);
+  const auto census = shop.Census();
+  const long tickets = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM tickets");
+  const long gtsecs = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gtsecs");
+  testing::Exec(shop.Live(),
+                "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = replace(sql, "
+                "'\"PRICE\" DOUBLE', '\"PRICE\" INTEGER') WHERE name = 'tickets'; "
+                "UPDATE sqlite_schema SET sql = replace(sql, '\"tiquets\" SMALLINT', "
+                "'\"tiquets\" BOOLEAN') WHERE name = 'gtsecs'");
+
+  const auto result = shop.Run({"--restore", "202403"});
+  EXPECT_EQ(result.exitStatus, 2) << result.standardError;
+  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+  EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM tickets"), tickets);
+  EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gtsecs"), gtsecs);
+  EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM cabecera"), 0);
+  const std::string out = result.standardOutput;
+  EXPECT_NE(testing::LineStartingWith(out, "tickets ")
+                .find("stay in the archive: A value would not come back exactly. (tickets"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(testing::LineStartingWith(out, "gtsecs ").find("would not come back exactly"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("S/202403.mdb kept: it still holds records (tickets " +
+                     std::to_string(tickets) + ", gtsecs " + std::to_string(gtsecs) + ")"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(shop.dir.Read("registro.txt").find("archivo conservado: " + shop.Archive("202403")),
+            std::string::npos);
+
+  testing::Exec(shop.Archive("202404"),
+                "CREATE TABLE notas (texto VARCHAR(50)); INSERT INTO notas VALUES ('inventario')");
+  const auto other = shop.Run({"--restore", "202404"});
+  EXPECT_EQ(other.exitStatus, 2) << other.standardOutput;  // tickets and gtsecs again
+  EXPECT_NE(other.standardOutput.find("notas 1)"), std::string::npos) << other.standardOutput;
+  EXPECT_TRUE(shop.dir.IsFile("datos/S/202404.mdb"));
+  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+}
+
 TEST(OperatorCommands, UsageErrorsTouchNothing) {
   Shop shop;
   shop.dir.Write("registro.txt", "old log");

@@ -104,11 +104,15 @@ class Database {
   // True when a transaction over this database and attached ones commits in
   // all files or none, even across a crash.
   virtual bool AtomicAcrossAttached() = 0;
-  // Where that is not so but the records this database's open transaction
-  // has read stay as they were read until it ends (locked, or any write of
-  // the transaction fails once another program has changed them): commits
-  // the attached databases now, keeps this database's transaction open and
-  // returns true. Otherwise does nothing and returns false.
+  // True when a commit of this database and attached ones commits the
+  // attached ones first, on connections of their own, and this one after:
+  // what this database's transaction deletes is never committed without
+  // what the attached ones were given in it (a crash between the two leaves
+  // copies for a move journal to name, never records in neither).
+  virtual bool CommitsAttachedFirst() = 0;
+  // Where CommitsAttachedFirst(): commits the attached databases now, keeps
+  // this database's transaction open and returns true. Otherwise does
+  // nothing and returns false.
   virtual bool CommitAttachedFirst() = 0;
 
   // Those of the named records of `table` that exist and meet `condition` (a
@@ -136,6 +140,16 @@ class Database {
                           std::span<const Value> values) = 0;
   // Deletes the named records; returns how many existed.
   virtual long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) = 0;
+  // Deletes, inside the open transaction, those of the named records that
+  // still hold the values the transaction read of them (with RecordsWhere;
+  // read now when it read none), and returns them in the order named. A
+  // record another program changed or deleted since it was read is left as
+  // it is. AppendRecordsTo then copies the records deleted with the values
+  // read. Where the records read are locked, or any change to them waits
+  // for the transaction, they are deleted by identity; elsewhere each
+  // deletion compares the record's every field in its own statement.
+  virtual std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
+                                                   std::span<const int64_t> bookmarks) = 0;
   // The identity of the last record of `alias`.`table`, 0 when it is empty.
   // Records appended later get the identities that follow, in order.
   virtual int64_t LastRecordId(const std::string& alias, const std::string& table) = 0;
@@ -224,7 +238,8 @@ enum EngineError : long {
   kErrTableExists = 3010,
   kErrTableNotFound = 3078,
   kErrSyntax = 3075,
-  kErrLocked = 3260,  // locked by another program past the timeout
+  kErrLocked = 3260,        // locked by another program past the timeout
+  kErrQueryTimeout = 3234,  // a server that did not answer in time
   kErrDiskFull = 3026,
   kErrIo = 3043,
   kErrReadOnly = 3051,

@@ -49,6 +49,11 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
   bool inPlace = false;
   try {
     const bool atomic = ctx.live.AtomicAcrossAttached();
+    // A live database on a connection of its own commits after its
+    // archives: each run's live records are deleted first, in its
+    // transaction, as they were read, and only those are copied; a record
+    // another program changed meanwhile is neither deleted nor copied.
+    const bool takeFirst = !atomic && ctx.live.CommitsAttachedFirst();
     ctx.live.BeginTrans();
     for (const BatchRun& b : runs) {
       const MonthRun& run = *b.run;
@@ -63,7 +68,12 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
         if (!run.condition.empty()) {
           current = ctx.live.RecordsWhere(run.table, run.keys, run.condition);
         }
-        const std::span<const int64_t> keys = run.condition.empty() ? run.keys : current;
+        std::span<const int64_t> keys = run.condition.empty() ? run.keys : current;
+        std::vector<int64_t> taken;
+        if (!customers && takeFirst) {
+          taken = ctx.live.DeleteRecordsAsRead(run.table, keys);
+          keys = taken;
+        }
         const int64_t firstCopy = deferred ? ctx.live.LastRecordId(alias, run.table) + 1 : 0;
         if (customers) ctx.live.Execute("delete from " + alias + ".cliente");
         b.result->moved = ctx.live.AppendRecordsTo(alias, run.table, keys);
@@ -78,9 +88,8 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
     }
     if (!pending.tables.empty()) {
       WriteMoveJournal(ctx.fs, journal, pending);
-      // Where the live records stay as read until the live commit, the
-      // archive commits alone and they are deleted without a second look.
-      inPlace = ctx.live.CommitAttachedFirst();
+      // The archives commit alone: a failure up to here moved nothing.
+      inPlace = takeFirst && ctx.live.CommitAttachedFirst();
     }
     if (!inPlace) ctx.live.CommitTrans();
   } catch (const Error& e) {
@@ -93,10 +102,8 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
   // The runs are in the archive; a failure to delete their live copies stops
   // the run with the journal kept, and the next launch completes the move.
   if (inPlace) {
-    // Inside the live transaction that read them: deleted as they are.
-    FinishJournaled(ctx, journal, [&] {
-      for (const TableMove& t : pending.tables) ctx.live.DeleteRecords(t.table, t.keys);
-    });
+    // The live deletions made before the copies commit now.
+    FinishJournaled(ctx, journal, [] {});
   } else if (!pending.tables.empty()) {
     CompleteMove(ctx, pending, journal);
   }

@@ -1,5 +1,7 @@
 #include "odb/restore.h"
 
+#include <memory>
+
 #include "odb/attachment.h"
 
 namespace sa::odb {
@@ -53,9 +55,32 @@ void RestoreTable(const TransferContext& ctx, const std::string& archivePath,
     return;
   }
   out.restored = static_cast<long>(ids.size());
-  // The records are live; a failure to delete their archived copies stops
-  // here with the journal kept, and the next launch completes the move.
-  if (!pending.tables.empty()) CompleteRestore(ctx, pending, kAlias, journal);
+  // The records are live, committed: their archived copies go whatever
+  // another program has done to the live ones since. A failure here stops
+  // the restore with the journal kept, and the next launch completes the
+  // move (comparing the copies, as it cannot know the live commit happened).
+  if (!pending.tables.empty()) {
+    FinishJournaled(ctx, journal, [&] { ctx.live.DeleteAttachedRecords(kAlias, out.table, ids); });
+  }
+}
+
+// The tables of the archive at `path`, the customer list aside, that still
+// hold records, with their counts.
+std::vector<std::pair<std::string, long>> WhatIsLeft(const TransferContext& ctx,
+                                                     const std::string& path) {
+  std::vector<std::pair<std::string, long>> left;
+  std::unique_ptr<dbengine::Database> archive = ctx.engine.OpenDatabase(path);
+  for (const dbengine::TableDef& def : archive->TableDefs()) {
+    if (dbengine::SameName(def.Name(), "cliente")) continue;
+    auto rs = archive->OpenRecordset("SELECT * FROM " + def.Name());
+    if (!rs->Eof()) {
+      rs->MoveLast();
+      left.emplace_back(def.Name(), rs->RecordCount());
+    }
+    rs->Close();
+  }
+  archive->Close();
+  return left;
 }
 
 }  // namespace
@@ -77,7 +102,6 @@ MonthRestore RestoreMonth(const TransferContext& ctx, const std::string& monthKe
     throw Error(dbengine::kErrFileNotFound, "No archive of that month.",
                 out.archivePath + ": no such file");
   }
-  bool empty = true;
   {
     Attachment archive(ctx.live, out.archivePath, kAlias);
     for (const std::string& table : tables) {
@@ -85,15 +109,13 @@ MonthRestore RestoreMonth(const TransferContext& ctx, const std::string& monthKe
       if (!ids) continue;
       TableRestore& result = out.tables.emplace_back(TableRestore{table, 0, 0, {}});
       if (!ids->empty()) RestoreTable(ctx, out.archivePath, *ids, result);
-      if (result.kept > 0) empty = false;
-    }
-    // Anything left means the archive still matters, whatever the reason.
-    for (const std::string& table : tables) {
-      const std::optional<std::vector<int64_t>> ids = ArchivedIds(ctx, table);
-      if (ids && !ids->empty()) empty = false;
     }
   }
-  if (empty) {
+  // Anything left but the customer list means the archive still matters,
+  // whatever the reason: records refused, a table the restore does not
+  // take back, a table no archive is made with.
+  out.left = WhatIsLeft(ctx, out.archivePath);
+  if (out.left.empty()) {
     ctx.fs.RemoveFile(out.archivePath);
     out.archiveRemoved = true;
   }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "odb/archive.h"
@@ -30,14 +31,18 @@ struct MonthRestore {
   std::string archivePath;
   std::vector<TableRestore> tables;  // the tables the archive holds, in the order asked
   bool archiveRemoved = false;       // it held nothing more but its customer list
+  // Otherwise what it still holds: tables (the customer list aside) and
+  // their records.
+  std::vector<std::pair<std::string, long>> left;
 };
 
 // Moves every record of the archive of `monthKey` of the tables named (the
 // customer list is never among them: the live database keeps its own) back
 // into the live table of the same name, each table whole or not at all. A
 // table the archive lacks is passed over. The archive file is removed when
-// none of those tables holds a record any more. Throws when the archive is
-// missing or cannot be opened.
+// nothing but its customer list is left in it; otherwise it stays, and
+// `left` says what it still holds. Throws when the archive is missing or
+// cannot be opened.
 MonthRestore RestoreMonth(const TransferContext& ctx, const std::string& monthKey,
                           std::span<const std::string> tables);
 

@@ -292,6 +292,13 @@ int RestoreMonth(const RunContext& ctx, const std::string& month, std::ostream& 
   if (restored.archiveRemoved) {
     out << Shown(month + ".mdb") << " removed: it held nothing more than its customer list\n";
     log += "archivo eliminado: " + path + "\r\n";
+  } else {
+    std::string held;
+    for (const auto& [table, records] : restored.left) {
+      held += (held.empty() ? "" : ", ") + table + " " + std::to_string(records);
+    }
+    out << Shown(month + ".mdb") << " kept: it still holds records (" << held << ")\n";
+    log += "archivo conservado: " + path + " (registros que quedan: " + held + ")\r\n";
   }
   runLog.Append(log);
   out << "Restored " << back << " records";

@@ -41,18 +41,26 @@ class FileBackend : public Backend {
   std::string path_;
 };
 
-class PostgresBackend : public Backend {
+// A database of its own on a server, and a plain ODBC connection to it for
+// "another program".
+class ServerBackend : public Backend {
  public:
-  explicit PostgresBackend(const std::string& server)
-      : schema_(server), env_(std::make_shared<dbengine::odbc::Environment>()) {
+  ServerBackend(Server server, const std::string& connect)
+      : scratch_(MakeScratch(server, connect)),
+        env_(std::make_shared<dbengine::odbc::Environment>()) {
     engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(kBusyTimeoutMs));
-    target_ = "ODBC;" + schema_.Connect();
+    target_ = "ODBC;" + scratch_->Connect();
     can_.emptyTextWithoutAllowZeroLength = true;
+    if (server == Server::kMariaDb) {
+      can_.booleanColumnsHoldAnyNumber = true;  // a TINYINT(1)
+      can_.rowIdentity = false;
+    }
   }
 
   void Exec(const std::string& sql) override {
     try {
-      dbengine::odbc::Connection conn(env_, schema_.Connect(), schema_.Name());
+      dbengine::odbc::Connection conn(env_, scratch_->Connect(), scratch_->Name());
+      AnsiQuotes(conn);
       conn.ExecDirect(sql);
     } catch (const Error& e) {
       ADD_FAILURE() << sql << ": " << e.Description() << "\n" << e.Cause();
@@ -61,7 +69,8 @@ class PostgresBackend : public Backend {
 
   long QueryLong(const std::string& sql) override {
     try {
-      dbengine::odbc::Connection conn(env_, schema_.Connect(), schema_.Name());
+      dbengine::odbc::Connection conn(env_, scratch_->Connect(), scratch_->Name());
+      AnsiQuotes(conn);
       dbengine::odbc::Statement stmt(conn.get(), sql);
       stmt.ExecDirect(sql);
       if (stmt.Fetch()) {
@@ -78,7 +87,14 @@ class PostgresBackend : public Backend {
   }
 
  private:
-  PgSchema schema_;
+  // The tests' own SQL quotes names with double quotes, as standard SQL does;
+  // MariaDB takes them so when told.
+  void AnsiQuotes(dbengine::odbc::Connection& conn) const {
+    if (!can_.rowIdentity)
+      conn.ExecDirect("SET SESSION sql_mode = CONCAT(@@sql_mode, ',ANSI_QUOTES')");
+  }
+
+  std::unique_ptr<ScratchDatabase> scratch_;
   std::shared_ptr<dbengine::odbc::Environment> env_;
 };
 
@@ -92,6 +108,8 @@ std::string BackendName(const ::testing::TestParamInfo<BackendKind>& info) {
       return "OdbcSqlite";
     case BackendKind::kOdbcPostgres:
       return "OdbcPostgres";
+    case BackendKind::kOdbcMariaDb:
+      return "OdbcMariaDb";
   }
   return "Unknown";
 }
@@ -105,7 +123,17 @@ std::unique_ptr<Backend> MakeFileBackend(BackendKind kind, const TempDir& dir) {
 }
 
 std::unique_ptr<Backend> MakePostgresBackend(const std::string& server) {
-  return std::make_unique<PostgresBackend>(server);
+  return std::make_unique<ServerBackend>(Server::kPostgres, server);
+}
+
+std::unique_ptr<Backend> MakeMariaDbBackend(const std::string& server) {
+  return std::make_unique<ServerBackend>(Server::kMariaDb, server);
+}
+
+void Backend::GiveKey(dbengine::Database& db, const std::string& table) const {
+  if (can_.rowIdentity) return;
+  db.Execute("ALTER TABLE " + table +
+             " ADD COLUMN sa_key INTEGER NOT NULL AUTO_INCREMENT PRIMARY KEY");
 }
 
 void MakeArchive(const std::string& path, const dbengine::TableDef& def) {
@@ -118,6 +146,9 @@ void BackendTest::SetUp() {
   if (GetParam() == BackendKind::kOdbcPostgres) {
     SA_REQUIRE_POSTGRES(server);
     backend_ = MakePostgresBackend(*server);
+  } else if (GetParam() == BackendKind::kOdbcMariaDb) {
+    SA_REQUIRE_MARIADB(server);
+    backend_ = MakeMariaDbBackend(*server);
   } else {
     backend_ = MakeFileBackend(GetParam(), dir_);
   }
@@ -149,11 +180,12 @@ void AddSale(dbengine::Recordset& rs, dbengine::Value ok, dbengine::Value qty,
   rs.Update();
 }
 
-void FillSales(dbengine::Database& db) {
+void FillSales(dbengine::Database& db, const Backend* backend) {
   const auto at = [](int y, int m, int d, int hh) {
     return DateTime::FromParts({y, m, d}, hh, 0, 0);
   };
   db.AppendTableDef(SalesDef());
+  if (backend != nullptr) backend->GiveKey(db, "sales");
   auto rs = db.OpenRecordset("SELECT * FROM sales WHERE 1 = 0");
   AddSale(*rs, int64_t{1}, int64_t{3}, int64_t{100}, 1.5, at(2024, 3, 2, 0), std::string("c"));
   AddSale(*rs, int64_t{0}, std::string("4"), int64_t{101}, 2.0, at(2024, 3, 1, 10), "a");

@@ -4,7 +4,9 @@
 //   OdbcSqlite    the ODBC engine on a SQLite file through the SQLite3 driver
 //                 ("ODBC;Driver={SQLite3};Database=<file>");
 //   OdbcPostgres  the ODBC engine on a fresh schema of the PostgreSQL server
-//                 SA_PG_CONNECT names, dropped after the test.
+//                 SA_PG_CONNECT names, dropped after the test;
+//   OdbcMariaDb   the ODBC engine on a fresh database of the MariaDB server
+//                 SA_MARIADB_CONNECT names, dropped after the test.
 // Archives attached to any of them are built-in SQLite files, as the program
 // makes them. A suite over every backend derives its fixture from
 // BackendTest and instantiates it over kAllBackends, named by BackendName.
@@ -21,12 +23,14 @@
 
 namespace sa::testing {
 
-enum class BackendKind { kBuiltIn, kOdbcSqlite, kOdbcPostgres };
+enum class BackendKind { kBuiltIn, kOdbcSqlite, kOdbcPostgres, kOdbcMariaDb };
 
 inline constexpr BackendKind kAllBackends[] = {BackendKind::kBuiltIn, BackendKind::kOdbcSqlite,
-                                               BackendKind::kOdbcPostgres};
+                                               BackendKind::kOdbcPostgres,
+                                               BackendKind::kOdbcMariaDb};
 
-// "BuiltIn", "OdbcSqlite", "OdbcPostgres": the suffix of each test's name.
+// "BuiltIn", "OdbcSqlite", "OdbcPostgres", "OdbcMariaDb": the suffix of each
+// test's name.
 std::string BackendName(const ::testing::TestParamInfo<BackendKind>& info);
 // The same name where GoogleTest prints the parameter.
 void PrintTo(BackendKind kind, std::ostream* os);
@@ -46,6 +50,10 @@ struct BackendCapabilities {
   // A text field takes the empty text whether or not AllowZeroLength was set
   // on it (SQLite and PostgreSQL; a Jet file keeps its driver's default).
   bool emptyTextWithoutAllowZeroLength = false;
+  // A table without a primary key still has a row identity to be moved by
+  // (SQLite's rowid, PostgreSQL's ctid). MariaDB's have none: the tests give
+  // their tables a key (Backend::GiveKey).
+  bool rowIdentity = true;
 };
 
 // One backend's database, and a way in that is not the engine: SQL run by
@@ -59,6 +67,11 @@ class Backend {
   // A new connection to the database through the engine.
   std::unique_ptr<dbengine::Database> Open() { return engine_->OpenDatabase(target_); }
   const BackendCapabilities& Can() const { return can_; }
+
+  // Gives `table`, just created through `db`, a whole-number primary key
+  // numbered by the database where the backend has no row identity (a last
+  // field "sa_key"); does nothing elsewhere.
+  void GiveKey(dbengine::Database& db, const std::string& table) const;
 
   // Runs statements as another program; fails the current test on an error.
   virtual void Exec(const std::string& sql) = 0;
@@ -75,6 +88,8 @@ class Backend {
 std::unique_ptr<Backend> MakeFileBackend(BackendKind kind, const TempDir& dir);
 // The PostgreSQL backend on a fresh schema of `server`.
 std::unique_ptr<Backend> MakePostgresBackend(const std::string& server);
+// The MariaDB backend on a fresh database of `server`.
+std::unique_ptr<Backend> MakeMariaDbBackend(const std::string& server);
 
 // Sales: a field of every type (Ok, Qty, Ticket, Price, D_Fecha, Name).
 dbengine::TableDef SalesDef(int nameSize = 8);
@@ -84,14 +99,15 @@ void AddSale(dbengine::Recordset& rs, dbengine::Value ok, dbengine::Value qty,
              dbengine::Value name);
 // Creates Sales in `db` with four records, numbers and dates among them given
 // as texts: tickets 100 to 103, dated 2024-03-02, 2024-03-01 10:00,
-// "2024-04-01" and 2023-12-31 23:00, named c, a, d, b.
-void FillSales(dbengine::Database& db);
+// "2024-04-01" and 2023-12-31 23:00, named c, a, d, b. On `backend`'s
+// database the table gets the key GiveKey gives.
+void FillSales(dbengine::Database& db, const Backend* backend = nullptr);
 
 // An empty built-in SQLite file at `path` holding `def`: an archive to attach.
 void MakeArchive(const std::string& path, const dbengine::TableDef& def);
 
 // A fresh database of the test's backend, open through the engine as db_.
-// Without a server named, the PostgreSQL cases fail under CI and are skipped,
+// Without a server named, the server cases fail under CI and are skipped,
 // saying why, elsewhere. A derived SetUp calls this one first and returns
 // when it did not get its database (IsSkipped() or HasFatalFailure()).
 class BackendTest : public ::testing::TestWithParam<BackendKind> {

@@ -62,6 +62,7 @@ class FaultyDatabase : public Database {
   }
   void Detach(const std::string& alias) override { d_->Detach(alias); }
   bool AtomicAcrossAttached() override { return d_->AtomicAcrossAttached(); }
+  bool CommitsAttachedFirst() override { return d_->CommitsAttachedFirst(); }
   bool CommitAttachedFirst() override {
     return e_.Step("CommitAttachedFirst"), d_->CommitAttachedFirst();
   }
@@ -79,6 +80,10 @@ class FaultyDatabase : public Database {
   }
   long DeleteRecords(const std::string& table, std::span<const int64_t> keys) override {
     return e_.Step("DeleteRecords"), d_->DeleteRecords(table, keys);
+  }
+  std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
+                                           std::span<const int64_t> keys) override {
+    return e_.Step("DeleteRecordsAsRead"), d_->DeleteRecordsAsRead(table, keys);
   }
   int64_t LastRecordId(const std::string& alias, const std::string& table) override {
     return e_.Step("LastRecordId"), d_->LastRecordId(alias, table);

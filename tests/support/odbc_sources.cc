@@ -25,11 +25,69 @@ bool InCi() {
   return v != nullptr && std::string(v) == "true";
 }
 
-PgSchema::PgSchema(const std::string& serverConnect) : server_(serverConnect) {
+std::optional<std::string> MariaDbConnect() {
+  const char* v = std::getenv("SA_MARIADB_CONNECT");
+  if (v == nullptr || *v == '\0') return std::nullopt;
+  return std::string(v);
+}
+
+namespace {
+
+// `connect` with its key `key` (any letter case) set to `value`.
+std::string WithKey(const std::string& connect, const std::string& key, const std::string& value) {
+  std::string out;
+  bool set = false;
+  size_t start = 0;
+  while (start < connect.size()) {
+    size_t end = connect.find(';', start);
+    if (end == std::string::npos) end = connect.size();
+    const std::string part = connect.substr(start, end - start);
+    const size_t eq = part.find('=');
+    if (eq != std::string::npos && dbengine::SameName(part.substr(0, eq), key)) {
+      out += key + "=" + value + ";";
+      set = true;
+    } else if (!part.empty()) {
+      out += part + ";";
+    }
+    start = end + 1;
+  }
+  if (!set) out += key + "=" + value + ";";
+  return out;
+}
+
+// The value of `key` in `connect`; "" when absent.
+std::string KeyValue(const std::string& connect, const std::string& key) {
+  size_t start = 0;
+  while (start < connect.size()) {
+    size_t end = connect.find(';', start);
+    if (end == std::string::npos) end = connect.size();
+    const std::string part = connect.substr(start, end - start);
+    const size_t eq = part.find('=');
+    if (eq != std::string::npos && dbengine::SameName(part.substr(0, eq), key)) {
+      return part.substr(eq + 1);
+    }
+    start = end + 1;
+  }
+  return "";
+}
+
+void RunOn(const std::string& connect, const std::string& sql) {
+  auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
+  db->Execute(sql);
+  db->Close();
+}
+
+}  // namespace
+
+ScratchDatabase::ScratchDatabase() {
   static std::atomic<int> serial{0};
   std::random_device random;
   name_ = "sa_t" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + "_" +
           std::to_string(random() % 100000);
+}
+
+PgSchema::PgSchema(const std::string& serverConnect) {
+  server_ = serverConnect;
   auto engine = dbengine::MakeOdbcEngine(nullptr);
   auto db = engine->OpenDatabase("ODBC;" + server_);
   db->Execute("CREATE SCHEMA " + name_);
@@ -40,13 +98,38 @@ PgSchema::PgSchema(const std::string& serverConnect) : server_(serverConnect) {
 
 PgSchema::~PgSchema() {
   try {
-    auto engine = dbengine::MakeOdbcEngine(nullptr);
-    auto db = engine->OpenDatabase("ODBC;" + server_);
-    db->Execute("DROP SCHEMA " + name_ + " CASCADE");
-    db->Close();
+    RunOn(server_, "DROP SCHEMA " + name_ + " CASCADE");
   } catch (const Error&) {
     // A schema left behind costs nothing but space; the next test uses its own.
   }
+}
+
+MariaDatabase::MariaDatabase(const std::string& serverConnect) {
+  server_ = serverConnect;
+  name_ = KeyValue(serverConnect, "Database") + "_" + name_;
+  RunOn(server_, "CREATE DATABASE " + name_);
+  connect_ = WithKey(server_, "Database", name_);
+}
+
+MariaDatabase::~MariaDatabase() {
+  try {
+    RunOn(server_, "DROP DATABASE " + name_);
+  } catch (const Error&) {
+    // Left behind, it costs nothing but space; the next test uses its own.
+  }
+}
+
+std::string ServerName(Server server) {
+  return server == Server::kPostgres ? "Postgres" : "MariaDb";
+}
+
+std::optional<std::string> ServerConnect(Server server) {
+  return server == Server::kPostgres ? PostgresConnect() : MariaDbConnect();
+}
+
+std::unique_ptr<ScratchDatabase> MakeScratch(Server server, const std::string& serverConnect) {
+  if (server == Server::kPostgres) return std::make_unique<PgSchema>(serverConnect);
+  return std::make_unique<MariaDatabase>(serverConnect);
 }
 
 Census TakeCensusThrough(const std::string& connect, const std::string& copyPath,

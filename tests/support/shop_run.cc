@@ -1,29 +1,66 @@
 #include "support/shop_run.h"
 
+#include <sstream>
+
 #include "frmProc/frm_proc.h"
 #include "platform/file_system.h"
+#include "proc/commands.h"
 #include "proc/run_archive.h"
 #include "var/error.h"
 
 namespace sa::testing {
 
-int ShopRun::Run(dbengine::Engine& engine, const std::string& shopFolder) {
+namespace {
+
+// The launch and the settings the shop's run reads; a live database named by
+// a connection string gets its archive folder beside the program, made as
+// start-up makes it.
+struct Launch {
   LaunchParams params;
-  params.dataFolder = platform::JoinPath(shopFolder, "datos");
-  params.dbPath = platform::JoinPath(params.dataFolder, "live.db");
   Settings settings;
-  settings.livestockEnabled = livestock;
+};
+
+Launch LaunchOf(const ShopRun& run, platform::FileSystem& fs, const std::string& shopFolder) {
+  Launch out;
+  if (run.live.empty()) {
+    out.params.dataFolder = platform::JoinPath(shopFolder, "datos");
+    out.params.dbPath = platform::JoinPath(out.params.dataFolder, "live.db");
+  } else {
+    out.params.dataFolder = shopFolder;
+    out.params.dbPath = run.live;
+    const std::string archives = platform::JoinPath(shopFolder, "S");
+    if (!fs.Exists(archives)) fs.MakeFolder(archives);
+  }
+  out.settings.livestockEnabled = run.livestock;
+  return out;
+}
+
+}  // namespace
+
+int ShopRun::Run(dbengine::Engine& engine, const std::string& shopFolder) {
+  platform::FileSystem& fs = files != nullptr ? *files : platform::RealFileSystem();
+  const Launch launch = LaunchOf(*this, fs, shopFolder);
   FakeProgressDisplay display;
   frmproc::FrmProc form(display);
-  const proc::RunContext ctx{engine,   files != nullptr ? *files : platform::RealFileSystem(),
-                             messages, clock,
-                             form,     params,
-                             settings, shopFolder};
+  const proc::RunContext ctx{engine,          fs,        messages, clock, form, launch.params,
+                             launch.settings, shopFolder};
   try {
     return proc::RunArchive(ctx, true);
   } catch (const Error&) {
     return -1;
   }
+}
+
+int ShopRun::Restore(dbengine::Engine& engine, const std::string& shopFolder,
+                     const std::string& month) {
+  platform::FileSystem& fs = files != nullptr ? *files : platform::RealFileSystem();
+  const Launch launch = LaunchOf(*this, fs, shopFolder);
+  FakeProgressDisplay display;
+  frmproc::FrmProc form(display);
+  const proc::RunContext ctx{engine,          fs,        messages, clock, form, launch.params,
+                             launch.settings, shopFolder};
+  std::ostringstream out;
+  return proc::RestoreMonth(ctx, month, out);
 }
 
 }  // namespace sa::testing

@@ -1,5 +1,6 @@
-// Runs the archive in-process on a sample shop made by the generator, with
-// the platform faked (clock, messages, progress) and the engine given.
+// Runs the archive, or a restore, in-process on a sample shop made by the
+// generator, with the platform faked (clock, messages, progress) and the
+// engine given.
 #pragma once
 
 #include <string>
@@ -16,10 +17,16 @@ struct ShopRun {
   bool livestock = true;
   // The program's file system; null: the real one.
   platform::FileSystem* files = nullptr;
+  // The live database when it is not the shop's file: a connection string,
+  // the archives then in S in the shop's folder, as start-up places them.
+  std::string live = {};
 
-  // Runs on the shop in `shopFolder` (live database in its "datos" folder);
-  // the run's status, or -1 when the live database could not be opened.
+  // Runs on the shop in `shopFolder` (live database in its "datos" folder
+  // unless `live` names one); the run's status, or -1 when the live database
+  // could not be opened.
   int Run(dbengine::Engine& engine, const std::string& shopFolder);
+  // Takes `month` back as --restore does; its exit status.
+  int Restore(dbengine::Engine& engine, const std::string& shopFolder, const std::string& month);
 };
 
 }  // namespace sa::testing

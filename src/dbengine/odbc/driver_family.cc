@@ -52,7 +52,18 @@ bool Contains(std::string_view text, std::string_view part) {
   return LowerAscii(text).find(LowerAscii(part)) != std::string::npos;
 }
 
-// Any other data source: ODBC's own type names, double-quoted identifiers.
+// A text as an SQL string literal.
+std::string Literal(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'' || c == '\\') out += c;
+    out += c;
+  }
+  return out + "'";
+}
+
+// Any other data source: ODBC's own type names, names quoted with the
+// driver's own quote character.
 class GenericFamily : public DriverFamily {
  public:
   const char* Name() const override { return "generic"; }
@@ -141,6 +152,18 @@ class Sqlite : public DriverFamily {
     return "SELECT " + identity + " FROM " + table + " WHERE rowid = last_insert_rowid()";
   }
   std::string IntegrityCheck() const override { return "PRAGMA integrity_check(10)"; }
+  // The driver waits for a lock as long as its own Timeout attribute says
+  // (in milliseconds), whatever the connection asks of SQLite itself.
+  std::string FileConnectAttributes(const Waits& waits) const override {
+    return "Timeout=" + std::to_string(waits.lockSeconds * 1000) + ";";
+  }
+  // The driver hands every value over as SQLite's text of it, which keeps
+  // 15 significant digits of a double: a real is read as its text of 17.
+  std::string ReadExpression(const std::string& quotedField, FieldType type) const override {
+    if (type != FieldType::kDouble) return quotedField;
+    return "(CASE WHEN typeof(" + quotedField + ") = 'real' THEN printf('%!.17g', " + quotedField +
+           ") ELSE " + quotedField + " END)";
+  }
   std::string CreateFileAttributes(const std::string&) const override { return ""; }
   bool StoresDatesAsText() const override { return true; }
   bool CreatesFileOnConnect() const override { return true; }
@@ -200,6 +223,61 @@ class Postgres : public DriverFamily {
     return " RETURNING " + identity;
   }
   std::string CurrentSchemaQuery() const override { return "SELECT current_schema()"; }
+  // A lock held by another program is waited for this long; a statement
+  // running longer is ended by the server (the driver's query timeout).
+  std::vector<std::string> SessionStatements(const Waits& waits) const override {
+    return {"SET lock_timeout = " + std::to_string(waits.lockSeconds * 1000)};
+  }
+};
+
+// MySQL and MariaDB (InnoDB): their own types, backquoted names, the
+// database as the catalog, row locks, and no row identity: a table moves by
+// its whole-number primary key.
+class Mysql : public DriverFamily {
+ public:
+  explicit Mysql(bool mariaDb) : mariaDb_(mariaDb) {}
+  const char* Name() const override { return "MySQL"; }
+  std::string DeclaredType(const Field& field) const override {
+    static constexpr TypeNames kNames{"BOOLEAN",     "SMALLINT", "INTEGER", "DOUBLE",
+                                      "DATETIME(3)", "VARCHAR(", ")"};
+    return Declared(kNames, field);
+  }
+  std::string QuoteName(std::string_view name) const override {
+    std::string out = "`";
+    for (char c : name) {
+      if (c == '`') out += c;
+      out += c;
+    }
+    return out + "`";
+  }
+  std::string CurrentCatalogQuery() const override { return "SELECT DATABASE()"; }
+  // A BOOLEAN column is a TINYINT(1), which the catalog shows as TINYINT.
+  std::string BooleanColumnsQuery(const std::string& table) const override {
+    return "SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() "
+           "AND TABLE_NAME = " +
+           Literal(table) + " AND COLUMN_TYPE = 'tinyint(1)'";
+  }
+  // Row locks (InnoDB) and table locks (LOCK TABLES, DDL) are waited for
+  // this long; a statement running longer is ended by the server (MySQL
+  // ends only SELECTs so, in milliseconds).
+  std::vector<std::string> SessionStatements(const Waits& waits) const override {
+    const std::string lock = std::to_string(waits.lockSeconds);
+    return {"SET SESSION innodb_lock_wait_timeout = " + lock + ", lock_wait_timeout = " + lock,
+            mariaDb_
+                ? "SET SESSION max_statement_time = " + std::to_string(waits.answerSeconds)
+                : "SET SESSION max_execution_time = " + std::to_string(waits.answerSeconds * 1000)};
+  }
+  bool LocksSelectedRows() const override { return true; }
+  // The MariaDB driver counts a text of characters outside the Basic
+  // Multilingual Plane cut to its buffer as one unit per character.
+  bool MiscountsCutTexts() const override { return true; }
+  // The key an AUTO_INCREMENT column gave the connection's last insert.
+  std::string InsertedIdentityQuery(const std::string&, const std::string&) const override {
+    return "SELECT LAST_INSERT_ID()";
+  }
+
+ private:
+  bool mariaDb_;
 };
 
 }  // namespace
@@ -238,12 +316,17 @@ std::optional<FieldType> DriverFamily::FieldTypeOf(int sqlType, std::string_view
 }
 
 std::string DriverFamily::QuoteName(std::string_view name) const {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
+  if (quote_.empty() || quote_ == " ") return std::string(name);
+  std::string out = quote_;
+  for (size_t at = 0; at < name.size();) {
+    if (name.compare(at, quote_.size(), quote_) == 0) {
+      out += quote_ + quote_;
+      at += quote_.size();
+    } else {
+      out += name[at++];
+    }
   }
-  return out + "\"";
+  return out + quote_;
 }
 
 std::string DriverFamily::DateLiteral(const DateTime& value) const {
@@ -274,16 +357,39 @@ std::optional<std::string> DriverFamily::FileDriver(std::span<const std::string>
   return std::nullopt;
 }
 
-std::unique_ptr<DriverFamily> FamilyForDbms(std::string_view dbmsName) {
-  if (Contains(dbmsName, "postgres")) return PostgresFamily();
-  if (Contains(dbmsName, "sqlite")) return SqliteFamily();
-  if (Contains(dbmsName, "access")) return JetFamily();
-  return std::make_unique<GenericFamily>();
+std::unique_ptr<DriverFamily> FamilyForDbms(std::string_view dbmsName, std::string_view quoteChar) {
+  std::unique_ptr<DriverFamily> family;
+  if (Contains(dbmsName, "postgres")) {
+    family = PostgresFamily();
+  } else if (Contains(dbmsName, "sqlite")) {
+    family = SqliteFamily();
+  } else if (Contains(dbmsName, "access")) {
+    family = JetFamily();
+  } else if (Contains(dbmsName, "mariadb")) {
+    family = std::make_unique<Mysql>(true);
+  } else if (Contains(dbmsName, "mysql")) {
+    family = std::make_unique<Mysql>(false);
+  } else {
+    family = std::make_unique<GenericFamily>();
+  }
+  family->SetQuoteChar(quoteChar);
+  return family;
+}
+
+std::unique_ptr<DriverFamily> FamilyNamed(std::string_view name, std::string_view quoteChar) {
+  std::unique_ptr<DriverFamily> family;
+  for (auto* make : {&JetFamily, &SqliteFamily, &PostgresFamily, &MysqlFamily}) {
+    if (auto f = make(); SameName(f->Name(), name)) family = std::move(f);
+  }
+  if (SameName(name, "generic")) family = std::make_unique<GenericFamily>();
+  if (family) family->SetQuoteChar(quoteChar);
+  return family;
 }
 
 std::unique_ptr<DriverFamily> JetFamily() { return std::make_unique<Jet>(); }
 std::unique_ptr<DriverFamily> SqliteFamily() { return std::make_unique<Sqlite>(); }
 std::unique_ptr<DriverFamily> PostgresFamily() { return std::make_unique<Postgres>(); }
+std::unique_ptr<DriverFamily> MysqlFamily() { return std::make_unique<Mysql>(true); }
 
 int64_t EncodeTid(uint32_t block, uint16_t offset) {
   return static_cast<int64_t>(block) * 65536 + offset;

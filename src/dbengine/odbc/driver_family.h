@@ -1,8 +1,10 @@
 // What differs between the database systems the ODBC backend reaches, one
 // class per family: declared column types for the engine's field types, how a
 // new database file is made, how names are quoted, how date literals are
-// written, and which row identity a table without a usable primary key has.
-// Everything else in the backend is the same for every driver.
+// written, which row identity a table without a usable primary key has,
+// whether selected rows can be locked, and how long a connection waits for a
+// lock or an answer. Everything else in the backend is the same for every
+// driver.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +20,14 @@
 
 namespace sa::dbengine::odbc {
 
+// How long a connection waits: for a lock another program holds, and for a
+// server to answer any one call (a server that stops answering is given up
+// on, its connection with it).
+struct Waits {
+  int lockSeconds = 10;
+  int answerSeconds = 60;
+};
+
 class DriverFamily {
  public:
   virtual ~DriverFamily() = default;
@@ -29,10 +39,39 @@ class DriverFamily {
   // type the engine does not handle.
   virtual std::optional<FieldType> FieldTypeOf(int sqlType, std::string_view typeName) const;
 
+  // A table or field name quoted: by default with the driver's own
+  // identifier quote character (none when the driver has none).
   virtual std::string QuoteName(std::string_view name) const;
   // The query naming the schema whose tables the catalog is searched in
   // (the connection's own); "" to search every table the driver lists.
   virtual std::string CurrentSchemaQuery() const { return ""; }
+  // The same for database systems whose catalog names a database (catalog)
+  // where others name a schema.
+  virtual std::string CurrentCatalogQuery() const { return ""; }
+  // Statements run once on every new connection: bounds on how long the
+  // database system itself lets a statement wait for a lock or run.
+  virtual std::vector<std::string> SessionStatements(const Waits& waits) const {
+    (void)waits;
+    return {};
+  }
+  // A query answering, one per row, the names of those columns of `table`
+  // that hold booleans although the catalog shows them as small integers;
+  // "" where the catalog tells booleans apart.
+  virtual std::string BooleanColumnsQuery(const std::string& table) const {
+    (void)table;
+    return "";
+  }
+  // Whether the driver, fetching a text into a buffer too short for it,
+  // may report the length of a shorter text than it holds (and no cut):
+  // its texts are fetched into buffers long enough for any text of their
+  // column.
+  virtual bool MiscountsCutTexts() const { return false; }
+  // The select-list expression that reads `quotedField`, of `type`, exactly:
+  // by default the field itself.
+  virtual std::string ReadExpression(const std::string& quotedField, FieldType type) const {
+    (void)type;
+    return quotedField;
+  }
   // The escape a date literal becomes.
   std::string DateLiteral(const DateTime& value) const;
   // A field compared with a date literal ("<field> <op> #...#"), compared as
@@ -88,6 +127,12 @@ class DriverFamily {
   // database system has none.
   virtual std::string IntegrityCheck() const { return ""; }
 
+  // The connection attributes ("Key=value;" each) that a connection to one
+  // of this family's files, made by the engine, is given for `waits`.
+  virtual std::string FileConnectAttributes(const Waits& waits) const {
+    (void)waits;
+    return "";
+  }
   // The driver attributes that create a new database file at `path` (for
   // SQLConfigDataSource's ODBC_ADD_DSN request); "" when the driver cannot.
   virtual std::string CreateFileAttributes(const std::string& path) const;
@@ -106,14 +151,30 @@ class DriverFamily {
   }
   // The installed driver that serves this family's files, from `drivers`.
   virtual std::optional<std::string> FileDriver(std::span<const std::string> drivers) const;
+
+  // The driver's identifier quote character, for QuoteName: " " or "" when
+  // it quotes none.
+  void SetQuoteChar(std::string_view quote) { quote_ = quote; }
+
+ private:
+  std::string quote_ = "\"";
 };
 
-// The family of a data source by the DBMS name its driver reports.
-std::unique_ptr<DriverFamily> FamilyForDbms(std::string_view dbmsName);
+// The family of a data source by the DBMS name its driver reports;
+// `quoteChar` is the driver's identifier quote character (SQLGetInfo's
+// SQL_IDENTIFIER_QUOTE_CHAR: " " when it has none), which the families that
+// do not fix their own quoting use.
+std::unique_ptr<DriverFamily> FamilyForDbms(std::string_view dbmsName,
+                                            std::string_view quoteChar = "\"");
+// The family of that name ("generic", "Jet", "SQLite", "PostgreSQL",
+// "MySQL"), whatever the driver reports; nullptr for another name.
+std::unique_ptr<DriverFamily> FamilyNamed(std::string_view name, std::string_view quoteChar = "\"");
 // The family of Jet/Access files, and that of SQLite files.
 std::unique_ptr<DriverFamily> JetFamily();
 std::unique_ptr<DriverFamily> SqliteFamily();
 std::unique_ptr<DriverFamily> PostgresFamily();
+// MySQL and MariaDB, the statements bounding their waits in MariaDB's words.
+std::unique_ptr<DriverFamily> MysqlFamily();
 
 // A PostgreSQL tuple identity (block, offset) as one whole number and back.
 int64_t EncodeTid(uint32_t block, uint16_t offset);

@@ -63,6 +63,27 @@ TEST(DriverFamily, JetTextsForCreationQuotingDatesAndDrivers) {
   EXPECT_STREQ(FamilyForDbms("Oracle")->Name(), "generic");
 }
 
+// Drivers of unknown systems quote names with their own quote character
+// (MariaDB's and MySQL's is the backquote: a double quote there makes a
+// string), or not at all when they have none; MySQL and MariaDB get a
+// family of their own.
+TEST(DriverFamily, NamesAreQuotedAsTheDriverSaysAndMariaDbHasItsOwnFamily) {
+  EXPECT_EQ(FamilyForDbms("Oracle", "\"")->QuoteName("a\"b"), "\"a\"\"b\"");
+  EXPECT_EQ(FamilyForDbms("SomeSQL", "`")->QuoteName("gtInfVen"), "`gtInfVen`");
+  EXPECT_EQ(FamilyForDbms("SomeSQL", " ")->QuoteName("gtInfVen"), "gtInfVen");
+  EXPECT_EQ(FamilyNamed("generic", "`")->QuoteName("a`b"), "`a``b`");
+  const auto maria = FamilyForDbms("MariaDB", "`");
+  EXPECT_STREQ(maria->Name(), "MySQL");
+  EXPECT_STREQ(FamilyForDbms("MySQL", "`")->Name(), "MySQL");
+  EXPECT_EQ(maria->QuoteName("gtInfVen"), "`gtInfVen`");
+  EXPECT_EQ(Types(*maria), "BOOLEAN;SMALLINT;INTEGER;DOUBLE;DATETIME(3);VARCHAR(40);VARCHAR(255);");
+  EXPECT_TRUE(maria->KeepsReadRecordsUntilCommit());  // SELECT ... FOR UPDATE
+  EXPECT_TRUE(maria->HasSavepoints());
+  EXPECT_EQ(maria->RowIdentity(), "");  // moved by a primary key
+  EXPECT_EQ(maria->InsertedIdentityQuery("`id`", "`t`"), "SELECT LAST_INSERT_ID()");
+  EXPECT_EQ(FamilyNamed("nosuch"), nullptr);
+}
+
 TEST(DriverFamily, PostgresTupleIdentitiesSurviveTheRoundTrip) {
   const int64_t id = EncodeTid(4294967295u, 65535);
   EXPECT_EQ(TidText(id), "(4294967295,65535)");

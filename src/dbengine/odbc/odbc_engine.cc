@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -95,14 +96,18 @@ bool IsWordChar(char c) {
 // and its record sets.
 class Source {
  public:
-  Source(std::unique_ptr<Connection> conn, std::unique_ptr<DriverFamily> family)
+  Source(std::unique_ptr<Connection> conn, std::unique_ptr<DriverFamily> family,
+         const odbc::Waits& waits)
       : conn_(std::move(conn)), family_(std::move(family)), shown_(conn_->Shown()) {
-    const std::string query = family_->CurrentSchemaQuery();
-    if (!query.empty()) {
+    for (const std::string& sql : family_->SessionStatements(waits)) conn_->ExecDirect(sql);
+    const auto ask = [&](const std::string& query) {
+      if (query.empty()) return WideString();
       auto stmt = NewStatement(Shown());
       stmt->ExecDirect(query);
-      if (stmt->Fetch()) schema_ = Widen(CatalogText(stmt->get(), 1));
-    }
+      return stmt->Fetch() ? Widen(CatalogText(stmt->get(), 1)) : WideString();
+    };
+    schema_ = ask(family_->CurrentSchemaQuery());
+    catalog_ = ask(family_->CurrentCatalogQuery());
   }
 
   Connection& Conn() { return *conn_; }
@@ -121,7 +126,7 @@ class Source {
 
   std::unique_ptr<Statement> NewStatement(const std::string& context) {
     if (!conn_) throw Error(kErrInvalidArgument, "The database is closed.", context);
-    return std::make_unique<Statement>(conn_->get(), context);
+    return std::make_unique<Statement>(*conn_, context);
   }
   // A statement kept across calls (a prepared INSERT), freed by Close.
   std::shared_ptr<Statement> NewKeptStatement(const std::string& context) {
@@ -137,8 +142,10 @@ class Source {
       std::map<std::string, std::string> names;
       auto stmt = NewStatement(Shown());
       WideString type = Widen("TABLE");
-      stmt->Check(SQLTablesW(stmt->get(), nullptr, 0, Schema(), SchemaLength(), nullptr, 0,
-                             type.data(), static_cast<SQLSMALLINT>(type.size())));
+      stmt->Check(stmt->Run([&] {
+        return SQLTablesW(stmt->get(), Catalog(), CatalogLength(), Schema(), SchemaLength(),
+                          nullptr, 0, type.data(), static_cast<SQLSMALLINT>(type.size()));
+      }));
       while (stmt->Fetch()) {
         const std::string name = CatalogText(stmt->get(), 3);
         names.emplace(LowerAscii(name), name);
@@ -169,8 +176,10 @@ class Source {
     WideString name = Widen(info.name);
     {
       auto stmt = NewStatement(table + " in " + Shown());
-      stmt->Check(SQLColumnsW(stmt->get(), nullptr, 0, Schema(), SchemaLength(), name.data(),
-                              static_cast<SQLSMALLINT>(name.size()), nullptr, 0));
+      stmt->Check(stmt->Run([&] {
+        return SQLColumnsW(stmt->get(), Catalog(), CatalogLength(), Schema(), SchemaLength(),
+                           name.data(), static_cast<SQLSMALLINT>(name.size()), nullptr, 0);
+      }));
       while (stmt->Fetch()) {
         Column c;
         c.name = CatalogText(stmt->get(), 4);
@@ -181,11 +190,23 @@ class Source {
         info.columns.push_back(std::move(c));
       }
     }
+    if (const std::string query = family_->BooleanColumnsQuery(info.name); !query.empty()) {
+      auto stmt = NewStatement(table + " in " + Shown());
+      stmt->ExecDirect(query);
+      while (stmt->Fetch()) {
+        const std::string name = CatalogText(stmt->get(), 1);
+        for (Column& c : info.columns) {
+          if (c.name == name) c.type = FieldType::kBoolean;
+        }
+      }
+    }
     std::vector<std::string> keys;
     {
       auto stmt = NewStatement(table + " in " + Shown());
-      const SQLRETURN rc = SQLPrimaryKeysW(stmt->get(), nullptr, 0, Schema(), SchemaLength(),
-                                           name.data(), static_cast<SQLSMALLINT>(name.size()));
+      const SQLRETURN rc = stmt->Run([&] {
+        return SQLPrimaryKeysW(stmt->get(), Catalog(), CatalogLength(), Schema(), SchemaLength(),
+                               name.data(), static_cast<SQLSMALLINT>(name.size()));
+      });
       if (SQL_SUCCEEDED(rc)) {
         while (stmt->Fetch()) keys.push_back(CatalogText(stmt->get(), 4));
       }
@@ -294,6 +315,8 @@ class Source {
  private:
   SQLWCHAR* Schema() { return schema_.empty() ? nullptr : schema_.data(); }
   SQLSMALLINT SchemaLength() const { return static_cast<SQLSMALLINT>(schema_.size()); }
+  SQLWCHAR* Catalog() { return catalog_.empty() ? nullptr : catalog_.data(); }
+  SQLSMALLINT CatalogLength() const { return static_cast<SQLSMALLINT>(catalog_.size()); }
 
   std::string QuotedName(const std::string& word, const TableInfo* columnsOf) {
     if (columnsOf != nullptr) {
@@ -313,6 +336,7 @@ class Source {
   std::string shown_;
   std::vector<std::weak_ptr<Statement>> kept_;
   WideString schema_;
+  WideString catalog_;
   std::optional<std::map<std::string, std::string>> tables_;
   std::unordered_map<std::string, std::shared_ptr<const TableInfo>> infos_;
 };
@@ -329,19 +353,27 @@ void ReadBlock(Source& src, const TableInfo& info, const std::vector<Column>& co
   rows.Clear(columns.size());
   rows.Values().reserve(ids.size() * columns.size());
   std::string list = info.identity;
-  for (const Column& c : columns) list += ", " + src.Family().QuoteName(c.name);
+  for (const Column& c : columns) {
+    list += ", " + src.Family().ReadExpression(src.Family().QuoteName(c.name), c.type);
+  }
   const std::string from =
       "SELECT " + list + " FROM " + src.Family().QuoteName(info.name) + " WHERE ";
   const std::string rest =
       (where.empty() ? "" : " AND (" + where + ")") + (lock ? " FOR UPDATE" : "");
   const std::string context = info.name + " in " + src.Shown();
+  // Buffers for texts of characters of two UTF-16 units each, where the
+  // driver cannot be trusted to say it cut one.
+  std::vector<Column> fetched = columns;
+  if (src.Family().MiscountsCutTexts()) {
+    for (Column& c : fetched) c.size *= 2;
+  }
   for (size_t first = 0; first < ids.size(); first += kIdsPerStatement) {
     const auto chunk = ids.subspan(first, std::min(kIdsPerStatement, ids.size() - first));
     std::vector<int64_t> longer;
     {
       auto stmt = src.NewStatement(context);
       stmt->ExecDirect(from + src.IdentityIn(info, chunk) + rest);
-      longer = odbc::FetchRows(*stmt, columns, rows);
+      longer = odbc::FetchRows(*stmt, fetched, rows);
     }
     for (const int64_t id : longer) {
       auto stmt = src.NewStatement(context);
@@ -740,7 +772,22 @@ class OdbcDatabase : public Database {
     if (InTransaction()) {
       throw Error(kErrInvalidArgument, "A transaction is already open.", src_->Shown());
     }
+    // Where the family keeps other writers out with the write lock, it is
+    // taken before the transaction reads anything (the catalog included): a
+    // transaction that reads first and then asks for it can find a writer
+    // waiting for its read to end, and neither gets on until one gives up.
+    std::string writeLock;
+    if (!src_->Family().WriteLockStatement("t").empty() && !src_->Tables().empty()) {
+      writeLock = src_->Family().WriteLockStatement(
+          src_->Family().QuoteName(src_->Tables().begin()->second));
+    }
     src_->Conn().BeginTrans();
+    try {
+      if (!writeLock.empty()) src_->Conn().ExecDirect(writeLock);
+    } catch (...) {
+      src_->Conn().EndTrans(false);
+      throw;
+    }
     for (auto& [alias, archive] : archives_) archive->BeginTrans();
     appended_.clear();
   }
@@ -824,8 +871,9 @@ class OdbcDatabase : public Database {
     archives_.erase(it);
   }
   bool AtomicAcrossAttached() override { return false; }
+  bool CommitsAttachedFirst() override { return true; }
   bool CommitAttachedFirst() override {
-    if (!InTransaction() || !src_->Family().KeepsReadRecordsUntilCommit()) return false;
+    if (!InTransaction()) return false;
     CommitArchives();
     return true;
   }
@@ -861,17 +909,7 @@ class OdbcDatabase : public Database {
   std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> bookmarks,
                                     const std::string& condition) override {
     const TableInfo& info = src_->IdentifiedTable(table);
-    const std::string where = src_->Translate(condition, &info);
-    const std::string writeLock =
-        src_->Family().WriteLockStatement(src_->Family().QuoteName(info.name));
-    if (InTransaction() && !writeLock.empty()) src_->Conn().ExecDirect(writeLock);
-    // Selected records stay locked until the transaction ends, so a row
-    // identity that depends on the row's place cannot change under the move.
-    // Their values are read at once: the copy that follows takes them from
-    // here rather than reading the same records again.
-    ReadBlock(*src_, info, info.columns, bookmarks, read_.rows,
-              src_->Family().LocksSelectedRows() && InTransaction(), where);
-    read_.table = InTransaction() ? LowerAscii(info.name) : "";
+    ReadForMove(info, bookmarks, src_->Translate(condition, &info));
     std::vector<int64_t> out;
     for (int64_t id : bookmarks) {
       if (read_.rows.Find(id) != nullptr) out.push_back(id);
@@ -992,6 +1030,34 @@ class OdbcDatabase : public Database {
     return deleted;
   }
 
+  std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
+                                           std::span<const int64_t> bookmarks) override {
+    if (!InTransaction()) {
+      throw Error(kErrInvalidArgument, "No transaction is open.", src_->Shown());
+    }
+    const TableInfo& info = src_->IdentifiedTable(table);
+    if (read_.table != LowerAscii(info.name) ||
+        !std::all_of(bookmarks.begin(), bookmarks.end(),
+                     [&](int64_t id) { return read_.rows.Find(id) != nullptr; })) {
+      ReadForMove(info, bookmarks, "");
+    }
+    std::vector<int64_t> read;
+    for (const int64_t id : bookmarks) {
+      if (read_.rows.Find(id) != nullptr) read.push_back(id);
+    }
+    if (!src_->Family().KeepsReadRecordsUntilCommit()) {
+      return DeleteUnchanged(info, info.columns, read,
+                             [&](int64_t id) -> const Value* { return read_.rows.Find(id); });
+    }
+    // Locked since they were read, or out of other writers' reach: each one
+    // is there, as read.
+    if (DeleteRecords(table, read) != static_cast<long>(read.size())) {
+      throw Error(kErrRecordDeleted, "Records read under lock were deleted by another program.",
+                  info.name + " in " + src_->Shown());
+    }
+    return read;
+  }
+
   // "main" is this database itself, as an archive opened on its own
   // connection is asked by the live database's side.
   int64_t LastRecordId(const std::string& alias, const std::string& table) override {
@@ -1005,6 +1071,9 @@ class OdbcDatabase : public Database {
     const TableInfo& info = src_->IdentifiedTable(table);
     const TableDef target = ArchiveTable(archive, table);
     const std::vector<Column> sources = SourceColumns(info, target);
+    const std::string writeLock =
+        src_->Family().WriteLockStatement(src_->Family().QuoteName(info.name));
+    if (InTransaction() && !writeLock.empty()) src_->Conn().ExecDirect(writeLock);
     const auto live = ReadRows(*src_, info, sources, bookmarks,
                                InTransaction() && src_->Family().LocksSelectedRows());
     // The live record's values as the copy took them; a value that no
@@ -1024,6 +1093,16 @@ class OdbcDatabase : public Database {
       }
       return values;
     };
+    // Equal to their copies when read: deleted as read.
+    const auto deleteSame = [&](const std::vector<int64_t>& same) -> long {
+      if (InTransaction() && src_->Family().KeepsReadRecordsUntilCommit()) {
+        return DeleteRecords(table, same);
+      }
+      return static_cast<long>(DeleteUnchanged(info, sources, same, [&](int64_t id) {
+                                 const auto row = live.find(id);
+                                 return row == live.end() ? nullptr : row->second.data();
+                               }).size());
+    };
     std::vector<int64_t> same;
     if (const Copies* known = CommittedCopies(alias, info.name, bookmarks)) {
       // Copies this database wrote and saw committed: compared as written.
@@ -1034,7 +1113,7 @@ class OdbcDatabase : public Database {
           same.push_back(known->bookmarks[k]);
         }
       }
-      return DeleteRecords(table, same);
+      return deleteSame(same);
     }
     // After a crash the copies are read back: by identity, the i-th named
     // record against the copy numbered firstCopyId + i; in an archive whose
@@ -1075,7 +1154,7 @@ class OdbcDatabase : public Database {
         same.push_back(bookmarks[k]);
       }
     }
-    return DeleteRecords(table, same);
+    return deleteSame(same);
   }
 
  private:
@@ -1148,6 +1227,121 @@ class OdbcDatabase : public Database {
   void ForgetRead() {
     read_.table.clear();
     read_.rows.Clear(0);
+  }
+
+  // Reads the named records of `info` that meet `where` (the driver's SQL;
+  // empty: all), every field, for a move. Inside a transaction they stay as
+  // read until it ends where the family can see to it: locked as they are
+  // selected (so that a row identity that depends on the row's place cannot
+  // change either), or kept from other writers by the write lock taken
+  // first. The copy that follows takes their values from here rather than
+  // reading the same records again.
+  void ReadForMove(const TableInfo& info, std::span<const int64_t> ids, const std::string& where) {
+    const std::string writeLock =
+        src_->Family().WriteLockStatement(src_->Family().QuoteName(info.name));
+    if (InTransaction() && !writeLock.empty()) src_->Conn().ExecDirect(writeLock);
+    ReadBlock(*src_, info, info.columns, ids, read_.rows,
+              src_->Family().LocksSelectedRows() && InTransaction(), where);
+    read_.table = InTransaction() ? LowerAscii(info.name) : "";
+  }
+
+  // The condition that the record of the first parameter's identity holds
+  // `values` in `columns` (IS NULL for a null), and the columns of its
+  // parameters, with the arguments for `id`.
+  struct SameAsRead {
+    std::string where;
+    std::vector<Column> params;
+    std::vector<Value> args;
+  };
+  SameAsRead SameAsReadCondition(const TableInfo& info, const std::vector<Column>& columns,
+                                 int64_t id, const Value* values) const {
+    SameAsRead out{info.identity + " = ?", {Column{"", FieldType::kLong, 0}}, {id}};
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const bool null = IsNull(values[i]);
+      out.where +=
+          " AND " + src_->Family().QuoteName(columns[i].name) + (null ? " IS NULL" : " = ?");
+      if (!null) {
+        out.params.push_back(columns[i]);
+        out.args.push_back(values[i]);
+      }
+    }
+    return out;
+  }
+
+  // Whether the database finds record `id` of `info` equal to `values` in
+  // `columns` (as SameAsReadCondition compares them) when it reads it as
+  // this transaction reads.
+  bool FindsSameAsRead(const TableInfo& info, const std::vector<Column>& columns, int64_t id,
+                       const Value* values) {
+    const SameAsRead same = SameAsReadCondition(info, columns, id, values);
+    auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
+    stmt->Prepare("SELECT " + info.identity + " FROM " + src_->Family().QuoteName(info.name) +
+                  " WHERE " + same.where);
+    odbc::ParameterArrays(*stmt, same.params, src_->Family().StoresDatesAsText()).Insert(same.args);
+    return stmt->Fetch();
+  }
+
+  // Deletes each of the named records of `info` whose `columns` still hold
+  // the values `read` gives for it, one statement per record, its identity
+  // and every field compared in the statement itself: a record another
+  // program changes after it was read is not deleted, and one it changes
+  // later waits for this transaction. Returns those deleted, in the order
+  // named. A record left although the database, reading it as this
+  // transaction does (the same snapshot, where it keeps one), still finds
+  // it as read, yet cannot find its values equal to those read, refuses
+  // the call: the comparison cannot be made exactly there, and the record
+  // would never move.
+  std::vector<int64_t> DeleteUnchanged(const TableInfo& info, const std::vector<Column>& columns,
+                                       std::span<const int64_t> ids,
+                                       const std::function<const Value*(int64_t)>& read) {
+    const std::string context = info.name + " in " + src_->Shown();
+    // One prepared statement per pattern of null fields.
+    struct Prepared {
+      std::unique_ptr<Statement> stmt;
+      std::unique_ptr<odbc::ParameterArrays> params;
+    };
+    std::map<std::vector<bool>, Prepared> prepared;
+    std::vector<int64_t> deleted, left;
+    for (const int64_t id : ids) {
+      const Value* values = read(id);
+      if (values == nullptr) continue;
+      std::vector<bool> nulls(columns.size());
+      for (size_t i = 0; i < columns.size(); ++i) nulls[i] = IsNull(values[i]);
+      SameAsRead same = SameAsReadCondition(info, columns, id, values);
+      Prepared& p = prepared[nulls];
+      if (!p.stmt) {
+        p.stmt = src_->NewStatement(context);
+        p.stmt->Prepare("DELETE FROM " + src_->Family().QuoteName(info.name) + " WHERE " +
+                        same.where);
+        p.params = std::make_unique<odbc::ParameterArrays>(*p.stmt, same.params,
+                                                           src_->Family().StoresDatesAsText());
+      }
+      p.params->Insert(same.args);
+      (p.stmt->RowCount() > 0 ? deleted : left).push_back(id);
+    }
+    if (!left.empty()) {
+      const auto now = ReadRows(*src_, info, columns, left);
+      for (const int64_t id : left) {
+        const auto row = now.find(id);
+        if (row == now.end() || !std::equal(row->second.begin(), row->second.end(), read(id)) ||
+            FindsSameAsRead(info, columns, id, read(id))) {
+          continue;  // changed or deleted since it was read: it stays
+        }
+        std::string field = "(together)";
+        for (size_t i = 0; i < columns.size(); ++i) {
+          const std::vector<Column> one{columns[i]};
+          if (!FindsSameAsRead(info, one, id, read(id) + i)) {
+            field = columns[i].name + " " + ValueToText(read(id)[i]);
+            break;
+          }
+        }
+        throw Error(kErrCallFailed, "A record cannot be compared with what was read of it.",
+                    context + ": record " + std::to_string(id) + ", field " + field +
+                        ": the database does not find the value read equal to itself; the "
+                        "record stays live");
+      }
+    }
+    return deleted;
   }
 
   // The copies of `table` in the archive `alias` this database appended and
@@ -1325,7 +1519,42 @@ class OdbcDatabase : public Database {
       out.ids.push_back(*copy);
       ++out.count;
     }
+    CheckCameBackExactly(archived, info, columns, ids, out.ids, context);
     return out;
+  }
+
+  // Throws kErrDataConversion when a record just taken back holds a value
+  // that its live field changed: its live copy (copyIds[i] for ids[i]), read
+  // back as the archive's field, differs from the archived value (a fraction
+  // into a whole-number field, a time into a date, a number rounded to the
+  // column's scale).
+  void CheckCameBackExactly(const ArchivedTable& archived, const TableInfo& info,
+                            const std::vector<Column>& columns, std::span<const int64_t> ids,
+                            std::span<const int64_t> copyIds, const std::string& context) {
+    const auto live = ReadRows(*src_, info, columns, copyIds,
+                               InTransaction() && src_->Family().LocksSelectedRows());
+    size_t k = 0;
+    for (const int64_t id : ids) {
+      const auto row = archived.rows.find(id);
+      if (row == archived.rows.end()) continue;
+      const auto copy = live.find(copyIds[k++]);
+      for (size_t i = 0; i < columns.size(); ++i) {
+        const Field& field = archived.def.Fields().Item(static_cast<int>(i));
+        const Value* now = copy == live.end() ? nullptr : &copy->second[i];
+        bool same = false;
+        try {
+          same = now != nullptr &&
+                 ConvertForField(*now, field.type, field.size, field.name) == row->second[i];
+        } catch (const Error&) {
+        }
+        if (same) continue;
+        throw Error(kErrDataConversion, "A value would not come back exactly.",
+                    context + ": record " + std::to_string(id) + ", field " + field.name + " " +
+                        ValueToText(row->second[i]) + " would come back as " +
+                        (now != nullptr ? ValueToText(*now) : std::string("nothing")) +
+                        "; the table's records stay in the archive");
+      }
+    }
   }
 
   // Deletes the named archived records whose live copies (copyIds, in the
@@ -1448,8 +1677,10 @@ FileKind KindOf(const std::string& path) {
 
 class OdbcEngine : public Engine {
  public:
-  explicit OdbcEngine(std::unique_ptr<Engine> archiveEngine)
-      : env_(std::make_shared<odbc::Environment>()), archiveEngine_(std::move(archiveEngine)) {}
+  OdbcEngine(std::unique_ptr<Engine> archiveEngine, OdbcOptions options)
+      : env_(std::make_shared<odbc::Environment>()),
+        archiveEngine_(std::move(archiveEngine)),
+        options_(std::move(options)) {}
 
   std::unique_ptr<Database> OpenDatabase(const std::string& path) override {
     if (const auto connect = odbc::ConnectionStringOf(path)) return Connect(*connect);
@@ -1465,11 +1696,13 @@ class OdbcEngine : public Engine {
       throw Error(kErrNoDriver, "No installed ODBC driver reads this database format.",
                   path + ": a " + family->Name() + " database");
     }
+    const std::string connect = "Driver={" + *driver + "};Dbq=" + platform::PathForDriver(path) +
+                                ";Database=" + platform::PathForDriver(path) + ";" +
+                                family->FileConnectAttributes(Waits());
     // Archives made without an archive engine take the format of the first
     // file opened: the live database's.
     if (!fileFamily_) fileFamily_ = std::move(family);
-    const std::string file = platform::PathForDriver(path);
-    return Connect("Driver={" + *driver + "};Dbq=" + file + ";Database=" + file + ";");
+    return Connect(connect);
   }
 
   std::unique_ptr<Database> CreateDatabase(const std::string& path, const std::string& locale,
@@ -1491,7 +1724,10 @@ class OdbcEngine : public Engine {
         throw Error(kErrDatabaseExists, "Database already exists.", path);
       }
       const std::string file = platform::PathForDriver(path);
-      Connection conn(env_, "Driver={" + *driver + "};Database=" + file + ";", path);
+      Connection conn(
+          env_,
+          "Driver={" + *driver + "};Database=" + file + ";" + family.FileConnectAttributes(Waits()),
+          path);
       for (const std::string& sql : family.NewFileStatements(kGeneralSortOrderId, options)) {
         conn.ExecDirect(sql);
       }
@@ -1525,9 +1761,15 @@ class OdbcEngine : public Engine {
   }
 
   std::unique_ptr<Database> Connect(const std::string& connect) {
-    auto conn = std::make_unique<Connection>(env_, connect, odbc::MaskSecrets(connect));
-    auto family = odbc::FamilyForDbms(conn->Info(SQL_DBMS_NAME));
-    auto src = std::make_shared<Source>(std::move(conn), std::move(family));
+    auto conn = std::make_unique<Connection>(env_, connect, odbc::MaskSecrets(connect),
+                                             options_.answerSeconds);
+    const std::string quote = conn->Info(SQL_IDENTIFIER_QUOTE_CHAR);
+    auto family = options_.family.empty() ? odbc::FamilyForDbms(conn->Info(SQL_DBMS_NAME), quote)
+                                          : odbc::FamilyNamed(options_.family, quote);
+    if (!family) {
+      throw Error(kErrInvalidArgument, "No such driver family.", options_.family);
+    }
+    auto src = std::make_shared<Source>(std::move(conn), std::move(family), Waits());
     // Without an archive engine, archives are files this engine makes and opens.
     Engine* archives = archiveEngine_ ? archiveEngine_.get() : this;
     return std::make_unique<OdbcDatabase>(std::move(src), archives);
@@ -1535,13 +1777,16 @@ class OdbcEngine : public Engine {
 
   std::shared_ptr<odbc::Environment> env_;
   std::unique_ptr<Engine> archiveEngine_;
+  odbc::Waits Waits() const { return {options_.lockSeconds, options_.answerSeconds}; }
+
   std::unique_ptr<DriverFamily> fileFamily_;  // of the first file opened
+  OdbcOptions options_;
 };
 
 }  // namespace
 
-std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine) {
-  return std::make_unique<OdbcEngine>(std::move(archiveEngine));
+std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine, OdbcOptions options) {
+  return std::make_unique<OdbcEngine>(std::move(archiveEngine), std::move(options));
 }
 
 }  // namespace sa::dbengine

@@ -7,11 +7,19 @@
 //
 // Records are named by a whole-number identity: a single whole-number primary
 // key where the table has one, else the family's row identity (SQLite's
-// rowid, PostgreSQL's ctid as block * 65536 + offset, locked when a move
-// selects the records). A table with neither is refused (kErrNoIdentity).
+// rowid, PostgreSQL's ctid as block * 65536 + offset). A table with neither
+// is refused (kErrNoIdentity). A move deletes the live records inside the
+// live transaction, before the archive commits, as they were read: locked
+// when selected (PostgreSQL, MariaDB/MySQL), kept from other writers by the
+// write lock (SQLite), or else compared field by field in each deletion.
 // Records taken back from an archive learn their new identity as they are
-// inserted (PostgreSQL: INSERT ... RETURNING; SQLite: the rowid the
-// connection gave last; else a key the archive holds) or are refused.
+// inserted (a key the archive holds; PostgreSQL: INSERT ... RETURNING;
+// MariaDB/MySQL: LAST_INSERT_ID(); SQLite: the rowid the connection gave
+// last) or are refused, and are read back: a value the live field changed
+// refuses its table.
+//
+// Every connection waits a bounded time: for locks (OdbcOptions), for a
+// statement, and for a server that stops answering (odbc::CallWatch).
 // CheckIntegrity runs the family's own check where it has one (SQLite's
 // integrity_check), else reads every record of every table.
 #pragma once
@@ -23,8 +31,20 @@
 
 namespace sa::dbengine {
 
+// How the backend treats its connections. By default each gets the family
+// its driver reports, waits up to 10 s for a lock and up to 60 s for the
+// server to answer any one call.
+struct OdbcOptions {
+  // The driver family by name (see odbc::FamilyNamed), whatever the driver
+  // reports; empty: the reported one.
+  std::string family;
+  int lockSeconds = 10;
+  int answerSeconds = 60;
+};
+
 // `archiveEngine` creates and opens the archives; when null, archives are
 // files of the live database's own format created through its driver.
-std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine);
+std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine,
+                                       OdbcOptions options = {});
 
 }  // namespace sa::dbengine

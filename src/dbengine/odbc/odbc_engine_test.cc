@@ -32,7 +32,7 @@ TableDef Sales(int nameSize = 8) { return testing::SalesDef(nameSize); }
 // backends, minus the built-in one).
 class OdbcEngineTest : public testing::BackendTest {
  protected:
-  void FillSales() { testing::FillSales(*db_); }
+  void FillSales() { testing::FillSales(*db_, backend_.get()); }
 };
 
 // The archive is a built-in SQLite file on its own connection: appended
@@ -137,8 +137,8 @@ TEST_P(OdbcEngineTest, AnArchiveFieldTheLiveTableLacksRefusesTheWholeRun) {
 // commit and fails past its timeout, in either SQLite journal mode. Never is
 // a record deleted that differs from its copy.
 TEST_P(OdbcEngineTest, RecordsReadForAMoveStayAsReadUntilTheirDeletion) {
-  const bool postgres = GetParam() == testing::BackendKind::kOdbcPostgres;
-  for (const bool wal : postgres ? std::vector<bool>{false} : std::vector<bool>{false, true}) {
+  const bool server = GetParam() != testing::BackendKind::kOdbcSqlite;
+  for (const bool wal : server ? std::vector<bool>{false} : std::vector<bool>{false, true}) {
     SCOPED_TRACE(wal ? "WAL" : "rollback journal");
     const std::string livePath = dir_.Path(wal ? "wal.db" : "live.db");
     if (wal) {
@@ -164,8 +164,11 @@ TEST_P(OdbcEngineTest, RecordsReadForAMoveStayAsReadUntilTheirDeletion) {
     EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales"), 4);
 
     std::unique_ptr<Database> other =
-        postgres ? backend_->Open() : MakeSqliteEngine(100)->OpenDatabase(livePath);
-    if (postgres) other->Execute("SET lock_timeout = 300");
+        server ? backend_->Open() : MakeSqliteEngine(100)->OpenDatabase(livePath);
+    if (GetParam() == testing::BackendKind::kOdbcPostgres) other->Execute("SET lock_timeout = 300");
+    if (GetParam() == testing::BackendKind::kOdbcMariaDb) {
+      other->Execute("SET SESSION innodb_lock_wait_timeout = 1");
+    }
     const auto change = [&] { other->Execute("UPDATE sales SET price = 9 WHERE ticket = 100"); };
     EXPECT_NE(ErrorFrom(change).Number(), 0);
     EXPECT_EQ(db_->DeleteRecords("sales", read), 4);
@@ -271,13 +274,17 @@ TEST_P(OdbcEngineTest, TakesRecordsBackAndNamesEachLiveCopy) {
 // A table named by its primary key: the copies' identities are the keys
 // the live database gave them.
 TEST_P(OdbcEngineTest, RecordsTakenBackIntoAKeyedTableAreNamedByTheirKeys) {
-  const bool postgres = GetParam() == testing::BackendKind::kOdbcPostgres;
-  db_->Execute(
-      std::string("CREATE TABLE Sales (id ") +
-      (postgres ? "integer GENERATED ALWAYS AS IDENTITY PRIMARY KEY" : "INTEGER PRIMARY KEY") +
-      ", Ok BOOLEAN, Qty SMALLINT, Ticket INTEGER, Price " +
-      (postgres ? "double precision, D_Fecha timestamp(3)" : "DOUBLE, D_Fecha DATETIME") +
-      ", Name VARCHAR(8))");
+  const std::string key = GetParam() == testing::BackendKind::kOdbcPostgres
+                              ? "integer GENERATED ALWAYS AS IDENTITY PRIMARY KEY"
+                          : GetParam() == testing::BackendKind::kOdbcMariaDb
+                              ? "INTEGER NOT NULL AUTO_INCREMENT PRIMARY KEY"
+                              : "INTEGER PRIMARY KEY";
+  const std::string date = GetParam() == testing::BackendKind::kOdbcPostgres  ? "timestamp(3)"
+                           : GetParam() == testing::BackendKind::kOdbcMariaDb ? "DATETIME(3)"
+                                                                              : "DATETIME";
+  db_->Execute("CREATE TABLE Sales (id " + key +
+               ", Ok BOOLEAN, Qty SMALLINT, Ticket INTEGER, Price DOUBLE PRECISION, D_Fecha " +
+               date + ", Name VARCHAR(8))");
   db_->Execute("INSERT INTO Sales (Ticket, Name) VALUES (1, 'a')");
   db_->Execute("INSERT INTO Sales (Ticket, Name) VALUES (2, 'b')");
   db_->Execute("DELETE FROM Sales WHERE Ticket = 1");
@@ -304,8 +311,9 @@ TEST_P(OdbcEngineTest, RecordsTakenBackIntoAKeyedTableAreNamedByTheirKeys) {
 // UTF-16 units; a SQLite column holds any length) is read again whole, never
 // cut to its buffer.
 TEST_P(OdbcEngineTest, TextsLongerThanTheirColumnsBuffersAreReadWhole) {
-  const bool postgres = GetParam() == testing::BackendKind::kOdbcPostgres;
+  const bool server = GetParam() != testing::BackendKind::kOdbcSqlite;
   db_->AppendTableDef(Sales(4));
+  backend_->GiveKey(*db_, "sales");
   const std::string faces = "\U0001F600\U0001F601\U0001F602\U0001F603";  // four characters
   std::vector<Value> rows;
   for (int64_t n = 0; n < 300; ++n) {
@@ -345,7 +353,7 @@ TEST_P(OdbcEngineTest, TextsLongerThanTheirColumnsBuffersAreReadWhole) {
       throw;
     }
   };
-  if (!postgres) {
+  if (!server) {
     // Another program writes a text far longer than the field: refused,
     // as the whole text reads.
     backend_->Exec("UPDATE Sales SET Name = '" + std::string(3000, 'x') + "' WHERE Ticket = 399");
@@ -361,7 +369,8 @@ TEST_P(OdbcEngineTest, TextsLongerThanTheirColumnsBuffersAreReadWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Drivers, OdbcEngineTest,
                          ::testing::Values(testing::BackendKind::kOdbcSqlite,
-                                           testing::BackendKind::kOdbcPostgres),
+                                           testing::BackendKind::kOdbcPostgres,
+                                           testing::BackendKind::kOdbcMariaDb),
                          testing::BackendName);
 
 // Archives that are files of the live database's format reached through its

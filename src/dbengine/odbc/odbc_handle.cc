@@ -4,9 +4,11 @@
 
 #include "dbengine/odbc/odbc_handle.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dbengine/engine.h"
+#include "platform/sockets.h"
 
 namespace sa::dbengine::odbc {
 
@@ -161,8 +163,17 @@ Error DiagnosticError(SQLSMALLINT handleType, SQLHANDLE handle, const std::strin
     return Error(kErrItemNotFound, "Item not found in this collection.", cause);
   }
   if (s == "42S01" || s == "42P07") return Error(kErrTableExists, "Table already exists.", cause);
-  if (s == "HYT00" || s == "40001" || s == "55P03" || s == "40P01") {
+  // PostgreSQL's lock_timeout and deadlocks; SQLite's busy timeout and
+  // InnoDB's lock wait, which their drivers pass on under the general state.
+  if (s == "40001" || s == "55P03" || s == "40P01" ||
+      (s == "HY000" && (d.text.find("database is locked") != std::string::npos ||
+                        d.text.find("Lock wait timeout exceeded") != std::string::npos))) {
     return Error(kErrLocked, "The database is locked by another program.", cause);
+  }
+  // A statement ended by its timeout: the driver's own, PostgreSQL's
+  // statement_timeout, MariaDB's max_statement_time.
+  if (s == "HYT00" || s == "57014" || s == "70100") {
+    return Error(kErrQueryTimeout, "ODBC--remote query timeout expired.", cause);
   }
   if (StartsWith(s, "42")) return Error(kErrSyntax, "Syntax error or invalid query.", cause);
   return Error(kErrCallFailed, "ODBC--call failed.", cause);
@@ -202,26 +213,50 @@ Statement::Statement(SQLHDBC dbc, std::string context) : context_(std::move(cont
   stmt_ = Handle<SQL_HANDLE_STMT>(stmt);
 }
 
+Statement::Statement(const Connection& conn, std::string context)
+    : Statement(conn.get(), std::move(context)) {
+  watch_ = conn.Watch();
+  if (conn.AnswerSeconds() > 0) {
+    // Drivers that end statements themselves do it past this; others refuse
+    // the attribute, and the watch stands alone.
+    SQLSetStmtAttrW(stmt_.get(), SQL_ATTR_QUERY_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(conn.AnswerSeconds())), 0);
+  }
+}
+
+Error NoAnswerError(const CallWatch& watch, const std::string& context) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(watch.Limit()).count();
+  return Error(kErrQueryTimeout, "ODBC--remote query timeout expired.",
+               context + "\nthe server did not answer within " + std::to_string(seconds) +
+                   " s; the connection was closed");
+}
+
 void Statement::Check(SQLRETURN rc) const {
   if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+    if (watch_ && watch_->CutOff()) throw NoAnswerError(*watch_, context_);
     throw DiagnosticError(SQL_HANDLE_STMT, stmt_.get(), context_);
   }
 }
 
 void Statement::ExecDirect(const std::string& sql) {
   WideString text = Widen(sql);
-  Check(SQLExecDirectW(stmt_.get(), text.data(), static_cast<SQLINTEGER>(text.size())));
+  Check(Run([&] {
+    return SQLExecDirectW(stmt_.get(), text.data(), static_cast<SQLINTEGER>(text.size()));
+  }));
 }
 
 void Statement::Prepare(const std::string& sql) {
   WideString text = Widen(sql);
-  Check(SQLPrepareW(stmt_.get(), text.data(), static_cast<SQLINTEGER>(text.size())));
+  Check(Run(
+      [&] { return SQLPrepareW(stmt_.get(), text.data(), static_cast<SQLINTEGER>(text.size())); }));
 }
 
-void Statement::Execute() { Check(SQLExecute(stmt_.get())); }
+void Statement::Execute() {
+  Check(Run([&] { return SQLExecute(stmt_.get()); }));
+}
 
 bool Statement::Fetch() {
-  const SQLRETURN rc = SQLFetch(stmt_.get());
+  const SQLRETURN rc = Run([&] { return SQLFetch(stmt_.get()); });
   if (rc == SQL_NO_DATA) return false;
   Check(rc);
   return true;
@@ -233,9 +268,22 @@ SQLLEN Statement::RowCount() const {
   return n;
 }
 
+namespace {
+
+// The sockets in `after` that `before` does not hold.
+std::vector<platform::SocketId> NewSockets(const std::vector<platform::SocketId>& before,
+                                           std::vector<platform::SocketId> after) {
+  std::erase_if(after, [&](const platform::SocketId& s) {
+    return std::find(before.begin(), before.end(), s) != before.end();
+  });
+  return after;
+}
+
+}  // namespace
+
 Connection::Connection(std::shared_ptr<Environment> env, const std::string& connect,
-                       std::string shown)
-    : env_(std::move(env)), shown_(std::move(shown)) {
+                       std::string shown, int answerSeconds)
+    : env_(std::move(env)), shown_(std::move(shown)), answerSeconds_(answerSeconds) {
   SQLHANDLE dbc = SQL_NULL_HANDLE;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_->get(), &dbc))) {
     throw DiagnosticError(SQL_HANDLE_ENV, env_->get(), shown_);
@@ -246,21 +294,32 @@ Connection::Connection(std::shared_ptr<Environment> env, const std::string& conn
   WideString text = Widen(connect);
   SQLWCHAR out[1024];
   SQLSMALLINT outLength = 0;
+  // The sockets the driver opens for the connection are those new after it
+  // (one thread makes connections: nothing else opens any meanwhile).
+  const std::vector<platform::SocketId> before =
+      answerSeconds > 0 ? platform::OpenSockets() : std::vector<platform::SocketId>{};
   const SQLRETURN rc =
       SQLDriverConnectW(dbc, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size()), out, 1024,
                         &outLength, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) throw DiagnosticError(SQL_HANDLE_DBC, dbc, shown_);
   connected_ = true;
+  if (answerSeconds > 0) {
+    watch_ = std::make_shared<CallWatch>(std::chrono::seconds(answerSeconds),
+                                         NewSockets(before, platform::OpenSockets()));
+  }
 }
 
 Connection::~Connection() {
   if (!connected_) return;
-  if (inTxn_) SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
-  SQLDisconnect(dbc_.get());
+  if (inTxn_) Run([&] { return SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK); });
+  Run([&] { return SQLDisconnect(dbc_.get()); });
 }
 
 void Connection::Check(SQLRETURN rc, const std::string& context) const {
   if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
+    if (watch_ && watch_->CutOff()) {
+      throw NoAnswerError(*watch_, context.empty() ? shown_ : context);
+    }
     throw DiagnosticError(SQL_HANDLE_DBC, dbc_.get(), context.empty() ? shown_ : context);
   }
 }
@@ -273,13 +332,15 @@ std::string Connection::Info(SQLUSMALLINT what) const {
 }
 
 void Connection::ExecDirect(const std::string& sql) {
-  Statement stmt(dbc_.get(), shown_);
+  Statement stmt(*this, shown_);
   stmt.ExecDirect(sql);
 }
 
 void Connection::BeginTrans() {
-  Check(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
-                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+  Check(Run([&] {
+          return SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+                                    reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+        }),
         shown_);
   inTxn_ = true;
 }
@@ -287,9 +348,12 @@ void Connection::BeginTrans() {
 void Connection::EndTrans(bool commit) {
   if (!inTxn_) return;
   inTxn_ = false;
-  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), commit ? SQL_COMMIT : SQL_ROLLBACK);
-  const SQLRETURN back = SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
-                                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  const SQLRETURN rc = Run(
+      [&] { return SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), commit ? SQL_COMMIT : SQL_ROLLBACK); });
+  const SQLRETURN back = Run([&] {
+    return SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+  });
   Check(rc, shown_);
   Check(back, shown_);
 }

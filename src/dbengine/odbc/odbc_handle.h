@@ -7,11 +7,13 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "dbengine/odbc/call_watch.h"
 #include "var/error.h"
 
 namespace sa::dbengine::odbc {
@@ -69,13 +71,25 @@ class Environment {
   Handle<SQL_HANDLE_ENV> env_;
 };
 
+class Connection;
+
 // A statement on a connection; closed and freed with the object.
 class Statement {
  public:
   Statement(SQLHDBC dbc, std::string context);
+  // One of `conn`'s statements: the driver ends a statement that runs past
+  // the connection's answer limit (its query timeout), and the connection's
+  // watch cuts off a call that still has not returned.
+  Statement(const Connection& conn, std::string context);
   SQLHSTMT get() const { return stmt_.get(); }
-  // Throws the statement's diagnostic unless `rc` is a success.
+  // Throws the statement's diagnostic unless `rc` is a success; a call the
+  // watch cut off throws kErrQueryTimeout.
   void Check(SQLRETURN rc) const;
+  // Makes a driver call that may wait on the server, under the watch.
+  template <class Call>
+  SQLRETURN Run(Call&& call) const {
+    return watch_ ? watch_->Run(std::forward<Call>(call)) : call();
+  }
   void ExecDirect(const std::string& sql);
   void Prepare(const std::string& sql);
   void Execute();
@@ -90,6 +104,7 @@ class Statement {
  private:
   Handle<SQL_HANDLE_STMT> stmt_;
   std::string context_;
+  std::shared_ptr<CallWatch> watch_;
 };
 
 // One connection; disconnected and freed with the object. Manual-commit mode
@@ -97,7 +112,10 @@ class Statement {
 class Connection {
  public:
   // `shown` is the connection string as messages may show it (secrets masked).
-  Connection(std::shared_ptr<Environment> env, const std::string& connect, std::string shown);
+  // With `answerSeconds`, no call on the connection waits longer than that
+  // for the server (see CallWatch; the driver's query timeout besides).
+  Connection(std::shared_ptr<Environment> env, const std::string& connect, std::string shown,
+             int answerSeconds = 0);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -111,13 +129,25 @@ class Connection {
   void BeginTrans();
   void EndTrans(bool commit);
   bool InTransaction() const { return inTxn_; }
+  int AnswerSeconds() const { return answerSeconds_; }
+  const std::shared_ptr<CallWatch>& Watch() const { return watch_; }
 
  private:
+  template <class Call>
+  SQLRETURN Run(Call&& call) const {
+    return watch_ ? watch_->Run(std::forward<Call>(call)) : call();
+  }
+
   std::shared_ptr<Environment> env_;
   Handle<SQL_HANDLE_DBC> dbc_;
   std::string shown_;
   bool connected_ = false;
   bool inTxn_ = false;
+  int answerSeconds_ = 0;
+  std::shared_ptr<CallWatch> watch_;
 };
+
+// The error of a call the watch cut off, after `context`.
+Error NoAnswerError(const CallWatch& watch, const std::string& context);
 
 }  // namespace sa::dbengine::odbc

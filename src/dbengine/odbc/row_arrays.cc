@@ -68,9 +68,12 @@ class UsedUp {
   Statement& stmt_;
 };
 
+// Two units to spare beyond the column's size, and the terminator: a text
+// cut to the buffer is told by its length (see FetchRows), and one of
+// characters of a single unit each never is.
 size_t TextUnits(const Column& c) {
   const size_t size = c.size > 0 ? static_cast<size_t>(c.size) : kDefaultTextUnits;
-  return std::min(size, kMostTextUnits) + 1;
+  return std::min(size + 2, kMostTextUnits) + 1;
 }
 
 }  // namespace
@@ -228,7 +231,7 @@ std::vector<int64_t> FetchRows(Statement& stmt, std::span<const Column> columns,
   for (;;) {
     fetched = 0;
     std::fill(status.begin(), status.end(), SQL_ROW_NOROW);
-    const SQLRETURN rc = SQLFetch(h);
+    const SQLRETURN rc = stmt.Run([&] { return SQLFetch(h); });
     if (rc == SQL_NO_DATA) break;
     stmt.Check(rc);
     for (size_t r = 0; r < fetched && r < size; ++r) {
@@ -266,9 +269,12 @@ std::vector<int64_t> FetchRows(Statement& stmt, std::span<const Column> columns,
             break;
           }
           case FieldType::kText: {
-            // The last unit of the buffer holds the terminator.
-            if (length == SQL_NO_TOTAL ||
-                static_cast<size_t>(length) > element[c] - sizeof(SQLWCHAR)) {
+            // The last unit of the buffer holds the terminator. Not every
+            // driver gives the length of a text it cut, only of what it
+            // kept: one that fills its buffer to within a character may be
+            // longer.
+            if (length == SQL_NO_TOTAL || static_cast<size_t>(length) + 2 * sizeof(SQLWCHAR) >
+                                              element[c] - sizeof(SQLWCHAR)) {
               whole = false;
               break;
             }
@@ -405,7 +411,7 @@ void ParameterArrays::Execute(std::span<const Value> values, size_t rows) {
   std::fill(status_.begin(), status_.end(), SQL_PARAM_UNUSED);
   // A driver that does not count the rows it took leaves the count as set.
   processed_ = rows;
-  const SQLRETURN rc = SQLExecute(h);
+  const SQLRETURN rc = insert_.Run([&] { return SQLExecute(h); });
   insert_.Check(rc);
   for (size_t r = 0; r < rows && arraySize_ > 1; ++r) {
     if (status_[r] == SQL_PARAM_ERROR) throw DiagnosticError(SQL_HANDLE_STMT, h, insert_.Context());

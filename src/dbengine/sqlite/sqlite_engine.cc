@@ -261,6 +261,7 @@ class SqliteDatabase : public Database {
     return *atomic_;
   }
   // Attached files commit in the same statement as this one.
+  bool CommitsAttachedFirst() override { return false; }
   bool CommitAttachedFirst() override { return false; }
 
   std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> bookmarks,
@@ -409,6 +410,7 @@ class SqliteDatabase : public Database {
     }
     out.ids.reserve(static_cast<size_t>(out.count));
     for (long i = 0; i < out.count; ++i) out.ids.push_back(first + i);
+    if (out.count > 0) CheckCameBackExactly(m, alias, first, table);
     return out;
   }
 
@@ -496,6 +498,18 @@ class SqliteDatabase : public Database {
       deleted += conn_->Run(stmt.get(), table + " in " + Name());
     }
     return deleted;
+  }
+
+  // The transaction holds the write lock from its start: what it read is
+  // still as read, and is deleted by identity.
+  std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
+                                           std::span<const int64_t> bookmarks) override {
+    if (!conn_->InUserTransaction()) {
+      throw Error(kErrInvalidArgument, "No transaction is open.", Name());
+    }
+    std::vector<int64_t> existing = RecordsWhere(table, bookmarks, "1 = 1");
+    DeleteRecords(table, existing);
+    return existing;
   }
 
  private:
@@ -597,6 +611,43 @@ class SqliteDatabase : public Database {
         exprs + " FROM temp.sa_keys AS k JOIN " + QuoteName(from) + "." + QuoteName(m.source) +
         " AS s ON s.rowid BETWEEN k.lo AND k.hi ORDER BY k.seq, s.rowid");
     return conn_->Run(stmt.get(), context);
+  }
+
+  // Throws kErrDataConversion when a record CopyRecords just took back from
+  // `alias` (the i-th of the staged records now at rowid first + i) holds a
+  // value that its live field changed: read back as the archive's field, it
+  // differs from the archived value (a fraction into a whole-number field, a
+  // number into a boolean).
+  void CheckCameBackExactly(const Mapping& m, const std::string& alias, int64_t first,
+                            const std::string& table) {
+    const auto literal = [](const std::string& text) {
+      std::string out = "'";
+      for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+      return out + "'";
+    };
+    std::string why;
+    for (const auto& [a, l] : m.fields) {
+      const std::string archived = "s." + QuoteName(a.name);
+      const std::string live = "c." + QuoteName(l.name);
+      why += (why.empty() ? "" : ",") + std::string("CASE WHEN NOT ") +
+             SameAsCopy(live, l, a, archived) + " THEN " + literal(a.name + " ") + " || quote(" +
+             archived + ") || ' would come back as ' || quote(" + live + ") END";
+    }
+    if (m.fields.size() == 1) why += ",NULL";
+    Statement stmt = conn_->Prepare(
+        "SELECT s.rowid, coalesce(" + why + ") AS why FROM temp.sa_keys AS k JOIN " +
+        QuoteName(alias) + "." + QuoteName(m.source) +
+        " AS s ON s.rowid BETWEEN k.lo AND k.hi JOIN main." + QuoteName(m.target) +
+        " AS c ON c.rowid = ?1 + k.pos + s.rowid - k.lo WHERE why IS NOT NULL LIMIT 1");
+    sqlite3_bind_int64(stmt.get(), 1, first);
+    const int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_DONE) return;
+    if (rc != SQLITE_ROW) conn_->Fail(rc, table + " in " + Name());
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 1));
+    throw Error(kErrDataConversion, "A value would not come back exactly.",
+                table + " from " + AttachedPath(alias) + " into " + Name() + ": record " +
+                    std::to_string(sqlite3_column_int64(stmt.get(), 0)) + ", field " +
+                    (text != nullptr ? text : "") + "; the table's records stay in the archive");
   }
 
   int64_t MaxRowid(const std::string& schema, const std::string& table) {
