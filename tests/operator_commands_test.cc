@@ -327,7 +327,7 @@ TEST(OperatorCommands, ARestoreKeepsWhatTheLiveDatabaseRefusesWholeAndLosesNothi
 TEST(OperatorCommands, ARestoreBringsEveryValueBackExactlyOrKeepsItsTableAndTheArchive) {
   Shop shop;
   ASSERT_EQ(shop.Run().exitStatus, 0);
-  const auto census = shop.Census();
+  const auto census = shop.TakeCensus();
   const long tickets = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM tickets");
   const long gtsecs = testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gtsecs");
   testing::Exec(shop.Live(),
@@ -338,7 +338,7 @@ TEST(OperatorCommands, ARestoreBringsEveryValueBackExactlyOrKeepsItsTableAndTheA
 
   const auto result = shop.Run({"--restore", "202403"});
   EXPECT_EQ(result.exitStatus, 2) << result.standardError;
-  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+  EXPECT_EQ(testing::CensusDiff(census, shop.TakeCensus()), "");
   EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM tickets"), tickets);
   EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM gtsecs"), gtsecs);
   EXPECT_EQ(testing::QueryLong(shop.Archive("202403"), "SELECT count(*) FROM cabecera"), 0);
@@ -363,7 +363,7 @@ TEST(OperatorCommands, ARestoreBringsEveryValueBackExactlyOrKeepsItsTableAndTheA
   EXPECT_EQ(other.exitStatus, 2) << other.standardOutput;  // tickets and gtsecs again
   EXPECT_NE(other.standardOutput.find("notas 1)"), std::string::npos) << other.standardOutput;
   EXPECT_TRUE(shop.dir.IsFile("datos/S/202404.mdb"));
-  EXPECT_EQ(testing::CensusDiff(census, shop.Census()), "");
+  EXPECT_EQ(testing::CensusDiff(census, shop.TakeCensus()), "");
 }
 
 TEST(OperatorCommands, UsageErrorsTouchNothing) {
