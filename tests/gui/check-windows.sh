@@ -18,6 +18,9 @@
 # WINE names how a program is started (default /usr/lib/wine/wine64; a command
 # of several words, such as `tests/wine/wine10.sh win32`, which keeps its own
 # prefix), WINESERVER its server (default: the wineserver beside WINE).
+# WINE_SESSION names a command taking `start` and `stop` that keeps that Wine's
+# servers up (such as `tests/wine/wine10.sh`): started once the display is
+# there, so that a program and the probe reading its box run side by side.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 pictures=${2:-$build/pictures}
@@ -29,8 +32,11 @@ read -ra wineserver <<<"${WINESERVER:-${wine[0]%/*}/wineserver}"
 work=$(mktemp -d)
 probe_pid=
 xvfb_pid=
+session_started=
+read -ra session <<<"${WINE_SESSION:-}"
 cleanup() {
   if [ -n "$probe_pid" ] && kill -0 "$probe_pid" 2>/dev/null; then kill "$probe_pid"; fi
+  if [ -n "$session_started" ]; then "${session[@]}" stop || true; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
@@ -72,6 +78,10 @@ xvfb_pid=$!
 exec 3>&-
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
+if [ ${#session[@]} -gt 0 ]; then
+  "${session[@]}" start
+  session_started=1
+fi
 # Wine draws the frames itself: the pictures show the caption as Windows does.
 "${wine[@]}" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
 

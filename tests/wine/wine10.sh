@@ -166,7 +166,7 @@ in_chroot() {
   [ "$program" = wineserver ] && program=
   local workdir=/
   [ -d "$root$PWD" ] && workdir=$PWD
-  chroot "$root" /usr/bin/env -C "$workdir" PATH=/usr/bin:/bin HOME=/root XDG_RUNTIME_DIR=/run/user/0 \
+  ${in_chroot_exec:-} chroot "$root" /usr/bin/env -C "$workdir" PATH=/usr/bin:/bin HOME=/root XDG_RUNTIME_DIR=/run/user/0 \
     WINEARCH="$arch" WINEPREFIX="/var/lib/sa-wine/$arch" $loader ${program:+"$program"} "$@"
 }
 
@@ -304,7 +304,12 @@ case $command in
   __inside) inside "$@" ;;
   __one_program) one_program "$@" ;;
   __hold) hold ;;
-  __in_chroot) in_chroot "$@" ;;
+  __in_chroot)
+    # The program replaces this shell, so that it inherits the death signal
+    # set by the caller and ends when the caller is ended.
+    in_chroot_exec=exec
+    in_chroot "$@"
+    ;;
   *)
     echo "usage: $0 setup | start | stop | win32|win64 PROGRAM [ARG...]" >&2
     exit 2
