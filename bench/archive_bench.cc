@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "child_launcher.h"
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "dbengine/table_def.h"
@@ -30,7 +31,6 @@
 #include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
-#include "var/error.h"
 
 namespace sa::bench {
 namespace {

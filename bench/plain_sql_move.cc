@@ -11,13 +11,13 @@
 #include <stdexcept>
 #include <vector>
 
+#include "archive/archive.h"
+#include "archive/schema.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "dbengine/table_def.h"
-#include "odb/archive.h"
-#include "odb/schema.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
-#include "proc/run_archive.h"
+#include "run/run_archive.h"
 
 namespace sa::bench {
 namespace {
@@ -86,18 +86,18 @@ std::string Stamp(const CivilDate& d) {
   return buf;
 }
 
-const odb::TableSpec& ArchiveSpec(const std::string& table) {
-  for (const odb::TableSpec* layout : odb::ArchiveTables(false)) {
+const archive::TableSpec& ArchiveSpec(const std::string& table) {
+  for (const archive::TableSpec* layout : archive::ArchiveTables(false)) {
     if (dbengine::SameName(layout->name, table)) return *layout;
   }
-  if (table == "cliente") return odb::kCliente;
+  if (table == "cliente") return archive::kCliente;
   throw std::runtime_error("no archive table for " + table);
 }
 
 // The archive's field names, quoted, in its order.
-std::string FieldList(const odb::TableSpec& layout) {
+std::string FieldList(const archive::TableSpec& layout) {
   std::string list;
-  for (const odb::FieldSpec& f : layout.fields) {
+  for (const archive::FieldSpec& f : layout.fields) {
     if (!list.empty()) list += ',';
     list += Quote(f.name);
   }
@@ -165,10 +165,10 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
 
   // Every table's months first, then one transaction per month over all
   // the tables that have records in it.
-  const std::vector<proc::TableEntry> tables = proc::TableList(false);
-  std::map<std::string, std::vector<const proc::TableEntry*>> byMonth;  // "yyyy-mm" keys
+  const std::vector<run::TableEntry> tables = run::TableList(false);
+  std::map<std::string, std::vector<const run::TableEntry*>> byMonth;  // "yyyy-mm" keys
   std::string newest;  // the newest month read before the customer table
-  for (const proc::TableEntry& entry : tables) {
+  for (const run::TableEntry& entry : tables) {
     if (entry.dateField[0] == '\0') break;
     const std::string field = Quote(entry.dateField);
     Stmt stmt =
@@ -183,16 +183,16 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
   }
   for (const auto& [month, entries] : byMonth) {
     const std::string key = month.substr(0, 4) + month.substr(5, 2);
-    const std::string path = odb::ArchivePath(dataFolder, key);
+    const std::string path = archive::ArchivePath(dataFolder, key);
     if (!fs.IsFile(path)) {
-      odb::CreateMonthArchive(*engine, fs, platform::RealMessageSink(), path, false);
+      archive::CreateMonthArchive(*engine, fs, platform::RealMessageSink(), path, false);
       ++result.archives;
     }
     AttachedArchive arc(db.get(), path);
     Exec(db.get(), "BEGIN");
-    for (const proc::TableEntry* entry : entries) {
+    for (const run::TableEntry* entry : entries) {
       const std::string table = entry->table;
-      const odb::TableSpec& layout = ArchiveSpec(table);
+      const archive::TableSpec& layout = ArchiveSpec(table);
       const std::string fields = FieldList(layout);
       const std::string where =
           " WHERE " + MonthCondition(Quote(entry->dateField), month, windowEnd);
@@ -211,9 +211,9 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
     ++result.transactions;
   }
   if (!newest.empty()) {
-    const odb::TableSpec& layout = ArchiveSpec("cliente");
+    const archive::TableSpec& layout = ArchiveSpec("cliente");
     const std::string fields = FieldList(layout);
-    AttachedArchive arc(db.get(), odb::ArchivePath(dataFolder, newest));
+    AttachedArchive arc(db.get(), archive::ArchivePath(dataFolder, newest));
     Exec(db.get(), "BEGIN");
     Exec(db.get(), "DELETE FROM arc." + Quote(layout.name));
     Exec(db.get(), "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " + fields +
@@ -231,7 +231,7 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
 long RecordsLeftInWindow(const std::string& dbPath, const CivilDate& windowEnd) {
   Db db = Open(dbPath);
   long left = 0;
-  for (const proc::TableEntry& entry : proc::TableList(false)) {
+  for (const run::TableEntry& entry : run::TableList(false)) {
     if (entry.dateField[0] == '\0') continue;
     const std::string field = Quote(entry.dateField);
     left += QueryLong(db.get(), "SELECT count(*) FROM main." + Quote(entry.table) + " WHERE " +

@@ -16,15 +16,15 @@
 #include <utility>
 #include <vector>
 
+#include "archive/schema.h"
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "dbengine/table_def.h"
-#include "odb/schema.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
-#include "var/error.h"
 
 namespace {
 
@@ -206,7 +206,8 @@ struct CountRow {
 class CountTable {
  public:
   CountTable() {
-    for (const sa::odb::TableSpec* t : sa::odb::ArchiveTables(true)) columns_.push_back(t->name);
+    for (const sa::archive::TableSpec* t : sa::archive::ArchiveTables(true))
+      columns_.push_back(t->name);
   }
 
   void Add(CountRow row) {
@@ -372,7 +373,8 @@ int Report(const sa::demo::ShopOptions& o) {
   std::error_code ec;
   const fs::path folder = fs::absolute(o.folder, ec).lexically_normal();
   if (!fs::is_directory(folder, ec)) {
-    throw sa::Error(sa::kErrPathNotFound, "Path not found", folder.string() + " is no folder");
+    throw sa::Error(sa::ErrorCode::kPathNotFound, "Path not found",
+                    folder.string() + " is no folder");
   }
   const fs::path data = folder / "datos";
   const fs::path archives = data / "S";

@@ -16,13 +16,13 @@
 #include <system_error>
 #include <vector>
 
+#include "archive/schema.h"
+#include "core/error.h"
 #include "dbengine/engine.h"
 #include "dbengine/sqlite/sqlite_handle.h"
 #include "dbengine/sqlite_format.h"
 #include "dbengine/table_def.h"
-#include "odb/schema.h"
 #include "platform/text.h"
-#include "var/error.h"
 
 namespace sa::demo {
 namespace {
@@ -34,7 +34,7 @@ using dbengine::FieldType;
 // Files
 
 Error FileError(const std::string& what, const std::string& path, const std::string& reason) {
-  return Error(kErrPathAccess, what, path + ": " + reason);
+  return Error(ErrorCode::kPathAccess, what, path + ": " + reason);
 }
 
 void MakeFolders(const fs::path& folder) {
@@ -147,11 +147,11 @@ std::string Upper(std::string s) {
 // The live twin of an archive table. The host names its date fields in
 // upper case, keeps the livestock date as a real date, calls the customer
 // table `cliente` and adds bookkeeping fields of its own at the end.
-LiveTable LiveTwin(const odb::TableSpec& layout) {
+LiveTable LiveTwin(const archive::TableSpec& layout) {
   LiveTable t;
   t.name = dbengine::SameName(layout.name, "cliente") ? "cliente" : layout.name;
   const bool livestock = dbengine::SameName(layout.name, "GTVacuno");
-  for (const odb::FieldSpec& f : layout.fields) {
+  for (const archive::FieldSpec& f : layout.fields) {
     LiveColumn c{f.name, dbengine::sqlite_format::DeclaredType(f.type, f.size)};
     const bool dateName =
         dbengine::SameName(f.name, "fecha") || dbengine::SameName(f.name, "d_fecha");
@@ -211,7 +211,7 @@ class Inserter {
 
   void Insert() {
     if (next_ != table_.columns.size()) {
-      throw Error(dbengine::kErrInvalidArgument, "Sample row does not fill its table.",
+      throw Error(dbengine::EngineError::kInvalidArgument, "Sample row does not fill its table.",
                   table_.name + ": " + std::to_string(next_) + " of " +
                       std::to_string(table_.columns.size()) + " fields given");
     }
@@ -232,7 +232,7 @@ class Inserter {
     if (next_ >= table_.columns.size() || !dbengine::SameName(table_.columns[next_].name, field)) {
       const std::string expected =
           next_ < table_.columns.size() ? table_.columns[next_].name : "(end of row)";
-      throw Error(dbengine::kErrInvalidArgument, "Sample row out of step with its table.",
+      throw Error(dbengine::EngineError::kInvalidArgument, "Sample row out of step with its table.",
                   table_.name + ": " + field + " given where " + expected + " is due");
     }
     checked_[next_] = field;
@@ -649,7 +649,7 @@ class ShopWriter {
     for (const LiveTable& t : tables) {
       if (t.name == name) return t;
     }
-    throw Error(dbengine::kErrTableNotFound, "Sample table missing.", name);
+    throw Error(dbengine::EngineError::kTableNotFound, "Sample table missing.", name);
   }
 
   CivilDate FirstDay() const {
@@ -1040,7 +1040,7 @@ class ShopWriter {
 
 void CheckOptions(const ShopOptions& o) {
   const auto fail = [](const std::string& what) {
-    throw Error(dbengine::kErrInvalidArgument, "Invalid sample shop option.", what);
+    throw Error(dbengine::EngineError::kInvalidArgument, "Invalid sample shop option.", what);
   };
   if (o.folder.empty()) fail("the shop folder is empty");
   if (!IsValidDate(o.today)) fail("today is not a valid date");
@@ -1072,7 +1072,7 @@ void BuildLiveDb(const fs::path& path, const ShopOptions& o) {
   const std::string mode = o.journalMode == "wal" ? "wal" : "delete";
   const std::string got = QueryText(db.get(), "PRAGMA journal_mode=" + mode);
   if (got != mode) {
-    throw Error(dbengine::kErrIo, "Cannot set the journal mode.",
+    throw Error(dbengine::EngineError::kIo, "Cannot set the journal mode.",
                 path.string() + ": asked for " + mode + ", got " + got);
   }
   // The file is renamed into place only once complete, so a crash loses
@@ -1081,7 +1081,8 @@ void BuildLiveDb(const fs::path& path, const ShopOptions& o) {
   Exec(db.get(), "PRAGMA cache_size=-32768");
 
   std::vector<LiveTable> tables;
-  for (const odb::TableSpec* layout : odb::ArchiveTables(true)) tables.push_back(LiveTwin(*layout));
+  for (const archive::TableSpec* layout : archive::ArchiveTables(true))
+    tables.push_back(LiveTwin(*layout));
   Exec(db.get(), "BEGIN");
   for (const LiveTable& t : tables) Exec(db.get(), CreateSql(t));
   Exec(db.get(), "COMMIT");
@@ -1105,7 +1106,7 @@ ShopFiles GenerateShop(const ShopOptions& options) {
   MakeFolders(data);
   std::error_code ec;
   if (fs::exists(dbPath, ec)) {
-    throw Error(dbengine::kErrDatabaseExists, "Database already exists.",
+    throw Error(dbengine::EngineError::kDatabaseExists, "Database already exists.",
                 dbPath.string() + ": remove it or choose another folder");
   }
   fs::path partial = dbPath;
@@ -1267,7 +1268,7 @@ void WriteSettings(const std::string& path, bool livestock, int retentionDays) {
 std::map<std::string, long> CountRecords(const std::string& dbPath) {
   std::error_code ec;
   if (!fs::is_regular_file(dbPath, ec)) {
-    throw Error(dbengine::kErrFileNotFound, "Could not find the database file.", dbPath);
+    throw Error(dbengine::EngineError::kFileNotFound, "Could not find the database file.", dbPath);
   }
   // Read-write, though only read: a read-only connection to a WAL database
   // cannot remove the -wal and -shm files it creates when it closes.

@@ -23,6 +23,7 @@
 #include <random>
 #include <thread>
 
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
@@ -34,7 +35,6 @@
 #include "support/shop_run.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa {
 namespace {

@@ -7,16 +7,16 @@
 #include <filesystem>
 #include <sstream>
 
+#include "core/error.h"
 #include "dbengine/sqlite/sqlite_engine.h"
-#include "frmProc/frm_proc.h"
 #include "platform/file_system.h"
-#include "proc/commands.h"
+#include "progress/progress_window.h"
+#include "run/commands.h"
 #include "sample_shop.h"
 #include "support/census.h"
 #include "support/faulty_engine.h"
 #include "support/shop_run.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa {
 namespace {
@@ -103,13 +103,13 @@ TEST_P(FaultTest, ARestoreFailingAtAnyEngineOperationLosesNothing) {
     Settings settings;
     settings.livestockEnabled = true;
     testing::FakeProgressDisplay display;
-    frmproc::FrmProc form(display);
-    const proc::RunContext ctx{
+    progress::ProgressWindow form(display);
+    const run::RunContext ctx{
         engine,   platform::RealFileSystem(), run_.messages, run_.clock, form, params,
         settings, dir_.Path("shop")};
     std::ostringstream out;
     try {
-      return proc::RestoreMonth(ctx, "202402", out);
+      return run::RestoreMonth(ctx, "202402", out);
     } catch (const Error&) {
       return -1;  // the live database did not open
     }

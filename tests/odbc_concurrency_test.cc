@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "sample_shop.h"
@@ -17,7 +18,6 @@
 #include "support/odbc_sources.h"
 #include "support/program_run.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa {
 namespace {

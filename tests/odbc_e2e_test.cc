@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <set>
 
+#include "archive/archive_check.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
-#include "odb/archive_check.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
@@ -216,8 +216,8 @@ TEST(OdbcEndToEnd, AnArchiveCheckedThroughTheSqliteDriverComparesTablesByName) {
   const auto driver = dbengine::MakeOdbcEngine(nullptr);
   int archives = 0;
   for (const std::string& name : Archives(dir.Path("datos/S"))) {
-    const odb::ArchiveCheck check =
-        odb::CheckArchive(*driver, dir.Path("datos/S/" + name), name.substr(0, 6));
+    const archive::ArchiveCheck check =
+        archive::CheckArchive(*driver, dir.Path("datos/S/" + name), name.substr(0, 6));
     EXPECT_EQ(check.problems, std::vector<std::string>{}) << name;
     EXPECT_EQ(check.tables, 9) << name;
     ++archives;
@@ -226,8 +226,8 @@ TEST(OdbcEndToEnd, AnArchiveCheckedThroughTheSqliteDriverComparesTablesByName) {
   const std::string first = Archives(dir.Path("datos/S")).front();
   testing::Exec(dir.Path("datos/S/" + first),
                 "ALTER TABLE gtarti DROP COLUMN txt_sub; DROP TABLE gthora");
-  const odb::ArchiveCheck damaged =
-      odb::CheckArchive(*driver, dir.Path("datos/S/" + first), first.substr(0, 6));
+  const archive::ArchiveCheck damaged =
+      archive::CheckArchive(*driver, dir.Path("datos/S/" + first), first.substr(0, 6));
   EXPECT_EQ(std::vector<std::string>(damaged.problems.begin(), damaged.problems.begin() + 2),
             (std::vector<std::string>{"table gtarti: field txt_sub is missing",
                                       "table gthora is missing"}));

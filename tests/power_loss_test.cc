@@ -17,11 +17,11 @@
 #include <filesystem>
 #include <random>
 
+#include "archive/schema.h"
 #include "boot/startup.h"
 #include "dbengine/sqlite/sqlite_engine.h"
-#include "frmProc/frm_proc.h"
-#include "odb/schema.h"
-#include "proc/run_archive.h"
+#include "progress/progress_window.h"
+#include "run/run_archive.h"
 #include "sample_shop.h"
 #include "support/census.h"
 #include "support/shop_run.h"
@@ -177,7 +177,7 @@ class PowerLossTest : public ::testing::TestWithParam<const char*> {
       if (rows.size() != 1 || rows[0][0] != "ok") wrong += db + ": damaged\n";
     }
     for (size_t i = 1; i < databases.size(); ++i) {
-      for (const odb::TableSpec* table : odb::ArchiveTables(true)) {
+      for (const archive::TableSpec* table : archive::ArchiveTables(true)) {
         if (testing::QueryLong(databases[i],
                                std::string("SELECT count(*) FROM sqlite_schema WHERE name = '") +
                                    table->name + "'") != 1) {
@@ -308,10 +308,10 @@ class StartupRun : public boot::ArchiveRunner {
   int RunArchive(bool upToToday) override {
     const auto engine = dbengine::MakeSqliteEngine(2000);
     testing::FakeProgressDisplay display;
-    frmproc::FrmProc form(display);
-    const proc::RunContext ctx{*engine, files_,  messages_, clock_,
-                               form,    launch_, settings_, programFolder_};
-    return proc::RunArchive(ctx, upToToday);
+    progress::ProgressWindow form(display);
+    const run::RunContext ctx{*engine, files_,  messages_, clock_,
+                              form,    launch_, settings_, programFolder_};
+    return run::RunArchive(ctx, upToToday);
   }
   // The host never asks for the operator commands.
   int DryRun(bool) override { return Unexpected(); }

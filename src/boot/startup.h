@@ -12,9 +12,9 @@
 #include <string>
 
 #include "boot/command_line.h"
+#include "core/params.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
-#include "var/params.h"
 
 namespace sa::boot {
 

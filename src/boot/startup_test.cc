@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "core/error.h"
 #include "platform/file_system.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa::boot {
 namespace {

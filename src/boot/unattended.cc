@@ -2,9 +2,9 @@
 
 #include <string_view>
 
+#include "core/error.h"
 #include "platform/message_text.h"
 #include "platform/standard_error.h"
-#include "var/error.h"
 
 namespace sa::boot {
 

@@ -168,10 +168,10 @@ class Database {
   // Appends the named records of `alias`.`table` to this database's table,
   // each field of the attached table into the field of the same name with
   // the engine's conversions (a field this table lacks, a value it refuses
-  // or a key it already holds fails the whole call, kErrDuplicateKey for a
+  // or a key it already holds fails the whole call, EngineError::kDuplicateKey for a
   // key). Returns the appended records' identities in this database's table,
   // the i-th that of the i-th named record found; a database that cannot
-  // tell them fails the call with kErrNoIdentity.
+  // tell them fails the call with EngineError::kNoIdentity.
   struct Appended {
     long count = 0;
     std::vector<int64_t> ids;
@@ -222,33 +222,38 @@ class Engine {
 inline constexpr char kLangGeneral[] = ";LANGID=0x0409;CP=1252;COUNTRY=0";
 inline constexpr int32_t kVersion40 = 64;
 
-// Engine error numbers.
-enum EngineError : long {
-  kErrItemNotFound = 3265,  // no field or table of that name
-  kErrNoCurrentRecord = 3021,
-  kErrRecordDeleted = 3167,
-  kErrUpdateWithoutAddNew = 3020,
-  kErrDataConversion = 3421,   // a value that does not convert to the field's type
-  kErrFieldTooSmall = 3163,    // text longer than the field's size
-  kErrNumericOverflow = 3349,  // number outside the field type's range
-  kErrDatabaseExists = 3204,
-  kErrFileNotFound = 3024,
-  kErrUnrecognizedFormat = 3343,
-  kErrInvalidArgument = 3001,
-  kErrTableExists = 3010,
-  kErrTableNotFound = 3078,
-  kErrSyntax = 3075,
-  kErrLocked = 3260,        // locked by another program past the timeout
-  kErrQueryTimeout = 3234,  // a server that did not answer in time
-  kErrDiskFull = 3026,
-  kErrIo = 3043,
-  kErrReadOnly = 3051,
-  kErrInvalidPath = 3044,
-  kErrDuplicateKey = 3022,   // a key the table already holds
-  kErrConnectFailed = 3151,  // a data source that cannot be reached or refuses the login
-  kErrCallFailed = 3146,     // a driver call that failed for a reason of its own
-  kErrNoIdentity = 3622,     // a table whose records have no identity the engine can use
-  kErrNoDriver = 3170,       // no installed driver for the database's format
+// The engine's error numbers, those of the original engine where it has one.
+enum class EngineError : long {
+  kItemNotFound = 3265,  // no field or table of that name
+  kNoCurrentRecord = 3021,
+  kRecordDeleted = 3167,
+  kUpdateWithoutAddNew = 3020,
+  kDataConversion = 3421,   // a value that does not convert to the field's type
+  kFieldTooSmall = 3163,    // text longer than the field's size
+  kNumericOverflow = 3349,  // number outside the field type's range
+  kDatabaseExists = 3204,
+  kFileNotFound = 3024,
+  kUnrecognizedFormat = 3343,
+  kInvalidArgument = 3001,
+  kTableExists = 3010,
+  kTableNotFound = 3078,
+  kSyntax = 3075,
+  kLocked = 3260,        // locked by another program past the timeout
+  kQueryTimeout = 3234,  // a server that did not answer in time
+  kDiskFull = 3026,
+  kIo = 3043,
+  kReadOnly = 3051,
+  kInvalidPath = 3044,
+  kDuplicateKey = 3022,   // a key the table already holds
+  kConnectFailed = 3151,  // a data source that cannot be reached or refuses the login
+  kCallFailed = 3146,     // a driver call that failed for a reason of its own
+  kNoIdentity = 3622,     // a table whose records have no identity the engine can use
+  kNoDriver = 3170,       // no installed driver for the database's format
 };
+
+// An error's number against one of the engine's codes.
+constexpr bool operator==(long number, EngineError code) {
+  return number == static_cast<long>(code);
+}
 
 }  // namespace sa::dbengine

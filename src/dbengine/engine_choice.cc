@@ -42,7 +42,7 @@ std::unique_ptr<Engine> EngineFor(const std::string& livePath) {
   if (IsJetFile(livePath)) {
     const auto drivers = odbc::Environment().Drivers();
     if (!odbc::JetFamily()->FileDriver(drivers)) {
-      throw Error(kErrNoDriver, "No installed ODBC driver reads this database format.",
+      throw Error(EngineError::kNoDriver, "No installed ODBC driver reads this database format.",
                   livePath + ": a Jet/Access database, and no Access driver is installed");
     }
     // Jet live databases get Jet archives, made through the same driver.

@@ -14,7 +14,7 @@
 
 namespace sa::dbengine {
 
-// Throws sa::Error (kErrNoDriver) for a Jet file no installed driver reads.
+// Throws sa::Error (EngineError::kNoDriver) for a Jet file no installed driver reads.
 std::unique_ptr<Engine> EngineFor(const std::string& livePath);
 
 // True when `livePath` names the live database by a connection string.

@@ -7,10 +7,10 @@
 // database and its archives have tests of their own.
 #include <gtest/gtest.h>
 
+#include "core/error.h"
 #include "support/engine_backends.h"
 #include "support/error_from.h"
 #include "support/sqlite_probe.h"
-#include "var/error.h"
 
 namespace sa::dbengine {
 namespace {
@@ -47,12 +47,12 @@ TEST_P(EngineTables, KeepTheirFieldsInOrderWithTypesAndSizesAndAreFoundInAnyCase
   EXPECT_EQ(ErrorFrom([&] {
               def.Fields().Append(def.CreateField("NOM_CLI", FieldType::kText));
             }).Number(),
-            kErrInvalidArgument);
+            EngineError::kInvalidArgument);
   db_->AppendTableDef(def);
-  EXPECT_EQ(ErrorFrom([&] { db_->AppendTableDef(def); }).Number(), kErrTableExists);
+  EXPECT_EQ(ErrorFrom([&] { db_->AppendTableDef(def); }).Number(), EngineError::kTableExists);
   TableDef upper = db_->CreateTableDef("CLIENTE");
   upper.Fields().Append(upper.CreateField("x", FieldType::kLong));
-  EXPECT_EQ(ErrorFrom([&] { db_->AppendTableDef(upper); }).Number(), kErrTableExists);
+  EXPECT_EQ(ErrorFrom([&] { db_->AppendTableDef(upper); }).Number(), EngineError::kTableExists);
   EXPECT_EQ(db_->Execute("delete from cliente"), 0);
 
   const std::vector<TableDef> defs = db_->TableDefs();
@@ -64,7 +64,7 @@ TEST_P(EngineTables, KeepTheirFieldsInOrderWithTypesAndSizesAndAreFoundInAnyCase
   auto rs = db_->OpenRecordset("SELECT DPT, Nom_Cli FROM CLIENTE");
   EXPECT_EQ(rs->FieldCount(), 2);
   EXPECT_EQ(rs->FieldIndex("nom_cli"), 1);
-  EXPECT_EQ(ErrorFrom([&] { rs->FieldIndex("nosuch"); }).Number(), kErrItemNotFound);
+  EXPECT_EQ(ErrorFrom([&] { rs->FieldIndex("nosuch"); }).Number(), EngineError::kItemNotFound);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EngineTables, ::testing::ValuesIn(testing::kAllBackends),
@@ -149,15 +149,15 @@ TEST_P(EngineValues, ThatDoNotFitAreRefusedWithTheEngineNumberAndNothingIsWritte
            })
         .Number();
   };
-  EXPECT_EQ(refused("t", std::string("abcde")), kErrFieldTooSmall);
-  EXPECT_EQ(refused("t", DateTime::FromDate({2024, 3, 1})), kErrFieldTooSmall);
-  EXPECT_EQ(refused("i", int64_t{32768}), kErrNumericOverflow);
-  EXPECT_EQ(refused("i", -32768.5 - 1), kErrNumericOverflow);
-  EXPECT_EQ(refused("l", int64_t{2147483648}), kErrNumericOverflow);
-  EXPECT_EQ(refused("d", std::string("12,5x")), kErrDataConversion);
-  EXPECT_EQ(refused("b", std::string("si")), kErrDataConversion);
-  EXPECT_EQ(refused("f", std::string("2023-02-29")), kErrDataConversion);
-  EXPECT_EQ(refused("nope", int64_t{1}), kErrItemNotFound);
+  EXPECT_EQ(refused("t", std::string("abcde")), EngineError::kFieldTooSmall);
+  EXPECT_EQ(refused("t", DateTime::FromDate({2024, 3, 1})), EngineError::kFieldTooSmall);
+  EXPECT_EQ(refused("i", int64_t{32768}), EngineError::kNumericOverflow);
+  EXPECT_EQ(refused("i", -32768.5 - 1), EngineError::kNumericOverflow);
+  EXPECT_EQ(refused("l", int64_t{2147483648}), EngineError::kNumericOverflow);
+  EXPECT_EQ(refused("d", std::string("12,5x")), EngineError::kDataConversion);
+  EXPECT_EQ(refused("b", std::string("si")), EngineError::kDataConversion);
+  EXPECT_EQ(refused("f", std::string("2023-02-29")), EngineError::kDataConversion);
+  EXPECT_EQ(refused("nope", int64_t{1}), EngineError::kItemNotFound);
   rs_->Close();
   EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM v"), 0);
 }
@@ -207,17 +207,17 @@ TEST_P(EngineValues, AppendRowsRefusingOneValueWritesNoneOfTheRows) {
   auto refused = [&](size_t field, const Value& bad) {
     return ErrorFrom([&] { db_->AppendRows("v", fields, rowsWithLast(field, bad)); }).Number();
   };
-  EXPECT_EQ(refused(1, std::string("abcde")), kErrFieldTooSmall);
-  EXPECT_EQ(refused(2, int64_t{32768}), kErrNumericOverflow);
-  EXPECT_EQ(refused(3, 2147483648.0), kErrNumericOverflow);
-  EXPECT_EQ(refused(4, std::string("12,5x")), kErrDataConversion);
-  EXPECT_EQ(refused(5, std::string("2023-02-29")), kErrDataConversion);
+  EXPECT_EQ(refused(1, std::string("abcde")), EngineError::kFieldTooSmall);
+  EXPECT_EQ(refused(2, int64_t{32768}), EngineError::kNumericOverflow);
+  EXPECT_EQ(refused(3, 2147483648.0), EngineError::kNumericOverflow);
+  EXPECT_EQ(refused(4, std::string("12,5x")), EngineError::kDataConversion);
+  EXPECT_EQ(refused(5, std::string("2023-02-29")), EngineError::kDataConversion);
   // Refused by the database itself, not by the conversion.
-  EXPECT_EQ(refused(0, int64_t{1}), kErrDuplicateKey);
+  EXPECT_EQ(refused(0, int64_t{1}), EngineError::kDuplicateKey);
   EXPECT_EQ(ErrorFrom([&] {
               db_->AppendRows("v", {{"n", "nope"}}, {});
             }).Number(),
-            kErrItemNotFound);
+            EngineError::kItemNotFound);
   EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM v"), 0);
 
   db_->BeginTrans();
@@ -225,11 +225,11 @@ TEST_P(EngineValues, AppendRowsRefusingOneValueWritesNoneOfTheRows) {
   db_->Savepoint();
   EXPECT_EQ(
       ErrorFrom([&] { db_->AppendRows("v", fields, rowsWithLast(0, int64_t{9000})); }).Number(),
-      kErrDuplicateKey);
+      EngineError::kDuplicateKey);
   EXPECT_EQ(ErrorFrom([&] {
               db_->AppendRows("v", fields, rowsWithLast(1, std::string("xxxxx")));
             }).Number(),
-            kErrFieldTooSmall);
+            EngineError::kFieldTooSmall);
   EXPECT_EQ(db_->AppendRows("v", fields, rowsWithLast(0, int64_t{9001})), kBulkRows);
   EXPECT_TRUE(db_->RollbackToSavepoint());
   db_->CommitTrans();
@@ -329,13 +329,13 @@ TEST_P(EngineSales, RecordSetsAreKeysetsInQueryOrderWithNamesInAnyCase) {
   // Deleting keeps the position on the deleted record until MoveNext.
   rs->MoveFirst();
   rs->Delete();
-  EXPECT_EQ(ErrorFrom([&] { rs->GetValue("name"); }).Number(), kErrRecordDeleted);
+  EXPECT_EQ(ErrorFrom([&] { rs->GetValue("name"); }).Number(), EngineError::kRecordDeleted);
   rs->MoveNext();
   EXPECT_EQ(rs->GetValue("ticket"), Value(int64_t{100}));
   rs->MoveNext();
   EXPECT_TRUE(rs->Eof());
-  EXPECT_EQ(ErrorFrom([&] { rs->MoveNext(); }).Number(), kErrNoCurrentRecord);
-  EXPECT_EQ(ErrorFrom([&] { rs->GetValue("nosuch"); }).Number(), kErrItemNotFound);
+  EXPECT_EQ(ErrorFrom([&] { rs->MoveNext(); }).Number(), EngineError::kNoCurrentRecord);
+  EXPECT_EQ(ErrorFrom([&] { rs->GetValue("nosuch"); }).Number(), EngineError::kItemNotFound);
   // A date written as a text is read back as the date.
   auto april = db_->OpenRecordset("SELECT * FROM sales WHERE ticket = 102");
   EXPECT_EQ(april->GetValue("d_fecha"), Value(DateTime::FromDate({2024, 4, 1})));
@@ -344,7 +344,7 @@ TEST_P(EngineSales, RecordSetsAreKeysetsInQueryOrderWithNamesInAnyCase) {
   again->MoveLast();
   EXPECT_EQ(again->RecordCount(), 3);
   EXPECT_EQ(ErrorFrom([&] { db_->OpenRecordset("SELECT * FROM nosuch"); }).Number(),
-            kErrTableNotFound);
+            EngineError::kTableNotFound);
 }
 
 TEST_P(EngineSales, ValuesAreConvertedOrRefusedAsTheFieldTypeSays) {
@@ -354,10 +354,10 @@ TEST_P(EngineSales, ValuesAreConvertedOrRefusedAsTheFieldTypeSays) {
                [&] { testing::AddSale(*rs, int64_t{1}, qty, ticket, 1.0, At(2024, 1, 1), name); })
         .Number();
   };
-  EXPECT_EQ(refused(int64_t{40000}, int64_t{1}, "x"), kErrNumericOverflow);
-  EXPECT_EQ(refused(std::string("many"), int64_t{1}, "x"), kErrDataConversion);
-  EXPECT_EQ(refused(int64_t{1}, int64_t{1}, "nine chars"), kErrFieldTooSmall);
-  EXPECT_EQ(refused(int64_t{1}, 1e12, "x"), kErrNumericOverflow);
+  EXPECT_EQ(refused(int64_t{40000}, int64_t{1}, "x"), EngineError::kNumericOverflow);
+  EXPECT_EQ(refused(std::string("many"), int64_t{1}, "x"), EngineError::kDataConversion);
+  EXPECT_EQ(refused(int64_t{1}, int64_t{1}, "nine chars"), EngineError::kFieldTooSmall);
+  EXPECT_EQ(refused(int64_t{1}, 1e12, "x"), EngineError::kNumericOverflow);
   rs->Close();
   auto all = db_->OpenRecordset("SELECT * FROM sales");
   all->MoveLast();
@@ -455,12 +455,12 @@ TEST_P(EngineRecordsets, MovesCountsAndDeletesAsTheCallersExpect) {
   rs->MoveFirst();
   rs->MoveNext();
   rs->Delete();
-  EXPECT_EQ(ErrorFrom([&] { rs->GetValue(0); }).Number(), kErrRecordDeleted);
+  EXPECT_EQ(ErrorFrom([&] { rs->GetValue(0); }).Number(), EngineError::kRecordDeleted);
   rs->MoveNext();
   EXPECT_EQ(std::get<int64_t>(rs->GetValue("n")), 2);
   rs->Move(10);
   EXPECT_TRUE(rs->Eof());
-  EXPECT_EQ(ErrorFrom([&] { rs->MoveNext(); }).Number(), kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorFrom([&] { rs->MoveNext(); }).Number(), EngineError::kNoCurrentRecord);
   rs->Close();
   EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM ventas"), 6);
   EXPECT_EQ(backend_->QueryLong("SELECT count(*) FROM ventas WHERE n = 1"), 0);
@@ -479,7 +479,7 @@ TEST_P(EngineRecordsets, KeysetIsFixedWhenTheSetOpens) {
 TEST_P(EngineRecordsets, LeavesNoLockBehindOnceNoSetIsOpen) {
   db_->TableDefs();
   EXPECT_EQ(ErrorFrom([&] { db_->OpenRecordset("SELECT * FROM nosuch"); }).Number(),
-            kErrTableNotFound);
+            EngineError::kTableNotFound);
   auto rs = db_->OpenRecordset("SELECT * FROM ventas");
   rs->GetValue(0);
   rs->Close();
@@ -578,7 +578,7 @@ TEST_P(EngineRecordsets, BookmarksNameRecordsForSelectionAndDeletion) {
   db_->CommitTrans();
   EXPECT_EQ(Numbers("SELECT * FROM ventas ORDER BY n"), (std::vector<int64_t>{5, 6}));
   EXPECT_EQ(ErrorFrom([&] { db_->RecordsWhere("nosuch", keys, "n > 0"); }).Number(),
-            kErrTableNotFound);
+            EngineError::kTableNotFound);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EngineRecordsets, ::testing::ValuesIn(testing::kAllBackends),

@@ -2,8 +2,8 @@
 
 #include <cctype>
 
+#include "core/error.h"
 #include "dbengine/engine.h"
-#include "var/error.h"
 
 namespace sa::dbengine {
 
@@ -165,11 +165,13 @@ std::string TranslateSql(std::string_view sql) {
     }
     const size_t close = sql.find('#', i + 1);
     if (close == std::string_view::npos) {
-      throw Error(kErrSyntax, "Syntax error in date in query expression.", std::string(sql));
+      throw Error(EngineError::kSyntax, "Syntax error in date in query expression.",
+                  std::string(sql));
     }
     const auto date = ParseDateLiteral(sql.substr(i + 1, close - i - 1));
     if (!date) {
-      throw Error(kErrSyntax, "Syntax error in date in query expression.", std::string(sql));
+      throw Error(EngineError::kSyntax, "Syntax error in date in query expression.",
+                  std::string(sql));
     }
     const std::string op = OpenDateComparison(out);
     out += '\'' + date->ToIso() + '\'';

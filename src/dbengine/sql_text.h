@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "var/datetime.h"
+#include "core/datetime.h"
 
 namespace sa::dbengine {
 

@@ -1,11 +1,11 @@
 #include "support/engine_backends.h"
 
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "support/odbc_sources.h"
 #include "support/sqlite_probe.h"
-#include "var/error.h"
 
 namespace sa::testing {
 

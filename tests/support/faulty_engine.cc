@@ -1,6 +1,6 @@
 #include "support/faulty_engine.h"
 
-#include "var/error.h"
+#include "core/error.h"
 
 namespace sa::testing {
 

@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <random>
 
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "shop_copy.h"
-#include "var/error.h"
 
 namespace sa::testing {
 

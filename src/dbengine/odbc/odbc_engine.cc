@@ -125,7 +125,7 @@ class Source {
   }
 
   std::unique_ptr<Statement> NewStatement(const std::string& context) {
-    if (!conn_) throw Error(kErrInvalidArgument, "The database is closed.", context);
+    if (!conn_) throw Error(EngineError::kInvalidArgument, "The database is closed.", context);
     return std::make_unique<Statement>(*conn_, context);
   }
   // A statement kept across calls (a prepared INSERT), freed by Close.
@@ -160,7 +160,7 @@ class Source {
     infos_.clear();
   }
 
-  // The table named `table` in any letter case; throws kErrTableNotFound.
+  // The table named `table` in any letter case; throws EngineError::kTableNotFound.
   const TableInfo& Table(const std::string& table) { return *TablePtr(table); }
   std::shared_ptr<const TableInfo> TablePtr(const std::string& table) {
     const std::string key = LowerAscii(table);
@@ -168,7 +168,7 @@ class Source {
     const auto& names = Tables();
     const auto found = names.find(key);
     if (found == names.end()) {
-      throw Error(kErrTableNotFound, "Cannot find the input table or query.",
+      throw Error(EngineError::kTableNotFound, "Cannot find the input table or query.",
                   table + " in " + Shown());
     }
     TableInfo info;
@@ -233,11 +233,12 @@ class Source {
     return infos_.emplace(key, std::make_shared<const TableInfo>(std::move(info))).first->second;
   }
 
-  // Throws kErrNoIdentity when the table's records cannot be named.
+  // Throws EngineError::kNoIdentity when the table's records cannot be named.
   const TableInfo& IdentifiedTable(const std::string& table) {
     const TableInfo& info = Table(table);
     if (info.identity.empty()) {
-      throw Error(kErrNoIdentity, "The table has no primary key or row identity to move by.",
+      throw Error(EngineError::kNoIdentity,
+                  "The table has no primary key or row identity to move by.",
                   info.name + " in " + Shown() +
                       ": give it a whole-number primary key; its records stay live");
     }
@@ -281,11 +282,13 @@ class Source {
       } else if (c == '#') {
         const size_t end = sql.find('#', i + 1);
         if (end == std::string_view::npos) {
-          throw Error(kErrSyntax, "Syntax error in date in query expression.", std::string(sql));
+          throw Error(EngineError::kSyntax, "Syntax error in date in query expression.",
+                      std::string(sql));
         }
         const auto date = ParseDateLiteral(sql.substr(i + 1, end - i - 1));
         if (!date) {
-          throw Error(kErrSyntax, "Syntax error in date in query expression.", std::string(sql));
+          throw Error(EngineError::kSyntax, "Syntax error in date in query expression.",
+                      std::string(sql));
         }
         if (const auto comparison = TakeFieldComparison(out)) {
           out += family_->DateComparison(comparison->field, comparison->op, *date);
@@ -448,7 +451,8 @@ class OdbcRecordset : public Recordset {
     for (size_t i = 0; i < columns_.size(); ++i) {
       if (SameName(columns_[i].name, name)) return static_cast<int>(i);
     }
-    throw Error(kErrItemNotFound, "Item not found in this collection.", std::string(name));
+    throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
+                std::string(name));
   }
 
   Value GetValue(int index) override {
@@ -462,7 +466,8 @@ class OdbcRecordset : public Recordset {
     if (!part_[i]) LoadField(i);
     const Value* row = parts_[*part_[i]].Find(ids_[static_cast<size_t>(pos_)]);
     if (row == nullptr) {
-      throw Error(kErrRecordDeleted, "Record is deleted.", table_->name + " in " + src_->Shown());
+      throw Error(EngineError::kRecordDeleted, "Record is deleted.",
+                  table_->name + " in " + src_->Shown());
     }
     return row[offset_[i]];
   }
@@ -470,22 +475,22 @@ class OdbcRecordset : public Recordset {
   void SetValue(int index, const Value& value) override {
     ColumnAt(index);
     if (!adding_) {
-      throw Error(kErrUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
-                  Context());
+      throw Error(EngineError::kUpdateWithoutAddNew,
+                  "Update or CancelUpdate without AddNew or Edit.", Context());
     }
     pending_[static_cast<size_t>(index)] = value;
   }
 
   void AddNew() override {
-    if (!into_) throw Error(kErrReadOnly, "The record set cannot be updated.", Context());
+    if (!into_) throw Error(EngineError::kReadOnly, "The record set cannot be updated.", Context());
     adding_ = true;
     pending_.assign(columns_.size(), std::monostate{});
   }
 
   void Update() override {
     if (!adding_) {
-      throw Error(kErrUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
-                  Context());
+      throw Error(EngineError::kUpdateWithoutAddNew,
+                  "Update or CancelUpdate without AddNew or Edit.", Context());
     }
     CheckOpen();
     std::vector<Value> values;
@@ -513,13 +518,14 @@ class OdbcRecordset : public Recordset {
 
   void Delete() override {
     CheckCurrent();
-    if (!table_) throw Error(kErrReadOnly, "The record set cannot be updated.", Context());
+    if (!table_)
+      throw Error(EngineError::kReadOnly, "The record set cannot be updated.", Context());
     const int64_t id = ids_[static_cast<size_t>(pos_)];
     auto stmt = src_->NewStatement(Context());
     stmt->ExecDirect("DELETE FROM " + src_->Family().QuoteName(table_->name) + " WHERE " +
                      src_->IdentityIn(*table_, {&id, 1}));
     if (stmt->RowCount() == 0) {
-      throw Error(kErrRecordDeleted, "Record is deleted.", Context());
+      throw Error(EngineError::kRecordDeleted, "Record is deleted.", Context());
     }
     for (RowBlock& part : parts_) part.Drop(id);
   }
@@ -535,7 +541,7 @@ class OdbcRecordset : public Recordset {
     if (!table_) {
       // Over a table, the table's own refusal says what to do about it.
       if (into_) src_->IdentifiedTable(into_->name);
-      throw Error(kErrNoIdentity, "The record set cannot name its records.", Context());
+      throw Error(EngineError::kNoIdentity, "The record set cannot name its records.", Context());
     }
     return ids_[static_cast<size_t>(pos_)];
   }
@@ -587,7 +593,7 @@ class OdbcRecordset : public Recordset {
           if (SameName(c.name, name)) found = &c;
         }
         if (!found) {
-          throw Error(kErrItemNotFound, "Item not found in this collection.",
+          throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                       name + " in " + table_->name);
         }
         columns_.push_back(*found);
@@ -639,7 +645,7 @@ class OdbcRecordset : public Recordset {
   // Closing the record set, or its database, closes it.
   void CheckOpen() const {
     if (closed_ || !src_->Open()) {
-      throw Error(kErrInvalidArgument, "The record set is closed.", Context());
+      throw Error(EngineError::kInvalidArgument, "The record set is closed.", Context());
     }
   }
   void Go(long pos) {
@@ -650,11 +656,11 @@ class OdbcRecordset : public Recordset {
   }
   void CheckCurrent() const {
     CheckOpen();
-    if (pos_ >= Size()) throw Error(kErrNoCurrentRecord, "No current record.", Context());
+    if (pos_ >= Size()) throw Error(EngineError::kNoCurrentRecord, "No current record.", Context());
   }
   const Column& ColumnAt(int index) const {
     if (index < 0 || static_cast<size_t>(index) >= columns_.size()) {
-      throw Error(kErrItemNotFound, "Item not found in this collection.",
+      throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                   "field " + std::to_string(index));
     }
     return columns_[static_cast<size_t>(index)];
@@ -705,7 +711,8 @@ class OdbcDatabase : public Database {
     // and not every driver reports an existing table by its state.
     src_->Forget();
     if (src_->Tables().count(LowerAscii(def.Name())) != 0) {
-      throw Error(kErrTableExists, "Table already exists.", def.Name() + " in " + src_->Shown());
+      throw Error(EngineError::kTableExists, "Table already exists.",
+                  def.Name() + " in " + src_->Shown());
     }
     std::string sql = "CREATE TABLE " + src_->Family().QuoteName(def.Name()) + " (";
     bool first = true;
@@ -770,7 +777,7 @@ class OdbcDatabase : public Database {
   void BeginTrans() override {
     ForgetRead();
     if (InTransaction()) {
-      throw Error(kErrInvalidArgument, "A transaction is already open.", src_->Shown());
+      throw Error(EngineError::kInvalidArgument, "A transaction is already open.", src_->Shown());
     }
     // Where the family keeps other writers out with the write lock, it is
     // taken before the transaction reads anything (the catalog included): a
@@ -796,7 +803,7 @@ class OdbcDatabase : public Database {
   void CommitTrans() override {
     ForgetRead();
     if (!InTransaction())
-      throw Error(kErrInvalidArgument, "No transaction is open.", src_->Shown());
+      throw Error(EngineError::kInvalidArgument, "No transaction is open.", src_->Shown());
     try {
       CommitArchives();
     } catch (...) {
@@ -855,10 +862,10 @@ class OdbcDatabase : public Database {
 
   void Attach(const std::string& path, const std::string& alias) override {
     if (!archiveEngine_) {
-      throw Error(kErrInvalidArgument, "This database cannot reach archives.", path);
+      throw Error(EngineError::kInvalidArgument, "This database cannot reach archives.", path);
     }
     if (archives_.count(LowerAscii(alias))) {
-      throw Error(kErrInvalidArgument, "The alias is in use.", alias);
+      throw Error(EngineError::kInvalidArgument, "The alias is in use.", alias);
     }
     auto archive = archiveEngine_->OpenDatabase(path);
     if (InTransaction()) archive->BeginTrans();
@@ -866,7 +873,8 @@ class OdbcDatabase : public Database {
   }
   void Detach(const std::string& alias) override {
     auto it = archives_.find(LowerAscii(alias));
-    if (it == archives_.end()) throw Error(kErrItemNotFound, "No such attached database.", alias);
+    if (it == archives_.end())
+      throw Error(EngineError::kItemNotFound, "No such attached database.", alias);
     it->second->Close();
     archives_.erase(it);
   }
@@ -963,7 +971,7 @@ class OdbcDatabase : public Database {
         if (SameName(c.name, name)) found = &c;
       }
       if (found == nullptr) {
-        throw Error(kErrItemNotFound, "Item not found in this collection.",
+        throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                     "field " + name + " of " + context);
       }
       columns.push_back(*found);
@@ -971,7 +979,8 @@ class OdbcDatabase : public Database {
       marks += marks.empty() ? "?" : ",?";
     }
     if (fields.empty() || values.size() % fields.size() != 0) {
-      throw Error(kErrInvalidArgument, "Each row needs a value for every field.", context);
+      throw Error(EngineError::kInvalidArgument, "Each row needs a value for every field.",
+                  context);
     }
     if (values.empty()) return 0;
     std::vector<Value> converted;
@@ -1033,7 +1042,7 @@ class OdbcDatabase : public Database {
   std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
                                            std::span<const int64_t> bookmarks) override {
     if (!InTransaction()) {
-      throw Error(kErrInvalidArgument, "No transaction is open.", src_->Shown());
+      throw Error(EngineError::kInvalidArgument, "No transaction is open.", src_->Shown());
     }
     const TableInfo& info = src_->IdentifiedTable(table);
     if (read_.table != LowerAscii(info.name) ||
@@ -1052,7 +1061,8 @@ class OdbcDatabase : public Database {
     // Locked since they were read, or out of other writers' reach: each one
     // is there, as read.
     if (DeleteRecords(table, read) != static_cast<long>(read.size())) {
-      throw Error(kErrRecordDeleted, "Records read under lock were deleted by another program.",
+      throw Error(EngineError::kRecordDeleted,
+                  "Records read under lock were deleted by another program.",
                   info.name + " in " + src_->Shown());
     }
     return read;
@@ -1135,7 +1145,7 @@ class OdbcDatabase : public Database {
             }
             continue;
           } catch (const Error& e) {
-            if (e.Number() != kErrNoIdentity) throw;
+            if (e.Number() != EngineError::kNoIdentity) throw;
             identified = false;
           }
         }
@@ -1335,7 +1345,8 @@ class OdbcDatabase : public Database {
             break;
           }
         }
-        throw Error(kErrCallFailed, "A record cannot be compared with what was read of it.",
+        throw Error(EngineError::kCallFailed,
+                    "A record cannot be compared with what was read of it.",
                     context + ": record " + std::to_string(id) + ", field " + field +
                         ": the database does not find the value read equal to itself; the "
                         "record stays live");
@@ -1376,7 +1387,8 @@ class OdbcDatabase : public Database {
 
   Database& Archive(const std::string& alias) {
     auto it = archives_.find(LowerAscii(alias));
-    if (it == archives_.end()) throw Error(kErrItemNotFound, "No such attached database.", alias);
+    if (it == archives_.end())
+      throw Error(EngineError::kItemNotFound, "No such attached database.", alias);
     return *it->second;
   }
 
@@ -1384,7 +1396,7 @@ class OdbcDatabase : public Database {
     for (TableDef& def : archive.TableDefs()) {
       if (SameName(def.Name(), table)) return std::move(def);
     }
-    throw Error(kErrTableNotFound, "Cannot find the input table or query.",
+    throw Error(EngineError::kTableNotFound, "Cannot find the input table or query.",
                 table + " in " + archive.Name());
   }
 
@@ -1397,7 +1409,7 @@ class OdbcDatabase : public Database {
         if (SameName(c.name, f.name)) found = &c;
       }
       if (!found) {
-        throw Error(kErrItemNotFound, "Item not found in this collection.",
+        throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                     "field " + f.name + " of " + info.name + " in " + src_->Shown());
       }
       out.push_back(*found);
@@ -1422,8 +1434,9 @@ class OdbcDatabase : public Database {
       try {
         id = rs->Bookmark();
       } catch (const Error& e) {
-        if (e.Number() != kErrNoIdentity) throw;
-        throw Error(kErrNoIdentity, "The archive's records have no identity to take them back by.",
+        if (e.Number() != EngineError::kNoIdentity) throw;
+        throw Error(EngineError::kNoIdentity,
+                    "The archive's records have no identity to take them back by.",
                     out.def.Name() + " in " + archive.Name() +
                         ": its database format offers no row identity; the records stay in "
                         "the archive");
@@ -1472,7 +1485,8 @@ class OdbcDatabase : public Database {
     const std::string query =
         returning.empty() ? family.InsertedIdentityQuery(info.identity, quoted) : "";
     if (returning.empty() && query.empty() && !keyField) {
-      throw Error(kErrNoIdentity, "The identity a restored record gets cannot be learnt here.",
+      throw Error(EngineError::kNoIdentity,
+                  "The identity a restored record gets cannot be learnt here.",
                   context +
                       ": the driver tells no new record's identity; a whole-number "
                       "primary key that the archive holds would name them");
@@ -1513,7 +1527,8 @@ class OdbcDatabase : public Database {
         copy = *key;
       }
       if (!copy) {
-        throw Error(kErrNoIdentity, "The identity a restored record got cannot be learnt.",
+        throw Error(EngineError::kNoIdentity,
+                    "The identity a restored record got cannot be learnt.",
                     context + ": record " + std::to_string(id) + " of the archive");
       }
       out.ids.push_back(*copy);
@@ -1523,7 +1538,7 @@ class OdbcDatabase : public Database {
     return out;
   }
 
-  // Throws kErrDataConversion when a record just taken back holds a value
+  // Throws EngineError::kDataConversion when a record just taken back holds a value
   // that its live field changed: its live copy (copyIds[i] for ids[i]), read
   // back as the archive's field, differs from the archived value (a fraction
   // into a whole-number field, a time into a date, a number rounded to the
@@ -1548,7 +1563,7 @@ class OdbcDatabase : public Database {
         } catch (const Error&) {
         }
         if (same) continue;
-        throw Error(kErrDataConversion, "A value would not come back exactly.",
+        throw Error(EngineError::kDataConversion, "A value would not come back exactly.",
                     context + ": record " + std::to_string(id) + ", field " + field.name + " " +
                         ValueToText(row->second[i]) + " would come back as " +
                         (now != nullptr ? ValueToText(*now) : std::string("nothing")) +
@@ -1562,7 +1577,7 @@ class OdbcDatabase : public Database {
   long DeleteArchivedMatching(const std::string& alias, const std::string& table,
                               std::span<const int64_t> ids, std::span<const int64_t> copyIds) {
     if (copyIds.size() != ids.size()) {
-      throw Error(kErrInvalidArgument, "Each record needs the identity of its copy.",
+      throw Error(EngineError::kInvalidArgument, "Each record needs the identity of its copy.",
                   table + " in " + Archive(alias).Name());
     }
     const ArchivedTable archived = ArchivedRecords(alias, table);
@@ -1693,7 +1708,7 @@ class OdbcEngine : public Engine {
     const auto drivers = env_->Drivers();
     const auto driver = family->FileDriver(drivers);
     if (!driver) {
-      throw Error(kErrNoDriver, "No installed ODBC driver reads this database format.",
+      throw Error(EngineError::kNoDriver, "No installed ODBC driver reads this database format.",
                   path + ": a " + family->Name() + " database");
     }
     const std::string connect = "Driver={" + *driver + "};Dbq=" + platform::PathForDriver(path) +
@@ -1709,7 +1724,7 @@ class OdbcEngine : public Engine {
                                            int32_t options) override {
     if (archiveEngine_) return archiveEngine_->CreateDatabase(path, locale, options);
     if (locale != kLangGeneral || options != kVersion40) {
-      throw Error(kErrInvalidArgument, "Invalid locale or options argument.", locale);
+      throw Error(EngineError::kInvalidArgument, "Invalid locale or options argument.", locale);
     }
     // Files of the live database's format, made by its driver: through its
     // setup entry, or by connecting to the new file's name.
@@ -1717,11 +1732,12 @@ class OdbcEngine : public Engine {
     const DriverFamily& family = fileFamily_ ? *fileFamily_ : *jet;
     const auto driver = family.FileDriver(env_->Drivers());
     if (!driver) {
-      throw Error(kErrNoDriver, "No installed ODBC driver creates this database format.", path);
+      throw Error(EngineError::kNoDriver, "No installed ODBC driver creates this database format.",
+                  path);
     }
     if (family.CreatesFileOnConnect()) {
       if (platform::RealFileSystem().Exists(path)) {
-        throw Error(kErrDatabaseExists, "Database already exists.", path);
+        throw Error(EngineError::kDatabaseExists, "Database already exists.", path);
       }
       const std::string file = platform::PathForDriver(path);
       Connection conn(
@@ -1738,7 +1754,7 @@ class OdbcEngine : public Engine {
     attributes.push_back(0);
     const WideString name = Widen(*driver) + WideString(1, 0);
     if (!SQLConfigDataSourceW(nullptr, ODBC_ADD_DSN, name.data(), attributes.data())) {
-      throw Error(kErrInvalidPath, "The database file cannot be created.", path);
+      throw Error(EngineError::kInvalidPath, "The database file cannot be created.", path);
     }
     return OpenDatabase(path);
   }
@@ -1747,9 +1763,10 @@ class OdbcEngine : public Engine {
   std::unique_ptr<DriverFamily> FileFamily(const std::string& path) {
     switch (KindOf(path)) {
       case FileKind::kMissing:
-        throw Error(kErrFileNotFound, "Could not find file.", path);
+        throw Error(EngineError::kFileNotFound, "Could not find file.", path);
       case FileKind::kNotAFile:
-        throw Error(kErrInvalidPath, "Not a database file.", path + ": a folder or a device");
+        throw Error(EngineError::kInvalidPath, "Not a database file.",
+                    path + ": a folder or a device");
       case FileKind::kJet:
         return odbc::JetFamily();
       case FileKind::kSqlite:
@@ -1757,7 +1774,7 @@ class OdbcEngine : public Engine {
       case FileKind::kOther:
         break;
     }
-    throw Error(kErrUnrecognizedFormat, "Unrecognized database format.", path);
+    throw Error(EngineError::kUnrecognizedFormat, "Unrecognized database format.", path);
   }
 
   std::unique_ptr<Database> Connect(const std::string& connect) {
@@ -1767,7 +1784,7 @@ class OdbcEngine : public Engine {
     auto family = options_.family.empty() ? odbc::FamilyForDbms(conn->Info(SQL_DBMS_NAME), quote)
                                           : odbc::FamilyNamed(options_.family, quote);
     if (!family) {
-      throw Error(kErrInvalidArgument, "No such driver family.", options_.family);
+      throw Error(EngineError::kInvalidArgument, "No such driver family.", options_.family);
     }
     auto src = std::make_shared<Source>(std::move(conn), std::move(family), Waits());
     // Without an archive engine, archives are files this engine makes and opens.

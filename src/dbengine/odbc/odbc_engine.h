@@ -8,7 +8,7 @@
 // Records are named by a whole-number identity: a single whole-number primary
 // key where the table has one, else the family's row identity (SQLite's
 // rowid, PostgreSQL's ctid as block * 65536 + offset). A table with neither
-// is refused (kErrNoIdentity). A move deletes the live records inside the
+// is refused (EngineError::kNoIdentity). A move deletes the live records inside the
 // live transaction, before the archive commits, as they were read: locked
 // when selected (PostgreSQL, MariaDB/MySQL), kept from other writers by the
 // write lock (SQLite), or else compared field by field in each deletion.

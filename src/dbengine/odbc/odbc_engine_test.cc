@@ -126,7 +126,7 @@ TEST_P(OdbcEngineTest, AnArchiveFieldTheLiveTableLacksRefusesTheWholeRun) {
   db_->Attach(archivePath, "arc");
   db_->BeginTrans();
   EXPECT_EQ(ErrorFrom([&] { db_->AppendRecordsTo("arc", "sales", keys); }).Number(),
-            kErrItemNotFound);
+            EngineError::kItemNotFound);
   db_->Rollback();
   db_->Detach("arc");
   EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales"), 0);
@@ -222,19 +222,20 @@ TEST_P(OdbcEngineTest, TakesRecordsBackAndNamesEachLiveCopy) {
   db_->Attach(arc, "arc");
   const std::vector<int64_t> ids = db_->AttachedRecordIds("arc", "SALES");
   ASSERT_EQ(ids, (std::vector<int64_t>{1, 2, 3}));
-  EXPECT_EQ(ErrorFrom([&] { db_->AttachedRecordIds("arc", "none"); }).Number(), kErrTableNotFound);
+  EXPECT_EQ(ErrorFrom([&] { db_->AttachedRecordIds("arc", "none"); }).Number(),
+            EngineError::kTableNotFound);
 
   // A value the live field refuses, and a key the live table holds, each
   // refuse the whole call; nothing of it stays live after the rollback.
   db_->Execute("UPDATE arc.Sales SET Name = 'nine chars' WHERE Ticket = 202");
   db_->BeginTrans();
   EXPECT_EQ(ErrorFrom([&] { db_->AppendRecordsFrom("arc", "sales", ids); }).Number(),
-            kErrFieldTooSmall);
+            EngineError::kFieldTooSmall);
   db_->Rollback();
   db_->Execute("UPDATE arc.Sales SET Name = 'rrr', Ticket = 100 WHERE Ticket = 202");
   db_->BeginTrans();
   const Error duplicate = ErrorFrom([&] { db_->AppendRecordsFrom("arc", "sales", ids); });
-  EXPECT_EQ(duplicate.Number(), kErrDuplicateKey) << duplicate.Cause();
+  EXPECT_EQ(duplicate.Number(), EngineError::kDuplicateKey) << duplicate.Cause();
   db_->Rollback();
   EXPECT_EQ(Count(*db_, "SELECT * FROM sales"), 4);
 
@@ -357,7 +358,7 @@ TEST_P(OdbcEngineTest, TextsLongerThanTheirColumnsBuffersAreReadWhole) {
     // Another program writes a text far longer than the field: refused,
     // as the whole text reads.
     backend_->Exec("UPDATE Sales SET Name = '" + std::string(3000, 'x') + "' WHERE Ticket = 399");
-    EXPECT_EQ(ErrorFrom(move).Number(), kErrFieldTooSmall);
+    EXPECT_EQ(ErrorFrom(move).Number(), EngineError::kFieldTooSmall);
     EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales"), 0);
     backend_->Exec("UPDATE Sales SET Name = 'n' WHERE Ticket = 399");
   }
@@ -451,11 +452,11 @@ TEST(OdbcArchives, ARunGoesIntoAnArchiveThroughItsDriverWholeOrNotAtAll) {
     }
   };
   // The last record gets each value the archive refuses in turn.
-  const std::vector<std::pair<std::string, long>> refusals{
-      {"Name = 'far longer than eight'", kErrFieldTooSmall},
-      {"Qty = 40000", kErrNumericOverflow},
-      {"D_Fecha = '2024-02-30'", kErrDataConversion},
-      {"Ticket = 1000", kErrDuplicateKey},  // refused by the archive's index
+  const std::vector<std::pair<std::string, EngineError>> refusals{
+      {"Name = 'far longer than eight'", EngineError::kFieldTooSmall},
+      {"Qty = 40000", EngineError::kNumericOverflow},
+      {"D_Fecha = '2024-02-30'", EngineError::kDataConversion},
+      {"Ticket = 1000", EngineError::kDuplicateKey},  // refused by the archive's index
   };
   for (const auto& [change, number] : refusals) {
     SCOPED_TRACE(change);
@@ -554,7 +555,7 @@ TEST(OdbcArchives, AnArchiveWithoutRecordIdentitiesStillDeletesOnlyWhatItHolds) 
   EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM Sales"), 4);
 
   EXPECT_EQ(ErrorFrom([&] { db->RecordsWhere("keyless", keys, "Ticket > 0"); }).Number(),
-            kErrNoIdentity);
+            EngineError::kNoIdentity);
   db->Detach("arc");
 }
 
@@ -606,13 +607,13 @@ TEST(OdbcConnect, FailuresAreClearAndNeverShowThePassword) {
   SA_REQUIRE_POSTGRES(server);
   const Error refused =
       ErrorFrom([&] { engine->OpenDatabase("ODBC;" + *server + ";Pwd={wrong;pass}"); });
-  EXPECT_EQ(refused.Number(), kErrConnectFailed) << refused.Cause();
+  EXPECT_EQ(refused.Number(), EngineError::kConnectFailed) << refused.Cause();
   EXPECT_EQ(refused.Cause().find("wrong"), std::string::npos) << refused.Cause();
   const Error noDatabase =
       ErrorFrom([&] { engine->OpenDatabase("ODBC;" + *server + ";Database=sa_no_such_database"); });
-  EXPECT_EQ(noDatabase.Number(), kErrConnectFailed) << noDatabase.Cause();
+  EXPECT_EQ(noDatabase.Number(), EngineError::kConnectFailed) << noDatabase.Cause();
   const Error down = ErrorFrom([&] { engine->OpenDatabase("ODBC;" + *server + ";Port=1"); });
-  EXPECT_EQ(down.Number(), kErrConnectFailed) << down.Cause();
+  EXPECT_EQ(down.Number(), EngineError::kConnectFailed) << down.Cause();
 }
 
 TEST(OdbcConnect, AFileIsServedByTheDriverOfItsFormat) {
@@ -627,7 +628,7 @@ TEST(OdbcConnect, AFileIsServedByTheDriverOfItsFormat) {
   dir.Write("j.mdb", jet);
   // No Access driver is installed on these machines.
   const Error e = ErrorFrom([&] { engine->OpenDatabase(dir.Path("j.mdb")); });
-  EXPECT_EQ(e.Number(), kErrNoDriver);
+  EXPECT_EQ(e.Number(), EngineError::kNoDriver);
   EXPECT_NE(e.Cause().find("Jet"), std::string::npos) << e.Cause();
 }
 

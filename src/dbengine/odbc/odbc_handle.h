@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/error.h"
 #include "dbengine/odbc/call_watch.h"
-#include "var/error.h"
 
 namespace sa::dbengine::odbc {
 
@@ -83,7 +83,7 @@ class Statement {
   Statement(const Connection& conn, std::string context);
   SQLHSTMT get() const { return stmt_.get(); }
   // Throws the statement's diagnostic unless `rc` is a success; a call the
-  // watch cut off throws kErrQueryTimeout.
+  // watch cut off throws EngineError::kQueryTimeout.
   void Check(SQLRETURN rc) const;
   // Makes a driver call that may wait on the server, under the watch.
   template <class Call>

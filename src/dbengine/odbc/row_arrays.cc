@@ -418,7 +418,7 @@ void ParameterArrays::Execute(std::span<const Value> values, size_t rows) {
   }
   if (processed_ != rows) {
     throw Error(
-        kErrCallFailed, "The driver did not insert every row.",
+        EngineError::kCallFailed, "The driver did not insert every row.",
         insert_.Context() + ": " + std::to_string(processed_) + " of " + std::to_string(rows));
   }
 }

@@ -36,14 +36,15 @@ constexpr int32_t kOptions[] = {0, 1, 8, 16, 32, 64};
 void CheckDatabaseFile(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    throw Error(kErrFileNotFound, "Could not find file.", path + ": " + std::strerror(errno));
+    throw Error(EngineError::kFileNotFound, "Could not find file.",
+                path + ": " + std::strerror(errno));
   }
   if (S_ISDIR(st.st_mode)) {
-    throw Error(kErrUnrecognizedFormat, "Unrecognized database format.",
+    throw Error(EngineError::kUnrecognizedFormat, "Unrecognized database format.",
                 path + ": a folder, not a database file");
   }
   if (st.st_size == 0) {
-    throw Error(kErrUnrecognizedFormat, "Unrecognized database format.",
+    throw Error(EngineError::kUnrecognizedFormat, "Unrecognized database format.",
                 path + ": the file is empty");
   }
   unsigned char head[32] = {};
@@ -52,16 +53,16 @@ void CheckDatabaseFile(const std::string& path) {
     got = std::fread(head, 1, sizeof head, f);
     std::fclose(f);
   } else {
-    throw Error(kErrReadOnly, "The database file cannot be read.",
+    throw Error(EngineError::kReadOnly, "The database file cannot be read.",
                 path + ": " + std::strerror(errno));
   }
   if (got >= 16 && std::memcmp(head, "SQLite format 3", 16) == 0) return;
   if (got >= 19 && (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 ||
                     std::memcmp(head + 4, "Standard ACE DB", 15) == 0)) {
-    throw Error(kErrUnrecognizedFormat, "Unrecognized database format.",
+    throw Error(EngineError::kUnrecognizedFormat, "Unrecognized database format.",
                 path + ": a Jet/Access database; this build reads SQLite database files only");
   }
-  throw Error(kErrUnrecognizedFormat, "Unrecognized database format.",
+  throw Error(EngineError::kUnrecognizedFormat, "Unrecognized database format.",
               path + ": not a SQLite database file");
 }
 
@@ -75,7 +76,7 @@ class SqliteDatabase : public Database {
 
   void AppendTableDef(const TableDef& def) override {
     if (def.Fields().Count() == 0) {
-      throw Error(kErrInvalidArgument, "No field defined.", def.Name() + " in " + Name());
+      throw Error(EngineError::kInvalidArgument, "No field defined.", def.Name() + " in " + Name());
     }
     std::string sql = "CREATE TABLE " + QuoteName(def.Name()) + " (";
     bool first = true;
@@ -115,7 +116,8 @@ class SqliteDatabase : public Database {
     BeforeWrite();
     Statement stmt = conn_->Prepare(translated);
     if (sqlite3_stmt_readonly(stmt.get()) != 0 && sqlite3_column_count(stmt.get()) > 0) {
-      throw Error(kErrInvalidArgument, "Cannot execute a select query.", Name() + ": " + sql);
+      throw Error(EngineError::kInvalidArgument, "Cannot execute a select query.",
+                  Name() + ": " + sql);
     }
     return conn_->Run(stmt.get(), Name() + ": " + sql);
   }
@@ -124,7 +126,7 @@ class SqliteDatabase : public Database {
     const std::string translated = TranslateSql(sql);
     const std::optional<SelectParts> parts = SplitSelect(translated);
     if (!parts) {
-      throw Error(kErrSyntax, "Only single-table SELECT texts open record sets.",
+      throw Error(EngineError::kSyntax, "Only single-table SELECT texts open record sets.",
                   Name() + ": " + sql);
     }
     // The keyset is read in the transaction the record set then reads in.
@@ -168,7 +170,7 @@ class SqliteDatabase : public Database {
           if (SameName(c.name, name)) found = &c;
         }
         if (found == nullptr) {
-          throw Error(kErrItemNotFound, "Item not found in this collection.",
+          throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                       "field " + name + " of table " + table + " in " + Name());
         }
         columns.push_back(*found);
@@ -196,7 +198,7 @@ class SqliteDatabase : public Database {
 
   void Savepoint() override {
     if (!conn_->InUserTransaction()) {
-      throw Error(kErrInvalidArgument, "No transaction is open.", Name());
+      throw Error(EngineError::kInvalidArgument, "No transaction is open.", Name());
     }
     conn_->Exec("SAVEPOINT sa_step");
   }
@@ -215,7 +217,7 @@ class SqliteDatabase : public Database {
   void Attach(const std::string& path, const std::string& alias) override {
     CheckDatabaseFile(path);
     if (conn_->InUserTransaction()) {
-      throw Error(kErrInvalidArgument, "Cannot attach inside a transaction.", path);
+      throw Error(EngineError::kInvalidArgument, "Cannot attach inside a transaction.", path);
     }
     conn_->EndImplicitRead();
     Statement stmt = conn_->Prepare("ATTACH DATABASE ?1 AS " + QuoteName(alias));
@@ -308,7 +310,7 @@ class SqliteDatabase : public Database {
         if (SameName(c.name, name)) found = &c;
       }
       if (found == nullptr) {
-        throw Error(kErrItemNotFound, "Item not found in this collection.",
+        throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                     "field " + name + " of table " + context);
       }
       columns.push_back(found);
@@ -316,7 +318,8 @@ class SqliteDatabase : public Database {
       marks += marks.empty() ? "?" : ",?";
     }
     if (fields.empty() || values.size() % fields.size() != 0) {
-      throw Error(kErrInvalidArgument, "Each row needs a value for every field.", context);
+      throw Error(EngineError::kInvalidArgument, "Each row needs a value for every field.",
+                  context);
     }
     if (values.empty()) return 0;
     Statement insert = conn_->Prepare("INSERT INTO main." + QuoteName(target) + " (" + names +
@@ -405,7 +408,8 @@ class SqliteDatabase : public Database {
     const int64_t last = sqlite3_column_int64(range.get(), 1);
     if (out.count > 0 &&
         (sqlite3_column_int64(range.get(), 2) != out.count || last - first + 1 != out.count)) {
-      throw Error(kErrInvalidArgument, "The appended records did not get consecutive identities.",
+      throw Error(EngineError::kInvalidArgument,
+                  "The appended records did not get consecutive identities.",
                   table + " in " + Name());
     }
     out.ids.reserve(static_cast<size_t>(out.count));
@@ -433,7 +437,7 @@ class SqliteDatabase : public Database {
                                      std::span<const int64_t> ids,
                                      std::span<const int64_t> copyIds) override {
     if (copyIds.size() != ids.size()) {
-      throw Error(kErrInvalidArgument, "Each record needs the identity of its copy.",
+      throw Error(EngineError::kInvalidArgument, "Each record needs the identity of its copy.",
                   table + " in " + AttachedPath(alias));
     }
     const Mapping m = MapBack(alias, table);
@@ -475,7 +479,7 @@ class SqliteDatabase : public Database {
     const std::vector<Column> columns = Columns("main", real);
     const Column* field = FindColumn(columns, dateField);
     if (field == nullptr) {
-      throw Error(kErrItemNotFound, "Item not found in this collection.",
+      throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                   "field " + dateField + " of table " + real + " in " + Name());
     }
     Statement stmt =
@@ -505,7 +509,7 @@ class SqliteDatabase : public Database {
   std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
                                            std::span<const int64_t> bookmarks) override {
     if (!conn_->InUserTransaction()) {
-      throw Error(kErrInvalidArgument, "No transaction is open.", Name());
+      throw Error(EngineError::kInvalidArgument, "No transaction is open.", Name());
     }
     std::vector<int64_t> existing = RecordsWhere(table, bookmarks, "1 = 1");
     DeleteRecords(table, existing);
@@ -543,7 +547,7 @@ class SqliteDatabase : public Database {
     for (const Column& t : Columns(alias, m.target)) {
       const Column* s = FindColumn(from, t.name);
       if (s == nullptr) {
-        throw Error(kErrItemNotFound, "Item not found in this collection.",
+        throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                     "field " + t.name + " of table " + table + ", missing in " + Name());
       }
       m.fields.emplace_back(*s, t);
@@ -582,7 +586,7 @@ class SqliteDatabase : public Database {
     for (const Column& s : Columns(alias, m.source)) {
       const Column* t = FindColumn(into, s.name);
       if (t == nullptr) {
-        throw Error(kErrItemNotFound, "Item not found in this collection.",
+        throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                     "field " + s.name + " of table " + table + ", missing in " + Name());
       }
       m.fields.emplace_back(s, *t);
@@ -613,7 +617,7 @@ class SqliteDatabase : public Database {
     return conn_->Run(stmt.get(), context);
   }
 
-  // Throws kErrDataConversion when a record CopyRecords just took back from
+  // Throws EngineError::kDataConversion when a record CopyRecords just took back from
   // `alias` (the i-th of the staged records now at rowid first + i) holds a
   // value that its live field changed: read back as the archive's field, it
   // differs from the archived value (a fraction into a whole-number field, a
@@ -644,7 +648,7 @@ class SqliteDatabase : public Database {
     if (rc == SQLITE_DONE) return;
     if (rc != SQLITE_ROW) conn_->Fail(rc, table + " in " + Name());
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 1));
-    throw Error(kErrDataConversion, "A value would not come back exactly.",
+    throw Error(EngineError::kDataConversion, "A value would not come back exactly.",
                 table + " from " + AttachedPath(alias) + " into " + Name() + ": record " +
                     std::to_string(sqlite3_column_int64(stmt.get(), 0)) + ", field " +
                     (text != nullptr ? text : "") + "; the table's records stay in the archive");
@@ -714,7 +718,7 @@ class SqliteDatabase : public Database {
   std::string AttachedPath(const std::string& alias) const {
     const auto it = attached_.find(LowerAscii(alias));
     if (it == attached_.end()) {
-      throw Error(kErrInvalidArgument, "No database is attached under that name.", alias);
+      throw Error(EngineError::kInvalidArgument, "No database is attached under that name.", alias);
     }
     return it->second;
   }
@@ -731,7 +735,7 @@ class SqliteDatabase : public Database {
     const int rc = sqlite3_step(stmt.get());
     if (rc == SQLITE_ROW) return reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
     if (rc != SQLITE_DONE) conn_->Fail(rc, SchemaPath(schema));
-    throw Error(kErrTableNotFound, "Cannot find the input table or query.",
+    throw Error(EngineError::kTableNotFound, "Cannot find the input table or query.",
                 "table " + table + " in " + SchemaPath(schema));
   }
 
@@ -840,13 +844,14 @@ class SqliteEngine : public Engine {
     for (const Locale& l : kLocales) {
       if (locale == l.text) langId = l.langId;
     }
-    if (langId < 0) throw Error(kErrInvalidArgument, "Invalid locale argument.", locale);
+    if (langId < 0) throw Error(EngineError::kInvalidArgument, "Invalid locale argument.", locale);
     if (std::find(std::begin(kOptions), std::end(kOptions), options) == std::end(kOptions)) {
-      throw Error(kErrInvalidArgument, "Invalid options argument.", std::to_string(options));
+      throw Error(EngineError::kInvalidArgument, "Invalid options argument.",
+                  std::to_string(options));
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
-      throw Error(kErrDatabaseExists, "Database already exists.", path);
+      throw Error(EngineError::kDatabaseExists, "Database already exists.", path);
     }
     auto conn = Connect(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
@@ -880,7 +885,7 @@ class SqliteEngine : public Engine {
     if (rc != SQLITE_OK) {
       const Error e =
           rc == SQLITE_CANTOPEN
-              ? Error(kErrInvalidPath, "Not a valid path, or the file cannot be opened.",
+              ? Error(EngineError::kInvalidPath, "Not a valid path, or the file cannot be opened.",
                       path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)))
               : SqliteError(db, rc, path);
       sqlite3_close_v2(db);

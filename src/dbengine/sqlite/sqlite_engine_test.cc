@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/error.h"
 #include "support/error_from.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa::dbengine {
 namespace {
@@ -33,12 +33,12 @@ TEST_F(EngineTest, CreateRecordsOptionsWithoutAddingObjectsAndRefusesExistingFil
   EXPECT_EQ(QueryLong(path, "PRAGMA user_version"), (0x0409 << 16) | 64);
   EXPECT_EQ(Query(path, "PRAGMA journal_mode")[0][0], "delete");
   EXPECT_EQ(ErrorFrom([&] { engine_->CreateDatabase(path, kLangGeneral, kVersion40); }).Number(),
-            kErrDatabaseExists);
+            EngineError::kDatabaseExists);
   EXPECT_EQ(
       ErrorFrom([&] { engine_->CreateDatabase(dir_.Path("b"), ";LANGID=0x9999", 64); }).Number(),
-      kErrInvalidArgument);
+      EngineError::kInvalidArgument);
   EXPECT_EQ(ErrorFrom([&] { engine_->CreateDatabase(dir_.Path("c"), kLangGeneral, 2); }).Number(),
-            kErrInvalidArgument);
+            EngineError::kInvalidArgument);
   EXPECT_NE(ErrorFrom([&] {
               engine_->CreateDatabase(dir_.Path("no/such/x.mdb"), kLangGeneral, 64);
             }).Number(),
@@ -177,7 +177,7 @@ TEST_F(RecordsetTest, MovesRecordsToAnAttachedDatabaseByIdentityInOrder) {
   for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
   db_->BeginTrans();
   EXPECT_EQ(ErrorFrom([&] { db_->AppendRecordsTo("arc", "ventas", keys); }).Number(),
-            kErrItemNotFound);
+            EngineError::kItemNotFound);
   db_->Rollback();
   db_->Detach("arc");
   Exec(arc, "DROP TABLE VENTAS; CREATE TABLE VENTAS(d_fecha DATETIME, N SMALLINT)");
@@ -207,7 +207,9 @@ TEST_F(RecordsetTest, ARunWithOneValueThatDoesNotFitIsRefusedWhole) {
     db_->AppendRecordsTo("arc", "ventas", keys);
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
-    EXPECT_TRUE(e.Number() == kErrDataConversion || e.Number() == kErrFieldTooSmall) << e.Number();
+    EXPECT_TRUE(e.Number() == EngineError::kDataConversion ||
+                e.Number() == EngineError::kFieldTooSmall)
+        << e.Number();
     EXPECT_NE(e.Cause().find("ventas."), std::string::npos) << e.Cause();
   }
   db_->Rollback();
@@ -233,7 +235,7 @@ TEST_F(RecordsetTest, AValueChangedByAnotherProgramAfterTheCheckIsStillRefused) 
   db->BeginTrans();
   EXPECT_EQ(
       ErrorFrom([&] { db->AppendRecordsTo("arc", "t", std::vector<int64_t>{second}); }).Number(),
-      kErrFieldTooSmall);
+      EngineError::kFieldTooSmall);
   db->Rollback();
   rs->Close();
   db->Detach("arc");
@@ -260,13 +262,13 @@ TEST_F(RecordsetTest, MovesRecordsBackFromAnAttachedDatabaseWholeOrNotAtAll) {
   Exec(arc, "UPDATE back SET nota = 'longer' WHERE code = 9");
   db->BeginTrans();
   EXPECT_EQ(ErrorFrom([&] { db->AppendRecordsFrom("arc", "back", ids); }).Number(),
-            kErrFieldTooSmall);
+            EngineError::kFieldTooSmall);
   db->Rollback();
   // So does a key the live table holds.
   Exec(arc, "UPDATE back SET nota = 'zzz', code = 1 WHERE code = 9");
   db->BeginTrans();
   EXPECT_EQ(ErrorFrom([&] { db->AppendRecordsFrom("arc", "back", ids); }).Number(),
-            kErrDuplicateKey);
+            EngineError::kDuplicateKey);
   db->Rollback();
   EXPECT_EQ(QueryLong(path_, "SELECT count(*) FROM back"), 1);
 
@@ -297,7 +299,8 @@ TEST_F(RecordsetTest, MovesRecordsBackFromAnAttachedDatabaseWholeOrNotAtAll) {
   EXPECT_EQ(db->DeleteAttachedRecords("arc", "back", std::vector<int64_t>{2}), 1);
   db->CommitTrans();
   EXPECT_TRUE(db->AttachedRecordIds("arc", "back").empty());
-  EXPECT_EQ(ErrorFrom([&] { db->AttachedRecordIds("arc", "none"); }).Number(), kErrTableNotFound);
+  EXPECT_EQ(ErrorFrom([&] { db->AttachedRecordIds("arc", "none"); }).Number(),
+            EngineError::kTableNotFound);
   db->Detach("arc");
 }
 

@@ -57,7 +57,7 @@ Error SqliteError(sqlite3* db, int rc, const std::string& context) {
   const std::string cause = context + ": " + msg;
   if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY ||
       rc == SQLITE_CONSTRAINT_ROWID) {
-    return Error(kErrDuplicateKey,
+    return Error(EngineError::kDuplicateKey,
                  "The changes were not made because they would create duplicate values in the "
                  "index or primary key.",
                  cause);
@@ -65,37 +65,37 @@ Error SqliteError(sqlite3* db, int rc, const std::string& context) {
   switch (rc & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return Error(kErrLocked, "The database is locked by another program.", cause);
+      return Error(EngineError::kLocked, "The database is locked by another program.", cause);
     case SQLITE_FULL:
-      return Error(kErrDiskFull, "The disk is full.", cause);
+      return Error(EngineError::kDiskFull, "The disk is full.", cause);
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-      return Error(kErrReadOnly, "The database cannot be written.", cause);
+      return Error(EngineError::kReadOnly, "The database cannot be written.", cause);
     case SQLITE_CANTOPEN:
-      return Error(kErrFileNotFound, "The database file cannot be opened.", cause);
+      return Error(EngineError::kFileNotFound, "The database file cannot be opened.", cause);
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-      return Error(kErrUnrecognizedFormat, "The database file is damaged or not a database.",
-                   cause);
+      return Error(EngineError::kUnrecognizedFormat,
+                   "The database file is damaged or not a database.", cause);
     case SQLITE_IOERR:
-      return Error(kErrIo, "Disk or network error.", cause);
+      return Error(EngineError::kIo, "Disk or network error.", cause);
     case SQLITE_CONSTRAINT:
     case SQLITE_MISMATCH:
-      return Error(kErrDataConversion, "Data type conversion error.", cause);
+      return Error(EngineError::kDataConversion, "Data type conversion error.", cause);
     default:
       break;
   }
   if (msg.rfind("no such table", 0) == 0) {
-    return Error(kErrTableNotFound, "Cannot find the input table or query.", cause);
+    return Error(EngineError::kTableNotFound, "Cannot find the input table or query.", cause);
   }
   if (msg.rfind("no such column", 0) == 0) {
-    return Error(kErrItemNotFound, "Item not found in this collection.", cause);
+    return Error(EngineError::kItemNotFound, "Item not found in this collection.", cause);
   }
   if (msg.find("already exists") != std::string::npos) {
-    return Error(kErrTableExists, "Table already exists.", cause);
+    return Error(EngineError::kTableExists, "Table already exists.", cause);
   }
-  return Error(kErrSyntax, "Syntax error or invalid query.", cause);
+  return Error(EngineError::kSyntax, "Syntax error or invalid query.", cause);
 }
 
 Connection::~Connection() { Close(); }
@@ -105,12 +105,12 @@ void Connection::Fail(int rc, const std::string& context) const {
 }
 
 Statement Connection::Prepare(const std::string& sql) const {
-  if (db_ == nullptr) throw Error(kErrInvalidArgument, "The database is closed.", path_);
+  if (db_ == nullptr) throw Error(EngineError::kInvalidArgument, "The database is closed.", path_);
   sqlite3_stmt* stmt = nullptr;
   const int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
   Statement owned(stmt);
   if (rc != SQLITE_OK) Fail(rc, path_ + ": " + sql);
-  if (stmt == nullptr) throw Error(kErrSyntax, "Empty query.", path_);
+  if (stmt == nullptr) throw Error(EngineError::kSyntax, "Empty query.", path_);
   return owned;
 }
 
@@ -146,14 +146,14 @@ void Connection::EndImplicitRead() {
 }
 
 void Connection::Begin() {
-  if (userTxn_) throw Error(kErrInvalidArgument, "A transaction is already open.", path_);
+  if (userTxn_) throw Error(EngineError::kInvalidArgument, "A transaction is already open.", path_);
   EndImplicitRead();
   Exec("BEGIN IMMEDIATE");
   userTxn_ = true;
 }
 
 void Connection::Commit() {
-  if (!userTxn_) throw Error(kErrInvalidArgument, "No transaction is open.", path_);
+  if (!userTxn_) throw Error(EngineError::kInvalidArgument, "No transaction is open.", path_);
   Exec("COMMIT");
   userTxn_ = false;
 }

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/error.h"
 #include "dbengine/value.h"
-#include "var/error.h"
 
 namespace sa::dbengine {
 

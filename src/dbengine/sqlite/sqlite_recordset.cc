@@ -37,20 +37,21 @@ SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn, std::string t
 SqliteRecordset::~SqliteRecordset() { Close(); }
 
 void SqliteRecordset::CheckOpen() const {
-  if (!open_) throw Error(kErrInvalidArgument, "Object is closed.", table_);
+  if (!open_) throw Error(EngineError::kInvalidArgument, "Object is closed.", table_);
 }
 
 void SqliteRecordset::CheckCurrent() const {
   CheckOpen();
   if (pos_ < 0 || pos_ >= static_cast<long>(keys_.size())) {
-    throw Error(kErrNoCurrentRecord, "No current record.", table_);
+    throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   }
-  if (deleted_.count(pos_) != 0) throw Error(kErrRecordDeleted, "Record is deleted.", table_);
+  if (deleted_.count(pos_) != 0)
+    throw Error(EngineError::kRecordDeleted, "Record is deleted.", table_);
 }
 
 void SqliteRecordset::CheckIndex(int index) const {
   if (index < 0 || index >= FieldCount()) {
-    throw Error(kErrItemNotFound, "Item not found in this collection.",
+    throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                 table_ + ": field index " + std::to_string(index));
   }
 }
@@ -69,21 +70,21 @@ bool SqliteRecordset::Eof() const {
 
 void SqliteRecordset::MoveFirst() {
   CheckOpen();
-  if (keys_.empty()) throw Error(kErrNoCurrentRecord, "No current record.", table_);
+  if (keys_.empty()) throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   pos_ = 0;
   Moved();
 }
 
 void SqliteRecordset::MoveLast() {
   CheckOpen();
-  if (keys_.empty()) throw Error(kErrNoCurrentRecord, "No current record.", table_);
+  if (keys_.empty()) throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   pos_ = static_cast<long>(keys_.size()) - 1;
   Moved();
 }
 
 void SqliteRecordset::MoveNext() {
   CheckOpen();
-  if (Eof()) throw Error(kErrNoCurrentRecord, "No current record.", table_);
+  if (Eof()) throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   ++pos_;
   Moved();
 }
@@ -91,9 +92,9 @@ void SqliteRecordset::MoveNext() {
 void SqliteRecordset::Move(long rows) {
   CheckOpen();
   if (rows == 0) return;
-  if (rows > 0 && Eof()) throw Error(kErrNoCurrentRecord, "No current record.", table_);
+  if (rows > 0 && Eof()) throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   const long target = pos_ + rows;
-  if (target < 0) throw Error(kErrNoCurrentRecord, "No current record.", table_);
+  if (target < 0) throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   pos_ = std::min<long>(target, static_cast<long>(keys_.size()));
   Moved();
 }
@@ -107,7 +108,7 @@ int SqliteRecordset::FieldIndex(std::string_view name) const {
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (SameName(columns_[i].name, name)) return static_cast<int>(i);
   }
-  throw Error(kErrItemNotFound, "Item not found in this collection.",
+  throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
               "field " + std::string(name) + " of table " + table_ + " in " + conn_->Path());
 }
 
@@ -131,7 +132,7 @@ Value SqliteRecordset::GetValue(int index) {
   const int rc = sqlite3_step(stmt);
   if (rc == SQLITE_DONE) {
     sqlite3_reset(stmt);
-    throw Error(kErrRecordDeleted, "Record is deleted.", table_ + " in " + conn_->Path());
+    throw Error(EngineError::kRecordDeleted, "Record is deleted.", table_ + " in " + conn_->Path());
   }
   if (rc != SQLITE_ROW) {
     const Error e = SqliteError(conn_->Handle(), rc, table_ + " in " + conn_->Path());
@@ -156,7 +157,8 @@ void SqliteRecordset::SetValue(int index, const Value& value) {
   CheckOpen();
   CheckIndex(index);
   if (!adding_) {
-    throw Error(kErrUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.", table_);
+    throw Error(EngineError::kUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
+                table_);
   }
   const Column& c = columns_[static_cast<size_t>(index)];
   pending_[static_cast<size_t>(index)] =
@@ -178,7 +180,8 @@ void SqliteRecordset::BeforeWrite() {
 void SqliteRecordset::Update() {
   CheckOpen();
   if (!adding_) {
-    throw Error(kErrUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.", table_);
+    throw Error(EngineError::kUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
+                table_);
   }
   std::string names, marks;
   for (size_t i = 0; i < columns_.size(); ++i) {
