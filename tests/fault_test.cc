@@ -104,9 +104,11 @@ TEST_P(FaultTest, ARestoreFailingAtAnyEngineOperationLosesNothing) {
     settings.livestockEnabled = true;
     testing::FakeProgressDisplay display;
     progress::ProgressWindow form(display);
-    const run::RunContext ctx{
-        engine,   platform::RealFileSystem(), run_.messages, run_.clock, form, params,
-        settings, dir_.Path("shop")};
+    const run::RunContext ctx{engine,           platform::RealFileSystem(),
+                              run_.messages,    platform::RealStandardError(),
+                              run_.clock,       form,
+                              params,           settings,
+                              dir_.Path("shop")};
     std::ostringstream out;
     try {
       return run::RestoreMonth(ctx, "202402", out);

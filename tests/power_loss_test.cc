@@ -309,8 +309,9 @@ class StartupRun : public boot::ArchiveRunner {
     const auto engine = dbengine::MakeSqliteEngine(2000);
     testing::FakeProgressDisplay display;
     progress::ProgressWindow form(display);
-    const run::RunContext ctx{*engine, files_,  messages_, clock_,
-                              form,    launch_, settings_, programFolder_};
+    const run::RunContext ctx{*engine,       files_, messages_, platform::RealStandardError(),
+                              clock_,        form,   launch_,   settings_,
+                              programFolder_};
     return run::RunArchive(ctx, upToToday);
   }
   // The host never asks for the operator commands.

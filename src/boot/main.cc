@@ -60,6 +60,7 @@ class Runner : public sa::boot::ArchiveRunner {
     const sa::run::RunContext ctx{*engine,
                                   sa::platform::RealFileSystem(),
                                   messages_,
+                                  sa::platform::RealStandardError(),
                                   sa::platform::RealClock(),
                                   form,
                                   sa::GlobalLaunchParams(),
@@ -103,8 +104,8 @@ int main(int argc, char** argv) {
     }
     std::optional<sa::boot::UnattendedMessageSink> unattendedSink;
     if (parsed.options.unattended) {
-      unattendedSink.emplace(sa::platform::RealFileSystem(), folder,
-                             sa::platform::JoinPath(folder, "fifo"));
+      unattendedSink.emplace(sa::platform::RealFileSystem(), sa::platform::RealStandardError(),
+                             folder, sa::platform::JoinPath(folder, "fifo"));
     }
     sa::platform::MessageSink& messages =
         unattendedSink ? static_cast<sa::platform::MessageSink&>(*unattendedSink)

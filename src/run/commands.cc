@@ -13,6 +13,7 @@
 #include "archive/restore.h"
 #include "dbengine/engine_choice.h"
 #include "platform/log_text.h"
+#include "run/log_lines.h"
 
 namespace sa::run {
 
@@ -32,13 +33,6 @@ std::string Padded(const std::string& text, size_t width) {
 std::string Right(long n, size_t width) {
   const std::string text = std::to_string(n);
   return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
-}
-
-// "000042": the log's count form.
-std::string Count(long n) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%06ld", n);
-  return buf;
 }
 
 std::string Reason(const Error& e) { return OneLine(e); }

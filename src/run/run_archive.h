@@ -16,7 +16,9 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
+#include "platform/standard_error.h"
 #include "progress/progress_window.h"
+#include "run/table_list.h"
 
 namespace sa::run {
 
@@ -24,29 +26,13 @@ struct RunContext {
   dbengine::Engine& engine;
   platform::FileSystem& fs;
   platform::MessageSink& messages;
+  platform::StandardError& standardError;  // where a run says what it left live and why
   platform::Clock& clock;
   progress::ProgressWindow& form;
   const LaunchParams& params;
   const Settings& settings;
   std::string programFolder;  // where "registro.txt" is written
 };
-
-// One entry of the table list: its position (which the progress bar shows),
-// the table, and its date field (empty for the customer table).
-struct TableEntry {
-  int index;
-  const char* table;
-  const char* dateField;
-};
-
-// The tables in processing order: 8, or 9 with the livestock totals.
-std::vector<TableEntry> TableList(bool livestockEnabled);
-
-// The SELECT text of a table for the window [from, to], dates at midnight.
-std::string RunQuery(const TableEntry& entry, const CivilDate& from, const CivilDate& to);
-
-// The last day of the window: today, or today less the retention days.
-CivilDate WindowEnd(const CivilDate& today, bool upToToday, int retentionDays);
 
 // What a run would move if it started now: each table read in run order,
 // its records per month in the window. The customer list's one "month" is
@@ -76,10 +62,6 @@ struct RunPlan {
   std::optional<Error> stop;  // a table that cannot be read: the run stops there
   std::string stopTable;
 };
-
-// An error as the log and the operator commands show it: the description,
-// then its cause on the same line, any password masked.
-std::string OneLine(const Error& e);
 
 // Reads the live tables as a run reads them and changes nothing: no archive,
 // no log, no lock held beyond each table's read. Every record of a run that

@@ -29,9 +29,11 @@ class RunTest : public ::testing::Test {
   }
 
   int Run(bool upToToday = true) {
-    const RunContext ctx{
-        *engine_,   platform::RealFileSystem(), messages_, clock_, form_, params_, settings_,
-        dir_.path()};
+    const RunContext ctx{*engine_,   platform::RealFileSystem(),
+                         messages_,  platform::RealStandardError(),
+                         clock_,     form_,
+                         params_,    settings_,
+                         dir_.path()};
     return RunArchive(ctx, upToToday);
   }
   std::string Archive(const std::string& key) const { return dir_.Path("data/S/" + key + ".mdb"); }
@@ -350,9 +352,11 @@ class WalRunTest : public RunTest {
     testing::Exec(live_, "INSERT INTO cabecera(NUME, D_FECHA) VALUES ('1', '2024-01-02 10:00:00')");
   }
   int RunWith(dbengine::Engine& engine) {
-    const RunContext ctx{
-        engine,     platform::RealFileSystem(), messages_, clock_, form_, params_, settings_,
-        dir_.path()};
+    const RunContext ctx{engine,     platform::RealFileSystem(),
+                         messages_,  platform::RealStandardError(),
+                         clock_,     form_,
+                         params_,    settings_,
+                         dir_.path()};
     return RunArchive(ctx, true);
   }
 };

@@ -42,8 +42,9 @@ int ShopRun::Run(dbengine::Engine& engine, const std::string& shopFolder) {
   const Launch launch = LaunchOf(*this, fs, shopFolder);
   FakeProgressDisplay display;
   progress::ProgressWindow form(display);
-  const run::RunContext ctx{engine,          fs,        messages, clock, form, launch.params,
-                            launch.settings, shopFolder};
+  const run::RunContext ctx{engine,    fs,   messages,      platform::RealStandardError(),
+                            clock,     form, launch.params, launch.settings,
+                            shopFolder};
   try {
     return run::RunArchive(ctx, true);
   } catch (const Error&) {
@@ -57,8 +58,9 @@ int ShopRun::Restore(dbengine::Engine& engine, const std::string& shopFolder,
   const Launch launch = LaunchOf(*this, fs, shopFolder);
   FakeProgressDisplay display;
   progress::ProgressWindow form(display);
-  const run::RunContext ctx{engine,          fs,        messages, clock, form, launch.params,
-                            launch.settings, shopFolder};
+  const run::RunContext ctx{engine,    fs,   messages,      platform::RealStandardError(),
+                            clock,     form, launch.params, launch.settings,
+                            shopFolder};
   std::ostringstream out;
   return run::RestoreMonth(ctx, month, out);
 }
