@@ -1,3 +1,7 @@
+// core/ holds what every layer shares: this error type and the program's
+// error numbers, dates (datetime.h), rounding (round.h) and the launch
+// records start-up fills (params.h).
+//
 // The program's one error type: a number and a description, as the database
 // engine reports them, plus an optional cause (a path, a system message) that
 // the message sink prints under the description. Thrown by every layer and

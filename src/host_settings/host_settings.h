@@ -1,3 +1,6 @@
+// host_settings/ holds the reader of the host's settings file and the
+// conversions of its texts (conversions.h).
+//
 // The host's settings file. It is a text of items separated by commas or
 // line ends, read two at a time: the first item of each pair is kept at its
 // pair's position (0..150), the second is read and dropped. The program

@@ -1,3 +1,8 @@
+// platform/ holds everything the program asks of the operating system, one
+// small interface a job (files, clock, message box, progress display,
+// standard error, the process), with POSIX, desktop (FLTK) and Windows
+// bodies that CMake picks by their suffix.
+//
 // What the program asks of the file system. The real body talks to the
 // operating system; tests use the recording in-memory one in
 // tests/support/fake_platform.h or the real one on a scoped temporary folder.

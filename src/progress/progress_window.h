@@ -1,3 +1,6 @@
+// progress/ holds the run's progress window, drawn through the platform's
+// progress display.
+//
 // The progress window of an archive run: a window holding one horizontal bar
 // and nothing else. The run shows it with the bar's range, moves the bar after
 // each table and fills it at the end; the window never hides itself (it goes

@@ -1,3 +1,7 @@
+// run/ holds the archive run (this header; table_list.h, table_reader.h,
+// log_lines.h and bar_pacer.h are its parts) and the operator commands
+// (commands.h).
+//
 // The archive run: fixes the date window, walks the live tables in their
 // fixed order, cuts each table's window into runs of one calendar month,
 // moves each run into its month archive, copies the customer list into the
