@@ -14,6 +14,7 @@
 #include "sample_shop.h"
 #include "support/desktop.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
 
 namespace sa {
@@ -153,12 +154,8 @@ TEST_F(Desktop, AnUnattendedLaunchShowsNoDialogAndNeverWaits) {
 
 TEST_F(Desktop, DuringARunTheProgressWindowHasItsClientSizeAndPlace) {
   TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.path();
-  options.today = {2024, 6, 15};
-  options.months = 2;
-  options.ticketsPerDay = 4;
-  options.processName = "procsiosi";
+  demo::ShopOptions options = testing::SmallShop(dir.path(), {2024, 6, 15}, 2, 4);
+  options.livestock = false;
   const demo::ShopFiles files = demo::GenerateShop(options);
   const std::string program = InstallProgram(dir.path());
 
