@@ -1,6 +1,7 @@
-// The program on a real desktop: an X server (Xvfb in CI) named by DISPLAY.
-// Where SA_DESKTOP_TESTS=1 (CI sets it) a missing or silent display fails
-// these tests; elsewhere they are skipped without one.
+// The program on a real desktop: the Xvfb the CTest fixture started, else the
+// X server DISPLAY names. Where the fixture started one, or SA_DESKTOP_TESTS=1
+// (CI sets it), a missing or silent display fails these tests; elsewhere they
+// are skipped without one.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -29,20 +30,18 @@ const char kTitle[] = "sales-archiver";
 class Desktop : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* value = std::getenv("DISPLAY");
-    const char* required = std::getenv("SA_DESKTOP_TESTS");
-    const bool mustRun = required != nullptr && std::string(required) == "1";
+    const testing::TestDisplay display = testing::DesktopDisplay();
     std::string why;
-    if (value == nullptr || *value == '\0') {
+    if (display.name.empty()) {
       why = "no DISPLAY";
-    } else if (!testing::DisplayAnswers(value)) {
-      why = std::string("no X server answers at DISPLAY=") + value;
+    } else if (!testing::DisplayAnswers(display.name)) {
+      why = "no X server answers at DISPLAY=" + display.name;
     }
     if (!why.empty()) {
-      if (mustRun) FAIL() << why << ", and SA_DESKTOP_TESTS=1 requires one";
+      if (display.required) FAIL() << why << ", and the tests require one";
       GTEST_SKIP() << why;
     }
-    display_ = value;
+    display_ = display.name;
   }
 
   // The progress probe at `value` of `max` on `display`, and its window.
