@@ -33,6 +33,7 @@
 #include "support/engine_backends.h"
 #include "support/odbc_sources.h"
 #include "support/shop_run.h"
+#include "support/small_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -75,13 +76,8 @@ class EditShop {
   EditShop(const Variant& v, const std::string& server, int ticketsPerDay,
            dbengine::OdbcOptions odbc = {})
       : variant_(v) {
-    demo::ShopOptions options;
-    options.folder = dir_.path();
-    options.today = {2024, 6, 20};
-    options.months = 3;
-    options.ticketsPerDay = ticketsPerDay;
-    options.livestock = true;
-    options.processName = "procsiosi";
+    const demo::ShopOptions options =
+        testing::SmallShop(dir_.path(), {2024, 6, 20}, 3, ticketsPerDay);
     const demo::ShopFiles files = demo::GenerateShop(options);
     file_ = files.dbPath;
     odbc.family = v.family;

@@ -16,6 +16,7 @@
 #include "support/census.h"
 #include "support/faulty_engine.h"
 #include "support/shop_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
 
 namespace sa {
@@ -36,12 +37,7 @@ class FaultTest : public ::testing::TestWithParam<const char*> {
   // A shop of two months in "template", its archive folder made as start-up
   // makes it.
   void MakeTemplate() {
-    demo::ShopOptions options;
-    options.folder = dir_.Path("template");
-    options.today = run_.clock.today;
-    options.months = 2;
-    options.ticketsPerDay = 2;
-    options.livestock = true;
+    demo::ShopOptions options = testing::SmallShop(dir_.Path("template"), run_.clock.today, 2, 2);
     options.journalMode = GetParam();
     demo::GenerateShop(options);
     fs::create_directories(dir_.Path("template/datos/S"));

@@ -17,6 +17,7 @@
 #include "support/census.h"
 #include "support/odbc_sources.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
 
 namespace sa {
@@ -63,12 +64,8 @@ constexpr int kWrites = 150;
 TEST(PostgresConcurrency, AWriterDuringTheRunLosesNothing) {
   SA_REQUIRE_POSTGRES(server);
   testing::TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.path();
-  options.today = {2024, 5, 31};
-  options.months = 5;
-  options.ticketsPerDay = 8;
-  options.processName = "procsiosi";
+  demo::ShopOptions options = testing::SmallShop(dir.path(), {2024, 5, 31}, 5, 8);
+  options.livestock = false;
   const demo::ShopFiles files = demo::GenerateShop(options);
   const auto before = testing::TakeCensus(files.dbPath, dir.Path("datos"));
   testing::PgSchema schema(*server);

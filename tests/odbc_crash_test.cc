@@ -23,6 +23,7 @@
 #include "support/kill_points.h"
 #include "support/odbc_sources.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
 
 namespace sa {
@@ -78,14 +79,8 @@ TEST_P(ServerCrash, EveryRecordEndsInExactlyOnePlace) {
           ? std::set<std::string>{"cabecera"}
           : std::set<std::string>(std::begin(kTables), std::end(kTables));
   testing::TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.Path("template");
-  options.today = {2024, 6, 20};
-  options.months = 3;
-  options.ticketsPerDay = 5;
-  options.livestock = true;
-  options.processName = "procsiosi";
-  const demo::ShopFiles files = demo::GenerateShop(options);
+  const demo::ShopFiles files =
+      demo::GenerateShop(testing::SmallShop(dir.Path("template"), {2024, 6, 20}, 3, 5));
   const auto census = testing::TakeCensus(files.dbPath, dir.Path("template/datos"));
   const auto templateSchema = testing::MakeScratch(GetParam(), *server);
   const auto liveSchema = testing::MakeScratch(GetParam(), *server);
@@ -144,14 +139,8 @@ INSTANTIATE_TEST_SUITE_P(OdbcCrash, ServerCrash,
 TEST(PostgresRestoreCrash, EveryRecordEndsInExactlyOnePlace) {
   SA_REQUIRE_POSTGRES(server);
   testing::TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.Path("template");
-  options.today = {2024, 6, 20};
-  options.months = 3;
-  options.ticketsPerDay = 8;
-  options.livestock = true;
-  options.processName = "procsiosi";
-  const demo::ShopFiles files = demo::GenerateShop(options);
+  const demo::ShopFiles files =
+      demo::GenerateShop(testing::SmallShop(dir.Path("template"), {2024, 6, 20}, 3, 8));
   const std::set<std::string> keyed = {"cabecera", "tickets"};
   const std::string month = "202405";
   testing::PgSchema original(*server);

@@ -20,6 +20,7 @@
 #include "support/census.h"
 #include "support/odbc_sources.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -31,12 +32,7 @@ using testing::RunProgram;
 using testing::TempDir;
 
 demo::ShopOptions Options(const TempDir& dir) {
-  demo::ShopOptions options;
-  options.folder = dir.path();
-  options.today = CivilDate{2026, 3, 15};
-  options.months = 4;
-  options.ticketsPerDay = 6;
-  options.livestock = true;
+  demo::ShopOptions options = testing::SmallShop(dir.path(), {2026, 3, 15});
   options.processName = "proctotalhistorico";
   options.retentionDays = 20;
   return options;

@@ -21,6 +21,7 @@
 #include "support/odbc_sources.h"
 #include "support/operator_output.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -54,12 +55,7 @@ struct ServerShop {
   ServerShop(Server kind, const std::string& server, const std::set<std::string>& keyed,
              const std::string& process = "procsiosi", CivilDate today = {2024, 6, 20})
       : scratch(testing::MakeScratch(kind, server)) {
-    demo::ShopOptions options;
-    options.folder = dir.path();
-    options.today = today;
-    options.months = 4;
-    options.ticketsPerDay = 6;
-    options.livestock = true;
+    demo::ShopOptions options = testing::SmallShop(dir.path(), today);
     options.processName = process;
     const demo::ShopFiles files = demo::GenerateShop(options);
     {

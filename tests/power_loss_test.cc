@@ -26,6 +26,7 @@
 #include "support/census.h"
 #include "support/shop_run.h"
 #include "support/sim_disk.h"
+#include "support/small_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -92,12 +93,7 @@ class PowerLossTest : public ::testing::TestWithParam<const char*> {
   // June's.
   void SetUp() override {
     root_ = fs::canonical(dir_.path()).string();
-    demo::ShopOptions options;
-    options.folder = Path("template");
-    options.today = {2024, 6, 20};
-    options.months = 4;
-    options.ticketsPerDay = 6;
-    options.livestock = true;
+    demo::ShopOptions options = testing::SmallShop(Path("template"), {2024, 6, 20});
     options.journalMode = GetParam();
     demo::GenerateShop(options);
     fs::create_directories(Path("template/datos/S"));  // start-up's part
@@ -337,12 +333,7 @@ class StartupRun : public boot::ArchiveRunner {
 // run, so its name must be durable before any live deletion is.
 TEST_P(PowerLossTest, AFirstRunFromStartUpLosesNothingAtAnySyncPoint) {
   const CivilDate today{2024, 6, 20};
-  demo::ShopOptions options;
-  options.folder = Path("first");
-  options.today = today;
-  options.months = 2;
-  options.ticketsPerDay = 4;
-  options.livestock = true;
+  demo::ShopOptions options = testing::SmallShop(Path("first"), today, 2, 4);
   options.journalMode = GetParam();
   demo::GenerateShop(options);
   const auto census = testing::TakeCensus(Path("first/datos/live.db"), Path("first/datos"));

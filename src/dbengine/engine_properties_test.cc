@@ -421,15 +421,16 @@ TEST_P(EngineRecordsets, DateLiteralsBoundWholeDaysWhateverTheStoredForm) {
             0);
 }
 
+// The same sales on a SQLite file, the backends where another program can
+// store fractions finer than a millisecond: a server's timestamp to the
+// millisecond holds milliseconds only, and the server rounds finer fractions
+// when they are stored.
+class FileRecordsets : public EngineRecordsets {};
+
 // Fractions finer than a millisecond, as another program may write them
 // into a SQLite file, round up within their second: never into the next day
 // or month, never down onto the second itself.
-TEST_P(EngineRecordsets, FractionsFinerThanAMillisecondStayInTheirSecond) {
-  if (GetParam() == testing::BackendKind::kOdbcPostgres ||
-      GetParam() == testing::BackendKind::kOdbcMariaDb) {
-    GTEST_SKIP() << "a server's timestamp to the millisecond holds milliseconds only: the "
-                    "server rounds finer fractions when they are stored";
-  }
+TEST_P(FileRecordsets, FractionsFinerThanAMillisecondStayInTheirSecond) {
   backend_->Exec(
       "INSERT INTO ventas (n, \"D_FECHA\") VALUES (7,'2024-03-31 23:59:59.9996'),(8,'2024-04-01 "
       "00:00:00.0004'),"
@@ -582,6 +583,10 @@ TEST_P(EngineRecordsets, BookmarksNameRecordsForSelectionAndDeletion) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EngineRecordsets, ::testing::ValuesIn(testing::kAllBackends),
+                         testing::BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, FileRecordsets,
+                         ::testing::Values(testing::BackendKind::kBuiltIn,
+                                           testing::BackendKind::kOdbcSqlite),
                          testing::BackendName);
 
 }  // namespace

@@ -11,13 +11,23 @@
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "shop_copy.h"
+#include "support/fixtures.h"
 
 namespace sa::testing {
 
+namespace {
+
+// The variable's value, else what the fixture of `kind` wrote.
+std::optional<std::string> VariableOrFixture(const char* variable, const std::string& kind) {
+  const char* v = std::getenv(variable);
+  if (v != nullptr && *v != '\0') return std::string(v);
+  return FixtureValue(kind);
+}
+
+}  // namespace
+
 std::optional<std::string> PostgresConnect() {
-  const char* v = std::getenv("SA_PG_CONNECT");
-  if (v == nullptr || *v == '\0') return std::nullopt;
-  return std::string(v);
+  return VariableOrFixture("SA_PG_CONNECT", "postgres");
 }
 
 bool InCi() {
@@ -26,9 +36,7 @@ bool InCi() {
 }
 
 std::optional<std::string> MariaDbConnect() {
-  const char* v = std::getenv("SA_MARIADB_CONNECT");
-  if (v == nullptr || *v == '\0') return std::nullopt;
-  return std::string(v);
+  return VariableOrFixture("SA_MARIADB_CONNECT", "mariadb");
 }
 
 namespace {

@@ -81,28 +81,6 @@ TEST_F(EngineTest, TruncatedDatabaseFailsWithAnEngineError) {
             0);
 }
 
-TEST_F(EngineTest, TablesDeclareTheFileFormatsColumnTypesInFieldOrder) {
-  const std::string path = dir_.Path("a.mdb");
-  {
-    auto db = engine_->CreateDatabase(path, kLangGeneral, kVersion40);
-    TableDef def = db->CreateTableDef("Cliente");
-    def.Fields().Append(def.CreateField("cod_cli", FieldType::kDouble, 8));
-    def.Fields().Append(def.CreateField("nom_cli", FieldType::kText));
-    def.Fields().Append(def.CreateField("dpt", FieldType::kText, 4));
-    def.Fields().Append(def.CreateField("alta", FieldType::kDate));
-    def.Fields().Append(def.CreateField("activo", FieldType::kBoolean, 1));
-    def.Fields().Append(def.CreateField("nivel", FieldType::kInteger));
-    def.Fields().Append(def.CreateField("puntos", FieldType::kLong));
-    db->AppendTableDef(def);
-  }
-  const auto cols = Query(path, "SELECT name, type FROM pragma_table_info('Cliente')");
-  const std::vector<std::vector<std::string>> expected = {
-      {"cod_cli", "DOUBLE"}, {"nom_cli", "VARCHAR(255)"}, {"dpt", "VARCHAR(4)"},
-      {"alta", "DATETIME"},  {"activo", "BOOLEAN"},       {"nivel", "SMALLINT"},
-      {"puntos", "INTEGER"}};
-  EXPECT_EQ(cols, expected);
-}
-
 class ValuesTest : public EngineTest {
  protected:
   void SetUp() override {

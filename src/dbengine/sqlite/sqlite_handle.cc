@@ -100,6 +100,16 @@ Error SqliteError(sqlite3* db, int rc, const std::string& context) {
 
 Connection::~Connection() { Close(); }
 
+std::unique_ptr<Connection> OpenConnection(const std::string& path, int flags) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  // Owned from here: SQLite hands back a handle even when the open fails.
+  auto conn = std::make_unique<Connection>(db, path);
+  if (rc != SQLITE_OK) conn->Fail(rc, path);
+  sqlite3_extended_result_codes(db, 1);
+  return conn;
+}
+
 void Connection::Fail(int rc, const std::string& context) const {
   throw SqliteError(db_, rc, context);
 }

@@ -79,6 +79,13 @@ class Connection {
 // An engine error from a SQLite result code and the connection's message.
 Error SqliteError(sqlite3* db, int rc, const std::string& context);
 
+// Opens the file at `path` with sqlite3_open_v2's `flags` (no mutex, extended
+// result codes) as a plain connection: no busy timeout, no engine functions.
+// For programs that write or read SQLite files beside the engine (the sample
+// shop, the benchmark's plain-SQL floor). Throws the engine error naming the
+// path.
+std::unique_ptr<Connection> OpenConnection(const std::string& path, int flags);
+
 // Reads a SQLite value as a value of a field of `type`: booleans as 0 or 1,
 // whole numbers of double fields as doubles, date texts of date fields as
 // dates; everything else as it is stored.
