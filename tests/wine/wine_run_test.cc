@@ -457,7 +457,9 @@ TEST(WineRun, WhileAnotherHoldsTheProgramFolderALaunchWaitsThenRefuses) {
   const std::string command =
       "set /p x= > " + WindowsPath(options.programFolder) + "\\sales-archiver.lock";
   int input[2];
-  ASSERT_EQ(::pipe(input), 0);
+  // Close-on-exec: no Wine process started later (a program, the desktop
+  // process it starts) may keep the pipe open, or cmd would never see its end.
+  ASSERT_EQ(::pipe2(input, O_CLOEXEC), 0);
   const pid_t holder = fork();
   if (holder == 0) {
     ::dup2(input[0], 0);
