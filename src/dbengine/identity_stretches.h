@@ -38,6 +38,19 @@ class IdentityStretches {
     ++size_;
   }
 
+  // Appends `count` identities first, first + 1, ... (none when `count` is
+  // not positive).
+  void AddStretch(int64_t first, int64_t count) {
+    if (count <= 0) return;
+    if (!stretches_.empty() && stretches_.back().last() < INT64_MAX &&
+        first == stretches_.back().last() + 1) {
+      stretches_.back().count += count;
+    } else {
+      stretches_.push_back({first, count, size_});
+    }
+    size_ += static_cast<size_t>(count);
+  }
+
   // The number of identities.
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }

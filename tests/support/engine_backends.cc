@@ -27,7 +27,7 @@ class FileBackend : public Backend {
     if (kind == BackendKind::kBuiltIn) {
       engine_ = dbengine::MakeSqliteEngine(kBusyTimeoutMs);
       target_ = path_;
-      can_.atomicAcrossAttached = true;
+      can_.archiveCommitOrder = dbengine::CommitOrder::kTogether;
     } else {
       engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(kBusyTimeoutMs));
       target_ = "ODBC;" + SqliteOdbcConnect(path_);

@@ -7,7 +7,7 @@
 //                 SA_PG_CONNECT names, dropped after the test;
 //   OdbcMariaDb   the ODBC engine on a fresh database of the MariaDB server
 //                 SA_MARIADB_CONNECT names, dropped after the test.
-// Archives attached to any of them are built-in SQLite files, as the program
+// Archives linked to any of them are built-in SQLite files, as the program
 // makes them. A suite over every backend derives its fixture from
 // BackendTest and instantiates it over kAllBackends, named by BackendName.
 #pragma once
@@ -38,11 +38,12 @@ void PrintTo(BackendKind kind, std::ostream* os);
 // What legitimately differs between the backends. A test asserts each side
 // of a difference by its flag; no backend is skipped in silence.
 struct BackendCapabilities {
-  // A transaction over the database and an attached archive commits in both
-  // or in neither, even across a crash: the built-in engine reaches both
-  // files on one connection (rollback journal). Through ODBC the archive is
-  // on a connection of its own and commits first.
-  bool atomicAcrossAttached = false;
+  // How the database and a linked archive commit: as one, even across a
+  // crash, where the built-in engine reaches both files on one connection
+  // (rollback journal); through ODBC the archive is on a connection of its
+  // own and commits first, the records a move takes held until the live
+  // commit.
+  dbengine::CommitOrder archiveCommitOrder = dbengine::CommitOrder::kArchiveFirstLiveHeld;
   // A boolean column keeps whatever number another program writes into it
   // (SQLite files; the engine reads any non-zero number as true).
   // PostgreSQL's boolean holds true and false only.
@@ -103,7 +104,7 @@ void AddSale(dbengine::Recordset& rs, dbengine::Value ok, dbengine::Value qty,
 // database the table gets the key GiveKey gives.
 void FillSales(dbengine::Database& db, const Backend* backend = nullptr);
 
-// An empty built-in SQLite file at `path` holding `def`: an archive to attach.
+// An empty built-in SQLite file at `path` holding `def`: an archive to link.
 void MakeArchive(const std::string& path, const dbengine::TableDef& def);
 
 // A fresh database of the test's backend, open through the engine as db_.

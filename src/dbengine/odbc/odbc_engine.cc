@@ -21,6 +21,7 @@
 #include "dbengine/odbc/driver_family.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/odbc/row_arrays.h"
+#include "dbengine/record_numbering.h"
 #include "dbengine/sql_text.h"
 #include "platform/file_system.h"
 
@@ -63,28 +64,6 @@ int64_t CatalogInt(SQLHSTMT stmt, SQLUSMALLINT column) {
   const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_SBIGINT, &v, 0, &length);
   if (!SQL_SUCCEEDED(rc) || length == SQL_NULL_DATA) return 0;
   return v;
-}
-
-// A text equal for two records exactly when their values are equal, each
-// value with its kind, so that records can be counted by their values.
-std::string Fingerprint(const std::vector<Value>& values) {
-  std::string out;
-  for (const Value& v : values) {
-    if (const auto* i = std::get_if<int64_t>(&v)) {
-      out += 'i' + std::to_string(*i);
-    } else if (const auto* d = std::get_if<double>(&v)) {
-      // Zero of either sign is one value; the bits tell the others apart.
-      out += 'd' + std::to_string(std::bit_cast<uint64_t>(*d == 0 ? 0.0 : *d));
-    } else if (const auto* t = std::get_if<std::string>(&v)) {
-      out += 's' + std::to_string(t->size()) + ':' + *t;
-    } else if (const auto* dt = std::get_if<DateTime>(&v)) {
-      out += 't' + dt->ToIso();
-    } else {
-      out += 'n';
-    }
-    out += ';';
-  }
-  return out;
 }
 
 bool IsWordChar(char c) {
@@ -691,498 +670,58 @@ class OdbcRecordset : public Recordset {
   bool closed_ = false;
 };
 
-class OdbcDatabase : public Database {
+class OdbcArchiveLink;
+
+// What a database shares with its archive links: the live connection, the
+// records the open transaction last read for a move, and the links its
+// transactions span. Links hold it too, so either may go first.
+class Session {
  public:
-  OdbcDatabase(std::shared_ptr<Source> src, Engine* archiveEngine)
-      : src_(std::move(src)), archiveEngine_(archiveEngine) {}
-  ~OdbcDatabase() override {
-    try {
-      Close();
-    } catch (const Error&) {
-      // Closing drops the connection whatever the driver says.
-    }
+  explicit Session(std::shared_ptr<Source> src) : src_(std::move(src)) {}
+
+  Source& Src() { return *src_; }
+  const std::shared_ptr<Source>& SharedSource() const { return src_; }
+  const std::string& Shown() const { return src_->Shown(); }
+  bool InTransaction() const { return src_->Open() && src_->Conn().InTransaction(); }
+
+  std::vector<OdbcArchiveLink*>& Links() { return links_; }
+  void Register(OdbcArchiveLink* link) { links_.push_back(link); }
+  void Unregister(OdbcArchiveLink* link) { std::erase(links_, link); }
+
+  // Undoes the open transaction, on the live database and in every archive.
+  void Rollback();
+  // Commits the open transaction in every archive; the live side stays open.
+  void CommitArchives();
+
+  void ForgetRead() {
+    read_.table.clear();
+    read_.rows.Clear(0);
   }
 
-  const std::string& Name() const override { return name_ = src_->Shown(); }
-
-  void AppendTableDef(const TableDef& def) override {
-    // Names match in any letter case: a table of the same name in another
-    // case is the same table, whether or not the database tells them apart;
-    // and not every driver reports an existing table by its state.
-    src_->Forget();
-    if (src_->Tables().count(LowerAscii(def.Name())) != 0) {
-      throw Error(EngineError::kTableExists, "Table already exists.",
-                  def.Name() + " in " + src_->Shown());
-    }
-    std::string sql = "CREATE TABLE " + src_->Family().QuoteName(def.Name()) + " (";
-    bool first = true;
-    for (const Field& f : def.Fields()) {
-      if (!first) sql += ", ";
-      first = false;
-      sql += src_->Family().QuoteName(f.name) + " " + src_->Family().DeclaredType(f);
-    }
-    sql += ")";
-    auto stmt = src_->NewStatement(def.Name() + " in " + src_->Shown());
-    stmt->ExecDirect(sql);
-    src_->Forget();
-  }
-
-  std::vector<TableDef> TableDefs() override {
-    std::vector<TableDef> defs;
-    for (const auto& [key, name] : src_->Tables()) {
-      const TableInfo& info = src_->Table(name);
-      TableDef def(info.name);
-      for (const Column& c : info.columns) {
-        Field f;
-        f.name = c.name;
-        f.type = c.type;
-        f.size = c.type == FieldType::kText ? c.size : 0;
-        def.Fields().Append(std::move(f));
-      }
-      defs.push_back(std::move(def));
-    }
-    return defs;
-  }
-
-  long Execute(const std::string& sql) override {
-    ForgetRead();
-    // A statement about an attached archive's table runs on that archive.
-    for (auto& [alias, archive] : archives_) {
-      const std::string prefix = LowerAscii(alias) + ".";
-      std::string lower = LowerAscii(sql);
-      if (lower.find(" " + prefix) == std::string::npos) continue;
-      std::string local = sql;
-      for (size_t at; (at = LowerAscii(local).find(" " + prefix)) != std::string::npos;) {
-        local.erase(at + 1, prefix.size());
-      }
-      return archive->Execute(local);
-    }
-    auto stmt = src_->NewStatement(src_->Shown());
-    stmt->ExecDirect(src_->Translate(sql, nullptr));
-    SQLLEN n = 0;
-    if (!SQL_SUCCEEDED(SQLRowCount(stmt->get(), &n)) || n < 0) n = 0;
-    src_->Forget();
-    return static_cast<long>(n);
-  }
-
-  std::unique_ptr<Recordset> OpenRecordset(const std::string& sql) override {
-    return std::make_unique<OdbcRecordset>(src_, sql);
-  }
-
-  void Close() override {
-    archives_.clear();
-    src_->Close();
-  }
-
-  void BeginTrans() override {
-    ForgetRead();
-    if (InTransaction()) {
-      throw Error(EngineError::kInvalidArgument, "A transaction is already open.", src_->Shown());
-    }
-    // Where the family keeps other writers out with the write lock, it is
-    // taken before the transaction reads anything (the catalog included): a
-    // transaction that reads first and then asks for it can find a writer
-    // waiting for its read to end, and neither gets on until one gives up.
-    std::string writeLock;
-    if (!src_->Family().WriteLockStatement("t").empty() && !src_->Tables().empty()) {
-      writeLock = src_->Family().WriteLockStatement(
-          src_->Family().QuoteName(src_->Tables().begin()->second));
-    }
-    src_->Conn().BeginTrans();
-    try {
-      if (!writeLock.empty()) src_->Conn().ExecDirect(writeLock);
-    } catch (...) {
-      src_->Conn().EndTrans(false);
-      throw;
-    }
-    for (auto& [alias, archive] : archives_) archive->BeginTrans();
-    appended_.clear();
-  }
-  // The archives commit before the live database: a crash between the two
-  // leaves copies that the move journal names, never records in neither.
-  void CommitTrans() override {
-    ForgetRead();
-    if (!InTransaction())
-      throw Error(EngineError::kInvalidArgument, "No transaction is open.", src_->Shown());
-    try {
-      CommitArchives();
-    } catch (...) {
-      Rollback();
-      throw;
-    }
-    src_->Conn().EndTrans(true);
-  }
-  void Rollback() override {
-    ForgetRead();
-    appended_.clear();
-    for (auto& [alias, archive] : archives_) {
-      try {
-        if (archive->InTransaction()) archive->Rollback();
-      } catch (const Error&) {
-        // The archive's own rollback on close undoes it as well.
-      }
-    }
-    if (src_->Open()) src_->Conn().EndTrans(false);
-  }
-  bool InTransaction() const override { return src_->Open() && src_->Conn().InTransaction(); }
-
-  // Without savepoints a step is only marked: undoing it undoes the whole
-  // transaction.
-  void Savepoint() override {
-    appendedBeforeStep_ = appended_.size();
-    if (src_->Family().HasSavepoints()) src_->Conn().ExecDirect("SAVEPOINT sa_step");
-    for (auto& [alias, archive] : archives_) archive->Savepoint();
-  }
-  void ReleaseSavepoint() override {
-    if (src_->Family().HasSavepoints()) src_->Conn().ExecDirect("RELEASE SAVEPOINT sa_step");
-    for (auto& [alias, archive] : archives_) archive->ReleaseSavepoint();
-  }
-  bool RollbackToSavepoint() override {
-    ForgetRead();
-    appended_.resize(std::min(appended_.size(), appendedBeforeStep_));
-    bool kept = src_->Family().HasSavepoints();
-    for (auto& [alias, archive] : archives_) kept = archive->RollbackToSavepoint() && kept;
-    try {
-      if (kept) {
-        src_->Conn().ExecDirect("ROLLBACK TO SAVEPOINT sa_step");
-        src_->Conn().ExecDirect("RELEASE SAVEPOINT sa_step");
-      }
-    } catch (const Error&) {
-      kept = false;
-    }
-    if (!kept) {
-      try {
-        Rollback();
-      } catch (const Error&) {
-        // Undone underneath already: the driver may find no transaction left.
-      }
-    }
-    return kept;
-  }
-
-  void Attach(const std::string& path, const std::string& alias) override {
-    if (!archiveEngine_) {
-      throw Error(EngineError::kInvalidArgument, "This database cannot reach archives.", path);
-    }
-    if (archives_.count(LowerAscii(alias))) {
-      throw Error(EngineError::kInvalidArgument, "The alias is in use.", alias);
-    }
-    auto archive = archiveEngine_->OpenDatabase(path);
-    if (InTransaction()) archive->BeginTrans();
-    archives_.emplace(LowerAscii(alias), std::move(archive));
-  }
-  void Detach(const std::string& alias) override {
-    auto it = archives_.find(LowerAscii(alias));
-    if (it == archives_.end())
-      throw Error(EngineError::kItemNotFound, "No such attached database.", alias);
-    it->second->Close();
-    archives_.erase(it);
-  }
-  bool AtomicAcrossAttached() override { return false; }
-  bool CommitsAttachedFirst() override { return true; }
-  bool CommitAttachedFirst() override {
-    if (!InTransaction()) return false;
-    CommitArchives();
-    return true;
-  }
-
-  // Taking a month back: the archive is read through its own database's
-  // record sets (any backend that names its records), the live side through
-  // this connection. The live copies' identities are learnt as the family
-  // allows (see AppendArchived).
-  std::vector<int64_t> AttachedRecordIds(const std::string& alias,
-                                         const std::string& table) override {
-    std::vector<int64_t> ids;
-    for (const auto& [id, values] : ArchivedRecords(alias, table).rows) ids.push_back(id);
-    return ids;
-  }
-  Appended AppendRecordsFrom(const std::string& alias, const std::string& table,
-                             std::span<const int64_t> ids) override {
-    return AppendArchived(alias, table, ids);
-  }
-  long DeleteAttachedRecords(const std::string& alias, const std::string& table,
-                             std::span<const int64_t> ids) override {
-    return Archive(alias).DeleteRecords(table, ids);
-  }
-  long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
-                                     std::span<const int64_t> ids,
-                                     std::span<const int64_t> copyIds) override {
-    return DeleteArchivedMatching(alias, table, ids, copyIds);
-  }
-  std::vector<std::string> CheckIntegrity() override {
-    if (!src_->Family().IntegrityCheck().empty()) return FamilyIntegrityCheck();
-    return ReadEveryTable();
-  }
-
-  std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> bookmarks,
-                                    const std::string& condition) override {
-    const TableInfo& info = src_->IdentifiedTable(table);
-    ReadForMove(info, bookmarks, src_->Translate(condition, &info));
-    std::vector<int64_t> out;
-    for (int64_t id : bookmarks) {
-      if (read_.rows.Find(id) != nullptr) out.push_back(id);
-    }
-    return out;
-  }
-
-  long AppendRecordsTo(const std::string& alias, const std::string& table,
-                       std::span<const int64_t> bookmarks) override {
-    Database& archive = Archive(alias);
-    const TableInfo& info = src_->IdentifiedTable(table);
-    const TableDef target = ArchiveTable(archive, table);
-    const std::vector<Column> sources = SourceColumns(info, target);
-    const auto rows = RowsToCopy(info, sources, bookmarks);
-    const size_t width = sources.size();
-    Copies copies{
-        LowerAscii(alias), LowerAscii(info.name), {rows.ids.begin(), rows.ids.end()}, width, {}};
-    copies.values.reserve(rows.ids.size() * width);
-    try {
-      for (size_t r = 0; r < rows.ids.size(); ++r) {
-        size_t i = 0;
-        for (const Field& f : target.Fields()) {
-          copies.values.push_back(
-              ConvertForField(rows.values[r * width + i++], f.type, f.size, f.name));
-        }
-      }
-    } catch (const Error& e) {
-      // A refused value names its field; the table and the archive go first.
-      throw e.WithCause(info.name + " into " + archive.Name());
-    }
-    // One bulk append: the run in the archive whole or not at all.
-    std::vector<std::string> fields;
-    for (const Field& f : target.Fields()) fields.push_back(f.name);
-    const long appended = archive.AppendRows(target.Name(), fields, copies.values);
-    appended_.push_back(std::move(copies));
-    return appended;
-  }
-
-  // Every value is converted before anything is written, then the rows go
-  // through one prepared INSERT over arrays of parameters, inside a step of
-  // their own (a transaction of their own outside the caller's).
-  long AppendRows(const std::string& table, std::span<const std::string> fields,
-                  std::span<const Value> values) override {
-    const TableInfo& info = src_->Table(table);
-    const std::string context = info.name + " in " + src_->Shown();
-    std::vector<Column> columns;
-    std::string names, marks;
-    for (const std::string& name : fields) {
-      const Column* found = nullptr;
-      for (const Column& c : info.columns) {
-        if (SameName(c.name, name)) found = &c;
-      }
-      if (found == nullptr) {
-        throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
-                    "field " + name + " of " + context);
-      }
-      columns.push_back(*found);
-      names += (names.empty() ? "" : ",") + src_->Family().QuoteName(found->name);
-      marks += marks.empty() ? "?" : ",?";
-    }
-    if (fields.empty() || values.size() % fields.size() != 0) {
-      throw Error(EngineError::kInvalidArgument, "Each row needs a value for every field.",
-                  context);
-    }
-    if (values.empty()) return 0;
-    std::vector<Value> converted;
-    converted.reserve(values.size());
-    for (size_t k = 0; k < values.size(); ++k) {
-      const Column& c = columns[k % columns.size()];
-      converted.push_back(ConvertForField(values[k], c.type, c.size, c.name));
-    }
-    Connection& conn = src_->Conn();
-    const bool own = !InTransaction();
-    const bool step = !own && src_->Family().HasSavepoints();
-    if (own) {
-      conn.BeginTrans();
-    } else if (step) {
-      conn.ExecDirect("SAVEPOINT sa_rows");
-    }
-    try {
-      auto insert = src_->NewStatement(context);
-      insert->Prepare("INSERT INTO " + src_->Family().QuoteName(info.name) + " (" + names +
-                      ") VALUES (" + marks + ")");
-      odbc::ParameterArrays params(*insert, columns, src_->Family().StoresDatesAsText());
-      params.Insert(converted);
-      if (own) {
-        conn.EndTrans(true);
-      } else if (step) {
-        conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
-      }
-    } catch (...) {
-      try {
-        if (step) {
-          conn.ExecDirect("ROLLBACK TO SAVEPOINT sa_rows");
-          conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
-        } else {
-          Rollback();  // without a step of its own, the whole transaction
-        }
-      } catch (const Error&) {
-        // The driver may have undone more already; the caller's rollback
-        // ends the rest.
-      }
-      throw;
-    }
-    return static_cast<long>(values.size() / fields.size());
-  }
-
-  long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) override {
-    const TableInfo& info = src_->IdentifiedTable(table);
-    long deleted = 0;
-    for (size_t first = 0; first < bookmarks.size(); first += kIdsPerStatement) {
-      const auto chunk =
-          bookmarks.subspan(first, std::min(kIdsPerStatement, bookmarks.size() - first));
-      auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
-      stmt->ExecDirect("DELETE FROM " + src_->Family().QuoteName(info.name) + " WHERE " +
-                       src_->IdentityIn(info, chunk));
-      deleted += static_cast<long>(stmt->RowCount());
-    }
-    return deleted;
-  }
-
-  std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
-                                           std::span<const int64_t> bookmarks) override {
-    if (!InTransaction()) {
-      throw Error(EngineError::kInvalidArgument, "No transaction is open.", src_->Shown());
-    }
-    const TableInfo& info = src_->IdentifiedTable(table);
-    if (read_.table != LowerAscii(info.name) ||
-        !std::all_of(bookmarks.begin(), bookmarks.end(),
-                     [&](int64_t id) { return read_.rows.Find(id) != nullptr; })) {
-      ReadForMove(info, bookmarks, "");
-    }
-    std::vector<int64_t> read;
-    for (const int64_t id : bookmarks) {
-      if (read_.rows.Find(id) != nullptr) read.push_back(id);
-    }
-    if (!src_->Family().KeepsReadRecordsUntilCommit()) {
-      return DeleteUnchanged(info, info.columns, read,
-                             [&](int64_t id) -> const Value* { return read_.rows.Find(id); });
-    }
-    // Locked since they were read, or out of other writers' reach: each one
-    // is there, as read.
-    if (DeleteRecords(table, read) != static_cast<long>(read.size())) {
-      throw Error(EngineError::kRecordDeleted,
-                  "Records read under lock were deleted by another program.",
-                  info.name + " in " + src_->Shown());
-    }
-    return read;
-  }
-
-  // "main" is this database itself, as an archive opened on its own
-  // connection is asked by the live database's side.
-  int64_t LastRecordId(const std::string& alias, const std::string& table) override {
-    if (SameName(alias, "main")) return OwnLastRecordId(table);
-    return Archive(alias).LastRecordId("main", table);
-  }
-
-  long DeleteRecordsMatching(const std::string& alias, const std::string& table,
-                             std::span<const int64_t> bookmarks, int64_t firstCopyId) override {
-    Database& archive = Archive(alias);
-    const TableInfo& info = src_->IdentifiedTable(table);
-    const TableDef target = ArchiveTable(archive, table);
-    const std::vector<Column> sources = SourceColumns(info, target);
+  // Reads the named records of `info` that meet `where` (the driver's SQL;
+  // empty: all), every field, for a move. Inside a transaction they stay as
+  // read until it ends where the family can see to it: locked as they are
+  // selected (so that a row identity that depends on the row's place cannot
+  // change either), or kept from other writers by the write lock taken
+  // first. The copy that follows takes their values from here rather than
+  // reading the same records again.
+  void ReadForMove(const TableInfo& info, std::span<const int64_t> ids, const std::string& where) {
     const std::string writeLock =
         src_->Family().WriteLockStatement(src_->Family().QuoteName(info.name));
     if (InTransaction() && !writeLock.empty()) src_->Conn().ExecDirect(writeLock);
-    const auto live = ReadRows(*src_, info, sources, bookmarks,
-                               InTransaction() && src_->Family().LocksSelectedRows());
-    // The live record's values as the copy took them; a value that no
-    // longer converts differs from its copy.
-    const auto converted = [&](int64_t bookmark) -> std::optional<std::vector<Value>> {
-      const auto row = live.find(bookmark);
-      if (row == live.end()) return std::nullopt;
-      std::vector<Value> values;
-      int i = 0;
-      try {
-        for (const Field& f : target.Fields()) {
-          values.push_back(
-              ConvertForField(row->second[static_cast<size_t>(i++)], f.type, f.size, f.name));
-        }
-      } catch (const Error&) {
-        return std::nullopt;
-      }
-      return values;
-    };
-    // Equal to their copies when read: deleted as read.
-    const auto deleteSame = [&](const std::vector<int64_t>& same) -> long {
-      if (InTransaction() && src_->Family().KeepsReadRecordsUntilCommit()) {
-        return DeleteRecords(table, same);
-      }
-      return static_cast<long>(DeleteUnchanged(info, sources, same, [&](int64_t id) {
-                                 const auto row = live.find(id);
-                                 return row == live.end() ? nullptr : row->second.data();
-                               }).size());
-    };
-    std::vector<int64_t> same;
-    if (const Copies* known = CommittedCopies(alias, info.name, bookmarks)) {
-      // Copies this database wrote and saw committed: compared as written.
-      for (size_t k = 0; k < known->bookmarks.size(); ++k) {
-        const auto values = converted(known->bookmarks[k]);
-        const auto copy = std::span(known->values).subspan(k * known->width, known->width);
-        if (values && std::equal(values->begin(), values->end(), copy.begin(), copy.end())) {
-          same.push_back(known->bookmarks[k]);
-        }
-      }
-      return deleteSame(same);
-    }
-    // After a crash the copies are read back: by identity, the i-th named
-    // record against the copy numbered firstCopyId + i; in an archive whose
-    // records have no identity (LastRecordId counts them), each live record
-    // against a copy of equal values that no other live record has taken.
-    std::unordered_map<int64_t, std::vector<Value>> byId;
-    std::unordered_map<std::string, long> byValues;
-    bool identified = true;
-    {
-      auto rs = archive.OpenRecordset("SELECT * FROM " + target.Name());
-      for (; !rs->Eof(); rs->MoveNext()) {
-        std::vector<Value> values;
-        for (int i = 0; i < rs->FieldCount(); ++i) values.push_back(rs->GetValue(i));
-        if (identified) {
-          try {
-            const int64_t id = rs->Bookmark();
-            if (id >= firstCopyId && id < firstCopyId + static_cast<int64_t>(bookmarks.size())) {
-              byId.emplace(id, std::move(values));
-            }
-            continue;
-          } catch (const Error& e) {
-            if (e.Number() != EngineError::kNoIdentity) throw;
-            identified = false;
-          }
-        }
-        ++byValues[Fingerprint(values)];
-      }
-      rs->Close();
-    }
-    for (size_t k = 0; k < bookmarks.size(); ++k) {
-      const auto values = converted(bookmarks[k]);
-      if (!values) continue;
-      if (identified) {
-        const auto copy = byId.find(firstCopyId + static_cast<int64_t>(k));
-        if (copy != byId.end() && copy->second == *values) same.push_back(bookmarks[k]);
-      } else if (long& left = byValues[Fingerprint(*values)]; left > 0) {
-        --left;
-        same.push_back(bookmarks[k]);
-      }
-    }
-    return deleteSame(same);
+    ReadBlock(*src_, info, info.columns, ids, read_.rows,
+              src_->Family().LocksSelectedRows() && InTransaction(), where);
+    read_.table = InTransaction() ? LowerAscii(info.name) : "";
   }
 
- private:
-  // Records copied into an archive (its alias and the table lower-cased).
-  struct Copies {
-    std::string alias, table;
-    std::vector<int64_t> bookmarks;
-    size_t width = 0;           // fields per record
-    std::vector<Value> values;  // record after record, as converted for the archive
-  };
-
-  // Commits the attached archives; what they were given is then committed.
-  void CommitArchives() {
-    for (auto& [alias, archive] : archives_) {
-      if (archive->InTransaction()) archive->CommitTrans();
-    }
-    committed_ = std::exchange(appended_, {});
+  // Whether ReadForMove read every one of the named records of `info`.
+  bool ReadAll(const TableInfo& info, std::span<const int64_t> ids) const {
+    return read_.table == LowerAscii(info.name) &&
+           std::all_of(ids.begin(), ids.end(),
+                       [&](int64_t id) { return read_.rows.Find(id) != nullptr; });
   }
+  // The values ReadForMove read of record `id`; nullptr when it read none.
+  const Value* Read(int64_t id) const { return read_.rows.Find(id); }
 
   // The named records of `info` that exist, in the order named, with
   // `columns` of their values: those the transaction read with RecordsWhere
@@ -1194,9 +733,7 @@ class OdbcDatabase : public Database {
   };
   RowsRead RowsToCopy(const TableInfo& info, const std::vector<Column>& columns,
                       std::span<const int64_t> ids) {
-    const bool readBefore =
-        InTransaction() && read_.table == LowerAscii(info.name) &&
-        std::all_of(ids.begin(), ids.end(), [&](int64_t id) { return read_.rows.Find(id); });
+    const bool readBefore = InTransaction() && ReadAll(info, ids);
     read_.table.clear();
     std::vector<size_t> at;
     if (readBefore) {
@@ -1234,61 +771,17 @@ class OdbcDatabase : public Database {
     return {copy_.Ids(), copy_.Values()};
   }
 
-  void ForgetRead() {
-    read_.table.clear();
-    read_.rows.Clear(0);
-  }
-
-  // Reads the named records of `info` that meet `where` (the driver's SQL;
-  // empty: all), every field, for a move. Inside a transaction they stay as
-  // read until it ends where the family can see to it: locked as they are
-  // selected (so that a row identity that depends on the row's place cannot
-  // change either), or kept from other writers by the write lock taken
-  // first. The copy that follows takes their values from here rather than
-  // reading the same records again.
-  void ReadForMove(const TableInfo& info, std::span<const int64_t> ids, const std::string& where) {
-    const std::string writeLock =
-        src_->Family().WriteLockStatement(src_->Family().QuoteName(info.name));
-    if (InTransaction() && !writeLock.empty()) src_->Conn().ExecDirect(writeLock);
-    ReadBlock(*src_, info, info.columns, ids, read_.rows,
-              src_->Family().LocksSelectedRows() && InTransaction(), where);
-    read_.table = InTransaction() ? LowerAscii(info.name) : "";
-  }
-
-  // The condition that the record of the first parameter's identity holds
-  // `values` in `columns` (IS NULL for a null), and the columns of its
-  // parameters, with the arguments for `id`.
-  struct SameAsRead {
-    std::string where;
-    std::vector<Column> params;
-    std::vector<Value> args;
-  };
-  SameAsRead SameAsReadCondition(const TableInfo& info, const std::vector<Column>& columns,
-                                 int64_t id, const Value* values) const {
-    SameAsRead out{info.identity + " = ?", {Column{"", FieldType::kLong, 0}}, {id}};
-    for (size_t i = 0; i < columns.size(); ++i) {
-      const bool null = IsNull(values[i]);
-      out.where +=
-          " AND " + src_->Family().QuoteName(columns[i].name) + (null ? " IS NULL" : " = ?");
-      if (!null) {
-        out.params.push_back(columns[i]);
-        out.args.push_back(values[i]);
-      }
+  // Deletes the named records of `info` by identity; returns how many existed.
+  long DeleteByIdentity(const TableInfo& info, std::span<const int64_t> ids) {
+    long deleted = 0;
+    for (size_t first = 0; first < ids.size(); first += kIdsPerStatement) {
+      const auto chunk = ids.subspan(first, std::min(kIdsPerStatement, ids.size() - first));
+      auto stmt = src_->NewStatement(info.name + " in " + Shown());
+      stmt->ExecDirect("DELETE FROM " + src_->Family().QuoteName(info.name) + " WHERE " +
+                       src_->IdentityIn(info, chunk));
+      deleted += static_cast<long>(stmt->RowCount());
     }
-    return out;
-  }
-
-  // Whether the database finds record `id` of `info` equal to `values` in
-  // `columns` (as SameAsReadCondition compares them) when it reads it as
-  // this transaction reads.
-  bool FindsSameAsRead(const TableInfo& info, const std::vector<Column>& columns, int64_t id,
-                       const Value* values) {
-    const SameAsRead same = SameAsReadCondition(info, columns, id, values);
-    auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
-    stmt->Prepare("SELECT " + info.identity + " FROM " + src_->Family().QuoteName(info.name) +
-                  " WHERE " + same.where);
-    odbc::ParameterArrays(*stmt, same.params, src_->Family().StoresDatesAsText()).Insert(same.args);
-    return stmt->Fetch();
+    return deleted;
   }
 
   // Deletes each of the named records of `info` whose `columns` still hold
@@ -1304,7 +797,7 @@ class OdbcDatabase : public Database {
   std::vector<int64_t> DeleteUnchanged(const TableInfo& info, const std::vector<Column>& columns,
                                        std::span<const int64_t> ids,
                                        const std::function<const Value*(int64_t)>& read) {
-    const std::string context = info.name + " in " + src_->Shown();
+    const std::string context = info.name + " in " + Shown();
     // One prepared statement per pattern of null fields.
     struct Prepared {
       std::unique_ptr<Statement> stmt;
@@ -1355,12 +848,419 @@ class OdbcDatabase : public Database {
     return deleted;
   }
 
-  // The copies of `table` in the archive `alias` this database appended and
-  // committed last, when they are of the named records.
-  const Copies* CommittedCopies(const std::string& alias, const std::string& table,
+ private:
+  // The condition that the record of the first parameter's identity holds
+  // `values` in `columns` (IS NULL for a null), and the columns of its
+  // parameters, with the arguments for `id`.
+  struct SameAsRead {
+    std::string where;
+    std::vector<Column> params;
+    std::vector<Value> args;
+  };
+  SameAsRead SameAsReadCondition(const TableInfo& info, const std::vector<Column>& columns,
+                                 int64_t id, const Value* values) const {
+    SameAsRead out{info.identity + " = ?", {Column{"", FieldType::kLong, 0}}, {id}};
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const bool null = IsNull(values[i]);
+      out.where +=
+          " AND " + src_->Family().QuoteName(columns[i].name) + (null ? " IS NULL" : " = ?");
+      if (!null) {
+        out.params.push_back(columns[i]);
+        out.args.push_back(values[i]);
+      }
+    }
+    return out;
+  }
+
+  // Whether the database finds record `id` of `info` equal to `values` in
+  // `columns` (as SameAsReadCondition compares them) when it reads it as
+  // this transaction reads.
+  bool FindsSameAsRead(const TableInfo& info, const std::vector<Column>& columns, int64_t id,
+                       const Value* values) {
+    const SameAsRead same = SameAsReadCondition(info, columns, id, values);
+    auto stmt = src_->NewStatement(info.name + " in " + Shown());
+    stmt->Prepare("SELECT " + info.identity + " FROM " + src_->Family().QuoteName(info.name) +
+                  " WHERE " + same.where);
+    odbc::ParameterArrays(*stmt, same.params, src_->Family().StoresDatesAsText()).Insert(same.args);
+    return stmt->Fetch();
+  }
+
+  std::shared_ptr<Source> src_;
+  std::vector<OdbcArchiveLink*> links_;
+  // The records the open transaction last read with RecordsWhere.
+  struct ReadUnderLock {
+    std::string table;  // lower-cased; "" when none
+    RowBlock rows;
+  };
+  ReadUnderLock read_;
+  RowBlock copy_;  // the rows of the last copy, when not as read
+};
+
+// A text equal for two records exactly when their values are equal, each
+// value with its kind, so that records can be counted by their values.
+std::string Fingerprint(const std::vector<Value>& values) {
+  std::string out;
+  for (const Value& v : values) {
+    if (const auto* i = std::get_if<int64_t>(&v)) {
+      out += 'i' + std::to_string(*i);
+    } else if (const auto* d = std::get_if<double>(&v)) {
+      // Zero of either sign is one value; the bits tell the others apart.
+      out += 'd' + std::to_string(std::bit_cast<uint64_t>(*d == 0 ? 0.0 : *d));
+    } else if (const auto* t = std::get_if<std::string>(&v)) {
+      out += 's' + std::to_string(t->size()) + ':' + *t;
+    } else if (const auto* dt = std::get_if<DateTime>(&v)) {
+      out += 't' + dt->ToIso();
+    } else {
+      out += 'n';
+    }
+    out += ';';
+  }
+  return out;
+}
+
+// An archive on a connection of its own, opened by the archive engine: a
+// move reads the live records here and appends them there in one bulk
+// append; a restore reads the archive through its record sets. The archive
+// joins the live database's transactions and steps, and commits before it.
+class OdbcArchiveLink : public ArchiveLink {
+ public:
+  OdbcArchiveLink(std::shared_ptr<Session> session, std::unique_ptr<Database> archive,
+                  std::string path)
+      : session_(std::move(session)), archive_(std::move(archive)), path_(std::move(path)) {
+    if (session_->InTransaction()) archive_->BeginTrans();
+    session_->Register(this);
+  }
+  ~OdbcArchiveLink() override {
+    try {
+      if (session_->InTransaction()) session_->Rollback();
+    } catch (const Error&) {
+      // The live database's own rollback on close undoes it as well.
+    }
+    session_->Unregister(this);
+    Close();
+  }
+
+  const std::string& Path() const override { return path_; }
+
+  // The live database's transaction, on the archive's side.
+  void Begin() {
+    archive_->BeginTrans();
+    appended_.clear();
+  }
+  // Commits the archive; what it was given is then committed.
+  void Commit() {
+    if (archive_->InTransaction()) archive_->CommitTrans();
+    committed_ = std::exchange(appended_, {});
+  }
+  void Rollback() {
+    appended_.clear();
+    try {
+      if (archive_->InTransaction()) archive_->Rollback();
+    } catch (const Error&) {
+      // The archive's own rollback on close undoes it as well.
+    }
+  }
+  void Savepoint() {
+    appendedBeforeStep_ = appended_.size();
+    archive_->Savepoint();
+  }
+  void ReleaseSavepoint() { archive_->ReleaseSavepoint(); }
+  // False when the archive undid its whole transaction.
+  bool RollbackToSavepoint() {
+    appended_.resize(std::min(appended_.size(), appendedBeforeStep_));
+    return archive_->RollbackToSavepoint();
+  }
+  // Closes the archive, as the live database closes.
+  void Close() {
+    try {
+      archive_->Close();
+    } catch (const Error&) {
+      // Closing drops the connection whatever the driver says.
+    }
+  }
+
+  IdentityStretches CopyOut(const std::string& table, std::span<const int64_t> liveIds) override {
+    Source& src = session_->Src();
+    const TableInfo& info = src.IdentifiedTable(table);
+    const TableDef target = ArchiveTable(table);
+    const std::vector<Column> sources = SourceColumns(info, target);
+    const auto rows = session_->RowsToCopy(info, sources, liveIds);
+    const size_t width = sources.size();
+    Copies copies{LowerAscii(info.name), {rows.ids.begin(), rows.ids.end()}, width, {}};
+    copies.values.reserve(rows.ids.size() * width);
+    try {
+      for (size_t r = 0; r < rows.ids.size(); ++r) {
+        size_t i = 0;
+        for (const Field& f : target.Fields()) {
+          copies.values.push_back(
+              ConvertForField(rows.values[r * width + i++], f.type, f.size, f.name));
+        }
+      }
+    } catch (const Error& e) {
+      // A refused value names its field; the table and the archive go first.
+      throw e.WithCause(info.name + " into " + archive_->Name());
+    }
+    // One bulk append: the run in the archive whole or not at all. The
+    // copies take the identities after the archive's last record.
+    std::vector<std::string> fields;
+    for (const Field& f : target.Fields()) fields.push_back(f.name);
+    const int64_t first = NumberingOf(*archive_).LastRecordId(target.Name()) + 1;
+    const long appended = archive_->AppendRows(target.Name(), fields, copies.values);
+    appended_.push_back(std::move(copies));
+    IdentityStretches out;
+    out.AddStretch(first, appended);
+    return out;
+  }
+
+  long ReplaceTable(const std::string& table, std::span<const int64_t> liveIds) override {
+    archive_->Execute("delete from " + table);
+    return static_cast<long>(CopyOut(table, liveIds).size());
+  }
+
+  long DeleteLiveCopied(const std::string& table, std::span<const int64_t> liveIds,
+                        std::span<const int64_t> copyIds) override {
+    Source& src = session_->Src();
+    if (copyIds.size() != liveIds.size()) {
+      throw Error(EngineError::kInvalidArgument, "Each record needs the identity of its copy.",
+                  table + " in " + src.Shown());
+    }
+    const bool inTransaction = session_->InTransaction();
+    const TableInfo& info = src.IdentifiedTable(table);
+    const TableDef target = ArchiveTable(table);
+    const std::vector<Column> sources = SourceColumns(info, target);
+    const std::string writeLock =
+        src.Family().WriteLockStatement(src.Family().QuoteName(info.name));
+    if (inTransaction && !writeLock.empty()) src.Conn().ExecDirect(writeLock);
+    const auto live =
+        ReadRows(src, info, sources, liveIds, inTransaction && src.Family().LocksSelectedRows());
+    // The live record's values as the copy took them; a value that no
+    // longer converts differs from its copy.
+    const auto converted = [&](int64_t bookmark) -> std::optional<std::vector<Value>> {
+      const auto row = live.find(bookmark);
+      if (row == live.end()) return std::nullopt;
+      std::vector<Value> values;
+      int i = 0;
+      try {
+        for (const Field& f : target.Fields()) {
+          values.push_back(
+              ConvertForField(row->second[static_cast<size_t>(i++)], f.type, f.size, f.name));
+        }
+      } catch (const Error&) {
+        return std::nullopt;
+      }
+      return values;
+    };
+    // Equal to their copies when read: deleted as read.
+    const auto deleteSame = [&](const std::vector<int64_t>& same) -> long {
+      if (inTransaction && src.Family().KeepsReadRecordsUntilCommit()) {
+        return session_->DeleteByIdentity(info, same);
+      }
+      return static_cast<long>(session_
+                                   ->DeleteUnchanged(info, sources, same,
+                                                     [&](int64_t id) {
+                                                       const auto row = live.find(id);
+                                                       return row == live.end()
+                                                                  ? nullptr
+                                                                  : row->second.data();
+                                                     })
+                                   .size());
+    };
+    std::vector<int64_t> same;
+    if (const Copies* known = CommittedCopies(info.name, liveIds)) {
+      // Copies this link wrote and saw committed: compared as written.
+      for (size_t k = 0; k < known->bookmarks.size(); ++k) {
+        const auto values = converted(known->bookmarks[k]);
+        const auto copy = std::span(known->values).subspan(k * known->width, known->width);
+        if (values && std::equal(values->begin(), values->end(), copy.begin(), copy.end())) {
+          same.push_back(known->bookmarks[k]);
+        }
+      }
+      return deleteSame(same);
+    }
+    // After a crash the copies are read back, once the archive is seen to
+    // hold them (its commit is atomic: every copy is there, or none): by
+    // identity, the i-th named record against the copy named copyIds[i]; in
+    // an archive whose records have no identity (numbered by position), each
+    // live record against a copy of equal values that no other live record
+    // has taken.
+    if (liveIds.empty() || NumberingOf(*archive_).LastRecordId(target.Name()) <
+                               *std::min_element(copyIds.begin(), copyIds.end())) {
+      return 0;
+    }
+    const std::unordered_set<int64_t> named(copyIds.begin(), copyIds.end());
+    std::unordered_map<int64_t, std::vector<Value>> byId;
+    std::unordered_map<std::string, long> byValues;
+    bool identified = true;
+    {
+      auto rs = archive_->OpenRecordset("SELECT * FROM " + target.Name());
+      for (; !rs->Eof(); rs->MoveNext()) {
+        std::vector<Value> values;
+        for (int i = 0; i < rs->FieldCount(); ++i) values.push_back(rs->GetValue(i));
+        if (identified) {
+          try {
+            const int64_t id = rs->Bookmark();
+            if (named.count(id) != 0) byId.emplace(id, std::move(values));
+            continue;
+          } catch (const Error& e) {
+            if (e.Number() != EngineError::kNoIdentity) throw;
+            identified = false;
+          }
+        }
+        ++byValues[Fingerprint(values)];
+      }
+      rs->Close();
+    }
+    for (size_t k = 0; k < liveIds.size(); ++k) {
+      const auto values = converted(liveIds[k]);
+      if (!values) continue;
+      if (identified) {
+        const auto copy = byId.find(copyIds[k]);
+        if (copy != byId.end() && copy->second == *values) same.push_back(liveIds[k]);
+      } else if (long& left = byValues[Fingerprint(*values)]; left > 0) {
+        --left;
+        same.push_back(liveIds[k]);
+      }
+    }
+    return deleteSame(same);
+  }
+
+  // Taking a month back: the archive is read through its own database's
+  // record sets (any backend that names its records), the live side through
+  // the live connection. The live copies' identities are learnt as the
+  // family allows (see CopyBack).
+  std::vector<int64_t> ArchivedIds(const std::string& table) override {
+    std::vector<int64_t> ids;
+    for (const auto& [id, values] : ArchivedRecords(table).rows) ids.push_back(id);
+    return ids;
+  }
+
+  // Inserts the named archived records into the live table one by one,
+  // converted for the live fields, and learns each new record's identity:
+  // returned by the INSERT, asked for right after it, or, for a key the
+  // archive holds, the key's own value.
+  IdentityStretches CopyBack(const std::string& table,
+                             std::span<const int64_t> archivedIds) override {
+    Source& src = session_->Src();
+    const ArchivedTable archived = ArchivedRecords(table);
+    const TableInfo& info = src.IdentifiedTable(table);
+    const std::vector<Column> columns = SourceColumns(info, archived.def);
+    const DriverFamily& family = src.Family();
+    const std::string quoted = family.QuoteName(info.name);
+    const std::string context = info.name + " from " + archive_->Name() + " into " + src.Shown();
+    std::optional<size_t> keyField;
+    for (size_t i = 0; i < columns.size() && info.keyed; ++i) {
+      if (family.QuoteName(columns[i].name) == info.identity) keyField = i;
+    }
+    const std::string returning = family.InsertReturning(info.identity);
+    const std::string query =
+        returning.empty() ? family.InsertedIdentityQuery(info.identity, quoted) : "";
+    if (returning.empty() && query.empty() && !keyField) {
+      throw Error(EngineError::kNoIdentity,
+                  "The identity a restored record gets cannot be learnt here.",
+                  context +
+                      ": the driver tells no new record's identity; a whole-number "
+                      "primary key that the archive holds would name them");
+    }
+    std::string names, marks;
+    for (const Column& c : columns) {
+      names += (names.empty() ? "" : ",") + family.QuoteName(c.name);
+      marks += marks.empty() ? "?" : ",?";
+    }
+    auto insert = src.NewStatement(context);
+    insert->Prepare("INSERT INTO " + quoted + " (" + names + ") VALUES (" + marks + ")" +
+                    returning);
+    std::unique_ptr<Statement> ask;
+    if (!query.empty()) {
+      ask = src.NewStatement(context);
+      ask->Prepare(query);
+    }
+    odbc::ParameterArrays params(*insert, columns, family.StoresDatesAsText());
+    std::vector<int64_t> copyIds;
+    copyIds.reserve(archivedIds.size());
+    for (const int64_t id : archivedIds) {
+      const auto row = archived.rows.find(id);
+      if (row == archived.rows.end()) continue;
+      std::vector<Value> values;
+      values.reserve(columns.size());
+      for (size_t i = 0; i < columns.size(); ++i) {
+        values.push_back(
+            ConvertForField(row->second[i], columns[i].type, columns[i].size, columns[i].name));
+      }
+      params.Insert(values);
+      std::optional<int64_t> copy;
+      if (!returning.empty()) {
+        copy = AnsweredIdentity(*insert);
+      } else if (ask) {
+        ask->Execute();
+        copy = AnsweredIdentity(*ask);
+      } else if (const auto* key = std::get_if<int64_t>(&values[*keyField])) {
+        copy = *key;
+      }
+      if (!copy) {
+        throw Error(EngineError::kNoIdentity,
+                    "The identity a restored record got cannot be learnt.",
+                    context + ": record " + std::to_string(id) + " of the archive");
+      }
+      copyIds.push_back(*copy);
+    }
+    CheckCameBackExactly(archived, info, columns, archivedIds, copyIds, context);
+    return IdentityStretches(copyIds);
+  }
+
+  long DeleteArchived(const std::string& table, std::span<const int64_t> archivedIds) override {
+    return archive_->DeleteRecords(table, archivedIds);
+  }
+
+  // Deletes the named archived records whose live copies (copyIds, in the
+  // same order) hold their values, converted as CopyBack converts.
+  long DeleteArchivedCopied(const std::string& table, std::span<const int64_t> archivedIds,
+                            std::span<const int64_t> copyIds) override {
+    if (copyIds.size() != archivedIds.size()) {
+      throw Error(EngineError::kInvalidArgument, "Each record needs the identity of its copy.",
+                  table + " in " + archive_->Name());
+    }
+    Source& src = session_->Src();
+    const ArchivedTable archived = ArchivedRecords(table);
+    const TableInfo& info = src.IdentifiedTable(table);
+    const std::vector<Column> columns = SourceColumns(info, archived.def);
+    const auto live = ReadRows(src, info, columns, copyIds,
+                               session_->InTransaction() && src.Family().LocksSelectedRows());
+    std::vector<int64_t> same;
+    for (size_t k = 0; k < archivedIds.size(); ++k) {
+      const auto row = archived.rows.find(archivedIds[k]);
+      const auto copy = live.find(copyIds[k]);
+      if (row == archived.rows.end() || copy == live.end()) continue;
+      bool equal = true;
+      for (size_t i = 0; i < columns.size() && equal; ++i) {
+        try {
+          equal = ConvertForField(row->second[i], columns[i].type, columns[i].size,
+                                  columns[i].name) == copy->second[i];
+        } catch (const Error&) {
+          equal = false;
+        }
+      }
+      if (equal) same.push_back(archivedIds[k]);
+    }
+    return archive_->DeleteRecords(archived.def.Name(), same);
+  }
+
+  void CommitArchive() override { Commit(); }
+
+ private:
+  // Records copied into the archive (the table lower-cased).
+  struct Copies {
+    std::string table;
+    std::vector<int64_t> bookmarks;
+    size_t width = 0;           // fields per record
+    std::vector<Value> values;  // record after record, as converted for the archive
+  };
+
+  // The copies of `table` this link appended and committed last, when they
+  // are of the named records.
+  const Copies* CommittedCopies(const std::string& table,
                                 std::span<const int64_t> bookmarks) const {
     for (auto it = committed_.rbegin(); it != committed_.rend(); ++it) {
-      if (it->alias != LowerAscii(alias) || it->table != LowerAscii(table)) continue;
+      if (it->table != LowerAscii(table)) continue;
       const std::unordered_set<int64_t> named(bookmarks.begin(), bookmarks.end());
       const bool all = std::all_of(it->bookmarks.begin(), it->bookmarks.end(),
                                    [&](int64_t id) { return named.count(id) != 0; });
@@ -1369,35 +1269,12 @@ class OdbcDatabase : public Database {
     return nullptr;
   }
 
-  // The highest record identity of `table`; 0 when it is empty. A table
-  // whose records have no identity gives its number of records: records
-  // appended later still count on from it.
-  int64_t OwnLastRecordId(const std::string& table) {
-    const TableInfo& info = src_->Table(table);
-    auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
-    stmt->ExecDirect("SELECT " +
-                     (info.identity.empty() ? "COUNT(*)" : "MAX(" + info.identity + ")") +
-                     " FROM " + src_->Family().QuoteName(info.name));
-    SQLBIGINT id = 0;
-    SQLLEN length = 0;
-    stmt->Check(SQLBindCol(stmt->get(), 1, SQL_C_SBIGINT, &id, 0, &length));
-    if (!stmt->Fetch() || length == SQL_NULL_DATA) return 0;
-    return id;
-  }
-
-  Database& Archive(const std::string& alias) {
-    auto it = archives_.find(LowerAscii(alias));
-    if (it == archives_.end())
-      throw Error(EngineError::kItemNotFound, "No such attached database.", alias);
-    return *it->second;
-  }
-
-  static TableDef ArchiveTable(Database& archive, const std::string& table) {
-    for (TableDef& def : archive.TableDefs()) {
+  TableDef ArchiveTable(const std::string& table) {
+    for (TableDef& def : archive_->TableDefs()) {
       if (SameName(def.Name(), table)) return std::move(def);
     }
     throw Error(EngineError::kTableNotFound, "Cannot find the input table or query.",
-                table + " in " + archive.Name());
+                table + " in " + archive_->Name());
   }
 
   // The live columns that fill the archive table's fields, in its order.
@@ -1410,7 +1287,7 @@ class OdbcDatabase : public Database {
       }
       if (!found) {
         throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
-                    "field " + f.name + " of " + info.name + " in " + src_->Shown());
+                    "field " + f.name + " of " + info.name + " in " + session_->Shown());
       }
       out.push_back(*found);
     }
@@ -1423,10 +1300,9 @@ class OdbcDatabase : public Database {
     std::map<int64_t, std::vector<Value>> rows;
   };
 
-  ArchivedTable ArchivedRecords(const std::string& alias, const std::string& table) {
-    Database& archive = Archive(alias);
-    ArchivedTable out{ArchiveTable(archive, table), {}};
-    auto rs = archive.OpenRecordset("SELECT * FROM " + out.def.Name());
+  ArchivedTable ArchivedRecords(const std::string& table) {
+    ArchivedTable out{ArchiveTable(table), {}};
+    auto rs = archive_->OpenRecordset("SELECT * FROM " + out.def.Name());
     std::vector<int> fields;
     for (const Field& f : out.def.Fields()) fields.push_back(rs->FieldIndex(f.name));
     for (; !rs->Eof(); rs->MoveNext()) {
@@ -1437,7 +1313,7 @@ class OdbcDatabase : public Database {
         if (e.Number() != EngineError::kNoIdentity) throw;
         throw Error(EngineError::kNoIdentity,
                     "The archive's records have no identity to take them back by.",
-                    out.def.Name() + " in " + archive.Name() +
+                    out.def.Name() + " in " + archive_->Name() +
                         ": its database format offers no row identity; the records stay in "
                         "the archive");
       }
@@ -1464,90 +1340,17 @@ class OdbcDatabase : public Database {
     return id;
   }
 
-  // Inserts the named archived records into the live table one by one,
-  // converted for the live fields, and learns each new record's identity:
-  // returned by the INSERT, asked for right after it, or, for a key the
-  // archive holds, the key's own value.
-  Appended AppendArchived(const std::string& alias, const std::string& table,
-                          std::span<const int64_t> ids) {
-    const ArchivedTable archived = ArchivedRecords(alias, table);
-    const TableInfo& info = src_->IdentifiedTable(table);
-    const std::vector<Column> columns = SourceColumns(info, archived.def);
-    const DriverFamily& family = src_->Family();
-    const std::string quoted = family.QuoteName(info.name);
-    const std::string context =
-        info.name + " from " + Archive(alias).Name() + " into " + src_->Shown();
-    std::optional<size_t> keyField;
-    for (size_t i = 0; i < columns.size() && info.keyed; ++i) {
-      if (family.QuoteName(columns[i].name) == info.identity) keyField = i;
-    }
-    const std::string returning = family.InsertReturning(info.identity);
-    const std::string query =
-        returning.empty() ? family.InsertedIdentityQuery(info.identity, quoted) : "";
-    if (returning.empty() && query.empty() && !keyField) {
-      throw Error(EngineError::kNoIdentity,
-                  "The identity a restored record gets cannot be learnt here.",
-                  context +
-                      ": the driver tells no new record's identity; a whole-number "
-                      "primary key that the archive holds would name them");
-    }
-    std::string names, marks;
-    for (const Column& c : columns) {
-      names += (names.empty() ? "" : ",") + family.QuoteName(c.name);
-      marks += marks.empty() ? "?" : ",?";
-    }
-    auto insert = src_->NewStatement(context);
-    insert->Prepare("INSERT INTO " + quoted + " (" + names + ") VALUES (" + marks + ")" +
-                    returning);
-    std::unique_ptr<Statement> ask;
-    if (!query.empty()) {
-      ask = src_->NewStatement(context);
-      ask->Prepare(query);
-    }
-    odbc::ParameterArrays params(*insert, columns, family.StoresDatesAsText());
-    Appended out;
-    out.ids.reserve(ids.size());
-    for (const int64_t id : ids) {
-      const auto row = archived.rows.find(id);
-      if (row == archived.rows.end()) continue;
-      std::vector<Value> values;
-      values.reserve(columns.size());
-      for (size_t i = 0; i < columns.size(); ++i) {
-        values.push_back(
-            ConvertForField(row->second[i], columns[i].type, columns[i].size, columns[i].name));
-      }
-      params.Insert(values);
-      std::optional<int64_t> copy;
-      if (!returning.empty()) {
-        copy = AnsweredIdentity(*insert);
-      } else if (ask) {
-        ask->Execute();
-        copy = AnsweredIdentity(*ask);
-      } else if (const auto* key = std::get_if<int64_t>(&values[*keyField])) {
-        copy = *key;
-      }
-      if (!copy) {
-        throw Error(EngineError::kNoIdentity,
-                    "The identity a restored record got cannot be learnt.",
-                    context + ": record " + std::to_string(id) + " of the archive");
-      }
-      out.ids.push_back(*copy);
-      ++out.count;
-    }
-    CheckCameBackExactly(archived, info, columns, ids, out.ids, context);
-    return out;
-  }
-
-  // Throws EngineError::kDataConversion when a record just taken back holds a value
-  // that its live field changed: its live copy (copyIds[i] for ids[i]), read
-  // back as the archive's field, differs from the archived value (a fraction
-  // into a whole-number field, a time into a date, a number rounded to the
-  // column's scale).
+  // Throws EngineError::kDataConversion when a record just taken back holds
+  // a value that its live field changed: its live copy (copyIds[i] for
+  // ids[i]), read back as the archive's field, differs from the archived
+  // value (a fraction into a whole-number field, a time into a date, a
+  // number rounded to the column's scale).
   void CheckCameBackExactly(const ArchivedTable& archived, const TableInfo& info,
                             const std::vector<Column>& columns, std::span<const int64_t> ids,
                             std::span<const int64_t> copyIds, const std::string& context) {
-    const auto live = ReadRows(*src_, info, columns, copyIds,
-                               InTransaction() && src_->Family().LocksSelectedRows());
+    Source& src = session_->Src();
+    const auto live = ReadRows(src, info, columns, copyIds,
+                               session_->InTransaction() && src.Family().LocksSelectedRows());
     size_t k = 0;
     for (const int64_t id : ids) {
       const auto row = archived.rows.find(id);
@@ -1572,44 +1375,323 @@ class OdbcDatabase : public Database {
     }
   }
 
-  // Deletes the named archived records whose live copies (copyIds, in the
-  // same order) hold their values, converted as AppendArchived converts.
-  long DeleteArchivedMatching(const std::string& alias, const std::string& table,
-                              std::span<const int64_t> ids, std::span<const int64_t> copyIds) {
-    if (copyIds.size() != ids.size()) {
-      throw Error(EngineError::kInvalidArgument, "Each record needs the identity of its copy.",
-                  table + " in " + Archive(alias).Name());
+  std::shared_ptr<Session> session_;
+  std::unique_ptr<Database> archive_;
+  std::string path_;
+  // Records copied into the archive, as written: those of the open
+  // transaction, and those of the last commit, which the deletion of their
+  // live records compares against.
+  std::vector<Copies> appended_, committed_;
+  size_t appendedBeforeStep_ = 0;
+};
+
+void Session::Rollback() {
+  ForgetRead();
+  for (OdbcArchiveLink* link : links_) link->Rollback();
+  if (src_->Open()) src_->Conn().EndTrans(false);
+}
+
+void Session::CommitArchives() {
+  for (OdbcArchiveLink* link : links_) link->Commit();
+}
+
+class OdbcDatabase : public Database, public RecordNumbering {
+ public:
+  OdbcDatabase(std::shared_ptr<Source> src, Engine* archiveEngine)
+      : session_(std::make_shared<Session>(std::move(src))), archiveEngine_(archiveEngine) {}
+  ~OdbcDatabase() override {
+    try {
+      Close();
+    } catch (const Error&) {
+      // Closing drops the connection whatever the driver says.
     }
-    const ArchivedTable archived = ArchivedRecords(alias, table);
-    const TableInfo& info = src_->IdentifiedTable(table);
-    const std::vector<Column> columns = SourceColumns(info, archived.def);
-    const auto live = ReadRows(*src_, info, columns, copyIds,
-                               InTransaction() && src_->Family().LocksSelectedRows());
-    std::vector<int64_t> same;
-    for (size_t k = 0; k < ids.size(); ++k) {
-      const auto row = archived.rows.find(ids[k]);
-      const auto copy = live.find(copyIds[k]);
-      if (row == archived.rows.end() || copy == live.end()) continue;
-      bool equal = true;
-      for (size_t i = 0; i < columns.size() && equal; ++i) {
-        try {
-          equal = ConvertForField(row->second[i], columns[i].type, columns[i].size,
-                                  columns[i].name) == copy->second[i];
-        } catch (const Error&) {
-          equal = false;
-        }
-      }
-      if (equal) same.push_back(ids[k]);
-    }
-    return Archive(alias).DeleteRecords(archived.def.Name(), same);
   }
+
+  const std::string& Name() const override { return name_ = session_->Shown(); }
+
+  void AppendTableDef(const TableDef& def) override {
+    Source& src = Src();
+    // Names match in any letter case: a table of the same name in another
+    // case is the same table, whether or not the database tells them apart;
+    // and not every driver reports an existing table by its state.
+    src.Forget();
+    if (src.Tables().count(LowerAscii(def.Name())) != 0) {
+      throw Error(EngineError::kTableExists, "Table already exists.",
+                  def.Name() + " in " + src.Shown());
+    }
+    std::string sql = "CREATE TABLE " + src.Family().QuoteName(def.Name()) + " (";
+    bool first = true;
+    for (const Field& f : def.Fields()) {
+      if (!first) sql += ", ";
+      first = false;
+      sql += src.Family().QuoteName(f.name) + " " + src.Family().DeclaredType(f);
+    }
+    sql += ")";
+    auto stmt = src.NewStatement(def.Name() + " in " + src.Shown());
+    stmt->ExecDirect(sql);
+    src.Forget();
+  }
+
+  std::vector<TableDef> TableDefs() override {
+    std::vector<TableDef> defs;
+    for (const auto& [key, name] : Src().Tables()) {
+      const TableInfo& info = Src().Table(name);
+      TableDef def(info.name);
+      for (const Column& c : info.columns) {
+        Field f;
+        f.name = c.name;
+        f.type = c.type;
+        f.size = c.type == FieldType::kText ? c.size : 0;
+        def.Fields().Append(std::move(f));
+      }
+      defs.push_back(std::move(def));
+    }
+    return defs;
+  }
+
+  long Execute(const std::string& sql) override {
+    session_->ForgetRead();
+    auto stmt = Src().NewStatement(Src().Shown());
+    stmt->ExecDirect(Src().Translate(sql, nullptr));
+    SQLLEN n = 0;
+    if (!SQL_SUCCEEDED(SQLRowCount(stmt->get(), &n)) || n < 0) n = 0;
+    Src().Forget();
+    return static_cast<long>(n);
+  }
+
+  std::unique_ptr<Recordset> OpenRecordset(const std::string& sql) override {
+    return std::make_unique<OdbcRecordset>(session_->SharedSource(), sql);
+  }
+
+  void Close() override {
+    for (OdbcArchiveLink* link : session_->Links()) link->Close();
+    Src().Close();
+  }
+
+  void BeginTrans() override {
+    Source& src = Src();
+    session_->ForgetRead();
+    if (InTransaction()) {
+      throw Error(EngineError::kInvalidArgument, "A transaction is already open.", src.Shown());
+    }
+    // Where the family keeps other writers out with the write lock, it is
+    // taken before the transaction reads anything (the catalog included): a
+    // transaction that reads first and then asks for it can find a writer
+    // waiting for its read to end, and neither gets on until one gives up.
+    std::string writeLock;
+    if (!src.Family().WriteLockStatement("t").empty() && !src.Tables().empty()) {
+      writeLock =
+          src.Family().WriteLockStatement(src.Family().QuoteName(src.Tables().begin()->second));
+    }
+    src.Conn().BeginTrans();
+    try {
+      if (!writeLock.empty()) src.Conn().ExecDirect(writeLock);
+    } catch (...) {
+      src.Conn().EndTrans(false);
+      throw;
+    }
+    for (OdbcArchiveLink* link : session_->Links()) link->Begin();
+  }
+  // The archives commit before the live database: a crash between the two
+  // leaves copies that the move journal names, never records in neither.
+  void CommitTrans() override {
+    session_->ForgetRead();
+    if (!InTransaction()) {
+      throw Error(EngineError::kInvalidArgument, "No transaction is open.", Src().Shown());
+    }
+    try {
+      session_->CommitArchives();
+    } catch (...) {
+      Rollback();
+      throw;
+    }
+    Src().Conn().EndTrans(true);
+  }
+  void Rollback() override { session_->Rollback(); }
+  bool InTransaction() const override { return session_->InTransaction(); }
+
+  // Without savepoints a step is only marked: undoing it undoes the whole
+  // transaction.
+  void Savepoint() override {
+    if (Src().Family().HasSavepoints()) Src().Conn().ExecDirect("SAVEPOINT sa_step");
+    for (OdbcArchiveLink* link : session_->Links()) link->Savepoint();
+  }
+  void ReleaseSavepoint() override {
+    if (Src().Family().HasSavepoints()) Src().Conn().ExecDirect("RELEASE SAVEPOINT sa_step");
+    for (OdbcArchiveLink* link : session_->Links()) link->ReleaseSavepoint();
+  }
+  bool RollbackToSavepoint() override {
+    session_->ForgetRead();
+    bool kept = Src().Family().HasSavepoints();
+    for (OdbcArchiveLink* link : session_->Links()) kept = link->RollbackToSavepoint() && kept;
+    try {
+      if (kept) {
+        Src().Conn().ExecDirect("ROLLBACK TO SAVEPOINT sa_step");
+        Src().Conn().ExecDirect("RELEASE SAVEPOINT sa_step");
+      }
+    } catch (const Error&) {
+      kept = false;
+    }
+    if (!kept) {
+      try {
+        Rollback();
+      } catch (const Error&) {
+        // Undone underneath already: the driver may find no transaction left.
+      }
+    }
+    return kept;
+  }
+
+  std::unique_ptr<ArchiveLink> LinkArchive(const std::string& path) override {
+    if (!archiveEngine_) {
+      throw Error(EngineError::kInvalidArgument, "This database cannot reach archives.", path);
+    }
+    return std::make_unique<OdbcArchiveLink>(session_, archiveEngine_->OpenDatabase(path), path);
+  }
+  CommitOrder ArchiveCommitOrder() override { return CommitOrder::kArchiveFirstLiveHeld; }
+  // Each archive commits on its own connection: a commit takes one.
+  size_t ArchivesPerCommit() override { return 1; }
+
+  std::vector<std::string> CheckIntegrity() override {
+    if (!Src().Family().IntegrityCheck().empty()) return FamilyIntegrityCheck();
+    return ReadEveryTable();
+  }
+
+  std::vector<int64_t> RecordsWhere(const std::string& table, std::span<const int64_t> bookmarks,
+                                    const std::string& condition) override {
+    const TableInfo& info = Src().IdentifiedTable(table);
+    session_->ReadForMove(info, bookmarks, Src().Translate(condition, &info));
+    std::vector<int64_t> out;
+    for (int64_t id : bookmarks) {
+      if (session_->Read(id) != nullptr) out.push_back(id);
+    }
+    return out;
+  }
+
+  // Every value is converted before anything is written, then the rows go
+  // through one prepared INSERT over arrays of parameters, inside a step of
+  // their own (a transaction of their own outside the caller's).
+  long AppendRows(const std::string& table, std::span<const std::string> fields,
+                  std::span<const Value> values) override {
+    Source& src = Src();
+    const TableInfo& info = src.Table(table);
+    const std::string context = info.name + " in " + src.Shown();
+    std::vector<Column> columns;
+    std::string names, marks;
+    for (const std::string& name : fields) {
+      const Column* found = nullptr;
+      for (const Column& c : info.columns) {
+        if (SameName(c.name, name)) found = &c;
+      }
+      if (found == nullptr) {
+        throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
+                    "field " + name + " of " + context);
+      }
+      columns.push_back(*found);
+      names += (names.empty() ? "" : ",") + src.Family().QuoteName(found->name);
+      marks += marks.empty() ? "?" : ",?";
+    }
+    if (fields.empty() || values.size() % fields.size() != 0) {
+      throw Error(EngineError::kInvalidArgument, "Each row needs a value for every field.",
+                  context);
+    }
+    if (values.empty()) return 0;
+    std::vector<Value> converted;
+    converted.reserve(values.size());
+    for (size_t k = 0; k < values.size(); ++k) {
+      const Column& c = columns[k % columns.size()];
+      converted.push_back(ConvertForField(values[k], c.type, c.size, c.name));
+    }
+    Connection& conn = src.Conn();
+    const bool own = !InTransaction();
+    const bool step = !own && src.Family().HasSavepoints();
+    if (own) {
+      conn.BeginTrans();
+    } else if (step) {
+      conn.ExecDirect("SAVEPOINT sa_rows");
+    }
+    try {
+      auto insert = src.NewStatement(context);
+      insert->Prepare("INSERT INTO " + src.Family().QuoteName(info.name) + " (" + names +
+                      ") VALUES (" + marks + ")");
+      odbc::ParameterArrays params(*insert, columns, src.Family().StoresDatesAsText());
+      params.Insert(converted);
+      if (own) {
+        conn.EndTrans(true);
+      } else if (step) {
+        conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
+      }
+    } catch (...) {
+      try {
+        if (step) {
+          conn.ExecDirect("ROLLBACK TO SAVEPOINT sa_rows");
+          conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
+        } else {
+          Rollback();  // without a step of its own, the whole transaction
+        }
+      } catch (const Error&) {
+        // The driver may have undone more already; the caller's rollback
+        // ends the rest.
+      }
+      throw;
+    }
+    return static_cast<long>(values.size() / fields.size());
+  }
+
+  long DeleteRecords(const std::string& table, std::span<const int64_t> bookmarks) override {
+    return session_->DeleteByIdentity(Src().IdentifiedTable(table), bookmarks);
+  }
+
+  std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
+                                           std::span<const int64_t> bookmarks) override {
+    if (!InTransaction()) {
+      throw Error(EngineError::kInvalidArgument, "No transaction is open.", Src().Shown());
+    }
+    const TableInfo& info = Src().IdentifiedTable(table);
+    if (!session_->ReadAll(info, bookmarks)) session_->ReadForMove(info, bookmarks, "");
+    std::vector<int64_t> read;
+    for (const int64_t id : bookmarks) {
+      if (session_->Read(id) != nullptr) read.push_back(id);
+    }
+    if (!Src().Family().KeepsReadRecordsUntilCommit()) {
+      return session_->DeleteUnchanged(info, info.columns, read,
+                                       [&](int64_t id) { return session_->Read(id); });
+    }
+    // Locked since they were read, or out of other writers' reach: each one
+    // is there, as read.
+    if (session_->DeleteByIdentity(info, read) != static_cast<long>(read.size())) {
+      throw Error(EngineError::kRecordDeleted,
+                  "Records read under lock were deleted by another program.",
+                  info.name + " in " + Src().Shown());
+    }
+    return read;
+  }
+
+  // The highest record identity of `table`; 0 when it is empty. A table
+  // whose records have no identity gives its number of records: records
+  // appended later still count on from it.
+  int64_t LastRecordId(const std::string& table) override {
+    const TableInfo& info = Src().Table(table);
+    auto stmt = Src().NewStatement(info.name + " in " + Src().Shown());
+    stmt->ExecDirect("SELECT " +
+                     (info.identity.empty() ? "COUNT(*)" : "MAX(" + info.identity + ")") +
+                     " FROM " + Src().Family().QuoteName(info.name));
+    SQLBIGINT id = 0;
+    SQLLEN length = 0;
+    stmt->Check(SQLBindCol(stmt->get(), 1, SQL_C_SBIGINT, &id, 0, &length));
+    if (!stmt->Fetch() || length == SQL_NULL_DATA) return 0;
+    return id;
+  }
+
+ private:
+  Source& Src() const { return session_->Src(); }
 
   // The database system's own check, through the driver.
   std::vector<std::string> FamilyIntegrityCheck() {
     std::vector<std::string> problems;
     try {
-      auto stmt = src_->NewStatement(src_->Shown());
-      stmt->ExecDirect(src_->Family().IntegrityCheck());
+      auto stmt = Src().NewStatement(Src().Shown());
+      stmt->ExecDirect(Src().Family().IntegrityCheck());
       while (stmt->Fetch()) problems.push_back(CatalogText(stmt->get(), 1));
     } catch (const Error& e) {
       return {e.Description() + (e.Cause().empty() ? "" : " " + e.Cause())};
@@ -1625,17 +1707,17 @@ class OdbcDatabase : public Database {
     constexpr size_t kMostProblems = 10;
     std::vector<std::string> problems;
     std::vector<std::string> names;
-    for (const auto& [key, name] : src_->Tables()) names.push_back(name);
+    for (const auto& [key, name] : Src().Tables()) names.push_back(name);
     for (const std::string& name : names) {
       try {
-        const TableInfo& info = src_->Table(name);
+        const TableInfo& info = Src().Table(name);
         std::string list;
         for (const Column& c : info.columns) {
-          list += (list.empty() ? "" : ", ") + src_->Family().QuoteName(c.name);
+          list += (list.empty() ? "" : ", ") + Src().Family().QuoteName(c.name);
         }
         if (list.empty()) continue;
-        auto stmt = src_->NewStatement(info.name + " in " + src_->Shown());
-        stmt->ExecDirect("SELECT " + list + " FROM " + src_->Family().QuoteName(info.name));
+        auto stmt = Src().NewStatement(info.name + " in " + Src().Shown());
+        stmt->ExecDirect("SELECT " + list + " FROM " + Src().Family().QuoteName(info.name));
         while (stmt->Fetch()) {
           for (size_t i = 0; i < info.columns.size(); ++i) {
             ReadValue(*stmt, static_cast<SQLUSMALLINT>(i + 1), info.columns[i].type);
@@ -1650,21 +1732,8 @@ class OdbcDatabase : public Database {
     return problems;
   }
 
-  std::shared_ptr<Source> src_;
+  std::shared_ptr<Session> session_;
   Engine* archiveEngine_;
-  std::map<std::string, std::unique_ptr<Database>> archives_;
-  // Records copied into an archive, as written: those of the open
-  // transaction, and those of the last commit, which the deletion of their
-  // live records compares against.
-  std::vector<Copies> appended_, committed_;
-  size_t appendedBeforeStep_ = 0;
-  // The records the open transaction last read with RecordsWhere.
-  struct ReadUnderLock {
-    std::string table;  // lower-cased; "" when none
-    RowBlock rows;
-  };
-  ReadUnderLock read_;
-  RowBlock copy_;  // the rows of the last copy, when not as read
   mutable std::string name_;
 };
 

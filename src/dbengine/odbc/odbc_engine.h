@@ -1,9 +1,10 @@
 // The ODBC backend of the engine: a live database reached through an ODBC
 // driver (a connection string, or a database file served by an installed
 // driver). Month archives are made by `archiveEngine` (the build's default
-// file format) and reached on connections of their own: a transaction over
-// the live database and an archive is not atomic across both
-// (AtomicAcrossAttached() is false), so callers commit the archive first.
+// file format) and linked on connections of their own: a transaction over
+// the live database and an archive is not atomic across both, so the archive
+// commits first and the records a move takes stay held until the live commit
+// (CommitOrder::kArchiveFirstLiveHeld).
 //
 // Records are named by a whole-number identity: a single whole-number primary
 // key where the table has one, else the family's row identity (SQLite's

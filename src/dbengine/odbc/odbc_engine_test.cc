@@ -42,36 +42,35 @@ TEST_P(OdbcEngineTest, MovesRecordsIntoAnArchiveOnItsOwnConnection) {
   FillSales();
   const std::string archivePath = dir_.Path("a.mdb");
   testing::MakeArchive(archivePath, Sales());
-  EXPECT_FALSE(db_->AtomicAcrossAttached());
+  EXPECT_EQ(db_->ArchiveCommitOrder(), CommitOrder::kArchiveFirstLiveHeld);
   std::vector<int64_t> keys;
   {
     auto rs = db_->OpenRecordset("SELECT * FROM sales ORDER BY d_fecha");
     for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
   }
   ASSERT_EQ(keys.size(), 4u);
-  db_->Attach(archivePath, "arc");
+  auto link = db_->LinkArchive(archivePath);
   db_->BeginTrans();
   const std::vector<int64_t> march =
       db_->RecordsWhere("sales", keys, "D_FECHA >= #2024-03-01# AND d_fecha < #2024-04-01#");
   EXPECT_EQ(march, (std::vector<int64_t>{keys[1], keys[2]}));
-  EXPECT_EQ(db_->LastRecordId("arc", "sales"), 0);
   // A step undone leaves the archive as it was.
   db_->Savepoint();
-  EXPECT_EQ(db_->AppendRecordsTo("arc", "sales", keys), 4);
+  EXPECT_EQ(link->CopyOut("sales", keys).size(), 4u);
   EXPECT_TRUE(db_->RollbackToSavepoint());
   db_->Savepoint();
-  EXPECT_EQ(db_->AppendRecordsTo("arc", "sales", march), 2);
+  const std::vector<int64_t> copies = link->CopyOut("sales", march).Expand();
+  EXPECT_EQ(copies, (std::vector<int64_t>{1, 2}));
   db_->ReleaseSavepoint();
   db_->CommitTrans();
   EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales"), 2);
   EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales WHERE Name = 'a'"), 1);
-  EXPECT_EQ(db_->LastRecordId("arc", "sales"), 2);
   // Another program changes one of the two before the deletion: it stays.
   db_->Execute("UPDATE sales SET Price = 9 WHERE Ticket = 100");
   db_->BeginTrans();
-  EXPECT_EQ(db_->DeleteRecordsMatching("arc", "sales", march, 1), 1);
+  EXPECT_EQ(link->DeleteLiveCopied("sales", march, copies), 1);
   db_->CommitTrans();
-  db_->Detach("arc");
+  link.reset();
   auto rs = db_->OpenRecordset("SELECT * FROM sales ORDER BY ticket");
   rs->MoveLast();
   EXPECT_EQ(rs->RecordCount(), 3);
@@ -82,7 +81,7 @@ TEST_P(OdbcEngineTest, MovesRecordsIntoAnArchiveOnItsOwnConnection) {
 
 // After a crash between the archive's commit and the deletion, a new
 // connection reads the copies back by the identities they got: the i-th
-// named record against copy firstCopyId + i, never another.
+// named record against the i-th copy, never another.
 TEST_P(OdbcEngineTest, AfterACrashTheCopiesAreReadBackByTheirIdentities) {
   FillSales();
   const std::string archivePath = dir_.Path("a.mdb");
@@ -92,21 +91,24 @@ TEST_P(OdbcEngineTest, AfterACrashTheCopiesAreReadBackByTheirIdentities) {
     auto rs = db_->OpenRecordset("SELECT * FROM sales ORDER BY ticket");
     for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
   }
-  db_->Attach(archivePath, "arc");
+  auto link = db_->LinkArchive(archivePath);
   db_->BeginTrans();
-  const int64_t first = db_->LastRecordId("arc", "sales") + 1;
-  EXPECT_EQ(db_->AppendRecordsTo("arc", "sales", keys), 4);
+  const std::vector<int64_t> copies = link->CopyOut("sales", keys).Expand();
+  EXPECT_EQ(copies.size(), 4u);
   db_->CommitTrans();
+  link.reset();
   db_->Close();
 
   db_ = backend_->Open();
-  db_->Attach(archivePath, "arc");
+  link = db_->LinkArchive(archivePath);
   db_->Execute("UPDATE sales SET Qty = 9 WHERE Ticket = 102");
+  std::vector<int64_t> shifted = copies;
+  for (int64_t& id : shifted) ++id;
   db_->BeginTrans();
-  EXPECT_EQ(db_->DeleteRecordsMatching("arc", "sales", keys, first + 1), 0);
-  EXPECT_EQ(db_->DeleteRecordsMatching("arc", "sales", keys, first), 3);
+  EXPECT_EQ(link->DeleteLiveCopied("sales", keys, shifted), 0);
+  EXPECT_EQ(link->DeleteLiveCopied("sales", keys, copies), 3);
   db_->CommitTrans();
-  db_->Detach("arc");
+  link.reset();
   auto rs = db_->OpenRecordset("SELECT * FROM sales");
   ASSERT_FALSE(rs->Eof());
   EXPECT_EQ(rs->GetValue("ticket"), Value(int64_t{102}));
@@ -123,12 +125,11 @@ TEST_P(OdbcEngineTest, AnArchiveFieldTheLiveTableLacksRefusesTheWholeRun) {
   std::vector<int64_t> keys;
   auto rs = db_->OpenRecordset("SELECT * FROM sales");
   for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
-  db_->Attach(archivePath, "arc");
+  auto link = db_->LinkArchive(archivePath);
   db_->BeginTrans();
-  EXPECT_EQ(ErrorFrom([&] { db_->AppendRecordsTo("arc", "sales", keys); }).Number(),
-            EngineError::kItemNotFound);
+  EXPECT_EQ(ErrorFrom([&] { link->CopyOut("sales", keys); }).Number(), EngineError::kItemNotFound);
   db_->Rollback();
-  db_->Detach("arc");
+  link.reset();
   EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales"), 0);
 }
 
@@ -154,12 +155,12 @@ TEST_P(OdbcEngineTest, RecordsReadForAMoveStayAsReadUntilTheirDeletion) {
       auto rs = db_->OpenRecordset("SELECT * FROM sales");
       for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
     }
-    db_->Attach(archivePath, "arc");
+    auto link = db_->LinkArchive(archivePath);
     db_->BeginTrans();
     const std::vector<int64_t> read = db_->RecordsWhere("sales", keys, "ticket >= 100");
     ASSERT_EQ(read.size(), 4u);
-    EXPECT_EQ(db_->AppendRecordsTo("arc", "sales", read), 4);
-    ASSERT_TRUE(db_->CommitAttachedFirst());
+    EXPECT_EQ(link->CopyOut("sales", read).size(), 4u);
+    link->CommitArchive();
     EXPECT_TRUE(db_->InTransaction());
     EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales"), 4);
 
@@ -174,7 +175,7 @@ TEST_P(OdbcEngineTest, RecordsReadForAMoveStayAsReadUntilTheirDeletion) {
     EXPECT_EQ(db_->DeleteRecords("sales", read), 4);
     db_->CommitTrans();
     other->Close();
-    db_->Detach("arc");
+    link.reset();
     auto rs = db_->OpenRecordset("SELECT * FROM sales");
     rs->MoveLast();
     EXPECT_EQ(rs->RecordCount(), 0);
@@ -219,55 +220,52 @@ TEST_P(OdbcEngineTest, TakesRecordsBackAndNamesEachLiveCopy) {
   FillSales();
   db_->Execute("CREATE UNIQUE INDEX sales_ticket ON Sales (Ticket)");
   const std::string arc = ArchiveOfSales(dir_, {"p", "qq", "rrr"}, 20);
-  db_->Attach(arc, "arc");
-  const std::vector<int64_t> ids = db_->AttachedRecordIds("arc", "SALES");
+  auto link = db_->LinkArchive(arc);
+  const std::vector<int64_t> ids = link->ArchivedIds("SALES");
   ASSERT_EQ(ids, (std::vector<int64_t>{1, 2, 3}));
-  EXPECT_EQ(ErrorFrom([&] { db_->AttachedRecordIds("arc", "none"); }).Number(),
-            EngineError::kTableNotFound);
+  EXPECT_EQ(ErrorFrom([&] { link->ArchivedIds("none"); }).Number(), EngineError::kTableNotFound);
 
   // A value the live field refuses, and a key the live table holds, each
   // refuse the whole call; nothing of it stays live after the rollback.
-  db_->Execute("UPDATE arc.Sales SET Name = 'nine chars' WHERE Ticket = 202");
+  Exec(arc, "UPDATE Sales SET Name = 'nine chars' WHERE Ticket = 202");
   db_->BeginTrans();
-  EXPECT_EQ(ErrorFrom([&] { db_->AppendRecordsFrom("arc", "sales", ids); }).Number(),
-            EngineError::kFieldTooSmall);
+  EXPECT_EQ(ErrorFrom([&] { link->CopyBack("sales", ids); }).Number(), EngineError::kFieldTooSmall);
   db_->Rollback();
-  db_->Execute("UPDATE arc.Sales SET Name = 'rrr', Ticket = 100 WHERE Ticket = 202");
+  Exec(arc, "UPDATE Sales SET Name = 'rrr', Ticket = 100 WHERE Ticket = 202");
   db_->BeginTrans();
-  const Error duplicate = ErrorFrom([&] { db_->AppendRecordsFrom("arc", "sales", ids); });
+  const Error duplicate = ErrorFrom([&] { link->CopyBack("sales", ids); });
   EXPECT_EQ(duplicate.Number(), EngineError::kDuplicateKey) << duplicate.Cause();
   db_->Rollback();
   EXPECT_EQ(Count(*db_, "SELECT * FROM sales"), 4);
 
-  db_->Execute("UPDATE arc.Sales SET Ticket = 202 WHERE Ticket = 100");
+  Exec(arc, "UPDATE Sales SET Ticket = 202 WHERE Ticket = 100");
   // Rows taken out first leave gaps, so that identities are not simply
   // the next numbers.
   db_->Execute("DELETE FROM sales WHERE Ticket = 101");
   db_->BeginTrans();
-  const Database::Appended appended = db_->AppendRecordsFrom("arc", "sales", ids);
+  const std::vector<int64_t> copies = link->CopyBack("sales", ids).Expand();
   db_->CommitTrans();
-  ASSERT_EQ(appended.count, 3);
-  ASSERT_EQ(appended.ids.size(), 3u);
+  ASSERT_EQ(copies.size(), 3u);
   // Each identity names the copy of the archived record in its place.
   for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(db_->RecordsWhere("sales", std::span(appended.ids).subspan(i, 1),
+    EXPECT_EQ(db_->RecordsWhere("sales", std::span(copies).subspan(i, 1),
                                 "Ticket = " + std::to_string(200 + i) +
                                     " AND D_Fecha > #2024-05-01# AND Price = 4.25"),
-              std::vector<int64_t>{appended.ids[i]})
+              std::vector<int64_t>{copies[i]})
         << i;
   }
 
   // Another program changes one copy; the copies named out of order match
   // nothing, the right ones match the two unchanged.
   db_->Execute("UPDATE sales SET Qty = 9 WHERE Ticket = 201");
-  const std::vector<int64_t> reversed(appended.ids.rbegin(), appended.ids.rend());
+  const std::vector<int64_t> reversed(copies.rbegin(), copies.rend());
   db_->BeginTrans();
-  EXPECT_EQ(db_->DeleteAttachedRecordsMatching("arc", "sales", ids, reversed), 0);
-  EXPECT_EQ(db_->DeleteAttachedRecordsMatching("arc", "sales", ids, appended.ids), 2);
+  EXPECT_EQ(link->DeleteArchivedCopied("sales", ids, reversed), 0);
+  EXPECT_EQ(link->DeleteArchivedCopied("sales", ids, copies), 2);
   db_->CommitTrans();
-  EXPECT_EQ(db_->AttachedRecordIds("arc", "sales"), std::vector<int64_t>{2});
-  EXPECT_EQ(db_->DeleteAttachedRecords("arc", "sales", std::vector<int64_t>{2}), 1);
-  db_->Detach("arc");
+  EXPECT_EQ(link->ArchivedIds("sales"), std::vector<int64_t>{2});
+  EXPECT_EQ(link->DeleteArchived("sales", std::vector<int64_t>{2}), 1);
+  link.reset();
   EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM Sales"), 0);
   EXPECT_EQ(Count(*db_, "SELECT * FROM sales"), 6);
 }
@@ -290,21 +288,20 @@ TEST_P(OdbcEngineTest, RecordsTakenBackIntoAKeyedTableAreNamedByTheirKeys) {
   db_->Execute("INSERT INTO Sales (Ticket, Name) VALUES (2, 'b')");
   db_->Execute("DELETE FROM Sales WHERE Ticket = 1");
   const std::string arc = ArchiveOfSales(dir_, {"p", "qq"});
-  db_->Attach(arc, "arc");
-  const std::vector<int64_t> ids = db_->AttachedRecordIds("arc", "sales");
+  auto link = db_->LinkArchive(arc);
+  const std::vector<int64_t> ids = link->ArchivedIds("sales");
   db_->BeginTrans();
-  const Database::Appended appended = db_->AppendRecordsFrom("arc", "sales", ids);
+  const std::vector<int64_t> copies = link->CopyBack("sales", ids).Expand();
   db_->CommitTrans();
   std::vector<int64_t> keys;
   auto rs = db_->OpenRecordset("SELECT * FROM sales WHERE Ticket >= 200 ORDER BY Ticket");
   for (; !rs->Eof(); rs->MoveNext()) keys.push_back(std::get<int64_t>(rs->GetValue("id")));
   rs->Close();
-  EXPECT_EQ(appended.ids, keys);
+  EXPECT_EQ(copies, keys);
   EXPECT_EQ(keys, (std::vector<int64_t>{3, 4}));
   db_->BeginTrans();
-  EXPECT_EQ(db_->DeleteAttachedRecordsMatching("arc", "sales", ids, appended.ids), 2);
+  EXPECT_EQ(link->DeleteArchivedCopied("sales", ids, copies), 2);
   db_->CommitTrans();
-  db_->Detach("arc");
 }
 
 // Rows are fetched many at a time into buffers as long as their column's
@@ -341,12 +338,12 @@ TEST_P(OdbcEngineTest, TextsLongerThanTheirColumnsBuffersAreReadWhole) {
     archive->AppendTableDef(Sales(4));
     archive->Close();
   }
-  db_->Attach(archivePath, "arc");
+  auto link = db_->LinkArchive(archivePath);
   auto move = [&] {
     db_->BeginTrans();
     try {
       db_->RecordsWhere("sales", keys, "d_fecha >= #2024-03-01#");
-      const long moved = db_->AppendRecordsTo("arc", "sales", keys);
+      const size_t moved = link->CopyOut("sales", keys).size();
       db_->CommitTrans();
       return moved;
     } catch (const Error&) {
@@ -362,8 +359,8 @@ TEST_P(OdbcEngineTest, TextsLongerThanTheirColumnsBuffersAreReadWhole) {
     EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales"), 0);
     backend_->Exec("UPDATE Sales SET Name = 'n' WHERE Ticket = 399");
   }
-  EXPECT_EQ(move(), 300);
-  db_->Detach("arc");
+  EXPECT_EQ(move(), 300u);
+  link.reset();
   EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales WHERE Name = '" + faces + "'"), 1);
   EXPECT_EQ(QueryLong(archivePath, "SELECT count(*) FROM Sales WHERE Name = 'n'"), 299);
 }
@@ -385,17 +382,17 @@ TEST(OdbcArchives, AnArchiveReachedThroughItsDriverGivesItsRecordsBack) {
   Exec(arc, "DELETE FROM Sales WHERE Name = 'p'");
   auto db = engine->OpenDatabase(dir.Path("live.db"));
   db->AppendTableDef(Sales());
-  db->Attach(arc, "arc");
-  const std::vector<int64_t> ids = db->AttachedRecordIds("arc", "sales");
+  auto link = db->LinkArchive(arc);
+  const std::vector<int64_t> ids = link->ArchivedIds("sales");
   EXPECT_EQ(ids, (std::vector<int64_t>{2, 3}));
   db->BeginTrans();
-  const Database::Appended appended = db->AppendRecordsFrom("arc", "sales", ids);
+  const std::vector<int64_t> copies = link->CopyBack("sales", ids).Expand();
   db->CommitTrans();
-  EXPECT_EQ(appended.ids, (std::vector<int64_t>{1, 2}));
+  EXPECT_EQ(copies, (std::vector<int64_t>{1, 2}));
   db->BeginTrans();
-  EXPECT_EQ(db->DeleteAttachedRecordsMatching("arc", "sales", ids, appended.ids), 2);
+  EXPECT_EQ(link->DeleteArchivedCopied("sales", ids, copies), 2);
   db->CommitTrans();
-  db->Detach("arc");
+  link.reset();
   db->Close();
   EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM Sales"), 0);
   EXPECT_EQ(Query(dir.Path("live.db"), "SELECT Name, D_Fecha FROM Sales ORDER BY rowid"),
@@ -436,12 +433,12 @@ TEST(OdbcArchives, ARunGoesIntoAnArchiveThroughItsDriverWholeOrNotAtAll) {
     for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
   }
   ASSERT_EQ(keys.size(), static_cast<size_t>(kRecords));
-  db->Attach(arc, "arc");
+  auto link = db->LinkArchive(arc);
   auto move = [&] {
     db->BeginTrans();
     db->Savepoint();
     try {
-      const long moved = db->AppendRecordsTo("arc", "sales", keys);
+      const auto moved = static_cast<int64_t>(link->CopyOut("sales", keys).size());
       db->ReleaseSavepoint();
       db->CommitTrans();
       return moved;
@@ -471,7 +468,7 @@ TEST(OdbcArchives, ARunGoesIntoAnArchiveThroughItsDriverWholeOrNotAtAll) {
              ", 1, 699, 1699, 174.75, '2024-06-07 08:15:00', 'name 699')");
   }
   EXPECT_EQ(move(), kRecords);
-  db->Detach("arc");
+  link.reset();
   db->Close();
   EXPECT_EQ(Query(arc, "SELECT count(*), sum(Qty), sum(Ok), min(D_Fecha), max(Name) FROM Sales"),
             (testing::Rows{{"700", "244650", "350", "2024-06-01 08:15:00", "name 99"}}));
@@ -512,51 +509,54 @@ TEST(OdbcArchives, AnArchiveWithoutRecordIdentitiesStillDeletesOnlyWhatItHolds) 
     for (; !rs->Eof(); rs->MoveNext()) keys.push_back(rs->Bookmark());
     return keys;
   };
+  std::unique_ptr<ArchiveLink> link;
   const auto move = [&](std::span<const int64_t> keys) {
     db->BeginTrans();
-    const int64_t first = db->LastRecordId("arc", "sales") + 1;
-    EXPECT_EQ(db->AppendRecordsTo("arc", "sales", keys), static_cast<long>(keys.size()));
+    const std::vector<int64_t> copies = link->CopyOut("sales", keys).Expand();
+    EXPECT_EQ(copies.size(), keys.size());
     db->CommitTrans();
-    return first;
+    return copies;
   };
   add(1, "a", 1);
   add(2, "b", 2);
   add(3, "c", 3);
   add(4, "d", 4);
-  db->Attach(arc, "arc");
-  EXPECT_EQ(db->LastRecordId("arc", "sales"), 0);
+  link = db->LinkArchive(arc);
 
   // Copied by this database: the live records are compared with the copies
-  // as written; one changed meanwhile stays.
+  // as written; one changed meanwhile stays. The copies are numbered by
+  // their place in the archive.
   const std::vector<int64_t> keys = bookmarks();
   const std::vector<int64_t> firstTwo(keys.begin(), keys.begin() + 2);
-  EXPECT_EQ(move(firstTwo), 1);
-  EXPECT_EQ(db->LastRecordId("arc", "sales"), 2);
+  const std::vector<int64_t> firstCopies = move(firstTwo);
+  EXPECT_EQ(firstCopies, (std::vector<int64_t>{1, 2}));
   db->Execute("UPDATE sales SET Price = 9 WHERE Ticket = 1");
   db->BeginTrans();
-  EXPECT_EQ(db->DeleteRecordsMatching("arc", "sales", firstTwo, 1), 1);
+  EXPECT_EQ(link->DeleteLiveCopied("sales", firstTwo, firstCopies), 1);
   db->CommitTrans();
 
   // Copied by a launch that crashed before deleting: a new connection finds
   // the copies by their values. A live record changed since is not among
-  // them and stays.
+  // them and stays; nor is one whose copies the archive never took,
+  // whatever it holds of equal values.
   const std::vector<int64_t> lastTwo(keys.begin() + 2, keys.end());
-  EXPECT_EQ(move(lastTwo), 3);
+  const std::vector<int64_t> lastCopies = move(lastTwo);
+  EXPECT_EQ(lastCopies, (std::vector<int64_t>{3, 4}));
   db->Execute("UPDATE sales SET Qty = 7 WHERE Ticket = 4");
-  db->Detach("arc");
+  link.reset();
   db->Close();
   db = engine->OpenDatabase(live);
-  db->Attach(arc, "arc");
-  EXPECT_EQ(db->LastRecordId("arc", "sales"), 4);
+  link = db->LinkArchive(arc);
   db->BeginTrans();
-  EXPECT_EQ(db->DeleteRecordsMatching("arc", "sales", lastTwo, 3), 1);
+  EXPECT_EQ(link->DeleteLiveCopied("sales", lastTwo, std::vector<int64_t>{5, 6}), 0);
+  EXPECT_EQ(link->DeleteLiveCopied("sales", lastTwo, lastCopies), 1);
   db->CommitTrans();
   EXPECT_EQ(Query(live, "SELECT Ticket FROM Sales ORDER BY Ticket"), (testing::Rows{{"1"}, {"4"}}));
   EXPECT_EQ(QueryLong(arc, "SELECT count(*) FROM Sales"), 4);
 
   EXPECT_EQ(ErrorFrom([&] { db->RecordsWhere("keyless", keys, "Ticket > 0"); }).Number(),
             EngineError::kNoIdentity);
-  db->Detach("arc");
+  link.reset();
 }
 
 // SQLite files checked through the driver get SQLite's own check.
