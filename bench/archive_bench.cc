@@ -454,7 +454,7 @@ ProgramRun RunProgramOn(ChildLauncher& launcher, const std::string& executable, 
 // Copies the shop's live tables into a fresh schema of the PostgreSQL server
 // `server` names; returns the schema's connection string.
 std::string PostgresShop(const std::string& server, const Shop& shop, const std::string& schema) {
-  auto odbc = dbengine::MakeOdbcEngine(nullptr);
+  auto odbc = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   {
     auto db = odbc->OpenDatabase("ODBC;" + server);
     db->Execute("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
@@ -468,7 +468,8 @@ std::string PostgresShop(const std::string& server, const Shop& shop, const std:
 }
 
 void DropPostgresShop(const std::string& server, const std::string& schema) {
-  auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + server);
+  auto db =
+      dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)->OpenDatabase("ODBC;" + server);
   db->Execute("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
 }
 
@@ -492,7 +493,7 @@ std::string WithMariaDbDatabase(const std::string& connect, const std::string& d
 // MariaDB server `server` names, every table keyed (MariaDB has no row
 // identity); returns its connection string.
 std::string MariaDbShop(const std::string& server, const Shop& shop, const std::string& database) {
-  auto odbc = dbengine::MakeOdbcEngine(nullptr);
+  auto odbc = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   {
     auto db = odbc->OpenDatabase("ODBC;" + server);
     db->Execute("DROP DATABASE IF EXISTS " + database);
@@ -508,7 +509,8 @@ std::string MariaDbShop(const std::string& server, const Shop& shop, const std::
 }
 
 void DropMariaDbShop(const std::string& server, const std::string& database) {
-  auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + server);
+  auto db =
+      dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)->OpenDatabase("ODBC;" + server);
   db->Execute("DROP DATABASE IF EXISTS " + database);
 }
 

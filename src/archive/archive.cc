@@ -10,6 +10,7 @@
 #include "archive/move_journal.h"
 #include "archive/restore.h"
 #include "archive/table_builders.h"
+#include "dbengine/transaction_guard.h"
 
 namespace sa::archive {
 
@@ -72,6 +73,7 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
     // another program changed meanwhile is neither deleted nor copied.
     const bool takeFirst = order == dbengine::CommitOrder::kArchiveFirstLiveHeld;
     ctx.live.BeginTrans();
+    dbengine::TransactionGuard transaction(ctx.live);
     for (const BatchRun& b : runs) {
       const MonthRun& run = *b.run;
       ctx.live.Savepoint();
@@ -123,9 +125,12 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
         archiveCommitted = true;
       }
     }
-    if (!archiveCommitted) ctx.live.CommitTrans();
+    if (archiveCommitted) {
+      transaction.Keep();  // the live side commits below, under the journal
+    } else {
+      transaction.Commit();
+    }
   } catch (const Error& e) {
-    if (ctx.live.InTransaction()) ctx.live.Rollback();
     for (const BatchRun& b : runs) {
       if (b.result->status == 0) *b.result = Refused(e);
     }
@@ -152,13 +157,9 @@ size_t Records(const MonthWork& month) {
 void FinishJournaled(const TransferContext& ctx, const std::string& journal,
                      const std::function<void()>& deletions) {
   if (!ctx.live.InTransaction()) ctx.live.BeginTrans();
-  try {
-    deletions();
-    ctx.live.CommitTrans();
-  } catch (...) {
-    ctx.live.Rollback();
-    throw;
-  }
+  dbengine::TransactionGuard transaction(ctx.live);
+  deletions();
+  transaction.Commit();
   ctx.fs.RemoveFile(journal);
 }
 

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "dbengine/transaction_guard.h"
+
 namespace sa::archive {
 
 namespace {
@@ -28,6 +30,7 @@ void RestoreTable(const TransferContext& ctx, dbengine::ArchiveLink& archive,
   PendingMove pending{archive.Path(), {}, true};
   try {
     ctx.live.BeginTrans();
+    dbengine::TransactionGuard transaction(ctx.live);
     const dbengine::IdentityStretches copies = archive.CopyBack(out.table, ids);
     if (copies.size() != ids.size()) {
       throw Error(dbengine::EngineError::kInvalidArgument,
@@ -39,9 +42,8 @@ void RestoreTable(const TransferContext& ctx, dbengine::ArchiveLink& archive,
       pending.tables.push_back({out.table, 0, ids, copies.Expand()});
       WriteMoveJournal(ctx.fs, journal, pending);
     }
-    ctx.live.CommitTrans();
+    transaction.Commit();
   } catch (const Error& e) {
-    if (ctx.live.InTransaction()) ctx.live.Rollback();
     // A journal written before a commit that failed names copies that are
     // not there; completing it deletes nothing.
     if (!pending.tables.empty() && ctx.fs.Exists(journal)) {

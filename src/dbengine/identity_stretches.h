@@ -56,6 +56,18 @@ class IdentityStretches {
   bool empty() const { return size_ == 0; }
   const std::vector<Stretch>& Stretches() const { return stretches_; }
 
+  // Whether `ids` are these identities, in this order.
+  bool Equals(std::span<const int64_t> ids) const {
+    if (ids.size() != size_) return false;
+    size_t at = 0;
+    for (const Stretch& s : stretches_) {
+      for (int64_t i = 0; i < s.count; ++i) {
+        if (ids[at++] != s.first + i) return false;
+      }
+    }
+    return true;
+  }
+
   // Every identity, in the order added.
   std::vector<int64_t> Expand() const {
     std::vector<int64_t> ids;

@@ -14,7 +14,6 @@
 #include "archive/schema.h"
 #include "dbengine/engine_choice.h"
 #include "dbengine/identity_stretches.h"
-#include "dbengine/odbc/connection_string.h"
 #include "platform/log_text.h"
 #include "platform/standard_error.h"
 
@@ -620,7 +619,7 @@ CivilDate WindowEnd(const CivilDate& today, bool upToToday, int retentionDays) {
 std::string OneLine(const Error& e) {
   std::string cause = e.Cause();
   for (size_t at; (at = cause.find('\n')) != std::string::npos;) cause.replace(at, 1, "; ");
-  return dbengine::odbc::MaskSecrets(e.Description() + (cause.empty() ? "" : " (" + cause + ")"));
+  return dbengine::MaskSecrets(e.Description() + (cause.empty() ? "" : " (" + cause + ")"));
 }
 
 RunPlan PlanArchive(const RunContext& ctx, bool upToToday) {

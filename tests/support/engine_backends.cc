@@ -4,6 +4,7 @@
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "support/odbc_sources.h"
 #include "support/sqlite_probe.h"
 
@@ -29,7 +30,8 @@ class FileBackend : public Backend {
       target_ = path_;
       can_.archiveCommitOrder = dbengine::CommitOrder::kTogether;
     } else {
-      engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(kBusyTimeoutMs));
+      engine_ = dbengine::MakeOdbcEngine(platform::RealFileSystem(),
+                                         dbengine::MakeSqliteEngine(kBusyTimeoutMs));
       target_ = "ODBC;" + SqliteOdbcConnect(path_);
     }
   }
@@ -48,7 +50,8 @@ class ServerBackend : public Backend {
   ServerBackend(Server server, const std::string& connect)
       : scratch_(MakeScratch(server, connect)),
         env_(std::make_shared<dbengine::odbc::Environment>()) {
-    engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(kBusyTimeoutMs));
+    engine_ = dbengine::MakeOdbcEngine(platform::RealFileSystem(),
+                                       dbengine::MakeSqliteEngine(kBusyTimeoutMs));
     target_ = "ODBC;" + scratch_->Connect();
     can_.emptyTextWithoutAllowZeroLength = true;
     if (server == Server::kMariaDb) {

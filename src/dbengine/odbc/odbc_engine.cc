@@ -17,19 +17,20 @@
 #include <unordered_set>
 #include <utility>
 
+#include "dbengine/file_kind.h"
 #include "dbengine/odbc/connection_string.h"
 #include "dbengine/odbc/driver_family.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/odbc/row_arrays.h"
 #include "dbengine/record_numbering.h"
 #include "dbengine/sql_text.h"
+#include "dbengine/transaction_guard.h"
 #include "platform/file_system.h"
 
 namespace sa::dbengine {
 
 namespace {
 
-using odbc::Column;
 using odbc::Connection;
 using odbc::DriverFamily;
 using odbc::Narrow;
@@ -44,7 +45,7 @@ constexpr size_t kIdsPerStatement = 500;
 
 struct TableInfo {
   std::string name;  // as the database spells it
-  std::vector<Column> columns;
+  std::vector<Field> columns;
   std::string identity;  // whole-number identity expression, "" when none
   bool keyed = false;    // identity is the primary key
 };
@@ -64,11 +65,6 @@ int64_t CatalogInt(SQLHSTMT stmt, SQLUSMALLINT column) {
   const SQLRETURN rc = SQLGetData(stmt, column, SQL_C_SBIGINT, &v, 0, &length);
   if (!SQL_SUCCEEDED(rc) || length == SQL_NULL_DATA) return 0;
   return v;
-}
-
-bool IsWordChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' ||
-         static_cast<unsigned char>(c) >= 0x80;
 }
 
 // The live connection, its family and its catalog, shared by the database
@@ -160,7 +156,7 @@ class Source {
                            name.data(), static_cast<SQLSMALLINT>(name.size()), nullptr, 0);
       }));
       while (stmt->Fetch()) {
-        Column c;
+        Field c;
         c.name = CatalogText(stmt->get(), 4);
         const auto type = family_->FieldTypeOf(static_cast<int>(CatalogInt(stmt->get(), 5)),
                                                CatalogText(stmt->get(), 6));
@@ -174,7 +170,7 @@ class Source {
       stmt->ExecDirect(query);
       while (stmt->Fetch()) {
         const std::string name = CatalogText(stmt->get(), 1);
-        for (Column& c : info.columns) {
+        for (Field& c : info.columns) {
           if (c.name == name) c.type = FieldType::kBoolean;
         }
       }
@@ -191,7 +187,7 @@ class Source {
       }
     }
     if (keys.size() == 1) {
-      for (const Column& c : info.columns) {
+      for (const Field& c : info.columns) {
         if (c.name == keys[0] && (c.type == FieldType::kLong || c.type == FieldType::kInteger)) {
           info.identity = family_->QuoteName(c.name);
           info.keyed = true;
@@ -236,59 +232,26 @@ class Source {
     // Without a table given, the fields are those of the first table named.
     if (columnsOf == nullptr) {
       const auto& names = Tables();
-      for (size_t i = 0; i < sql.size() && columnsOf == nullptr;) {
-        if (!IsWordChar(sql[i])) {
-          ++i;
-          continue;
+      SqlLexer words(sql);
+      for (SqlToken token; columnsOf == nullptr && words.Next(token);) {
+        if (token.kind == SqlToken::Kind::kWord && names.count(LowerAscii(token.text)) != 0) {
+          columnsOf = &Table(std::string(token.text));
         }
-        size_t end = i;
-        while (end < sql.size() && IsWordChar(sql[end])) ++end;
-        if (names.count(LowerAscii(sql.substr(i, end - i)))) {
-          columnsOf = &Table(std::string(sql.substr(i, end - i)));
-        }
-        i = end;
       }
     }
     std::string out;
-    for (size_t i = 0; i < sql.size();) {
-      const char c = sql[i];
-      if (c == '\'' || c == '"' || c == '[') {
-        const char close = c == '[' ? ']' : c;
-        size_t end = sql.find(close, i + 1);
-        end = end == std::string_view::npos ? sql.size() : end + 1;
-        out.append(sql.substr(i, end - i));
-        i = end;
-      } else if (c == '#') {
-        const size_t end = sql.find('#', i + 1);
-        if (end == std::string_view::npos) {
-          throw Error(EngineError::kSyntax, "Syntax error in date in query expression.",
-                      std::string(sql));
-        }
-        const auto date = ParseDateLiteral(sql.substr(i + 1, end - i - 1));
-        if (!date) {
-          throw Error(EngineError::kSyntax, "Syntax error in date in query expression.",
-                      std::string(sql));
-        }
+    SqlLexer lexer(sql);
+    for (SqlToken token; lexer.Next(token);) {
+      if (token.kind == SqlToken::Kind::kDate) {
         if (const auto comparison = TakeFieldComparison(out)) {
-          out += family_->DateComparison(comparison->field, comparison->op, *date);
+          out += family_->DateComparison(comparison->field, comparison->op, token.date);
         } else {
-          out += family_->DateLiteral(*date);
+          out += family_->DateLiteral(token.date);
         }
-        i = end + 1;
-      } else if (IsWordChar(c) && std::isdigit(static_cast<unsigned char>(c)) == 0) {
-        size_t end = i;
-        while (end < sql.size() && IsWordChar(sql[end])) ++end;
-        const std::string word(sql.substr(i, end - i));
-        out += QuotedName(word, columnsOf);
-        i = end;
-      } else if (std::isdigit(static_cast<unsigned char>(c)) != 0) {
-        size_t end = i;
-        while (end < sql.size() && (IsWordChar(sql[end]) || sql[end] == '.')) ++end;
-        out.append(sql.substr(i, end - i));
-        i = end;
+      } else if (token.kind == SqlToken::Kind::kWord) {
+        out += QuotedName(std::string(token.text), columnsOf);
       } else {
-        out += c;
-        ++i;
+        out += token.text;
       }
     }
     return out;
@@ -302,7 +265,7 @@ class Source {
 
   std::string QuotedName(const std::string& word, const TableInfo* columnsOf) {
     if (columnsOf != nullptr) {
-      for (const Column& col : columnsOf->columns) {
+      for (const Field& col : columnsOf->columns) {
         if (SameName(col.name, word)) return family_->QuoteName(col.name);
       }
     }
@@ -329,13 +292,13 @@ class Source {
 // Only those meeting `where` when it is given; locked until the transaction
 // ends with `lock`.
 // `rows` is emptied first; its storage serves again.
-void ReadBlock(Source& src, const TableInfo& info, const std::vector<Column>& columns,
+void ReadBlock(Source& src, const TableInfo& info, const std::vector<Field>& columns,
                std::span<const int64_t> ids, RowBlock& rows, bool lock = false,
                const std::string& where = "") {
   rows.Clear(columns.size());
   rows.Values().reserve(ids.size() * columns.size());
   std::string list = info.identity;
-  for (const Column& c : columns) {
+  for (const Field& c : columns) {
     list += ", " + src.Family().ReadExpression(src.Family().QuoteName(c.name), c.type);
   }
   const std::string from =
@@ -345,9 +308,9 @@ void ReadBlock(Source& src, const TableInfo& info, const std::vector<Column>& co
   const std::string context = info.name + " in " + src.Shown();
   // Buffers for texts of characters of two UTF-16 units each, where the
   // driver cannot be trusted to say it cut one.
-  std::vector<Column> fetched = columns;
+  std::vector<Field> fetched = columns;
   if (src.Family().MiscountsCutTexts()) {
-    for (Column& c : fetched) c.size *= 2;
+    for (Field& c : fetched) c.size *= 2;
   }
   for (size_t first = 0; first < ids.size(); first += kIdsPerStatement) {
     const auto chunk = ids.subspan(first, std::min(kIdsPerStatement, ids.size() - first));
@@ -375,7 +338,7 @@ void ReadBlock(Source& src, const TableInfo& info, const std::vector<Column>& co
 
 // The same rows by identity, each with its own values.
 std::unordered_map<int64_t, std::vector<Value>> ReadRows(Source& src, const TableInfo& info,
-                                                         const std::vector<Column>& columns,
+                                                         const std::vector<Field>& columns,
                                                          std::span<const int64_t> ids,
                                                          bool lock = false,
                                                          const std::string& where = "") {
@@ -473,7 +436,7 @@ class OdbcRecordset : public Recordset {
     }
     CheckOpen();
     std::vector<Value> values;
-    std::vector<Column> columns;
+    std::vector<Field> columns;
     std::string names, marks;
     for (size_t i = 0; i < columns_.size(); ++i) {
       if (IsNull(pending_[i])) continue;
@@ -542,7 +505,7 @@ class OdbcRecordset : public Recordset {
   // every field not read yet.
   void LoadField(size_t index) {
     const bool first = parts_.empty();
-    std::vector<Column> wanted;
+    std::vector<Field> wanted;
     for (size_t i = 0; i < columns_.size(); ++i) {
       if (part_[i] || (first && i != index)) continue;
       part_[i] = parts_.size();
@@ -567,8 +530,8 @@ class OdbcRecordset : public Recordset {
         std::string name = list.substr(start, end - start);
         name.erase(0, name.find_first_not_of(" []\""));
         name.erase(name.find_last_not_of(" []\"") + 1);
-        const Column* found = nullptr;
-        for (const Column& c : table_->columns) {
+        const Field* found = nullptr;
+        for (const Field& c : table_->columns) {
           if (SameName(c.name, name)) found = &c;
         }
         if (!found) {
@@ -600,12 +563,12 @@ class OdbcRecordset : public Recordset {
       SQLULEN size = 0;
       stmt->Check(SQLDescribeColW(stmt->get(), static_cast<SQLUSMALLINT>(i), name, 256, &nameLength,
                                   &type, &size, &digits, &nullable));
-      Column c;
+      Field c;
       c.name = Narrow(name, std::min<size_t>(static_cast<size_t>(nameLength), 255));
       c.type = src_->Family().FieldTypeOf(type, "").value_or(FieldType::kText);
       c.size = static_cast<int>(size);
       // A column of the one table named is as its catalog describes it.
-      for (const Column& known : into_ ? into_->columns : std::vector<Column>{}) {
+      for (const Field& known : into_ ? into_->columns : std::vector<Field>{}) {
         if (SameName(known.name, c.name)) c = known;
       }
       columns_.push_back(std::move(c));
@@ -637,7 +600,7 @@ class OdbcRecordset : public Recordset {
     CheckOpen();
     if (pos_ >= Size()) throw Error(EngineError::kNoCurrentRecord, "No current record.", Context());
   }
-  const Column& ColumnAt(int index) const {
+  const Field& ColumnAt(int index) const {
     if (index < 0 || static_cast<size_t>(index) >= columns_.size()) {
       throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                   "field " + std::to_string(index));
@@ -651,7 +614,7 @@ class OdbcRecordset : public Recordset {
   std::shared_ptr<Source> src_;
   std::shared_ptr<const TableInfo> table_;  // when its records have identities
   std::shared_ptr<const TableInfo> into_;   // the one table named, added records go to
-  std::vector<Column> columns_;
+  std::vector<Field> columns_;
   std::vector<int64_t> ids_;
   std::vector<std::vector<Value>> whole_;
   static constexpr long kReadAhead = 256;
@@ -731,13 +694,13 @@ class Session {
     std::span<const int64_t> ids;
     std::span<const Value> values;  // row after row, `columns` of each
   };
-  RowsRead RowsToCopy(const TableInfo& info, const std::vector<Column>& columns,
+  RowsRead RowsToCopy(const TableInfo& info, const std::vector<Field>& columns,
                       std::span<const int64_t> ids) {
     const bool readBefore = InTransaction() && ReadAll(info, ids);
     read_.table.clear();
     std::vector<size_t> at;
     if (readBefore) {
-      for (const Column& c : columns) {
+      for (const Field& c : columns) {
         for (size_t i = 0; i < info.columns.size(); ++i) {
           if (info.columns[i].name == c.name) {
             at.push_back(i);
@@ -794,7 +757,7 @@ class Session {
   // it as read, yet cannot find its values equal to those read, refuses
   // the call: the comparison cannot be made exactly there, and the record
   // would never move.
-  std::vector<int64_t> DeleteUnchanged(const TableInfo& info, const std::vector<Column>& columns,
+  std::vector<int64_t> DeleteUnchanged(const TableInfo& info, const std::vector<Field>& columns,
                                        std::span<const int64_t> ids,
                                        const std::function<const Value*(int64_t)>& read) {
     const std::string context = info.name + " in " + Shown();
@@ -832,7 +795,7 @@ class Session {
         }
         std::string field = "(together)";
         for (size_t i = 0; i < columns.size(); ++i) {
-          const std::vector<Column> one{columns[i]};
+          const std::vector<Field> one{columns[i]};
           if (!FindsSameAsRead(info, one, id, read(id) + i)) {
             field = columns[i].name + " " + ValueToText(read(id)[i]);
             break;
@@ -854,12 +817,12 @@ class Session {
   // parameters, with the arguments for `id`.
   struct SameAsRead {
     std::string where;
-    std::vector<Column> params;
+    std::vector<Field> params;
     std::vector<Value> args;
   };
-  SameAsRead SameAsReadCondition(const TableInfo& info, const std::vector<Column>& columns,
+  SameAsRead SameAsReadCondition(const TableInfo& info, const std::vector<Field>& columns,
                                  int64_t id, const Value* values) const {
-    SameAsRead out{info.identity + " = ?", {Column{"", FieldType::kLong, 0}}, {id}};
+    SameAsRead out{info.identity + " = ?", {Field{"", FieldType::kLong, 0}}, {id}};
     for (size_t i = 0; i < columns.size(); ++i) {
       const bool null = IsNull(values[i]);
       out.where +=
@@ -875,7 +838,7 @@ class Session {
   // Whether the database finds record `id` of `info` equal to `values` in
   // `columns` (as SameAsReadCondition compares them) when it reads it as
   // this transaction reads.
-  bool FindsSameAsRead(const TableInfo& info, const std::vector<Column>& columns, int64_t id,
+  bool FindsSameAsRead(const TableInfo& info, const std::vector<Field>& columns, int64_t id,
                        const Value* values) {
     const SameAsRead same = SameAsReadCondition(info, columns, id, values);
     auto stmt = src_->NewStatement(info.name + " in " + Shown());
@@ -983,7 +946,7 @@ class OdbcArchiveLink : public ArchiveLink {
     Source& src = session_->Src();
     const TableInfo& info = src.IdentifiedTable(table);
     const TableDef target = ArchiveTable(table);
-    const std::vector<Column> sources = SourceColumns(info, target);
+    const std::vector<Field> sources = SourceColumns(info, target);
     const auto rows = session_->RowsToCopy(info, sources, liveIds);
     const size_t width = sources.size();
     Copies copies{LowerAscii(info.name), {rows.ids.begin(), rows.ids.end()}, width, {}};
@@ -1027,7 +990,7 @@ class OdbcArchiveLink : public ArchiveLink {
     const bool inTransaction = session_->InTransaction();
     const TableInfo& info = src.IdentifiedTable(table);
     const TableDef target = ArchiveTable(table);
-    const std::vector<Column> sources = SourceColumns(info, target);
+    const std::vector<Field> sources = SourceColumns(info, target);
     const std::string writeLock =
         src.Family().WriteLockStatement(src.Family().QuoteName(info.name));
     if (inTransaction && !writeLock.empty()) src.Conn().ExecDirect(writeLock);
@@ -1143,7 +1106,7 @@ class OdbcArchiveLink : public ArchiveLink {
     Source& src = session_->Src();
     const ArchivedTable archived = ArchivedRecords(table);
     const TableInfo& info = src.IdentifiedTable(table);
-    const std::vector<Column> columns = SourceColumns(info, archived.def);
+    const std::vector<Field> columns = SourceColumns(info, archived.def);
     const DriverFamily& family = src.Family();
     const std::string quoted = family.QuoteName(info.name);
     const std::string context = info.name + " from " + archive_->Name() + " into " + src.Shown();
@@ -1162,7 +1125,7 @@ class OdbcArchiveLink : public ArchiveLink {
                       "primary key that the archive holds would name them");
     }
     std::string names, marks;
-    for (const Column& c : columns) {
+    for (const Field& c : columns) {
       names += (names.empty() ? "" : ",") + family.QuoteName(c.name);
       marks += marks.empty() ? "?" : ",?";
     }
@@ -1222,7 +1185,7 @@ class OdbcArchiveLink : public ArchiveLink {
     Source& src = session_->Src();
     const ArchivedTable archived = ArchivedRecords(table);
     const TableInfo& info = src.IdentifiedTable(table);
-    const std::vector<Column> columns = SourceColumns(info, archived.def);
+    const std::vector<Field> columns = SourceColumns(info, archived.def);
     const auto live = ReadRows(src, info, columns, copyIds,
                                session_->InTransaction() && src.Family().LocksSelectedRows());
     std::vector<int64_t> same;
@@ -1278,11 +1241,11 @@ class OdbcArchiveLink : public ArchiveLink {
   }
 
   // The live columns that fill the archive table's fields, in its order.
-  std::vector<Column> SourceColumns(const TableInfo& info, const TableDef& target) const {
-    std::vector<Column> out;
+  std::vector<Field> SourceColumns(const TableInfo& info, const TableDef& target) const {
+    std::vector<Field> out;
     for (const Field& f : target.Fields()) {
-      const Column* found = nullptr;
-      for (const Column& c : info.columns) {
+      const Field* found = nullptr;
+      for (const Field& c : info.columns) {
         if (SameName(c.name, f.name)) found = &c;
       }
       if (!found) {
@@ -1346,7 +1309,7 @@ class OdbcArchiveLink : public ArchiveLink {
   // value (a fraction into a whole-number field, a time into a date, a
   // number rounded to the column's scale).
   void CheckCameBackExactly(const ArchivedTable& archived, const TableInfo& info,
-                            const std::vector<Column>& columns, std::span<const int64_t> ids,
+                            const std::vector<Field>& columns, std::span<const int64_t> ids,
                             std::span<const int64_t> copyIds, const std::string& context) {
     Source& src = session_->Src();
     const auto live = ReadRows(src, info, columns, copyIds,
@@ -1437,7 +1400,7 @@ class OdbcDatabase : public Database, public RecordNumbering {
     for (const auto& [key, name] : Src().Tables()) {
       const TableInfo& info = Src().Table(name);
       TableDef def(info.name);
-      for (const Column& c : info.columns) {
+      for (const Field& c : info.columns) {
         Field f;
         f.name = c.name;
         f.type = c.type;
@@ -1484,12 +1447,9 @@ class OdbcDatabase : public Database, public RecordNumbering {
           src.Family().WriteLockStatement(src.Family().QuoteName(src.Tables().begin()->second));
     }
     src.Conn().BeginTrans();
-    try {
-      if (!writeLock.empty()) src.Conn().ExecDirect(writeLock);
-    } catch (...) {
-      src.Conn().EndTrans(false);
-      throw;
-    }
+    TransactionGuard begun([] {}, [&] { src.Conn().EndTrans(false); });
+    if (!writeLock.empty()) src.Conn().ExecDirect(writeLock);
+    begun.Keep();
     for (OdbcArchiveLink* link : session_->Links()) link->Begin();
   }
   // The archives commit before the live database: a crash between the two
@@ -1499,13 +1459,13 @@ class OdbcDatabase : public Database, public RecordNumbering {
     if (!InTransaction()) {
       throw Error(EngineError::kInvalidArgument, "No transaction is open.", Src().Shown());
     }
-    try {
-      session_->CommitArchives();
-    } catch (...) {
-      Rollback();
-      throw;
-    }
-    Src().Conn().EndTrans(true);
+    TransactionGuard transaction(
+        [&] {
+          session_->CommitArchives();
+          Src().Conn().EndTrans(true);
+        },
+        [&] { Rollback(); });
+    transaction.Commit();
   }
   void Rollback() override { session_->Rollback(); }
   bool InTransaction() const override { return session_->InTransaction(); }
@@ -1576,11 +1536,11 @@ class OdbcDatabase : public Database, public RecordNumbering {
     Source& src = Src();
     const TableInfo& info = src.Table(table);
     const std::string context = info.name + " in " + src.Shown();
-    std::vector<Column> columns;
+    std::vector<Field> columns;
     std::string names, marks;
     for (const std::string& name : fields) {
-      const Column* found = nullptr;
-      for (const Column& c : info.columns) {
+      const Field* found = nullptr;
+      for (const Field& c : info.columns) {
         if (SameName(c.name, name)) found = &c;
       }
       if (found == nullptr) {
@@ -1599,7 +1559,7 @@ class OdbcDatabase : public Database, public RecordNumbering {
     std::vector<Value> converted;
     converted.reserve(values.size());
     for (size_t k = 0; k < values.size(); ++k) {
-      const Column& c = columns[k % columns.size()];
+      const Field& c = columns[k % columns.size()];
       converted.push_back(ConvertForField(values[k], c.type, c.size, c.name));
     }
     Connection& conn = src.Conn();
@@ -1610,30 +1570,31 @@ class OdbcDatabase : public Database, public RecordNumbering {
     } else if (step) {
       conn.ExecDirect("SAVEPOINT sa_rows");
     }
-    try {
+    // The driver may have undone more already; the caller's rollback ends
+    // the rest.
+    TransactionGuard rows(
+        [&] {
+          if (own) {
+            conn.EndTrans(true);
+          } else if (step) {
+            conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
+          }
+        },
+        [&] {
+          if (step) {
+            conn.ExecDirect("ROLLBACK TO SAVEPOINT sa_rows");
+            conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
+          } else {
+            Rollback();  // without a step of its own, the whole transaction
+          }
+        });
+    {
       auto insert = src.NewStatement(context);
       insert->Prepare("INSERT INTO " + src.Family().QuoteName(info.name) + " (" + names +
                       ") VALUES (" + marks + ")");
       odbc::ParameterArrays params(*insert, columns, src.Family().StoresDatesAsText());
       params.Insert(converted);
-      if (own) {
-        conn.EndTrans(true);
-      } else if (step) {
-        conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
-      }
-    } catch (...) {
-      try {
-        if (step) {
-          conn.ExecDirect("ROLLBACK TO SAVEPOINT sa_rows");
-          conn.ExecDirect("RELEASE SAVEPOINT sa_rows");
-        } else {
-          Rollback();  // without a step of its own, the whole transaction
-        }
-      } catch (const Error&) {
-        // The driver may have undone more already; the caller's rollback
-        // ends the rest.
-      }
-      throw;
+      rows.Commit();
     }
     return static_cast<long>(values.size() / fields.size());
   }
@@ -1712,7 +1673,7 @@ class OdbcDatabase : public Database, public RecordNumbering {
       try {
         const TableInfo& info = Src().Table(name);
         std::string list;
-        for (const Column& c : info.columns) {
+        for (const Field& c : info.columns) {
           list += (list.empty() ? "" : ", ") + Src().Family().QuoteName(c.name);
         }
         if (list.empty()) continue;
@@ -1740,29 +1701,11 @@ class OdbcDatabase : public Database, public RecordNumbering {
 // The language id of the general sort order, the only one archives are made with.
 constexpr int32_t kGeneralSortOrderId = 0x0409;
 
-enum class FileKind { kMissing, kNotAFile, kJet, kSqlite, kOther };
-
-FileKind KindOf(const std::string& path) {
-  std::optional<std::string> head;
-  try {
-    head = platform::RealFileSystem().ReadFileHead(path, 32);
-  } catch (const Error&) {
-    return platform::RealFileSystem().Exists(path) ? FileKind::kNotAFile : FileKind::kMissing;
-  }
-  if (head->size() >= 16 && std::memcmp(head->data(), "SQLite format 3", 16) == 0) {
-    return FileKind::kSqlite;
-  }
-  if (head->size() >= 19 && (std::memcmp(head->data() + 4, "Standard Jet DB", 15) == 0 ||
-                             std::memcmp(head->data() + 4, "Standard ACE DB", 15) == 0)) {
-    return FileKind::kJet;
-  }
-  return FileKind::kOther;
-}
-
 class OdbcEngine : public Engine {
  public:
-  OdbcEngine(std::unique_ptr<Engine> archiveEngine, OdbcOptions options)
-      : env_(std::make_shared<odbc::Environment>()),
+  OdbcEngine(platform::FileSystem& fs, std::unique_ptr<Engine> archiveEngine, OdbcOptions options)
+      : fs_(fs),
+        env_(std::make_shared<odbc::Environment>()),
         archiveEngine_(std::move(archiveEngine)),
         options_(std::move(options)) {}
 
@@ -1770,7 +1713,7 @@ class OdbcEngine : public Engine {
     if (const auto connect = odbc::ConnectionStringOf(path)) return Connect(*connect);
     // A file in the archives' own format is one of them: it opens with the
     // engine that makes them.
-    if (archiveEngine_ && KindOf(path) == FileKind::kSqlite) {
+    if (archiveEngine_ && KindOfFile(fs_, path) == FileKind::kSqlite) {
       return archiveEngine_->OpenDatabase(path);
     }
     auto family = FileFamily(path);
@@ -1805,7 +1748,7 @@ class OdbcEngine : public Engine {
                   path);
     }
     if (family.CreatesFileOnConnect()) {
-      if (platform::RealFileSystem().Exists(path)) {
+      if (fs_.Exists(path)) {
         throw Error(EngineError::kDatabaseExists, "Database already exists.", path);
       }
       const std::string file = platform::PathForDriver(path);
@@ -1830,12 +1773,15 @@ class OdbcEngine : public Engine {
 
  private:
   std::unique_ptr<DriverFamily> FileFamily(const std::string& path) {
-    switch (KindOf(path)) {
-      case FileKind::kMissing:
-        throw Error(EngineError::kFileNotFound, "Could not find file.", path);
-      case FileKind::kNotAFile:
-        throw Error(EngineError::kInvalidPath, "Not a database file.",
-                    path + ": a folder or a device");
+    const std::optional<FileKind> kind = KindOfFile(fs_, path);
+    if (!kind && !fs_.Exists(path)) {
+      throw Error(EngineError::kFileNotFound, "Could not find file.", path);
+    }
+    if (!kind) {
+      throw Error(EngineError::kInvalidPath, "Not a database file.",
+                  path + ": a folder or a device");
+    }
+    switch (*kind) {
       case FileKind::kJet:
         return odbc::JetFamily();
       case FileKind::kSqlite:
@@ -1861,6 +1807,7 @@ class OdbcEngine : public Engine {
     return std::make_unique<OdbcDatabase>(std::move(src), archives);
   }
 
+  platform::FileSystem& fs_;
   std::shared_ptr<odbc::Environment> env_;
   std::unique_ptr<Engine> archiveEngine_;
   odbc::Waits Waits() const { return {options_.lockSeconds, options_.answerSeconds}; }
@@ -1871,8 +1818,9 @@ class OdbcEngine : public Engine {
 
 }  // namespace
 
-std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine, OdbcOptions options) {
-  return std::make_unique<OdbcEngine>(std::move(archiveEngine), std::move(options));
+std::unique_ptr<Engine> MakeOdbcEngine(platform::FileSystem& fs,
+                                       std::unique_ptr<Engine> archiveEngine, OdbcOptions options) {
+  return std::make_unique<OdbcEngine>(fs, std::move(archiveEngine), std::move(options));
 }
 
 }  // namespace sa::dbengine

@@ -29,6 +29,7 @@
 #include <string>
 
 #include "dbengine/engine.h"
+#include "platform/file_system.h"
 
 namespace sa::dbengine {
 
@@ -43,9 +44,11 @@ struct OdbcOptions {
   int answerSeconds = 60;
 };
 
+// `fs` reads a database file's first bytes and tells whether a file exists.
 // `archiveEngine` creates and opens the archives; when null, archives are
 // files of the live database's own format created through its driver.
-std::unique_ptr<Engine> MakeOdbcEngine(std::unique_ptr<Engine> archiveEngine,
+std::unique_ptr<Engine> MakeOdbcEngine(platform::FileSystem& fs,
+                                       std::unique_ptr<Engine> archiveEngine,
                                        OdbcOptions options = {});
 
 }  // namespace sa::dbengine

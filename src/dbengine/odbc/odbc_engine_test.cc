@@ -4,6 +4,7 @@
 // properties every backend keeps are tested on each of them in
 // dbengine/engine_properties_test.cc.
 #include "dbengine/odbc/odbc_engine.h"
+#include "platform/file_system.h"
 
 #include <gtest/gtest.h>
 
@@ -376,7 +377,7 @@ INSTANTIATE_TEST_SUITE_P(Drivers, OdbcEngineTest,
 // named by the family's row identity.
 TEST(OdbcArchives, AnArchiveReachedThroughItsDriverGivesItsRecordsBack) {
   TempDir dir;
-  auto engine = MakeOdbcEngine(nullptr);
+  auto engine = MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   MakeSqliteEngine()->CreateDatabase(dir.Path("live.db"), kLangGeneral, kVersion40)->Close();
   const std::string arc = ArchiveOfSales(dir, {"p", "qq", "rrr"});
   Exec(arc, "DELETE FROM Sales WHERE Name = 'p'");
@@ -404,7 +405,7 @@ TEST(OdbcArchives, AnArchiveReachedThroughItsDriverGivesItsRecordsBack) {
 // does not fit or the file refuses a row, not a single row of it.
 TEST(OdbcArchives, ARunGoesIntoAnArchiveThroughItsDriverWholeOrNotAtAll) {
   TempDir dir;
-  auto engine = MakeOdbcEngine(nullptr);
+  auto engine = MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   MakeSqliteEngine()->CreateDatabase(dir.Path("live.db"), kLangGeneral, kVersion40)->Close();
   const std::string arc = ArchiveOfSales(dir, {});
   Exec(arc, "CREATE UNIQUE INDEX ticket ON Sales (Ticket)");
@@ -483,7 +484,7 @@ TEST(OdbcArchives, ARunGoesIntoAnArchiveThroughItsDriverWholeOrNotAtAll) {
 // identity is refused.
 TEST(OdbcArchives, AnArchiveWithoutRecordIdentitiesStillDeletesOnlyWhatItHolds) {
   TempDir dir;
-  auto engine = MakeOdbcEngine(nullptr);
+  auto engine = MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   const std::string live = dir.Path("live.db");
   const std::string arc = dir.Path("arc.mdb");
   MakeSqliteEngine()->CreateDatabase(live, kLangGeneral, kVersion40)->Close();
@@ -569,7 +570,7 @@ TEST(OdbcIntegrity, ASqliteFileThroughItsDriverGetsSqlitesCheck) {
          "INSERT INTO t SELECT hex(randomblob(90)) FROM (SELECT 1 UNION SELECT 2 UNION "
          "SELECT 3 UNION SELECT 4 UNION SELECT 5)");
   }
-  auto engine = MakeOdbcEngine(nullptr);
+  auto engine = MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   EXPECT_EQ(engine->OpenDatabase(path)->CheckIntegrity(), std::vector<std::string>{});
   // A leaf of the index overwritten: the table reads whole, only the check sees it.
   std::string bytes = dir.Read("a.mdb");
@@ -586,7 +587,8 @@ TEST(OdbcIntegrity, ASqliteFileThroughItsDriverGetsSqlitesCheck) {
 TEST(OdbcIntegrity, APostgresDatabaseIsReadTableByTable) {
   SA_REQUIRE_POSTGRES(server);
   PgSchema schema(*server);
-  auto db = MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect());
+  auto db =
+      MakeOdbcEngine(platform::RealFileSystem(), nullptr)->OpenDatabase("ODBC;" + schema.Connect());
   db->AppendTableDef(Sales());
   db->Execute("CREATE TABLE other (a integer)");
   db->Execute("INSERT INTO Sales (Name, D_Fecha) VALUES ('x', #2024-01-02#)");
@@ -598,7 +600,7 @@ TEST(OdbcIntegrity, APostgresDatabaseIsReadTableByTable) {
 }
 
 TEST(OdbcConnect, FailuresAreClearAndNeverShowThePassword) {
-  auto engine = MakeOdbcEngine(MakeSqliteEngine());
+  auto engine = MakeOdbcEngine(platform::RealFileSystem(), MakeSqliteEngine());
   const Error unknown = ErrorFrom(
       [&] { engine->OpenDatabase("ODBC;Driver={No Such Driver};Database=x;PWD=hunter2"); });
   EXPECT_EQ(unknown.Cause().find("hunter2"), std::string::npos) << unknown.Cause();
@@ -618,7 +620,7 @@ TEST(OdbcConnect, FailuresAreClearAndNeverShowThePassword) {
 
 TEST(OdbcConnect, AFileIsServedByTheDriverOfItsFormat) {
   TempDir dir;
-  auto engine = MakeOdbcEngine(nullptr);
+  auto engine = MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   MakeSqliteEngine()->CreateDatabase(dir.Path("x.db"), kLangGeneral, kVersion40)->Close();
   auto db = engine->OpenDatabase(dir.Path("x.db"));
   db->AppendTableDef(Sales());

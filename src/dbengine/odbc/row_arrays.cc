@@ -71,7 +71,7 @@ class UsedUp {
 // Two units to spare beyond the column's size, and the terminator: a text
 // cut to the buffer is told by its length (see FetchRows), and one of
 // characters of a single unit each never is.
-size_t TextUnits(const Column& c) {
+size_t TextUnits(const Field& c) {
   const size_t size = c.size > 0 ? static_cast<size_t>(c.size) : kDefaultTextUnits;
   return std::min(size + 2, kMostTextUnits) + 1;
 }
@@ -191,7 +191,7 @@ void RowBlock::Clear(size_t width) {
   dropped_ = 0;
 }
 
-std::vector<int64_t> FetchRows(Statement& stmt, std::span<const Column> columns, RowBlock& rows) {
+std::vector<int64_t> FetchRows(Statement& stmt, std::span<const Field> columns, RowBlock& rows) {
   const SQLHSTMT h = stmt.get();
   const SQLULEN size = ArraySize(h, SQL_ATTR_ROW_ARRAY_SIZE, kRowsPerCall);
   std::vector<SQLUSMALLINT> status(size, SQL_ROW_NOROW);
@@ -290,7 +290,7 @@ std::vector<int64_t> FetchRows(Statement& stmt, std::span<const Column> columns,
   return longer;
 }
 
-ParameterArrays::ParameterArrays(Statement& insert, std::span<const Column> columns,
+ParameterArrays::ParameterArrays(Statement& insert, std::span<const Field> columns,
                                  bool datesAsText)
     : insert_(insert), columns_(columns.begin(), columns.end()), datesAsText_(datesAsText) {
   const SQLHSTMT h = insert_.get();
@@ -336,7 +336,7 @@ void ParameterArrays::Execute(std::span<const Value> values, size_t rows) {
   const size_t width = columns_.size();
   std::vector<WideString> texts;
   for (size_t c = 0; c < width; ++c) {
-    const Column& col = columns_[c];
+    const Field& col = columns_[c];
     std::vector<char>& buffer = buffers_[c];
     std::vector<SQLLEN>& lengths = lengths_[c];
     SQLSMALLINT cType = SQL_C_WCHAR;

@@ -12,15 +12,10 @@
 #include <vector>
 
 #include "dbengine/odbc/odbc_handle.h"
+#include "dbengine/table_def.h"
 #include "dbengine/value.h"
 
 namespace sa::dbengine::odbc {
-
-struct Column {
-  std::string name;  // as the database spells it
-  FieldType type = FieldType::kText;
-  int size = 0;
-};
 
 // A date as the driver's timestamp, to the millisecond.
 SQL_TIMESTAMP_STRUCT ToTimestamp(const DateTime& value);
@@ -79,7 +74,7 @@ class RowBlock {
 // identity returned, for the caller to read that row value by value. A row
 // the driver cannot convert fails the fetch with the driver's error. The
 // statement is used up: freed when the fetch ends.
-std::vector<int64_t> FetchRows(Statement& stmt, std::span<const Column> columns, RowBlock& rows);
+std::vector<int64_t> FetchRows(Statement& stmt, std::span<const Field> columns, RowBlock& rows);
 
 // Inserts rows through a prepared INSERT whose parameters are `columns` in
 // their order, with values already converted for them (null where absent),
@@ -87,7 +82,7 @@ std::vector<int64_t> FetchRows(Statement& stmt, std::span<const Column> columns,
 // goes as its stored text, for files that keep dates as texts.
 class ParameterArrays {
  public:
-  ParameterArrays(Statement& insert, std::span<const Column> columns, bool datesAsText);
+  ParameterArrays(Statement& insert, std::span<const Field> columns, bool datesAsText);
   // Leaves the statement without the arrays' parameters.
   ~ParameterArrays();
   ParameterArrays(const ParameterArrays&) = delete;
@@ -100,7 +95,7 @@ class ParameterArrays {
   void Execute(std::span<const Value> values, size_t rows);
 
   Statement& insert_;
-  std::vector<Column> columns_;
+  std::vector<Field> columns_;
   bool datesAsText_;
   size_t arraySize_ = 1;
   std::vector<SQLUSMALLINT> status_;

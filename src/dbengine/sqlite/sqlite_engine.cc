@@ -8,12 +8,15 @@
 #include <deque>
 #include <map>
 
+#include "dbengine/file_kind.h"
 #include "dbengine/record_numbering.h"
 #include "dbengine/sql_text.h"
+#include "dbengine/sqlite/dialect.h"
 #include "dbengine/sqlite/sqlite_handle.h"
 #include "dbengine/sqlite/sqlite_recordset.h"
 #include "dbengine/sqlite/sqlite_value_sql.h"
 #include "dbengine/sqlite_format.h"
+#include "dbengine/transaction_guard.h"
 
 namespace sa::dbengine {
 
@@ -48,7 +51,7 @@ void CheckDatabaseFile(const std::string& path) {
     throw Error(EngineError::kUnrecognizedFormat, "Unrecognized database format.",
                 path + ": the file is empty");
   }
-  unsigned char head[32] = {};
+  char head[kSignatureBytes] = {};
   size_t got = 0;
   if (FILE* f = std::fopen(path.c_str(), "rb")) {
     got = std::fread(head, 1, sizeof head, f);
@@ -57,22 +60,18 @@ void CheckDatabaseFile(const std::string& path) {
     throw Error(EngineError::kReadOnly, "The database file cannot be read.",
                 path + ": " + std::strerror(errno));
   }
-  if (got >= 16 && std::memcmp(head, "SQLite format 3", 16) == 0) return;
-  if (got >= 19 && (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 ||
-                    std::memcmp(head + 4, "Standard ACE DB", 15) == 0)) {
-    throw Error(EngineError::kUnrecognizedFormat, "Unrecognized database format.",
-                path + ": a Jet/Access database; this build reads SQLite database files only");
+  switch (KindOfHead(std::string_view(head, got))) {
+    case FileKind::kSqlite:
+      return;
+    case FileKind::kJet:
+      throw Error(EngineError::kUnrecognizedFormat, "Unrecognized database format.",
+                  path + ": a Jet/Access database; this build reads SQLite database files only");
+    case FileKind::kOther:
+      break;
   }
   throw Error(EngineError::kUnrecognizedFormat, "Unrecognized database format.",
               path + ": not a SQLite database file");
 }
-
-// A stretch of consecutive rowids in a run: positions pos.. of the run.
-struct KeyRange {
-  int64_t lo;
-  int64_t hi;
-  int64_t pos;
-};
 
 // What a database shares with its archive links: the connection (archives
 // are attached to it), the identities staged for the next set statement, and
@@ -154,14 +153,14 @@ class Session {
                 "table " + table + " in " + SchemaPath(schema));
   }
 
-  std::vector<Column> Columns(const std::string& schema, const std::string& table) {
+  std::vector<Field> Columns(const std::string& schema, const std::string& table) {
     Statement stmt = conn_->Prepare("SELECT name, type FROM pragma_table_info(?1, ?2)");
     sqlite3_bind_text(stmt.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(stmt.get(), 2, schema.c_str(), -1, SQLITE_TRANSIENT);
-    std::vector<Column> cols;
+    std::vector<Field> cols;
     int rc;
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-      Column c;
+      Field c;
       c.name = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
       const auto* decl = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 1));
       c.type = FieldTypeOfDeclared(decl != nullptr ? decl : "", c.size);
@@ -172,7 +171,7 @@ class Session {
   }
 
   // A live table's name and fields, read once per table.
-  const std::pair<std::string, std::vector<Column>>& LiveTable(const std::string& table) {
+  const std::pair<std::string, std::vector<Field>>& LiveTable(const std::string& table) {
     auto live = liveTables_.find(LowerAscii(table));
     if (live == liveTables_.end()) {
       const std::string source = RealTableName("main", table);
@@ -200,7 +199,7 @@ class Session {
     }
     const auto& columns = liveTables_.at(LowerAscii(source)).second;
     std::string checks;
-    for (const Column& c : columns) {
+    for (const Field& c : columns) {
       const std::string value = "s." + QuoteName(c.name);
       checks += (checks.empty() ? "" : " AND ") +
                 ("(" + value + " IS NULL OR " + ReadyCheck(value, c, c) + ")");
@@ -215,54 +214,40 @@ class Session {
   }
 
   // Keys staged inside work that is undone are gone with it.
-  void ForgetStagedKeys() {
-    staged_.clear();
-    stagedValid_ = false;
-  }
+  void ForgetStagedKeys() { stagedValid_ = false; }
 
   // Puts `keys` into temp.sa_keys as stretches of consecutive rowids, in
-  // their order, unless they are there already. Records written in date
+  // their order (the stretch's bounds, and the position of its first key
+  // among the keys), unless they are there already. Records written in date
   // order make long stretches, so a run is a handful of rows there.
   void StageKeys(std::span<const int64_t> keys) {
-    if (stagedValid_ && staged_.size() == keys.size() &&
-        std::equal(keys.begin(), keys.end(), staged_.begin())) {
-      return;
-    }
-    ranges_.clear();
-    for (size_t i = 0; i < keys.size(); ++i) {
-      if (!ranges_.empty() && keys[i] == ranges_.back().hi + 1) {
-        ranges_.back().hi = keys[i];
-      } else {
-        ranges_.push_back({keys[i], keys[i], static_cast<int64_t>(i)});
-      }
-    }
+    if (stagedValid_ && staged_.Equals(keys)) return;
+    staged_ = IdentityStretches(keys);
+    stagedValid_ = false;
+    // Outside the caller's transaction, in one of their own.
     const bool own = !conn_->InUserTransaction();
     if (own) conn_->Begin();
-    try {
-      conn_->Exec(
-          "CREATE TEMP TABLE IF NOT EXISTS sa_keys(seq INTEGER PRIMARY KEY, lo INTEGER NOT NULL, "
-          "hi INTEGER NOT NULL, pos INTEGER NOT NULL)");
-      conn_->Exec("DELETE FROM temp.sa_keys");
-      Statement insert =
-          conn_->Prepare("INSERT INTO temp.sa_keys(seq, lo, hi, pos) VALUES (?1, ?2, ?3, ?4)");
-      for (size_t i = 0; i < ranges_.size(); ++i) {
-        sqlite3_bind_int64(insert.get(), 1, static_cast<int64_t>(i));
-        sqlite3_bind_int64(insert.get(), 2, ranges_[i].lo);
-        sqlite3_bind_int64(insert.get(), 3, ranges_[i].hi);
-        sqlite3_bind_int64(insert.get(), 4, ranges_[i].pos);
-        conn_->Run(insert.get(), "temp.sa_keys");
-      }
-      if (own) conn_->Commit();
-    } catch (...) {
-      if (own) conn_->Rollback();
-      stagedValid_ = false;
-      throw;
+    TransactionGuard step([&] { conn_->Commit(); }, [&] { conn_->Rollback(); });
+    if (!own) step.Keep();
+    conn_->Exec(
+        "CREATE TEMP TABLE IF NOT EXISTS sa_keys(seq INTEGER PRIMARY KEY, lo INTEGER NOT NULL, "
+        "hi INTEGER NOT NULL, pos INTEGER NOT NULL)");
+    conn_->Exec("DELETE FROM temp.sa_keys");
+    Statement insert =
+        conn_->Prepare("INSERT INTO temp.sa_keys(seq, lo, hi, pos) VALUES (?1, ?2, ?3, ?4)");
+    int64_t seq = 0;
+    for (const IdentityStretches::Stretch& stretch : staged_.Stretches()) {
+      sqlite3_bind_int64(insert.get(), 1, seq++);
+      sqlite3_bind_int64(insert.get(), 2, stretch.first);
+      sqlite3_bind_int64(insert.get(), 3, stretch.last());
+      sqlite3_bind_int64(insert.get(), 4, static_cast<int64_t>(stretch.at));
+      conn_->Run(insert.get(), "temp.sa_keys");
     }
-    staged_.assign(keys.begin(), keys.end());
+    if (own) step.Commit();
     stagedValid_ = !own;
   }
   // The stretches of the keys staged last.
-  const std::vector<KeyRange>& Ranges() const { return ranges_; }
+  const std::vector<IdentityStretches::Stretch>& Staged() const { return staged_.Stretches(); }
 
  private:
   // Changes when another connection commits to the live database.
@@ -277,18 +262,17 @@ class Session {
   int64_t archivePageLimit_;
   int nextSchema_ = 0;
   std::map<std::string, std::string> attached_;  // schema name -> path
-  std::vector<int64_t> staged_;
-  std::vector<KeyRange> ranges_;
+  IdentityStretches staged_;
   bool stagedValid_ = false;
   // live table -> (data version when checked, whether its values conform)
   std::map<std::string, std::pair<int64_t, bool>> conforming_;
   // lower-cased table -> its name and fields in the live database
-  std::map<std::string, std::pair<std::string, std::vector<Column>>> liveTables_;
+  std::map<std::string, std::pair<std::string, std::vector<Field>>> liveTables_;
 };
 
 // The column of that name (letter case ignored), or nullptr.
-const Column* FindColumn(const std::vector<Column>& columns, const std::string& name) {
-  for (const Column& c : columns) {
+const Field* FindColumn(const std::vector<Field>& columns, const std::string& name) {
+  for (const Field& c : columns) {
     if (SameName(c.name, name)) return &c;
   }
   return nullptr;
@@ -395,9 +379,9 @@ class SqliteArchiveLink : public ArchiveLink {
     Statement stmt = session_->Conn().Prepare("DELETE FROM " + QuoteName(schema_) + "." +
                                               QuoteName(source) + " WHERE rowid BETWEEN ?1 AND ?2");
     long deleted = 0;
-    for (const KeyRange& r : session_->Ranges()) {
-      sqlite3_bind_int64(stmt.get(), 1, r.lo);
-      sqlite3_bind_int64(stmt.get(), 2, r.hi);
+    for (const IdentityStretches::Stretch& s : session_->Staged()) {
+      sqlite3_bind_int64(stmt.get(), 1, s.first);
+      sqlite3_bind_int64(stmt.get(), 2, s.last());
       deleted += session_->Conn().Run(stmt.get(), table + " in " + path_);
     }
     return deleted;
@@ -430,7 +414,7 @@ class SqliteArchiveLink : public ArchiveLink {
   struct Mapping {
     std::string source;
     std::string target;
-    std::vector<std::pair<Column, Column>> fields;  // source, target
+    std::vector<std::pair<Field, Field>> fields;  // source, target
   };
 
   static void CheckCopies(std::span<const int64_t> ids, std::span<const int64_t> copyIds,
@@ -449,8 +433,8 @@ class SqliteArchiveLink : public ArchiveLink {
     // The live side is read once per table; archives differ, so each is read.
     const auto& live = session_->LiveTable(table);
     m.source = live.first;
-    for (const Column& t : session_->Columns(schema_, m.target)) {
-      const Column* s = FindColumn(live.second, t.name);
+    for (const Field& t : session_->Columns(schema_, m.target)) {
+      const Field* s = FindColumn(live.second, t.name);
       if (s == nullptr) {
         throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                     "field " + t.name + " of table " + table + ", missing in " + session_->Name());
@@ -466,9 +450,9 @@ class SqliteArchiveLink : public ArchiveLink {
     Mapping m;
     m.source = session_->RealTableName(schema_, table);
     m.target = session_->RealTableName("main", table);
-    const std::vector<Column> into = session_->Columns("main", m.target);
-    for (const Column& s : session_->Columns(schema_, m.source)) {
-      const Column* t = FindColumn(into, s.name);
+    const std::vector<Field> into = session_->Columns("main", m.target);
+    for (const Field& s : session_->Columns(schema_, m.source)) {
+      const Field* t = FindColumn(into, s.name);
       if (t == nullptr) {
         throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                     "field " + s.name + " of table " + table + ", missing in " + session_->Name());
@@ -614,13 +598,7 @@ class SqliteDatabase : public Database, public RecordNumbering {
       defs.emplace_back(n != nullptr ? n : "");
     }
     for (TableDef& def : defs) {
-      for (const Column& c : session_->Columns("main", def.Name())) {
-        Field f;
-        f.name = c.name;
-        f.type = c.type;
-        f.size = c.size;
-        def.Fields().Append(f);
-      }
+      for (const Field& f : session_->Columns("main", def.Name())) def.Fields().Append(f);
     }
     return defs;
   }
@@ -739,11 +717,11 @@ class SqliteDatabase : public Database, public RecordNumbering {
     Connection& conn = Conn();
     const std::string target = session_->RealTableName("main", table);
     const std::string context = target + " in " + Name();
-    const std::vector<Column> all = session_->Columns("main", target);
-    std::vector<const Column*> columns;
+    const std::vector<Field> all = session_->Columns("main", target);
+    std::vector<const Field*> columns;
     std::string names, marks;
     for (const std::string& name : fields) {
-      const Column* found = FindColumn(all, name);
+      const Field* found = FindColumn(all, name);
       if (found == nullptr) {
         throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                     "field " + name + " of table " + context);
@@ -765,33 +743,33 @@ class SqliteDatabase : public Database, public RecordNumbering {
     } else {
       conn.Exec("SAVEPOINT sa_rows");
     }
-    try {
-      for (size_t at = 0; at < values.size(); at += fields.size()) {
-        for (size_t i = 0; i < fields.size(); ++i) {
-          const Column& c = *columns[i];
-          BindValue(insert.get(), static_cast<int>(i + 1),
-                    ConvertForField(values[at + i], c.type, c.size, target + "." + c.name));
-        }
-        conn.Run(insert.get(), context);
+    // Undone underneath already when the step is not alive: the caller's
+    // rollback ends the rest.
+    TransactionGuard step(
+        [&] {
+          if (own) {
+            conn.Commit();
+          } else {
+            conn.Exec("RELEASE sa_rows");
+          }
+        },
+        [&] {
+          if (own) {
+            conn.Rollback();
+          } else if (conn.UserTransactionAlive()) {
+            conn.Exec("ROLLBACK TO sa_rows");
+            conn.Exec("RELEASE sa_rows");
+          }
+        });
+    for (size_t at = 0; at < values.size(); at += fields.size()) {
+      for (size_t i = 0; i < fields.size(); ++i) {
+        const Field& c = *columns[i];
+        BindValue(insert.get(), static_cast<int>(i + 1),
+                  ConvertForField(values[at + i], c.type, c.size, target + "." + c.name));
       }
-      if (own) {
-        conn.Commit();
-      } else {
-        conn.Exec("RELEASE sa_rows");
-      }
-    } catch (...) {
-      try {
-        if (own) {
-          conn.Rollback();
-        } else if (conn.UserTransactionAlive()) {
-          conn.Exec("ROLLBACK TO sa_rows");
-          conn.Exec("RELEASE sa_rows");
-        }
-      } catch (const Error&) {
-        // Undone underneath already; the caller's rollback ends the rest.
-      }
-      throw;
+      conn.Run(insert.get(), context);
     }
+    step.Commit();
     return static_cast<long>(values.size() / fields.size());
   }
 
@@ -801,9 +779,9 @@ class SqliteDatabase : public Database, public RecordNumbering {
     Statement stmt =
         Conn().Prepare("DELETE FROM main." + QuoteName(source) + " WHERE rowid BETWEEN ?1 AND ?2");
     long deleted = 0;
-    for (const KeyRange& r : session_->Ranges()) {
-      sqlite3_bind_int64(stmt.get(), 1, r.lo);
-      sqlite3_bind_int64(stmt.get(), 2, r.hi);
+    for (const IdentityStretches::Stretch& s : session_->Staged()) {
+      sqlite3_bind_int64(stmt.get(), 1, s.first);
+      sqlite3_bind_int64(stmt.get(), 2, s.last());
       deleted += Conn().Run(stmt.get(), table + " in " + Name());
     }
     return deleted;
@@ -848,8 +826,8 @@ class SqliteDatabase : public Database, public RecordNumbering {
   // NULL. The bound compared with does not matter.
   long CountUndated(const std::string& table, const std::string& dateField) override {
     const std::string real = session_->RealTableName("main", table);
-    const std::vector<Column> columns = session_->Columns("main", real);
-    const Column* field = FindColumn(columns, dateField);
+    const std::vector<Field> columns = session_->Columns("main", real);
+    const Field* field = FindColumn(columns, dateField);
     if (field == nullptr) {
       throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                   "field " + dateField + " of table " + real + " in " + Name());
@@ -867,8 +845,8 @@ class SqliteDatabase : public Database, public RecordNumbering {
 
   std::unique_ptr<Recordset> OpenKeyset(const SelectParts& parts, const std::string& sql) {
     const std::string table = session_->RealTableName("main", parts.table);
-    const std::vector<Column> all = session_->Columns("main", table);
-    std::vector<Column> columns;
+    const std::vector<Field> all = session_->Columns("main", table);
+    std::vector<Field> columns;
     if (parts.list == "*") {
       columns = all;
     } else {
@@ -882,8 +860,8 @@ class SqliteDatabase : public Database, public RecordNumbering {
         if (name.size() >= 2 && (name.front() == '[' || name.front() == '"')) {
           name = name.substr(1, name.size() - 2);
         }
-        const Column* found = nullptr;
-        for (const Column& c : all) {
+        const Field* found = nullptr;
+        for (const Field& c : all) {
           if (SameName(c.name, name)) found = &c;
         }
         if (found == nullptr) {

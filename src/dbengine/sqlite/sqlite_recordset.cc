@@ -15,7 +15,7 @@ std::string QuoteName(std::string_view name) {
 }
 
 SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn, std::string table,
-                                 std::vector<Column> columns, std::deque<int64_t> keys)
+                                 std::vector<Field> columns, std::deque<int64_t> keys)
     : conn_(std::move(conn)),
       table_(std::move(table)),
       columns_(std::move(columns)),
@@ -160,7 +160,7 @@ void SqliteRecordset::SetValue(int index, const Value& value) {
     throw Error(EngineError::kUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
                 table_);
   }
-  const Column& c = columns_[static_cast<size_t>(index)];
+  const Field& c = columns_[static_cast<size_t>(index)];
   pending_[static_cast<size_t>(index)] =
       ConvertForField(value, c.type, c.size, table_ + "." + c.name);
   pendingSet_[static_cast<size_t>(index)] = true;
