@@ -95,7 +95,7 @@ DbHandle OpenDb(const std::string& path, int flags) {
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   DbHandle db(raw);
-  if (rc != SQLITE_OK) throw dbengine::SqliteError(db.get(), rc, path);
+  if (rc != SQLITE_OK) throw dbengine::sqlite::SqliteError(db.get(), rc, path);
   sqlite3_extended_result_codes(db.get(), 1);
   return db;
 }
@@ -104,7 +104,7 @@ StmtHandle Prepare(sqlite3* db, const std::string& sql) {
   sqlite3_stmt* raw = nullptr;
   const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr);
   StmtHandle stmt(raw);
-  if (rc != SQLITE_OK) throw dbengine::SqliteError(db, rc, sql);
+  if (rc != SQLITE_OK) throw dbengine::sqlite::SqliteError(db, rc, sql);
   return stmt;
 }
 
@@ -113,13 +113,13 @@ void Exec(sqlite3* db, const std::string& sql) {
   int rc;
   while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
   }
-  if (rc != SQLITE_DONE) throw dbengine::SqliteError(db, rc, sql);
+  if (rc != SQLITE_DONE) throw dbengine::sqlite::SqliteError(db, rc, sql);
 }
 
 std::string QueryText(sqlite3* db, const std::string& sql) {
   StmtHandle stmt = Prepare(db, sql);
   const int rc = sqlite3_step(stmt.get());
-  if (rc != SQLITE_ROW) throw dbengine::SqliteError(db, rc, sql);
+  if (rc != SQLITE_ROW) throw dbengine::sqlite::SqliteError(db, rc, sql);
   const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
   return p != nullptr ? p : "";
 }
@@ -216,7 +216,8 @@ class Inserter {
                       std::to_string(table_.columns.size()) + " fields given");
     }
     const int rc = sqlite3_step(stmt_.get());
-    if (rc != SQLITE_DONE) throw dbengine::SqliteError(db_, rc, "INSERT INTO " + table_.name);
+    if (rc != SQLITE_DONE)
+      throw dbengine::sqlite::SqliteError(db_, rc, "INSERT INTO " + table_.name);
     sqlite3_reset(stmt_.get());
     next_ = 0;
     ++rows_;
@@ -1089,7 +1090,7 @@ void BuildLiveDb(const fs::path& path, const ShopOptions& o) {
 
   ShopWriter(db.get(), o, tables).Write();
   const int rc = sqlite3_close(db.release());
-  if (rc != SQLITE_OK) throw dbengine::SqliteError(nullptr, rc, path.string());
+  if (rc != SQLITE_OK) throw dbengine::sqlite::SqliteError(nullptr, rc, path.string());
 }
 
 }  // namespace
@@ -1288,7 +1289,7 @@ std::map<std::string, long> CountRecords(const std::string& dbPath) {
       const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
       names.emplace_back(p != nullptr ? p : "");
     }
-    if (rc != SQLITE_DONE) throw dbengine::SqliteError(db.get(), rc, dbPath);
+    if (rc != SQLITE_DONE) throw dbengine::sqlite::SqliteError(db.get(), rc, dbPath);
   }
   std::map<std::string, long> counts;
   for (const std::string& name : names) {

@@ -2,7 +2,7 @@
 
 #include "dbengine/sql_text.h"
 
-namespace sa::dbengine {
+namespace sa::dbengine::sqlite {
 
 namespace {
 
@@ -36,4 +36,14 @@ std::string TranslateSql(std::string_view sql) {
   return out;
 }
 
-}  // namespace sa::dbengine
+std::string QuoteName(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+}  // namespace sa::dbengine::sqlite

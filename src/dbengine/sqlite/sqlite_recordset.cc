@@ -1,18 +1,10 @@
 #include "dbengine/sqlite/sqlite_recordset.h"
 
+#include "dbengine/sqlite/dialect.h"
+#include "dbengine/sqlite/sqlite_values.h"
 #include "dbengine/table_def.h"
 
-namespace sa::dbengine {
-
-std::string QuoteName(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
-}
+namespace sa::dbengine::sqlite {
 
 SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn, std::string table,
                                  std::vector<Field> columns, std::deque<int64_t> keys)
@@ -245,4 +237,4 @@ int64_t SqliteRecordset::Bookmark() {
   return keys_[static_cast<size_t>(pos_)];
 }
 
-}  // namespace sa::dbengine
+}  // namespace sa::dbengine::sqlite

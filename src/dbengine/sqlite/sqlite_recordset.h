@@ -13,7 +13,7 @@
 #include "dbengine/engine.h"
 #include "dbengine/sqlite/sqlite_handle.h"
 
-namespace sa::dbengine {
+namespace sa::dbengine::sqlite {
 
 class SqliteRecordset : public Recordset {
  public:
@@ -73,7 +73,4 @@ class SqliteRecordset : public Recordset {
   bool open_ = true;
 };
 
-// Quotes an identifier for SQLite.
-std::string QuoteName(std::string_view name);
-
-}  // namespace sa::dbengine
+}  // namespace sa::dbengine::sqlite

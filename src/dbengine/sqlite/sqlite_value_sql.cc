@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace sa::dbengine {
+namespace sa::dbengine::sqlite {
 
 namespace {
 
@@ -68,4 +68,4 @@ std::string SameAsCopy(const std::string& value, const Field& s, const Field& t,
   return "dao_same(" + value + "," + ConversionArguments(s, t) + "," + copy + ")";
 }
 
-}  // namespace sa::dbengine
+}  // namespace sa::dbengine::sqlite

@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "dbengine/sqlite/sqlite_recordset.h"
+#include "dbengine/table_def.h"
 
-namespace sa::dbengine {
+namespace sa::dbengine::sqlite {
 
 // The SQL that reads `value` (of source field `s`) for target field `t`: the
 // value itself where it already has the target's storage form and range,
@@ -26,4 +26,4 @@ std::string ReadyCheck(const std::string& value, const Field& s, const Field& t)
 std::string SameAsCopy(const std::string& value, const Field& s, const Field& t,
                        const std::string& copy);
 
-}  // namespace sa::dbengine
+}  // namespace sa::dbengine::sqlite
