@@ -9,8 +9,8 @@
 // Records are named by a whole-number identity: a single whole-number primary
 // key where the table has one, else the family's row identity (SQLite's
 // rowid, PostgreSQL's ctid as block * 65536 + offset). A table with neither
-// is refused (EngineError::kNoIdentity). A move deletes the live records inside the
-// live transaction, before the archive commits, as they were read: locked
+// is refused (EngineError::kNoIdentity). A move deletes the live records inside
+// the live transaction, before the archive commits, as they were read: locked
 // when selected (PostgreSQL, MariaDB/MySQL), kept from other writers by the
 // write lock (SQLite), or else compared field by field in each deletion.
 // Records taken back from an archive learn their new identity as they are
@@ -23,6 +23,28 @@
 // statement, and for a server that stops answering (odbc::CallWatch).
 // CheckIntegrity runs the family's own check where it has one (SQLite's
 // integrity_check), else reads every record of every table.
+//
+// The backend lives in namespace sa::dbengine::odbc, one job per file, as
+// the SQLite backend's folder is laid out:
+//   odbc_engine       opening and creating databases (this header: the factory)
+//   odbc_database     a database: tables, statements, transactions and steps,
+//                     set selections and deletions by identity
+//   odbc_recordset    keyset-driven record sets
+//   archive_link      moving records out to an archive, and (link_restore.cc)
+//                     taking them back
+//   session           what a database shares with its links
+//   catalog           the connection with its family, tables and fields
+//   dialect           the engine's SQL in the driver's dialect
+//   integrity         the family's check, or every record read
+//   row_reads         records read by identity, many per statement
+//   fetch_rows        result sets fetched many rows per driver call
+//   parameter_arrays  INSERTs over arrays of parameters
+//   row_block         rows by identity, their values flat
+//   odbc_values       values between the driver and the engine
+//   odbc_handle       RAII over the ODBC API, and the driver's errors
+//   driver_family     what differs between driver families, in one class
+//   call_watch        calls cut off when a server stops answering
+//   connection_string "ODBC;" connection strings and their secrets
 #pragma once
 
 #include <memory>
