@@ -1,4 +1,11 @@
-// Creation of a month archive and the move of a month's runs into it.
+// The archive module: everything about the monthly archive databases. This
+// header is its main one: the creation of a month archive and the move of a
+// month's runs into it. Beside it: the archives' tables (schema.h,
+// table_builders.h), the places they go (archive_place.h), the record of a
+// move between its two commits (move_journal.h), taking a month back
+// (restore.h) and the check of an archive (archive_check.h). The module
+// works through the engine's interface only: a link to each archive, and
+// the commit order the live database gives.
 //
 // A new archive is built under a temporary name in the archive folder and
 // renamed into place only when every table is in it, so a month's name

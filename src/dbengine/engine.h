@@ -3,6 +3,13 @@
 // or throws sa::Error with the engine's number and description, and the path
 // or table concerned in its cause.
 //
+// This folder holds the interface (this header, and archive_link.h for the
+// moves between a live database and its archives), what both backends share
+// (values and their conversions, table definitions, file kinds by their
+// first bytes, the SQL lexer, identity stretches, the transaction guard, the
+// SQLite file conventions), and the choice of backend for a live database
+// (engine_choice.h). The backends are in sqlite/ (built in) and odbc/.
+//
 // Properties callers rely on:
 //  1. A SELECT opens an updatable record set in ORDER BY order, positioned on
 //     its first record. The set of rows and their order are fixed when it
@@ -169,32 +176,37 @@ inline constexpr char kLangGeneral[] = ";LANGID=0x0409;CP=1252;COUNTRY=0";
 inline constexpr int32_t kVersion40 = 64;
 
 // The engine's error numbers, those of the original engine where it has one.
+// Each has one meaning, whichever backend raises it.
 enum class EngineError : long {
-  kItemNotFound = 3265,  // no field or table of that name
-  kNoCurrentRecord = 3021,
-  kRecordDeleted = 3167,
-  kUpdateWithoutAddNew = 3020,
-  kDataConversion = 3421,   // a value that does not convert to the field's type
-  kFieldTooSmall = 3163,    // text longer than the field's size
-  kNumericOverflow = 3349,  // number outside the field type's range
-  kDatabaseExists = 3204,
-  kFileNotFound = 3024,
-  kUnrecognizedFormat = 3343,
-  kInvalidArgument = 3001,
+  kInvalidArgument = 3001,  // a call not valid here: a wrong argument, an object closed
+                            // or in the wrong state (no transaction open, one open already)
   kTableExists = 3010,
-  kTableNotFound = 3078,
-  kSyntax = 3075,
-  kLocked = 3260,        // locked by another program past the timeout
-  kQueryTimeout = 3234,  // a server that did not answer in time
+  kUpdateWithoutAddNew = 3020,
+  kNoCurrentRecord = 3021,
+  kDuplicateKey = 3022,  // a key the table already holds
+  kFileNotFound = 3024,  // nothing at the path
   kDiskFull = 3026,
-  kIo = 3043,
-  kReadOnly = 3051,
-  kInvalidPath = 3044,
-  kDuplicateKey = 3022,   // a key the table already holds
-  kConnectFailed = 3151,  // a data source that cannot be reached or refuses the login
+  kIo = 3043,           // the disk or the network failed
+  kInvalidPath = 3044,  // no database file can be opened or created at the path: a
+                        // folder, a device, a missing folder, no permission
+  kReadOnly = 3051,     // a database or record set that cannot be written
+  kTableNotFound = 3078,
+  kSyntax = 3075,         // an SQL text the engine cannot run
   kCallFailed = 3146,     // a driver call that failed for a reason of its own
-  kNoIdentity = 3622,     // a table whose records have no identity the engine can use
+  kConnectFailed = 3151,  // a data source that cannot be reached or refuses the login
+  kFieldTooSmall = 3163,  // text longer than the field's size
+  kRecordDeleted = 3167,  // a record another program or this one deleted
   kNoDriver = 3170,       // no installed driver for the database's format
+  kDatabaseExists = 3204,
+  kQueryTimeout = 3234,        // a server that did not answer in time
+  kLocked = 3260,              // locked by another program past the timeout
+  kItemNotFound = 3265,        // no field of that name, or at that place
+  kUnrecognizedFormat = 3343,  // a file holding no database the engine reads: damaged,
+                               // empty, or of another format
+  kNumericOverflow = 3349,     // number outside the field type's range
+  kDataConversion = 3421,      // a value that does not convert to the field's type, or
+                               // would not come back as it was
+  kNoIdentity = 3622,          // records without an identity the engine can name them by
 };
 
 // An error's number against one of the engine's codes.

@@ -145,6 +145,28 @@ void MakeArchive(const std::string& path, const dbengine::TableDef& def) {
   db->Close();
 }
 
+std::string MakeSalesArchive(const std::string& path, const std::vector<std::string>& names,
+                             int nameSize) {
+  auto archive = dbengine::MakeSqliteEngine()->CreateDatabase(path, kLangGeneral, kVersion40);
+  archive->AppendTableDef(SalesDef(nameSize));
+  auto rs = archive->OpenRecordset("SELECT * FROM Sales WHERE 1 = 0");
+  int n = 0;
+  for (const std::string& name : names) {
+    rs->AddNew();
+    rs->SetValue("Ok", int64_t{1});
+    rs->SetValue("Qty", int64_t{n});
+    rs->SetValue("Ticket", int64_t{200 + n});
+    rs->SetValue("Price", 4.25);
+    rs->SetValue("D_Fecha", DateTime::FromParts({2024, 5, n + 1}, 9, 30, 15, 125));
+    rs->SetValue("Name", name);
+    rs->Update();
+    ++n;
+  }
+  rs->Close();
+  archive->Close();
+  return path;
+}
+
 void BackendTest::SetUp() {
   if (GetParam() == BackendKind::kOdbcPostgres) {
     SA_REQUIRE_POSTGRES(server);

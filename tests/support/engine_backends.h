@@ -17,6 +17,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "dbengine/engine.h"
 #include "support/temp_dir.h"
@@ -106,6 +107,11 @@ void FillSales(dbengine::Database& db, const Backend* backend = nullptr);
 
 // An empty built-in SQLite file at `path` holding `def`: an archive to link.
 void MakeArchive(const std::string& path, const dbengine::TableDef& def);
+// An archive of Sales (SalesDef(nameSize)) on the built-in engine at `path`
+// holding a record for each of `names`: tickets 200 on, price 4.25, dated
+// 2024-05-0n 09:30:15.125. Returns `path`.
+std::string MakeSalesArchive(const std::string& path, const std::vector<std::string>& names,
+                             int nameSize = 8);
 
 // A fresh database of the test's backend, open through the engine as db_.
 // Without a server named, the server cases fail under CI and are skipped,

@@ -20,7 +20,7 @@ void CheckDatabaseFile(const std::string& path) {
                 path + ": " + std::strerror(errno));
   }
   if (S_ISDIR(st.st_mode)) {
-    throw Error(EngineError::kUnrecognizedFormat, "Unrecognized database format.",
+    throw Error(EngineError::kInvalidPath, "Not a database file.",
                 path + ": a folder, not a database file");
   }
   if (st.st_size == 0) {
@@ -33,7 +33,7 @@ void CheckDatabaseFile(const std::string& path) {
     got = std::fread(head, 1, sizeof head, f);
     std::fclose(f);
   } else {
-    throw Error(EngineError::kReadOnly, "The database file cannot be read.",
+    throw Error(EngineError::kInvalidPath, "The database file cannot be opened.",
                 path + ": " + std::strerror(errno));
   }
   switch (KindOfHead(std::string_view(head, got))) {

@@ -7,9 +7,9 @@
 namespace sa::dbengine::sqlite {
 
 // Throws sa::Error naming `path` and what it holds when it is not a SQLite
-// database: missing (EngineError::kFileNotFound), unreadable
-// (EngineError::kReadOnly), a folder, an empty file, a Jet/Access file or
-// anything else (EngineError::kUnrecognizedFormat).
+// database: missing (EngineError::kFileNotFound), a folder or a file that
+// cannot be opened (EngineError::kInvalidPath), an empty file, a Jet/Access
+// file or anything else (EngineError::kUnrecognizedFormat).
 void CheckDatabaseFile(const std::string& path);
 
 }  // namespace sa::dbengine::sqlite

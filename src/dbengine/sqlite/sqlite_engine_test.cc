@@ -52,12 +52,21 @@ TEST_F(EngineTest, OpenRefusesWhatIsNotASqliteDatabaseAndNamesIt) {
   dir_.Write("empty.mdb", "");
   dir_.Write("text.mdb", "hello, this is no database at all");
   dir_.MakeFolder("folder.mdb");
-  for (const char* name : {"jet.mdb", "empty.mdb", "text.mdb", "folder.mdb", "missing.mdb"}) {
+  // The numbers mean what they mean in the ODBC backend.
+  const std::pair<const char*, EngineError> refusals[] = {
+      {"jet.mdb", EngineError::kUnrecognizedFormat},
+      {"empty.mdb", EngineError::kUnrecognizedFormat},
+      {"text.mdb", EngineError::kUnrecognizedFormat},
+      {"folder.mdb", EngineError::kInvalidPath},
+      {"missing.mdb", EngineError::kFileNotFound},
+  };
+  for (const auto& [name, number] : refusals) {
     try {
       engine_->OpenDatabase(dir_.Path(name));
       ADD_FAILURE() << name << " was opened";
     } catch (const Error& e) {
       EXPECT_NE(e.Cause().find(dir_.Path(name)), std::string::npos) << e.Cause();
+      EXPECT_EQ(e.Number(), number) << name;
     }
   }
   try {

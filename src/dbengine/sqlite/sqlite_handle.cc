@@ -37,7 +37,7 @@ Error SqliteError(sqlite3* db, int rc, const std::string& context) {
     case SQLITE_AUTH:
       return Error(EngineError::kReadOnly, "The database cannot be written.", cause);
     case SQLITE_CANTOPEN:
-      return Error(EngineError::kFileNotFound, "The database file cannot be opened.", cause);
+      return Error(EngineError::kInvalidPath, "The database file cannot be opened.", cause);
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
       return Error(EngineError::kUnrecognizedFormat,
