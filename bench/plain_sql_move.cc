@@ -23,12 +23,12 @@
 namespace sa::bench {
 namespace {
 
-using dbengine::Connection;
-using dbengine::Statement;
+using dbengine::sqlite::Connection;
+using dbengine::sqlite::Statement;
 
 // The live database, waiting for locks as the program does.
 std::unique_ptr<Connection> Open(const std::string& path) {
-  std::unique_ptr<Connection> conn = dbengine::OpenConnection(path, SQLITE_OPEN_READWRITE);
+  std::unique_ptr<Connection> conn = dbengine::sqlite::OpenConnection(path, SQLITE_OPEN_READWRITE);
   sqlite3_busy_timeout(conn->Handle(), 10000);
   return conn;
 }

@@ -3,12 +3,13 @@
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "dbengine/table_def.h"
+#include "platform/file_system.h"
 #include "shop_copy.h"
 
 namespace sa::bench {
 
 std::string PostgresShop(const std::string& server, const Shop& shop, const std::string& schema) {
-  auto odbc = dbengine::MakeOdbcEngine(nullptr);
+  auto odbc = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   {
     auto db = odbc->OpenDatabase("ODBC;" + server);
     db->Execute("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
@@ -22,7 +23,8 @@ std::string PostgresShop(const std::string& server, const Shop& shop, const std:
 }
 
 void DropPostgresShop(const std::string& server, const std::string& schema) {
-  auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + server);
+  auto db =
+      dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)->OpenDatabase("ODBC;" + server);
   db->Execute("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
 }
 
@@ -47,7 +49,7 @@ std::string WithMariaDbDatabase(const std::string& connect, const std::string& d
 }  // namespace
 
 std::string MariaDbShop(const std::string& server, const Shop& shop, const std::string& database) {
-  auto odbc = dbengine::MakeOdbcEngine(nullptr);
+  auto odbc = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   {
     auto db = odbc->OpenDatabase("ODBC;" + server);
     db->Execute("DROP DATABASE IF EXISTS " + database);
@@ -63,7 +65,8 @@ std::string MariaDbShop(const std::string& server, const Shop& shop, const std::
 }
 
 void DropMariaDbShop(const std::string& server, const std::string& database) {
-  auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + server);
+  auto db =
+      dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)->OpenDatabase("ODBC;" + server);
   db->Execute("DROP DATABASE IF EXISTS " + database);
 }
 

@@ -22,6 +22,7 @@
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "dbengine/table_def.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
@@ -310,7 +311,7 @@ void MoveLiveToOdbc(const sa::demo::ShopFiles& files, const sa::demo::ShopOption
                     const std::string& connect, const std::set<std::string>& keyed) {
   {
     auto sqlite = sa::dbengine::MakeSqliteEngine();
-    auto odbc = sa::dbengine::MakeOdbcEngine(nullptr);
+    auto odbc = sa::dbengine::MakeOdbcEngine(sa::platform::RealFileSystem(), nullptr);
     auto from = sqlite->OpenDatabase(files.dbPath);
     auto to = odbc->OpenDatabase("ODBC;" + connect);
     sa::demo::CopyTables(*from, *to, keyed);

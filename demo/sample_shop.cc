@@ -23,8 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // The first column of the first row of `sql`, as text.
-std::string QueryText(const dbengine::Connection& conn, const std::string& sql) {
-  const dbengine::Statement stmt = conn.Prepare(sql);
+std::string QueryText(const dbengine::sqlite::Connection& conn, const std::string& sql) {
+  const dbengine::sqlite::Statement stmt = conn.Prepare(sql);
   const int rc = sqlite3_step(stmt.get());
   if (rc != SQLITE_ROW) conn.Fail(rc, sql);
   const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
@@ -62,7 +62,7 @@ void CheckOptions(const ShopOptions& o) {
 // The live database at `path`, built whole: tables, rows, journal mode.
 void BuildLiveDb(const fs::path& path, const ShopOptions& o) {
   const auto conn =
-      dbengine::OpenConnection(path.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+      dbengine::sqlite::OpenConnection(path.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   const std::string mode = o.journalMode == "wal" ? "wal" : "delete";
   const std::string got = QueryText(*conn, "PRAGMA journal_mode=" + mode);
   if (got != mode) {
@@ -141,15 +141,15 @@ std::map<std::string, long> CountRecords(const std::string& dbPath) {
   }
   // Read-write, though only read: a read-only connection to a WAL database
   // cannot remove the -wal and -shm files it creates when it closes.
-  std::unique_ptr<dbengine::Connection> conn;
+  std::unique_ptr<dbengine::sqlite::Connection> conn;
   try {
-    conn = dbengine::OpenConnection(dbPath, SQLITE_OPEN_READWRITE);
+    conn = dbengine::sqlite::OpenConnection(dbPath, SQLITE_OPEN_READWRITE);
   } catch (const Error&) {
-    conn = dbengine::OpenConnection(dbPath, SQLITE_OPEN_READONLY);
+    conn = dbengine::sqlite::OpenConnection(dbPath, SQLITE_OPEN_READONLY);
   }
   std::vector<std::string> names;
   {
-    const dbengine::Statement stmt = conn->Prepare(
+    const dbengine::sqlite::Statement stmt = conn->Prepare(
         "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT "
         "LIKE 'sqlite!_%' ESCAPE '!' ORDER BY rowid");
     int rc;

@@ -66,7 +66,7 @@ std::vector<LiveTable> LiveTables() {
   return tables;
 }
 
-Inserter::Inserter(const dbengine::Connection& conn, const LiveTable& table)
+Inserter::Inserter(const dbengine::sqlite::Connection& conn, const LiveTable& table)
     : conn_(conn),
       table_(table),
       context_("INSERT INTO " + table.name),

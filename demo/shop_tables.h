@@ -41,7 +41,7 @@ std::vector<LiveTable> LiveTables();
 // from the table's layout fails loudly instead of filling the wrong field.
 class Inserter {
  public:
-  Inserter(const dbengine::Connection& conn, const LiveTable& table);
+  Inserter(const dbengine::sqlite::Connection& conn, const LiveTable& table);
 
   Inserter& Null(const char* field);
   Inserter& Int(const char* field, int64_t v);
@@ -58,10 +58,10 @@ class Inserter {
  private:
   int Slot(const char* field);
 
-  const dbengine::Connection& conn_;
+  const dbengine::sqlite::Connection& conn_;
   const LiveTable& table_;
   std::string context_;  // names the table in an error
-  dbengine::Statement stmt_;
+  dbengine::sqlite::Statement stmt_;
   std::vector<const char*> checked_;
   size_t next_ = 0;
 };

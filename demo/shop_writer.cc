@@ -27,7 +27,7 @@ struct TicketTexts {
 
 class ShopWriter {
  public:
-  ShopWriter(const dbengine::Connection& conn, const ShopOptions& o,
+  ShopWriter(const dbengine::sqlite::Connection& conn, const ShopOptions& o,
              const std::vector<LiveTable>& tables)
       : conn_(conn),
         o_(o),
@@ -444,7 +444,7 @@ class ShopWriter {
     return terminals_[static_cast<size_t>(scale - 1)];
   }
 
-  const dbengine::Connection& conn_;
+  const dbengine::sqlite::Connection& conn_;
   const ShopOptions& o_;
   Rng rng_;
   Inserter cabecera_, tickets_, gtsecs_, gtvend_, gtarti_, gtInfVen_, gthora_, gtVacuno_, cliente_;
@@ -455,7 +455,7 @@ class ShopWriter {
 
 }  // namespace
 
-void WriteSales(const dbengine::Connection& conn, const ShopOptions& o,
+void WriteSales(const dbengine::sqlite::Connection& conn, const ShopOptions& o,
                 const std::vector<LiveTable>& tables) {
   ShopWriter(conn, o, tables).Write();
 }

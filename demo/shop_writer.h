@@ -13,7 +13,7 @@
 namespace sa::demo {
 
 // `tables` are the live tables, already created in `conn`'s database.
-void WriteSales(const dbengine::Connection& conn, const ShopOptions& o,
+void WriteSales(const dbengine::sqlite::Connection& conn, const ShopOptions& o,
                 const std::vector<LiveTable>& tables);
 
 }  // namespace sa::demo

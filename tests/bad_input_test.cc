@@ -102,7 +102,7 @@ TEST(DamagedJournalArchiveTest, EveryLaunchExplainsWhatStaysLive) {
   const auto census = testing::TakeCensus(files.dbPath, dir.Path("datos"));
   testing::ShopRun run{{}, testing::FakeClock({2024, 3, 20})};
   testing::FaultyEngine faulty(dbengine::MakeSqliteEngine(2000));
-  faulty.only = "DeleteRecordsMatching";
+  faulty.only = "DeleteLiveCopied";
   faulty.FailAt(1);
   ASSERT_EQ(run.Run(faulty, dir.path()), 1);
   const std::string journal = dir.Path("datos/S/move.journal");

@@ -27,6 +27,7 @@
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
@@ -87,7 +88,8 @@ class EditShop {
         fs::create_directories(dir_.Path("datos/S"));
         break;
       case BackendKind::kOdbcSqlite:
-        engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(), odbc);
+        engine_ = dbengine::MakeOdbcEngine(platform::RealFileSystem(), dbengine::MakeSqliteEngine(),
+                                           odbc);
         // The driver waits for a lock as its connection string says.
         run_.live = "ODBC;" + testing::SqliteOdbcConnect(file_) +
                     ";Timeout=" + std::to_string(odbc.lockSeconds * 1000);
@@ -105,11 +107,13 @@ class EditShop {
         }
         {
           auto from = dbengine::MakeSqliteEngine()->OpenDatabase(file_);
-          auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + Connect());
+          auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                        ->OpenDatabase("ODBC;" + Connect());
           demo::CopyTables(*from, *to, keyed);
         }
         fs::remove(file_);
-        engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(), odbc);
+        engine_ = dbengine::MakeOdbcEngine(platform::RealFileSystem(), dbengine::MakeSqliteEngine(),
+                                           odbc);
         run_.live = "ODBC;" + Connect();
         break;
       }
@@ -292,7 +296,8 @@ class EditShop {
   }
 
   Units LiveUnits() {
-    auto db = (run_.live.empty() ? dbengine::MakeSqliteEngine() : dbengine::MakeOdbcEngine(nullptr))
+    auto db = (run_.live.empty() ? dbengine::MakeSqliteEngine()
+                                 : dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr))
                   ->OpenDatabase(Live());
     return TicketUnits(*db);
   }

@@ -12,6 +12,7 @@
 #include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
@@ -28,7 +29,8 @@ constexpr int kWrites = 150;
 [[noreturn]] void Writer(const std::string& connect, const std::string& report) {
   int done = 0;
   try {
-    auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
+    auto db = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + connect);
     for (int i = 0; i < kWrites; ++i) {
       char sql[3][256];
       const int day = 1 + i % 28;
@@ -71,7 +73,8 @@ TEST(PostgresConcurrency, AWriterDuringTheRunLosesNothing) {
   testing::PgSchema schema(*server);
   {
     auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
-    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect());
+    auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + schema.Connect());
     demo::CopyTables(*from, *to, {"cabecera"});
   }
   demo::WriteFifo(dir.path(), "ODBC;" + schema.Connect(), files.settingsPath, "procsiosi");

@@ -17,6 +17,7 @@
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
@@ -87,7 +88,8 @@ TEST_P(ServerCrash, EveryRecordEndsInExactlyOnePlace) {
   const testing::ScratchDatabase& live = *liveSchema;
   {
     auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
-    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + templateSchema->Connect());
+    auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + templateSchema->Connect());
     demo::CopyTables(*from, *to, keyed);
   }
   dbengine::odbc::Connection serverDb(std::make_shared<dbengine::odbc::Environment>(), *server,
@@ -148,7 +150,8 @@ TEST(PostgresRestoreCrash, EveryRecordEndsInExactlyOnePlace) {
   testing::PgSchema live(*server);
   {
     auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
-    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + original.Connect());
+    auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + original.Connect());
     demo::CopyTables(*from, *to, keyed);
   }
   dbengine::odbc::Connection serverDb(std::make_shared<dbengine::odbc::Environment>(), *server,

@@ -15,6 +15,7 @@
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
@@ -85,7 +86,8 @@ void MoveLiveTo(const TempDir& dir, const std::string& connect,
                 const std::set<std::string>& keyed) {
   {
     auto from = dbengine::MakeSqliteEngine()->OpenDatabase(dir.Path("datos/live.db"));
-    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
+    auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + connect);
     demo::CopyTables(*from, *to, keyed);
   }
   std::filesystem::remove(dir.Path("datos/live.db"));
@@ -209,7 +211,7 @@ TEST(OdbcEndToEnd, AnArchiveCheckedThroughTheSqliteDriverComparesTablesByName) {
   TempDir dir;
   const demo::ShopFiles files = demo::GenerateShop(Options(dir));
   ASSERT_EQ(RunProgram(InstallProgram(dir.path())).exitStatus, 0);
-  const auto driver = dbengine::MakeOdbcEngine(nullptr);
+  const auto driver = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   int archives = 0;
   for (const std::string& name : Archives(dir.Path("datos/S"))) {
     const archive::ArchiveCheck check =
@@ -262,7 +264,8 @@ TEST(OdbcEndToEnd, AMissingTableAndARefusedValueLeaveTheirRecordsLive) {
   testing::PgSchema schema(*server);
   MoveLiveTo(dir, schema.Connect(), {"cabecera"});
   {
-    auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect());
+    auto db = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + schema.Connect());
     db->Execute("ALTER TABLE gtarti ALTER COLUMN txt_fam TYPE varchar(300)");
     db->Execute(
         "UPDATE gtarti SET txt_fam = repeat('x', 60) WHERE FECHA = (SELECT min(FECHA) "
@@ -279,7 +282,8 @@ TEST(OdbcEndToEnd, AMissingTableAndARefusedValueLeaveTheirRecordsLive) {
   EXPECT_NE(log.find("SELECT * FROM GTVacuno"), std::string::npos) << log;
   EXPECT_NE(result.standardError.find("tickets"), std::string::npos) << result.standardError;
   {
-    auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect());
+    auto db = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + schema.Connect());
     db->Execute("ALTER TABLE tickets_away RENAME TO tickets");
   }
   auto census = CensusThrough(dir, schema.Connect());
@@ -301,7 +305,8 @@ TEST(OdbcEndToEnd, AConnectionLostMidRunLosesNothing) {
   testing::PgSchema schema(*server);
   MoveLiveTo(dir, schema.Connect(), {"tickets"});
   const std::string program = InstallProgram(dir.path());
-  auto admin = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + *server);
+  auto admin = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                   ->OpenDatabase("ODBC;" + *server);
   int lost = 0;
   for (int attempt = 0; attempt < 20 && lost == 0; ++attempt) {
     const pid_t pid = testing::StartProgram(program);

@@ -15,6 +15,7 @@
 
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
@@ -60,7 +61,8 @@ struct ServerShop {
     const demo::ShopFiles files = demo::GenerateShop(options);
     {
       auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
-      auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + scratch->Connect());
+      auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                    ->OpenDatabase("ODBC;" + scratch->Connect());
       demo::CopyTables(*from, *to, KeyedOn(kind, keyed));
     }
     fs::remove(files.dbPath);
@@ -82,10 +84,13 @@ struct ServerShop {
   }
   // Runs `sql` on the live database (names as the engine's SQL writes them).
   void Live(const std::string& sql) const {
-    dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + scratch->Connect())->Execute(sql);
+    dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+        ->OpenDatabase("ODBC;" + scratch->Connect())
+        ->Execute(sql);
   }
   long LiveCount(const std::string& sql) const {
-    auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + scratch->Connect());
+    auto db = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + scratch->Connect());
     auto rs = db->OpenRecordset(sql);
     if (rs->Eof()) return 0;
     rs->MoveLast();

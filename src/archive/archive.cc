@@ -1,67 +1,84 @@
 #include "archive/archive.h"
 
-#include <deque>
+#include <algorithm>
+#include <memory>
+#include <numeric>
 #include <utility>
 #include <vector>
 
 #include "archive/archive_place.h"
-#include "archive/attachment.h"
 #include "archive/move_journal.h"
 #include "archive/restore.h"
 #include "archive/table_builders.h"
+#include "dbengine/transaction_guard.h"
 
 namespace sa::archive {
 
 namespace {
 
-constexpr char kAlias[] = "arc";
+// The identities a move's copies got: consecutive from the first.
+std::vector<int64_t> CopyIds(const TableMove& t) {
+  std::vector<int64_t> ids(t.keys.size());
+  std::iota(ids.begin(), ids.end(), t.firstCopyId);
+  return ids;
+}
 
-// Deletes from the live database the records of `move` that the archive
-// holds unchanged, then forgets the move. A record changed by another program
-// since it was copied stays live.
-void CompleteMove(const TransferContext& ctx, const PendingMove& move, const std::string& journal) {
+// Deletes from the live database the records of `move` that `archive` holds
+// unchanged, then forgets the move. A record changed by another program since
+// it was copied stays live, and so does one whose copy the archive does not
+// hold (its commit never happened).
+void CompleteMove(const TransferContext& ctx, dbengine::ArchiveLink& archive,
+                  const PendingMove& move, const std::string& journal) {
   FinishJournaled(ctx, journal, [&] {
-    for (const TableMove& t : move.tables) {
-      ctx.live.DeleteRecordsMatching(kAlias, t.table, t.keys, t.firstCopyId);
-    }
+    for (const TableMove& t : move.tables) archive.DeleteLiveCopied(t.table, t.keys, CopyIds(t));
   });
 }
 
 TransferResult Refused(const Error& e) { return TransferResult{1, 0, e}; }
 
-// A month run on its way into the archive attached as `alias` (at `path`).
+// A month run on its way into the archive of its month.
 struct BatchRun {
   const MonthRun* run;
-  const std::string* alias;
-  const std::string* path;
+  dbengine::ArchiveLink* archive;
   TransferResult* result;
 };
 
-// Moves `runs` into their attached archives in one transaction, with a step
-// per run, and writes each run's outcome to its result.
+// The first identity of copies numbered one after another, as the move
+// journal records them.
+int64_t FirstCopy(const dbengine::IdentityStretches& copies, size_t records,
+                  const std::string& context) {
+  if (copies.size() != records || copies.Stretches().size() > 1) {
+    throw Error(dbengine::EngineError::kInvalidArgument,
+                "The copies did not get consecutive identities.", context);
+  }
+  return copies.empty() ? 0 : copies.Stretches().front().first;
+}
+
+// Moves `runs` into their archives in one transaction, with a step per run,
+// and writes each run's outcome to its result.
 void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
   const std::string journal = MoveJournalPath(ctx.dataFolder);
-  // Live databases whose commit cannot span both files (WAL) commit the
-  // archive first, with the moves recorded beforehand, so that a crash before
-  // the deletion is completed at the next launch instead of leaving copies.
-  // Such a batch holds runs of one month only.
-  PendingMove pending{*runs.front().path, {}};
-  bool inPlace = false;
+  // Where the archive commits first, the moves are recorded before its
+  // commit, so that a crash before the live deletion is completed at the
+  // next launch instead of leaving copies. Such a batch holds runs of one
+  // month only.
+  PendingMove pending{runs.front().archive->Path(), {}};
+  bool archiveCommitted = false;
   try {
-    const bool atomic = ctx.live.AtomicAcrossAttached();
-    // A live database on a connection of its own commits after its
-    // archives: each run's live records are deleted first, in its
+    const dbengine::CommitOrder order = ctx.live.ArchiveCommitOrder();
+    const bool together = order == dbengine::CommitOrder::kTogether;
+    // Where the live records stay held until the live commit, which follows
+    // the archive's, each run's live records are deleted first, in its
     // transaction, as they were read, and only those are copied; a record
     // another program changed meanwhile is neither deleted nor copied.
-    const bool takeFirst = !atomic && ctx.live.CommitsAttachedFirst();
+    const bool takeFirst = order == dbengine::CommitOrder::kArchiveFirstLiveHeld;
     ctx.live.BeginTrans();
+    dbengine::TransactionGuard transaction(ctx.live);
     for (const BatchRun& b : runs) {
       const MonthRun& run = *b.run;
-      const std::string& alias = *b.alias;
       ctx.live.Savepoint();
       try {
         const bool customers = run.table == "cliente";
-        const bool deferred = !customers && !atomic;
         // The transaction holds the live write lock: what meets the
         // condition now is what is copied and deleted.
         std::vector<int64_t> current;
@@ -74,12 +91,21 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
           taken = ctx.live.DeleteRecordsAsRead(run.table, keys);
           keys = taken;
         }
-        const int64_t firstCopy = deferred ? ctx.live.LastRecordId(alias, run.table) + 1 : 0;
-        if (customers) ctx.live.Execute("delete from " + alias + ".cliente");
-        b.result->moved = ctx.live.AppendRecordsTo(alias, run.table, keys);
-        if (!customers && atomic) ctx.live.DeleteRecords(run.table, keys);
+        if (customers) {
+          b.result->moved = b.archive->ReplaceTable(run.table, keys);
+        } else {
+          const dbengine::IdentityStretches copies = b.archive->CopyOut(run.table, keys);
+          b.result->moved = static_cast<long>(copies.size());
+          if (together) {
+            ctx.live.DeleteRecords(run.table, keys);
+          } else {
+            pending.tables.push_back(
+                {run.table,
+                 FirstCopy(copies, keys.size(), run.table + " into " + pending.archivePath),
+                 {keys.begin(), keys.end()}});
+          }
+        }
         ctx.live.ReleaseSavepoint();
-        if (deferred) pending.tables.push_back({run.table, firstCopy, {keys.begin(), keys.end()}});
       } catch (const Error& e) {
         *b.result = Refused(e);
         // Without its transaction the batch's earlier runs are undone too.
@@ -89,11 +115,22 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
     if (!pending.tables.empty()) {
       WriteMoveJournal(ctx.fs, journal, pending);
       // The archives commit alone: a failure up to here moved nothing.
-      inPlace = takeFirst && ctx.live.CommitAttachedFirst();
+      if (takeFirst) {
+        for (size_t i = 0; i < runs.size(); ++i) {
+          const bool first = std::none_of(runs.begin(), runs.begin() + i, [&](const BatchRun& b) {
+            return b.archive == runs[i].archive;
+          });
+          if (first) runs[i].archive->CommitArchive();
+        }
+        archiveCommitted = true;
+      }
     }
-    if (!inPlace) ctx.live.CommitTrans();
+    if (archiveCommitted) {
+      transaction.Keep();  // the live side commits below, under the journal
+    } else {
+      transaction.Commit();
+    }
   } catch (const Error& e) {
-    if (ctx.live.InTransaction()) ctx.live.Rollback();
     for (const BatchRun& b : runs) {
       if (b.result->status == 0) *b.result = Refused(e);
     }
@@ -101,11 +138,11 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
   }
   // The runs are in the archive; a failure to delete their live copies stops
   // the run with the journal kept, and the next launch completes the move.
-  if (inPlace) {
+  if (archiveCommitted) {
     // The live deletions made before the copies commit now.
     FinishJournaled(ctx, journal, [] {});
   } else if (!pending.tables.empty()) {
-    CompleteMove(ctx, pending, journal);
+    CompleteMove(ctx, *runs.front().archive, pending, journal);
   }
 }
 
@@ -120,27 +157,23 @@ size_t Records(const MonthWork& month) {
 void FinishJournaled(const TransferContext& ctx, const std::string& journal,
                      const std::function<void()>& deletions) {
   if (!ctx.live.InTransaction()) ctx.live.BeginTrans();
-  try {
-    deletions();
-    ctx.live.CommitTrans();
-  } catch (...) {
-    ctx.live.Rollback();
-    throw;
-  }
+  dbengine::TransactionGuard transaction(ctx.live);
+  deletions();
+  transaction.Commit();
   ctx.fs.RemoveFile(journal);
 }
 
 std::string PartialArchivePath(const std::string& archivePath) { return archivePath + ".partial"; }
 
-// The move journal names one archive, so WAL live databases take one month
-// at a time.
+// The move journal names one archive, so where the archive commits first a
+// commit takes one month.
 size_t MonthsSharingCommits(const TransferContext& ctx, std::span<const size_t> records) {
   if (records.empty()) return 0;
-  if (!ctx.live.AtomicAcrossAttached()) return 1;
+  if (ctx.live.ArchiveCommitOrder() != dbengine::CommitOrder::kTogether) return 1;
+  const size_t most = std::max<size_t>(1, ctx.live.ArchivesPerCommit());
   size_t taken = 1;
   size_t total = records[0];
-  while (taken < records.size() && taken < kArchivesPerCommit &&
-         total + records[taken] <= ctx.recordsPerCommit) {
+  while (taken < records.size() && taken < most && total + records[taken] <= ctx.recordsPerCommit) {
     total += records[taken++];
   }
   return taken;
@@ -191,19 +224,16 @@ std::optional<UnfinishedMove> RecoverInterruptedMove(const TransferContext& ctx)
   std::optional<PendingMove> move = ReadMoveJournal(ctx.fs, journal);
   try {
     if (move && ctx.fs.IsFile(move->archivePath)) {
-      Attachment archive(ctx.live, move->archivePath, kAlias);
+      const std::unique_ptr<dbengine::ArchiveLink> archive =
+          ctx.live.LinkArchive(move->archivePath);
       if (move->restore) {
-        CompleteRestore(ctx, *move, kAlias, journal);
-        return std::nullopt;
+        CompleteRestore(ctx, *archive, *move, journal);
+      } else {
+        // The archive's commit is atomic: either every run is there or none,
+        // and copies it does not hold delete nothing.
+        CompleteMove(ctx, *archive, *move, journal);
       }
-      // The archive commit is atomic: either every run is there or none.
-      std::erase_if(move->tables, [&](const TableMove& t) {
-        return ctx.live.LastRecordId(kAlias, t.table) < t.firstCopyId;
-      });
-      if (!move->tables.empty()) {
-        CompleteMove(ctx, *move, journal);
-        return std::nullopt;
-      }
+      return std::nullopt;
     }
     // No archive under that name (never made, or removed by hand): its
     // records were never deleted and move again with their month.
@@ -219,12 +249,9 @@ MonthsTransfer TransferMonths(const TransferContext& ctx, std::span<const MonthW
   std::vector<size_t> records;
   for (const MonthWork& month : months) records.push_back(Records(month));
   months = months.first(MonthsSharingCommits(ctx, records));
-  std::deque<std::string> paths, aliases;
-  std::deque<Attachment> archives;
+  std::vector<std::unique_ptr<dbengine::ArchiveLink>> archives;
   for (const MonthWork& month : months) {
-    const std::string& path = paths.emplace_back(ArchivePath(ctx.dataFolder, month.monthKey));
-    const std::string& alias =
-        aliases.emplace_back(archives.empty() ? kAlias : kAlias + std::to_string(archives.size()));
+    const std::string path = ArchivePath(ctx.dataFolder, month.monthKey);
     try {
       if (!ctx.fs.IsFile(path)) {
         if (auto problem = ArchivePlaceProblem(ctx.fs, ctx.dataFolder, month.monthKey)) {
@@ -232,7 +259,7 @@ MonthsTransfer TransferMonths(const TransferContext& ctx, std::span<const MonthW
         }
         CreateMonthArchive(ctx.engine, ctx.fs, ctx.messages, path, ctx.livestockEnabled);
       }
-      archives.emplace_back(ctx.live, path, alias);
+      archives.push_back(ctx.live.LinkArchive(path));
     } catch (const Error& e) {
       // The months before this one still move; the run stops here.
       out.stop = e;
@@ -246,7 +273,7 @@ MonthsTransfer TransferMonths(const TransferContext& ctx, std::span<const MonthW
   for (size_t m = 0; m < months.size(); ++m) {
     out.months[m].resize(months[m].runs.size());
     for (size_t i = 0; i < months[m].runs.size(); ++i) {
-      runs.push_back({&months[m].runs[i], &aliases[m], &paths[m], &out.months[m][i]});
+      runs.push_back({&months[m].runs[i], archives[m].get(), &out.months[m][i]});
     }
   }
   // Runs share a commit while they hold few records together; a big month

@@ -1,11 +1,19 @@
-// Creation of a month archive and the move of a month's runs into it.
+// The archive module: everything about the monthly archive databases. This
+// header is its main one: the creation of a month archive and the move of a
+// month's runs into it. Beside it: the archives' tables (schema.h,
+// table_builders.h), the places they go (archive_place.h), the record of a
+// move between its two commits (move_journal.h), taking a month back
+// (restore.h) and the check of an archive (archive_check.h). The module
+// works through the engine's interface only: a link to each archive, and
+// the commit order the live database gives.
 //
 // A new archive is built under a temporary name in the archive folder and
 // renamed into place only when every table is in it, so a month's name
 // always holds a complete archive. A month run is appended whole or not at
-// all, and the live records it copied are deleted in the same step, by row
-// identity, so every record is either still live or in its archive. Small
-// months share a commit, each with its archive attached.
+// all, and the live records it copied are deleted by their identities, in
+// the same commit or, where the live database commits after its archive,
+// under a move journal; so every record is either still live or in its
+// archive. Small months share a commit, each through a link to its archive.
 #pragma once
 
 #include <cstddef>
@@ -80,22 +88,18 @@ struct UnfinishedMove {
 };
 
 // Completes a month run that a crash interrupted between its archive commit
-// and the deletion of its live records (live databases in WAL mode), so that
-// each of its records ends in exactly one place. Call it once the live
+// and the deletion of its live records (where the archive commits first),
+// so that each of its records ends in exactly one place. Call it once the live
 // database is open, before any run. When the archive cannot be read (or the
 // deletion fails), nothing is deleted, the journal stays for a later launch
 // and the failure is returned: no other move may run before it completes.
 std::optional<UnfinishedMove> RecoverInterruptedMove(const TransferContext& ctx);
 
-// SQLite attaches at most 10 databases by default; a commit spans no more
-// month archives than this.
-constexpr size_t kArchivesPerCommit = 8;
-
 // How many of the leading months, holding `records` records each, share
 // commits: months that together hold no more than ctx.recordsPerCommit
-// records, kArchivesPerCommit at most; always the first month, alone when it
-// holds more; one month alone when the live database cannot commit with its
-// archives as one (WAL).
+// records, as many archives as the live database links in one transaction
+// at most; always the first month, alone when it holds more; one month alone
+// where the archive commits before the live database.
 size_t MonthsSharingCommits(const TransferContext& ctx, std::span<const size_t> records);
 
 // One month's runs, for TransferMonths.
@@ -123,8 +127,8 @@ struct MonthsTransfer {
 // archive's customer table is emptied first and the live records are kept;
 // every other table's copied records are deleted from the live database in
 // the same step. Throws when the live copies of runs already committed to
-// the archive cannot be deleted (WAL live databases: the move journal stays,
-// and the next launch completes the move).
+// the archive cannot be deleted (where the archive commits first: the move
+// journal stays, and the next launch completes the move).
 MonthsTransfer TransferMonths(const TransferContext& ctx, std::span<const MonthWork> months);
 
 // TransferMonths for one month, throwing when its archive cannot be created

@@ -1,9 +1,9 @@
 // The record of a month's runs between their two commits, for live databases
-// whose journal mode cannot commit the live database and the archive as one
-// (WAL). The archive is committed first with this record already on disk;
-// the live records are deleted next, and the record removed. A launch that
-// finds the record completes the deletion of what the archive holds, so each
-// record ends in exactly one place.
+// that commit their archives first (dbengine::CommitOrder). The archive is
+// committed first with this record already on disk; the live records are
+// deleted next, and the record removed. A launch that finds the record
+// completes the deletion of what the archive holds, so each record ends in
+// exactly one place.
 #pragma once
 
 #include <cstdint>

@@ -2,20 +2,18 @@
 
 #include <memory>
 
-#include "archive/attachment.h"
+#include "dbengine/transaction_guard.h"
 
 namespace sa::archive {
 
 namespace {
 
-constexpr char kAlias[] = "arc";
-
 // The identities of the table's archived records; nullopt when the archive
 // has no such table.
-std::optional<std::vector<int64_t>> ArchivedIds(const TransferContext& ctx,
+std::optional<std::vector<int64_t>> ArchivedIds(dbengine::ArchiveLink& archive,
                                                 const std::string& table) {
   try {
-    return ctx.live.AttachedRecordIds(kAlias, table);
+    return archive.ArchivedIds(table);
   } catch (const Error& e) {
     if (e.Number() == dbengine::EngineError::kTableNotFound) return std::nullopt;
     throw;
@@ -23,32 +21,33 @@ std::optional<std::vector<int64_t>> ArchivedIds(const TransferContext& ctx,
 }
 
 // One table's records back into the live table, whole or not at all.
-void RestoreTable(const TransferContext& ctx, const std::string& archivePath,
+void RestoreTable(const TransferContext& ctx, dbengine::ArchiveLink& archive,
                   const std::vector<int64_t>& ids, TableRestore& out) {
   const std::string journal = MoveJournalPath(ctx.dataFolder);
-  const bool atomic = ctx.live.AtomicAcrossAttached();
-  PendingMove pending{archivePath, {}, true};
+  // Where the two sides cannot commit as one, the live side commits first
+  // here: the transaction writes nothing to the archive.
+  const bool together = ctx.live.ArchiveCommitOrder() == dbengine::CommitOrder::kTogether;
+  PendingMove pending{archive.Path(), {}, true};
   try {
     ctx.live.BeginTrans();
-    const dbengine::Database::Appended appended =
-        ctx.live.AppendRecordsFrom(kAlias, out.table, ids);
-    if (appended.count != static_cast<long>(ids.size()) || appended.ids.size() != ids.size()) {
+    dbengine::TransactionGuard transaction(ctx.live);
+    const dbengine::IdentityStretches copies = archive.CopyBack(out.table, ids);
+    if (copies.size() != ids.size()) {
       throw Error(dbengine::EngineError::kInvalidArgument,
-                  "Not every archived record was appended.", out.table + " in " + archivePath);
+                  "Not every archived record was appended.", out.table + " in " + archive.Path());
     }
-    if (atomic) {
-      ctx.live.DeleteAttachedRecords(kAlias, out.table, ids);
+    if (together) {
+      archive.DeleteArchived(out.table, ids);
     } else {
-      pending.tables.push_back({out.table, 0, ids, appended.ids});
+      pending.tables.push_back({out.table, 0, ids, copies.Expand()});
       WriteMoveJournal(ctx.fs, journal, pending);
     }
-    ctx.live.CommitTrans();
+    transaction.Commit();
   } catch (const Error& e) {
-    if (ctx.live.InTransaction()) ctx.live.Rollback();
     // A journal written before a commit that failed names copies that are
     // not there; completing it deletes nothing.
     if (!pending.tables.empty() && ctx.fs.Exists(journal)) {
-      CompleteRestore(ctx, pending, kAlias, journal);
+      CompleteRestore(ctx, archive, pending, journal);
     }
     out.kept = static_cast<long>(ids.size());
     out.failure = e;
@@ -60,7 +59,7 @@ void RestoreTable(const TransferContext& ctx, const std::string& archivePath,
   // the restore with the journal kept, and the next launch completes the
   // move (comparing the copies, as it cannot know the live commit happened).
   if (!pending.tables.empty()) {
-    FinishJournaled(ctx, journal, [&] { ctx.live.DeleteAttachedRecords(kAlias, out.table, ids); });
+    FinishJournaled(ctx, journal, [&] { archive.DeleteArchived(out.table, ids); });
   }
 }
 
@@ -85,12 +84,10 @@ std::vector<std::pair<std::string, long>> WhatIsLeft(const TransferContext& ctx,
 
 }  // namespace
 
-void CompleteRestore(const TransferContext& ctx, const PendingMove& move, const std::string& alias,
-                     const std::string& journal) {
+void CompleteRestore(const TransferContext& ctx, dbengine::ArchiveLink& archive,
+                     const PendingMove& move, const std::string& journal) {
   FinishJournaled(ctx, journal, [&] {
-    for (const TableMove& t : move.tables) {
-      ctx.live.DeleteAttachedRecordsMatching(alias, t.table, t.keys, t.copyIds);
-    }
+    for (const TableMove& t : move.tables) archive.DeleteArchivedCopied(t.table, t.keys, t.copyIds);
   });
 }
 
@@ -103,12 +100,12 @@ MonthRestore RestoreMonth(const TransferContext& ctx, const std::string& monthKe
                 out.archivePath + ": no such file");
   }
   {
-    Attachment archive(ctx.live, out.archivePath, kAlias);
+    const std::unique_ptr<dbengine::ArchiveLink> archive = ctx.live.LinkArchive(out.archivePath);
     for (const std::string& table : tables) {
-      const std::optional<std::vector<int64_t>> ids = ArchivedIds(ctx, table);
+      const std::optional<std::vector<int64_t>> ids = ArchivedIds(*archive, table);
       if (!ids) continue;
       TableRestore& result = out.tables.emplace_back(TableRestore{table, 0, 0, {}});
-      if (!ids->empty()) RestoreTable(ctx, out.archivePath, *ids, result);
+      if (!ids->empty()) RestoreTable(ctx, *archive, *ids, result);
     }
   }
   // Anything left but the customer list means the archive still matters,

@@ -2,10 +2,10 @@
 // tables again, each record exactly once across any crash. It is the move
 // of archive.h in the other direction: where the live database and the
 // archive commit as one, one transaction per table appends the records to
-// the live table and deletes them from the archive; elsewhere (WAL, two
-// connections) the live table is committed first with the move recorded in
-// the move journal, and the archive's copies are deleted next, or by the
-// next launch after a crash, only where they equal their live copies.
+// the live table and deletes them from the archive; elsewhere the live table
+// is committed first with the move recorded in the move journal, and the
+// archive's copies are deleted next, or by the next launch after a crash,
+// only where they equal their live copies.
 #pragma once
 
 #include <optional>
@@ -46,9 +46,9 @@ struct MonthRestore {
 MonthRestore RestoreMonth(const TransferContext& ctx, const std::string& monthKey,
                           std::span<const std::string> tables);
 
-// Deletes from the archive attached as `alias` the records of `move` (a
-// restore) that the live tables hold unchanged, then forgets the move.
-void CompleteRestore(const TransferContext& ctx, const PendingMove& move, const std::string& alias,
-                     const std::string& journal);
+// Deletes from `archive` the records of `move` (a restore) that the live
+// tables hold unchanged, then forgets the move.
+void CompleteRestore(const TransferContext& ctx, dbengine::ArchiveLink& archive,
+                     const PendingMove& move, const std::string& journal);
 
 }  // namespace sa::archive

@@ -55,7 +55,7 @@ class Runner : public sa::boot::ArchiveRunner {
   template <typename Body>
   int WithContext(Body body) {
     std::unique_ptr<sa::dbengine::Engine> engine =
-        sa::dbengine::EngineFor(sa::GlobalLaunchParams().dbPath);
+        sa::dbengine::EngineFor(sa::platform::RealFileSystem(), sa::GlobalLaunchParams().dbPath);
     sa::progress::ProgressWindow form(sa::platform::RealProgressDisplay());
     const sa::run::RunContext ctx{*engine,
                                   sa::platform::RealFileSystem(),

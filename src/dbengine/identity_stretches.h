@@ -38,10 +38,35 @@ class IdentityStretches {
     ++size_;
   }
 
+  // Appends `count` identities first, first + 1, ... (none when `count` is
+  // not positive).
+  void AddStretch(int64_t first, int64_t count) {
+    if (count <= 0) return;
+    if (!stretches_.empty() && stretches_.back().last() < INT64_MAX &&
+        first == stretches_.back().last() + 1) {
+      stretches_.back().count += count;
+    } else {
+      stretches_.push_back({first, count, size_});
+    }
+    size_ += static_cast<size_t>(count);
+  }
+
   // The number of identities.
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   const std::vector<Stretch>& Stretches() const { return stretches_; }
+
+  // Whether `ids` are these identities, in this order.
+  bool Equals(std::span<const int64_t> ids) const {
+    if (ids.size() != size_) return false;
+    size_t at = 0;
+    for (const Stretch& s : stretches_) {
+      for (int64_t i = 0; i < s.count; ++i) {
+        if (ids[at++] != s.first + i) return false;
+      }
+    }
+    return true;
+  }
 
   // Every identity, in the order added.
   std::vector<int64_t> Expand() const {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "dbengine/odbc/connection_string.h"
+#include "dbengine/engine_choice.h"
 
 namespace sa::run {
 
@@ -57,7 +57,7 @@ std::string Count(long n) {
 std::string OneLine(const Error& e) {
   std::string cause = e.Cause();
   for (size_t at; (at = cause.find('\n')) != std::string::npos;) cause.replace(at, 1, "; ");
-  return dbengine::odbc::MaskSecrets(e.Description() + (cause.empty() ? "" : " (" + cause + ")"));
+  return dbengine::MaskSecrets(e.Description() + (cause.empty() ? "" : " (" + cause + ")"));
 }
 
 std::string TableLogLines(const TableWork& work, const std::deque<Halt>& halts) {

@@ -48,7 +48,7 @@ std::optional<Error> FailureOf(const std::function<void()>& body) {
 }
 
 // The run goes month by month rather than table by table: every table's
-// records of a month move into that month's archive under one attachment
+// records of a month move into that month's archive through one link
 // and as few commits as keep each short, each table's run still whole or not
 // at all. The tables are read first, in their order, into month runs; when
 // nothing stops the run, the log and the bar show the same lines and steps

@@ -372,7 +372,7 @@ TEST_F(WalRunTest, MovesEveryRunAndLeavesNoJournal) {
 
 TEST_F(WalRunTest, ACrashBetweenTheTwoCommitsIsCompletedAtTheNextLaunch) {
   testing::FaultyEngine faulty(dbengine::MakeSqliteEngine(2000));
-  faulty.only = "DeleteRecordsMatching";
+  faulty.only = "DeleteLiveCopied";
   faulty.FailAt(1);  // the archive holds January; its live copies are still there
   EXPECT_EQ(RunWith(faulty), 1);
   EXPECT_TRUE(dir_.Exists("data/S/move.journal"));
@@ -399,7 +399,7 @@ TEST_F(WalRunTest, ACrashBetweenTheTwoCommitsIsCompletedAtTheNextLaunch) {
 // standard error at every launch until the archive is repaired or removed.
 TEST_F(WalRunTest, AJournalNamingAnUnreadableArchiveExplainsItselfAndDeletesNothing) {
   testing::FaultyEngine faulty(dbengine::MakeSqliteEngine(2000));
-  faulty.only = "DeleteRecordsMatching";
+  faulty.only = "DeleteLiveCopied";
   faulty.FailAt(1);
   EXPECT_EQ(RunWith(faulty), 1);
   ASSERT_TRUE(dir_.Exists("data/S/move.journal"));

@@ -10,6 +10,7 @@
 #include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "shop_copy.h"
 #include "support/fixtures.h"
 
@@ -80,7 +81,8 @@ std::string KeyValue(const std::string& connect, const std::string& key) {
 }
 
 void RunOn(const std::string& connect, const std::string& sql) {
-  auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
+  auto db = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                ->OpenDatabase("ODBC;" + connect);
   db->Execute(sql);
   db->Close();
 }
@@ -96,7 +98,7 @@ ScratchDatabase::ScratchDatabase() {
 
 PgSchema::PgSchema(const std::string& serverConnect) {
   server_ = serverConnect;
-  auto engine = dbengine::MakeOdbcEngine(nullptr);
+  auto engine = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   auto db = engine->OpenDatabase("ODBC;" + server_);
   db->Execute("CREATE SCHEMA " + name_);
   db->Close();
@@ -144,7 +146,8 @@ Census TakeCensusThrough(const std::string& connect, const std::string& copyPath
                          const std::string& dataFolder) {
   std::filesystem::remove(copyPath);
   {
-    auto from = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
+    auto from = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                    ->OpenDatabase("ODBC;" + connect);
     auto to = dbengine::MakeSqliteEngine()->CreateDatabase(copyPath, dbengine::kLangGeneral,
                                                            dbengine::kVersion40);
     demo::CopyTables(*from, *to);

@@ -362,4 +362,16 @@ void Connection::EndTrans(bool commit) {
   Check(back, shown_);
 }
 
+SQLULEN ArraySize(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN wanted) {
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, attribute, reinterpret_cast<SQLPOINTER>(wanted), 0))) {
+    return 1;
+  }
+  SQLULEN size = 0;
+  if (!SQL_SUCCEEDED(SQLGetStmtAttr(stmt, attribute, &size, 0, nullptr)) || size == 0) {
+    SQLSetStmtAttr(stmt, attribute, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+    return 1;
+  }
+  return std::min(size, wanted);
+}
+
 }  // namespace sa::dbengine::odbc

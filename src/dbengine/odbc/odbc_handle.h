@@ -147,6 +147,14 @@ class Connection {
   std::shared_ptr<CallWatch> watch_;
 };
 
+// Rows asked for per fetch and per execution of an array of parameters;
+// drivers may take fewer.
+inline constexpr SQLULEN kRowsPerCall = 256;
+// Asks for `wanted` rows per call through the array attribute `attribute`
+// (SQL_ATTR_ROW_ARRAY_SIZE, SQL_ATTR_PARAMSET_SIZE); returns what the driver
+// took (1 when it takes no arrays).
+SQLULEN ArraySize(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN wanted);
+
 // The error of a call the watch cut off, after `context`.
 Error NoAnswerError(const CallWatch& watch, const std::string& context);
 

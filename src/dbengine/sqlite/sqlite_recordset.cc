@@ -1,21 +1,13 @@
 #include "dbengine/sqlite/sqlite_recordset.h"
 
+#include "dbengine/sqlite/dialect.h"
+#include "dbengine/sqlite/sqlite_values.h"
 #include "dbengine/table_def.h"
 
-namespace sa::dbengine {
-
-std::string QuoteName(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
-}
+namespace sa::dbengine::sqlite {
 
 SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn, std::string table,
-                                 std::vector<Column> columns, std::deque<int64_t> keys)
+                                 std::vector<Field> columns, std::deque<int64_t> keys)
     : conn_(std::move(conn)),
       table_(std::move(table)),
       columns_(std::move(columns)),
@@ -160,7 +152,7 @@ void SqliteRecordset::SetValue(int index, const Value& value) {
     throw Error(EngineError::kUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
                 table_);
   }
-  const Column& c = columns_[static_cast<size_t>(index)];
+  const Field& c = columns_[static_cast<size_t>(index)];
   pending_[static_cast<size_t>(index)] =
       ConvertForField(value, c.type, c.size, table_ + "." + c.name);
   pendingSet_[static_cast<size_t>(index)] = true;
@@ -245,4 +237,4 @@ int64_t SqliteRecordset::Bookmark() {
   return keys_[static_cast<size_t>(pos_)];
 }
 
-}  // namespace sa::dbengine
+}  // namespace sa::dbengine::sqlite
