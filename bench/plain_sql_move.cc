@@ -11,63 +11,38 @@
 #include <stdexcept>
 #include <vector>
 
+#include "archive/archive.h"
+#include "archive/schema.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "dbengine/sqlite/sqlite_handle.h"
 #include "dbengine/table_def.h"
-#include "odb/archive.h"
-#include "odb/schema.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
-#include "proc/run_archive.h"
+#include "run/run_archive.h"
 
 namespace sa::bench {
 namespace {
 
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-using Db = std::unique_ptr<sqlite3, DbCloser>;
+using dbengine::sqlite::Connection;
+using dbengine::sqlite::Statement;
 
-struct StmtFinalizer {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
-
-[[noreturn]] void Fail(sqlite3* db, const std::string& sql) {
-  throw std::runtime_error(std::string(sqlite3_errmsg(db)) + " in: " + sql);
-}
-
-Db Open(const std::string& path) {
-  sqlite3* raw = nullptr;
-  const int rc =
-      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  Db db(raw);
-  if (rc != SQLITE_OK) Fail(db.get(), "open " + path);
-  sqlite3_busy_timeout(db.get(), 10000);
-  return db;
-}
-
-Stmt Prepare(sqlite3* db, const std::string& sql) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) !=
-      SQLITE_OK) {
-    Fail(db, sql);
-  }
-  return Stmt(raw);
+// The live database, waiting for locks as the program does.
+std::unique_ptr<Connection> Open(const std::string& path) {
+  std::unique_ptr<Connection> conn = dbengine::sqlite::OpenConnection(path, SQLITE_OPEN_READWRITE);
+  sqlite3_busy_timeout(conn->Handle(), 10000);
+  return conn;
 }
 
 // Runs a statement to its end; returns the rows it changed.
-long Exec(sqlite3* db, const std::string& sql) {
-  Stmt stmt = Prepare(db, sql);
-  int rc;
-  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-  }
-  if (rc != SQLITE_DONE) Fail(db, sql);
-  return sqlite3_changes(db);
+long Exec(const Connection& db, const std::string& sql) {
+  const Statement stmt = db.Prepare(sql);
+  return db.Run(stmt.get(), sql);
 }
 
-long QueryLong(sqlite3* db, const std::string& sql) {
-  Stmt stmt = Prepare(db, sql);
-  if (sqlite3_step(stmt.get()) != SQLITE_ROW) Fail(db, sql);
+long QueryLong(const Connection& db, const std::string& sql) {
+  const Statement stmt = db.Prepare(sql);
+  const int rc = sqlite3_step(stmt.get());
+  if (rc != SQLITE_ROW) db.Fail(rc, sql);
   return static_cast<long>(sqlite3_column_int64(stmt.get(), 0));
 }
 
@@ -86,18 +61,18 @@ std::string Stamp(const CivilDate& d) {
   return buf;
 }
 
-const odb::TableSpec& ArchiveSpec(const std::string& table) {
-  for (const odb::TableSpec* layout : odb::ArchiveTables(false)) {
+const archive::TableSpec& ArchiveSpec(const std::string& table) {
+  for (const archive::TableSpec* layout : archive::ArchiveTables(false)) {
     if (dbengine::SameName(layout->name, table)) return *layout;
   }
-  if (table == "cliente") return odb::kCliente;
+  if (table == "cliente") return archive::kCliente;
   throw std::runtime_error("no archive table for " + table);
 }
 
 // The archive's field names, quoted, in its order.
-std::string FieldList(const odb::TableSpec& layout) {
+std::string FieldList(const archive::TableSpec& layout) {
   std::string list;
-  for (const odb::FieldSpec& f : layout.fields) {
+  for (const archive::FieldSpec& f : layout.fields) {
     if (!list.empty()) list += ',';
     list += Quote(f.name);
   }
@@ -122,22 +97,24 @@ std::string MonthCondition(const std::string& field, const std::string& month,
 // detaches it on every way out.
 class AttachedArchive {
  public:
-  AttachedArchive(sqlite3* db, const std::string& path) : db_(db) {
-    Stmt attach = Prepare(db, "ATTACH DATABASE ?1 AS arc");
+  AttachedArchive(const Connection& db, const std::string& path) : db_(db) {
+    const Statement attach = db.Prepare("ATTACH DATABASE ?1 AS arc");
     sqlite3_bind_text(attach.get(), 1, path.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(attach.get()) != SQLITE_DONE) Fail(db, "ATTACH " + path);
+    db.Run(attach.get(), "ATTACH " + path);
     Exec(db, "PRAGMA arc.journal_mode=DELETE");
     Exec(db, "PRAGMA arc.synchronous=FULL");
   }
   ~AttachedArchive() {
-    if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_exec(db_, "DETACH DATABASE arc", nullptr, nullptr, nullptr);
+    sqlite3* handle = db_.Handle();
+    if (sqlite3_get_autocommit(handle) == 0)
+      sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_exec(handle, "DETACH DATABASE arc", nullptr, nullptr, nullptr);
   }
   AttachedArchive(const AttachedArchive&) = delete;
   AttachedArchive& operator=(const AttachedArchive&) = delete;
 
  private:
-  sqlite3* db_;
+  const Connection& db_;
 };
 
 double CpuSeconds() {
@@ -159,22 +136,21 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
   platform::FileSystem& fs = platform::RealFileSystem();
   const std::string archiveFolder = platform::JoinPath(dataFolder, "S");
   if (!fs.Exists(archiveFolder)) fs.MakeFolder(archiveFolder);
-  Db db = Open(platform::JoinPath(dataFolder, "live.db"));
+  const std::unique_ptr<Connection> db = Open(platform::JoinPath(dataFolder, "live.db"));
   const std::string windowStart = Stamp(CivilDate{2000, 1, 1});
   const std::string windowLast = Stamp(windowEnd);
 
   // Every table's months first, then one transaction per month over all
   // the tables that have records in it.
-  const std::vector<proc::TableEntry> tables = proc::TableList(false);
-  std::map<std::string, std::vector<const proc::TableEntry*>> byMonth;  // "yyyy-mm" keys
+  const std::vector<run::TableEntry> tables = run::TableList(false);
+  std::map<std::string, std::vector<const run::TableEntry*>> byMonth;  // "yyyy-mm" keys
   std::string newest;  // the newest month read before the customer table
-  for (const proc::TableEntry& entry : tables) {
+  for (const run::TableEntry& entry : tables) {
     if (entry.dateField[0] == '\0') break;
     const std::string field = Quote(entry.dateField);
-    Stmt stmt =
-        Prepare(db.get(), "SELECT DISTINCT substr(" + field + ",1,7) FROM main." +
-                              Quote(entry.table) + " WHERE " + field + " >= '" + windowStart +
-                              "' AND " + field + " <= '" + windowLast + "' ORDER BY 1");
+    const Statement stmt = db->Prepare(
+        "SELECT DISTINCT substr(" + field + ",1,7) FROM main." + Quote(entry.table) + " WHERE " +
+        field + " >= '" + windowStart + "' AND " + field + " <= '" + windowLast + "' ORDER BY 1");
     while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
       const std::string month = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
       byMonth[month].push_back(&entry);
@@ -183,23 +159,23 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
   }
   for (const auto& [month, entries] : byMonth) {
     const std::string key = month.substr(0, 4) + month.substr(5, 2);
-    const std::string path = odb::ArchivePath(dataFolder, key);
+    const std::string path = archive::ArchivePath(dataFolder, key);
     if (!fs.IsFile(path)) {
-      odb::CreateMonthArchive(*engine, fs, platform::RealMessageSink(), path, false);
+      archive::CreateMonthArchive(*engine, fs, platform::RealMessageSink(), path, false);
       ++result.archives;
     }
-    AttachedArchive arc(db.get(), path);
-    Exec(db.get(), "BEGIN");
-    for (const proc::TableEntry* entry : entries) {
+    AttachedArchive arc(*db, path);
+    Exec(*db, "BEGIN");
+    for (const run::TableEntry* entry : entries) {
       const std::string table = entry->table;
-      const odb::TableSpec& layout = ArchiveSpec(table);
+      const archive::TableSpec& layout = ArchiveSpec(table);
       const std::string fields = FieldList(layout);
       const std::string where =
           " WHERE " + MonthCondition(Quote(entry->dateField), month, windowEnd);
       const long copied =
-          Exec(db.get(), "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " +
-                             fields + " FROM main." + Quote(table) + where);
-      const long deleted = Exec(db.get(), "DELETE FROM main." + Quote(table) + where);
+          Exec(*db, "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " + fields +
+                        " FROM main." + Quote(table) + where);
+      const long deleted = Exec(*db, "DELETE FROM main." + Quote(table) + where);
       if (copied != deleted) {
         throw std::runtime_error(table + " " + month + ": copied " + std::to_string(copied) +
                                  " but deleted " + std::to_string(deleted));
@@ -207,36 +183,35 @@ PlainMoveResult MoveWithPlainSql(const std::string& dataFolder, const CivilDate&
       result.moved += copied;
       ++result.months;
     }
-    Exec(db.get(), "COMMIT");
+    Exec(*db, "COMMIT");
     ++result.transactions;
   }
   if (!newest.empty()) {
-    const odb::TableSpec& layout = ArchiveSpec("cliente");
+    const archive::TableSpec& layout = ArchiveSpec("cliente");
     const std::string fields = FieldList(layout);
-    AttachedArchive arc(db.get(), odb::ArchivePath(dataFolder, newest));
-    Exec(db.get(), "BEGIN");
-    Exec(db.get(), "DELETE FROM arc." + Quote(layout.name));
-    Exec(db.get(), "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " + fields +
-                       " FROM main.cliente");
-    Exec(db.get(), "COMMIT");
+    AttachedArchive arc(*db, archive::ArchivePath(dataFolder, newest));
+    Exec(*db, "BEGIN");
+    Exec(*db, "DELETE FROM arc." + Quote(layout.name));
+    Exec(*db, "INSERT INTO arc." + Quote(layout.name) + " (" + fields + ") SELECT " + fields +
+                  " FROM main.cliente");
+    Exec(*db, "COMMIT");
     ++result.transactions;
   }
-  const int rc = sqlite3_close(db.release());
-  if (rc != SQLITE_OK) throw std::runtime_error("closing the live database failed");
+  db->Close();
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.cpuSeconds = CpuSeconds() - cpuStart;
   return result;
 }
 
 long RecordsLeftInWindow(const std::string& dbPath, const CivilDate& windowEnd) {
-  Db db = Open(dbPath);
+  const std::unique_ptr<Connection> db = Open(dbPath);
   long left = 0;
-  for (const proc::TableEntry& entry : proc::TableList(false)) {
+  for (const run::TableEntry& entry : run::TableList(false)) {
     if (entry.dateField[0] == '\0') continue;
     const std::string field = Quote(entry.dateField);
-    left += QueryLong(db.get(), "SELECT count(*) FROM main." + Quote(entry.table) + " WHERE " +
-                                    field + " >= '" + Stamp(CivilDate{2000, 1, 1}) + "' AND " +
-                                    field + " <= '" + Stamp(windowEnd) + "'");
+    left += QueryLong(*db, "SELECT count(*) FROM main." + Quote(entry.table) + " WHERE " + field +
+                               " >= '" + Stamp(CivilDate{2000, 1, 1}) + "' AND " + field + " <= '" +
+                               Stamp(windowEnd) + "'");
   }
   return left;
 }

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "var/datetime.h"
+#include "core/datetime.h"
 
 namespace sa::bench {
 

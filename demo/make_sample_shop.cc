@@ -16,15 +16,16 @@
 #include <utility>
 #include <vector>
 
+#include "archive/schema.h"
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
 #include "dbengine/table_def.h"
-#include "odb/schema.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
-#include "var/error.h"
 
 namespace {
 
@@ -206,7 +207,8 @@ struct CountRow {
 class CountTable {
  public:
   CountTable() {
-    for (const sa::odb::TableSpec* t : sa::odb::ArchiveTables(true)) columns_.push_back(t->name);
+    for (const sa::archive::TableSpec* t : sa::archive::ArchiveTables(true))
+      columns_.push_back(t->name);
   }
 
   void Add(CountRow row) {
@@ -309,7 +311,7 @@ void MoveLiveToOdbc(const sa::demo::ShopFiles& files, const sa::demo::ShopOption
                     const std::string& connect, const std::set<std::string>& keyed) {
   {
     auto sqlite = sa::dbengine::MakeSqliteEngine();
-    auto odbc = sa::dbengine::MakeOdbcEngine(nullptr);
+    auto odbc = sa::dbengine::MakeOdbcEngine(sa::platform::RealFileSystem(), nullptr);
     auto from = sqlite->OpenDatabase(files.dbPath);
     auto to = odbc->OpenDatabase("ODBC;" + connect);
     sa::demo::CopyTables(*from, *to, keyed);
@@ -372,7 +374,8 @@ int Report(const sa::demo::ShopOptions& o) {
   std::error_code ec;
   const fs::path folder = fs::absolute(o.folder, ec).lexically_normal();
   if (!fs::is_directory(folder, ec)) {
-    throw sa::Error(sa::kErrPathNotFound, "Path not found", folder.string() + " is no folder");
+    throw sa::Error(sa::ErrorCode::kPathNotFound, "Path not found",
+                    folder.string() + " is no folder");
   }
   const fs::path data = folder / "datos";
   const fs::path archives = data / "S";

@@ -16,7 +16,7 @@
 #include <map>
 #include <string>
 
-#include "var/datetime.h"
+#include "core/datetime.h"
 
 namespace sa::demo {
 

@@ -2,8 +2,8 @@
 
 #include <cctype>
 
+#include "core/error.h"
 #include "dbengine/table_def.h"
-#include "var/error.h"
 
 namespace sa::demo {
 

@@ -1,8 +1,8 @@
 // The text conversions on arbitrary input, each checked against what it
 // promises and against the others:
-//  - ToNumber, ToInt16 and ToBoolean agree with ParseNumber, and fail with
+//  - ToNumber, ToInt16 and ToBoolean agree with ParseSettingsNumber, and fail with
 //    the documented error number when they fail;
-//  - LeadingNumber never fails and reads any exact number as ParseNumber does;
+//  - LeadingNumber never fails and reads any exact number as ParseSettingsNumber does;
 //  - DecodeText gives valid UTF-8: the input itself when it is UTF-8, else
 //    text that converts back to the very same bytes;
 //  - SplitLines gives lines free of CR and LF that add up to the text.
@@ -16,9 +16,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/error.h"
+#include "core/round.h"
+#include "host_settings/conversions.h"
 #include "platform/text.h"
-#include "tools/conversions.h"
-#include "var/error.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ auto Try(Convert convert) -> std::optional<decltype(convert())> {
   try {
     return convert();
   } catch (const sa::Error& e) {
-    Check(e.Number() == sa::kErrTypeMismatch || e.Number() == sa::kErrOverflow);
+    Check(e.Number() == sa::ErrorCode::kTypeMismatch || e.Number() == sa::ErrorCode::kOverflow);
     return std::nullopt;
   }
 }
@@ -73,16 +74,16 @@ auto Try(Convert convert) -> std::optional<decltype(convert())> {
 bool SameNumber(double a, double b) { return a == b && std::signbit(a) == std::signbit(b); }
 
 void CheckNumbers(std::string_view text) {
-  const std::optional<double> parsed = sa::tools::ParseNumber(text);
+  const std::optional<double> parsed = sa::host_settings::ParseSettingsNumber(text);
   if (parsed) Check(!std::isnan(*parsed));
 
-  const auto number = Try([&] { return sa::tools::ToNumber(text); });
+  const auto number = Try([&] { return sa::host_settings::ToNumber(text); });
   Check(number.has_value() == (parsed && std::isfinite(*parsed)));
   if (number) Check(SameNumber(*number, *parsed));
 
-  const auto int16 = Try([&] { return sa::tools::ToInt16(text); });
+  const auto int16 = Try([&] { return sa::host_settings::ToInt16(text); });
   if (parsed) {
-    const double rounded = sa::tools::RoundHalfEven(*parsed);
+    const double rounded = sa::RoundHalfEven(*parsed);
     Check(!std::isfinite(*parsed) || std::fabs(rounded - *parsed) <= 0.5);
     Check(int16.has_value() == (rounded >= -32768 && rounded <= 32767));
     if (int16) Check(*int16 == rounded);
@@ -90,10 +91,10 @@ void CheckNumbers(std::string_view text) {
     Check(!int16);
   }
 
-  const auto boolean = Try([&] { return sa::tools::ToBoolean(text); });
+  const auto boolean = Try([&] { return sa::host_settings::ToBoolean(text); });
   if (number) Check(boolean == (*number != 0));
 
-  const double leading = sa::tools::LeadingNumber(text);
+  const double leading = sa::host_settings::LeadingNumber(text);
   Check(!std::isnan(leading));
   if (parsed) Check(SameNumber(leading, *parsed) || (leading == 0 && *parsed == 0));
 }

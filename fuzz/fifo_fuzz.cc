@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "boot/startup.h"
+#include "core/error.h"
+#include "core/params.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
-#include "var/error.h"
-#include "var/params.h"
 
 namespace {
 namespace fs = std::filesystem;

@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/error.h"
+#include "host_settings/conversions.h"
+#include "host_settings/host_settings.h"
 #include "platform/text.h"
-#include "tools/conversions.h"
-#include "tools/host_settings.h"
-#include "var/error.h"
 
 namespace {
 
@@ -28,22 +28,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::vector<std::string> table;
   try {
-    table = sa::tools::ReadSettingsTable(text);
+    table = sa::host_settings::ReadSettingsTable(text);
   } catch (const sa::Error& e) {
-    Check(e.Number() == sa::kErrTooManyPairs || e.Number() == sa::kErrInputPastEnd);
+    Check(e.Number() == sa::ErrorCode::kTooManyPairs || e.Number() == sa::ErrorCode::kInputPastEnd);
     return 0;
   }
-  Check(table.size() == static_cast<size_t>(sa::tools::kSettingsPositions));
+  Check(table.size() == static_cast<size_t>(sa::host_settings::kSettingsPositions));
 
   sa::Settings settings;
   try {
-    settings = sa::tools::SettingsFromTable(table);
+    settings = sa::host_settings::SettingsFromTable(table);
   } catch (const sa::Error& e) {
-    Check(e.Number() == sa::kErrTypeMismatch || e.Number() == sa::kErrOverflow);
+    Check(e.Number() == sa::ErrorCode::kTypeMismatch || e.Number() == sa::ErrorCode::kOverflow);
     Check(e.Cause().starts_with("position "));
     return 0;
   }
-  Check(settings.livestockEnabled == sa::tools::ToBoolean(table[5]));
-  Check(settings.retentionDays == (table[76].empty() ? 0 : sa::tools::ToInt16(table[76])));
+  Check(settings.livestockEnabled == sa::host_settings::ToBoolean(table[5]));
+  Check(settings.retentionDays == (table[76].empty() ? 0 : sa::host_settings::ToInt16(table[76])));
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "support/faulty_engine.h"
 #include "support/program_run.h"
 #include "support/shop_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
 
 namespace sa {
@@ -23,14 +24,7 @@ namespace fs = std::filesystem;
 class BadInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    demo::ShopOptions options;
-    options.folder = dir_.path();
-    options.today = run_.clock.today;
-    options.months = 2;
-    options.ticketsPerDay = 6;
-    options.livestock = true;
-    options.processName = "procsiosi";
-    files_ = demo::GenerateShop(options);
+    files_ = demo::GenerateShop(testing::SmallShop(dir_.path(), run_.clock.today, 2));
     fs::create_directories(dir_.Path("datos/S"));
     census_ = testing::TakeCensus(files_.dbPath, dir_.Path("datos"));
   }
@@ -100,19 +94,15 @@ TEST_F(BadInputTest, AnEmptyFileOrAFolderAtTheLivePathIsRefused) {
 // the log, and ends with status 2, until the archive is repaired or removed.
 TEST(DamagedJournalArchiveTest, EveryLaunchExplainsWhatStaysLive) {
   testing::TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.path();
-  options.today = {2024, 3, 20};
-  options.months = 2;
-  options.ticketsPerDay = 4;
+  demo::ShopOptions options = testing::SmallShop(dir.path(), {2024, 3, 20}, 2, 4);
+  options.livestock = false;
   options.journalMode = "wal";
-  options.processName = "procsiosi";
   const demo::ShopFiles files = demo::GenerateShop(options);
   fs::create_directories(dir.Path("datos/S"));
   const auto census = testing::TakeCensus(files.dbPath, dir.Path("datos"));
   testing::ShopRun run{{}, testing::FakeClock({2024, 3, 20})};
   testing::FaultyEngine faulty(dbengine::MakeSqliteEngine(2000));
-  faulty.only = "DeleteRecordsMatching";
+  faulty.only = "DeleteLiveCopied";
   faulty.FailAt(1);
   ASSERT_EQ(run.Run(faulty, dir.path()), 1);
   const std::string journal = dir.Path("datos/S/move.journal");

@@ -15,6 +15,7 @@
 #include "sample_shop.h"
 #include "support/census.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -61,13 +62,9 @@ class ConcurrencyTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ConcurrencyTest, AWriterDuringTheRunLosesNothing) {
   testing::TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.path();
-  options.today = {2024, 5, 31};
-  options.months = 5;
-  options.ticketsPerDay = 30;
+  demo::ShopOptions options = testing::SmallShop(dir.path(), {2024, 5, 31}, 5, 30);
+  options.livestock = false;
   options.journalMode = GetParam();
-  options.processName = "procsiosi";
   const demo::ShopFiles files = demo::GenerateShop(options);
   const auto before = testing::TakeCensus(files.dbPath, dir.Path("datos"));
   const std::string program = testing::InstallProgram(dir.path());

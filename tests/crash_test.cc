@@ -17,6 +17,7 @@
 #include "support/census.h"
 #include "support/kill_points.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
 
 namespace sa {
@@ -28,15 +29,9 @@ int KillPoints() { return testing::KillPoints("SA_CRASH_POINTS", 12); }
 
 // A shop of four months in "template", whose `fifo` is beside it too.
 void MakeTemplate(const testing::TempDir& dir, const char* journalMode, int ticketsPerDay) {
-  demo::ShopOptions options;
-  options.folder = dir.Path("template");
-  options.today = {2024, 6, 20};
-  options.months = 4;
-  options.ticketsPerDay = ticketsPerDay;
-  options.livestock = true;
+  demo::ShopOptions options =
+      testing::SmallShop(dir.Path("template"), {2024, 6, 20}, 4, ticketsPerDay);
   options.journalMode = journalMode;
-  options.processName = "procsiosi";
-  options.programFolder = dir.Path("template");
   demo::GenerateShop(options);
 }
 

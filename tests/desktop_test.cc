@@ -1,6 +1,7 @@
-// The program on a real desktop: an X server (Xvfb in CI) named by DISPLAY.
-// Where SA_DESKTOP_TESTS=1 (CI sets it) a missing or silent display fails
-// these tests; elsewhere they are skipped without one.
+// The program on a real desktop: the Xvfb the CTest fixture started, else the
+// X server DISPLAY names. Where the fixture started one, or SA_DESKTOP_TESTS=1
+// (CI sets it), a missing or silent display fails these tests; elsewhere they
+// are skipped without one.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -14,6 +15,7 @@
 #include "sample_shop.h"
 #include "support/desktop.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
 
 namespace sa {
@@ -28,20 +30,18 @@ const char kTitle[] = "sales-archiver";
 class Desktop : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* value = std::getenv("DISPLAY");
-    const char* required = std::getenv("SA_DESKTOP_TESTS");
-    const bool mustRun = required != nullptr && std::string(required) == "1";
+    const testing::TestDisplay display = testing::DesktopDisplay();
     std::string why;
-    if (value == nullptr || *value == '\0') {
+    if (display.name.empty()) {
       why = "no DISPLAY";
-    } else if (!testing::DisplayAnswers(value)) {
-      why = std::string("no X server answers at DISPLAY=") + value;
+    } else if (!testing::DisplayAnswers(display.name)) {
+      why = "no X server answers at DISPLAY=" + display.name;
     }
     if (!why.empty()) {
-      if (mustRun) FAIL() << why << ", and SA_DESKTOP_TESTS=1 requires one";
+      if (display.required) FAIL() << why << ", and the tests require one";
       GTEST_SKIP() << why;
     }
-    display_ = value;
+    display_ = display.name;
   }
 
   // The progress probe at `value` of `max` on `display`, and its window.
@@ -153,12 +153,8 @@ TEST_F(Desktop, AnUnattendedLaunchShowsNoDialogAndNeverWaits) {
 
 TEST_F(Desktop, DuringARunTheProgressWindowHasItsClientSizeAndPlace) {
   TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.path();
-  options.today = {2024, 6, 15};
-  options.months = 2;
-  options.ticketsPerDay = 4;
-  options.processName = "procsiosi";
+  demo::ShopOptions options = testing::SmallShop(dir.path(), {2024, 6, 15}, 2, 4);
+  options.livestock = false;
   const demo::ShopFiles files = demo::GenerateShop(options);
   const std::string program = InstallProgram(dir.path());
 

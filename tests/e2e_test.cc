@@ -6,6 +6,7 @@
 #include "support/census.h"
 #include "support/desktop.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -59,11 +60,7 @@ TEST(EndToEnd, AJetFileAtTheLivePathIsRefusedAndLeftAlone) {
 void ExpectShopArchived(const Launch& launch) {
   for (const bool livestock : {false, true}) {
     TempDir dir;
-    demo::ShopOptions options;
-    options.folder = dir.path();
-    options.today = platform::RealClock().Today();
-    options.months = 3;
-    options.ticketsPerDay = 8;
+    demo::ShopOptions options = testing::SmallShop(dir.path(), platform::RealClock().Today(), 3, 8);
     options.livestock = livestock;
     options.processName = "proctotalhistorico";
     options.retentionDays = 20;

@@ -23,18 +23,20 @@
 #include <random>
 #include <thread>
 
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
 #include "support/engine_backends.h"
 #include "support/odbc_sources.h"
 #include "support/shop_run.h"
+#include "support/small_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa {
 namespace {
@@ -75,13 +77,8 @@ class EditShop {
   EditShop(const Variant& v, const std::string& server, int ticketsPerDay,
            dbengine::OdbcOptions odbc = {})
       : variant_(v) {
-    demo::ShopOptions options;
-    options.folder = dir_.path();
-    options.today = {2024, 6, 20};
-    options.months = 3;
-    options.ticketsPerDay = ticketsPerDay;
-    options.livestock = true;
-    options.processName = "procsiosi";
+    const demo::ShopOptions options =
+        testing::SmallShop(dir_.path(), {2024, 6, 20}, 3, ticketsPerDay);
     const demo::ShopFiles files = demo::GenerateShop(options);
     file_ = files.dbPath;
     odbc.family = v.family;
@@ -91,7 +88,8 @@ class EditShop {
         fs::create_directories(dir_.Path("datos/S"));
         break;
       case BackendKind::kOdbcSqlite:
-        engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(), odbc);
+        engine_ = dbengine::MakeOdbcEngine(platform::RealFileSystem(), dbengine::MakeSqliteEngine(),
+                                           odbc);
         // The driver waits for a lock as its connection string says.
         run_.live = "ODBC;" + testing::SqliteOdbcConnect(file_) +
                     ";Timeout=" + std::to_string(odbc.lockSeconds * 1000);
@@ -109,11 +107,13 @@ class EditShop {
         }
         {
           auto from = dbengine::MakeSqliteEngine()->OpenDatabase(file_);
-          auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + Connect());
+          auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                        ->OpenDatabase("ODBC;" + Connect());
           demo::CopyTables(*from, *to, keyed);
         }
         fs::remove(file_);
-        engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(), odbc);
+        engine_ = dbengine::MakeOdbcEngine(platform::RealFileSystem(), dbengine::MakeSqliteEngine(),
+                                           odbc);
         run_.live = "ODBC;" + Connect();
         break;
       }
@@ -296,7 +296,8 @@ class EditShop {
   }
 
   Units LiveUnits() {
-    auto db = (run_.live.empty() ? dbengine::MakeSqliteEngine() : dbengine::MakeOdbcEngine(nullptr))
+    auto db = (run_.live.empty() ? dbengine::MakeSqliteEngine()
+                                 : dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr))
                   ->OpenDatabase(Live());
     return TicketUnits(*db);
   }

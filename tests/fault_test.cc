@@ -7,16 +7,17 @@
 #include <filesystem>
 #include <sstream>
 
+#include "core/error.h"
 #include "dbengine/sqlite/sqlite_engine.h"
-#include "frmProc/frm_proc.h"
 #include "platform/file_system.h"
-#include "proc/commands.h"
+#include "progress/progress_window.h"
+#include "run/commands.h"
 #include "sample_shop.h"
 #include "support/census.h"
 #include "support/faulty_engine.h"
 #include "support/shop_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa {
 namespace {
@@ -36,12 +37,7 @@ class FaultTest : public ::testing::TestWithParam<const char*> {
   // A shop of two months in "template", its archive folder made as start-up
   // makes it.
   void MakeTemplate() {
-    demo::ShopOptions options;
-    options.folder = dir_.Path("template");
-    options.today = run_.clock.today;
-    options.months = 2;
-    options.ticketsPerDay = 2;
-    options.livestock = true;
+    demo::ShopOptions options = testing::SmallShop(dir_.Path("template"), run_.clock.today, 2, 2);
     options.journalMode = GetParam();
     demo::GenerateShop(options);
     fs::create_directories(dir_.Path("template/datos/S"));
@@ -103,13 +99,15 @@ TEST_P(FaultTest, ARestoreFailingAtAnyEngineOperationLosesNothing) {
     Settings settings;
     settings.livestockEnabled = true;
     testing::FakeProgressDisplay display;
-    frmproc::FrmProc form(display);
-    const proc::RunContext ctx{
-        engine,   platform::RealFileSystem(), run_.messages, run_.clock, form, params,
-        settings, dir_.Path("shop")};
+    progress::ProgressWindow form(display);
+    const run::RunContext ctx{engine,           platform::RealFileSystem(),
+                              run_.messages,    platform::RealStandardError(),
+                              run_.clock,       form,
+                              params,           settings,
+                              dir_.Path("shop")};
     std::ostringstream out;
     try {
-      return proc::RestoreMonth(ctx, "202402", out);
+      return run::RestoreMonth(ctx, "202402", out);
     } catch (const Error&) {
       return -1;  // the live database did not open
     }

@@ -6,6 +6,7 @@
 
 #include "sample_shop.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
 
 namespace sa {
@@ -17,12 +18,8 @@ using testing::TempDir;
 
 TEST(LaunchInputTest, AUtf8PathBesideALineInTheAnsiCodePageStillReads) {
   TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.Path("tienda-\xC3\xB1u");
-  options.today = {2024, 3, 20};
-  options.months = 1;
-  options.ticketsPerDay = 2;
-  options.processName = "procsiosi";
+  demo::ShopOptions options = testing::SmallShop(dir.Path("tienda-\xC3\xB1u"), {2024, 3, 20}, 1, 2);
+  options.livestock = false;
   const demo::ShopFiles files = demo::GenerateShop(options);
   // The host's user name in Windows-1252 and an eighth line nobody reads.
   dir.Write("fifo", files.dbPath + "\r\n" + files.settingsPath +
@@ -58,12 +55,8 @@ namespace {
 // paths in `fifo` are still read from the program's folder.
 TEST(LaunchInputTest, RelativePathsInFifoAreReadFromTheProgramFolderWhereverItStarts) {
   TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.path();
-  options.today = {2024, 3, 20};
-  options.months = 2;
-  options.ticketsPerDay = 2;
-  options.processName = "procsiosi";
+  demo::ShopOptions options = testing::SmallShop(dir.path(), {2024, 3, 20}, 2, 2);
+  options.livestock = false;
   demo::GenerateShop(options);
   demo::WriteFifo(dir.path(), "datos/live.db", "datos/settings.ini", "procsiosi");
   testing::Launch launch;

@@ -9,15 +9,17 @@
 #include <cstdio>
 #include <fstream>
 
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
 #include "support/odbc_sources.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa {
 namespace {
@@ -27,7 +29,8 @@ constexpr int kWrites = 150;
 [[noreturn]] void Writer(const std::string& connect, const std::string& report) {
   int done = 0;
   try {
-    auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
+    auto db = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + connect);
     for (int i = 0; i < kWrites; ++i) {
       char sql[3][256];
       const int day = 1 + i % 28;
@@ -63,18 +66,15 @@ constexpr int kWrites = 150;
 TEST(PostgresConcurrency, AWriterDuringTheRunLosesNothing) {
   SA_REQUIRE_POSTGRES(server);
   testing::TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.path();
-  options.today = {2024, 5, 31};
-  options.months = 5;
-  options.ticketsPerDay = 8;
-  options.processName = "procsiosi";
+  demo::ShopOptions options = testing::SmallShop(dir.path(), {2024, 5, 31}, 5, 8);
+  options.livestock = false;
   const demo::ShopFiles files = demo::GenerateShop(options);
   const auto before = testing::TakeCensus(files.dbPath, dir.Path("datos"));
   testing::PgSchema schema(*server);
   {
     auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
-    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect());
+    auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + schema.Connect());
     demo::CopyTables(*from, *to, {"cabecera"});
   }
   demo::WriteFifo(dir.path(), "ODBC;" + schema.Connect(), files.settingsPath, "procsiosi");

@@ -17,12 +17,14 @@
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
 #include "support/kill_points.h"
 #include "support/odbc_sources.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/temp_dir.h"
 
 namespace sa {
@@ -78,21 +80,16 @@ TEST_P(ServerCrash, EveryRecordEndsInExactlyOnePlace) {
           ? std::set<std::string>{"cabecera"}
           : std::set<std::string>(std::begin(kTables), std::end(kTables));
   testing::TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.Path("template");
-  options.today = {2024, 6, 20};
-  options.months = 3;
-  options.ticketsPerDay = 5;
-  options.livestock = true;
-  options.processName = "procsiosi";
-  const demo::ShopFiles files = demo::GenerateShop(options);
+  const demo::ShopFiles files =
+      demo::GenerateShop(testing::SmallShop(dir.Path("template"), {2024, 6, 20}, 3, 5));
   const auto census = testing::TakeCensus(files.dbPath, dir.Path("template/datos"));
   const auto templateSchema = testing::MakeScratch(GetParam(), *server);
   const auto liveSchema = testing::MakeScratch(GetParam(), *server);
   const testing::ScratchDatabase& live = *liveSchema;
   {
     auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
-    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + templateSchema->Connect());
+    auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + templateSchema->Connect());
     demo::CopyTables(*from, *to, keyed);
   }
   dbengine::odbc::Connection serverDb(std::make_shared<dbengine::odbc::Environment>(), *server,
@@ -144,14 +141,8 @@ INSTANTIATE_TEST_SUITE_P(OdbcCrash, ServerCrash,
 TEST(PostgresRestoreCrash, EveryRecordEndsInExactlyOnePlace) {
   SA_REQUIRE_POSTGRES(server);
   testing::TempDir dir;
-  demo::ShopOptions options;
-  options.folder = dir.Path("template");
-  options.today = {2024, 6, 20};
-  options.months = 3;
-  options.ticketsPerDay = 8;
-  options.livestock = true;
-  options.processName = "procsiosi";
-  const demo::ShopFiles files = demo::GenerateShop(options);
+  const demo::ShopFiles files =
+      demo::GenerateShop(testing::SmallShop(dir.Path("template"), {2024, 6, 20}, 3, 8));
   const std::set<std::string> keyed = {"cabecera", "tickets"};
   const std::string month = "202405";
   testing::PgSchema original(*server);
@@ -159,7 +150,8 @@ TEST(PostgresRestoreCrash, EveryRecordEndsInExactlyOnePlace) {
   testing::PgSchema live(*server);
   {
     auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
-    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + original.Connect());
+    auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + original.Connect());
     demo::CopyTables(*from, *to, keyed);
   }
   dbengine::odbc::Connection serverDb(std::make_shared<dbengine::odbc::Environment>(), *server,

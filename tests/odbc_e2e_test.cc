@@ -11,15 +11,17 @@
 #include <filesystem>
 #include <set>
 
+#include "archive/archive_check.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
-#include "odb/archive_check.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
 #include "support/odbc_sources.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -31,12 +33,7 @@ using testing::RunProgram;
 using testing::TempDir;
 
 demo::ShopOptions Options(const TempDir& dir) {
-  demo::ShopOptions options;
-  options.folder = dir.path();
-  options.today = CivilDate{2026, 3, 15};
-  options.months = 4;
-  options.ticketsPerDay = 6;
-  options.livestock = true;
+  demo::ShopOptions options = testing::SmallShop(dir.path(), {2026, 3, 15});
   options.processName = "proctotalhistorico";
   options.retentionDays = 20;
   return options;
@@ -89,7 +86,8 @@ void MoveLiveTo(const TempDir& dir, const std::string& connect,
                 const std::set<std::string>& keyed) {
   {
     auto from = dbengine::MakeSqliteEngine()->OpenDatabase(dir.Path("datos/live.db"));
-    auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
+    auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + connect);
     demo::CopyTables(*from, *to, keyed);
   }
   std::filesystem::remove(dir.Path("datos/live.db"));
@@ -213,11 +211,11 @@ TEST(OdbcEndToEnd, AnArchiveCheckedThroughTheSqliteDriverComparesTablesByName) {
   TempDir dir;
   const demo::ShopFiles files = demo::GenerateShop(Options(dir));
   ASSERT_EQ(RunProgram(InstallProgram(dir.path())).exitStatus, 0);
-  const auto driver = dbengine::MakeOdbcEngine(nullptr);
+  const auto driver = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   int archives = 0;
   for (const std::string& name : Archives(dir.Path("datos/S"))) {
-    const odb::ArchiveCheck check =
-        odb::CheckArchive(*driver, dir.Path("datos/S/" + name), name.substr(0, 6));
+    const archive::ArchiveCheck check =
+        archive::CheckArchive(*driver, dir.Path("datos/S/" + name), name.substr(0, 6));
     EXPECT_EQ(check.problems, std::vector<std::string>{}) << name;
     EXPECT_EQ(check.tables, 9) << name;
     ++archives;
@@ -226,8 +224,8 @@ TEST(OdbcEndToEnd, AnArchiveCheckedThroughTheSqliteDriverComparesTablesByName) {
   const std::string first = Archives(dir.Path("datos/S")).front();
   testing::Exec(dir.Path("datos/S/" + first),
                 "ALTER TABLE gtarti DROP COLUMN txt_sub; DROP TABLE gthora");
-  const odb::ArchiveCheck damaged =
-      odb::CheckArchive(*driver, dir.Path("datos/S/" + first), first.substr(0, 6));
+  const archive::ArchiveCheck damaged =
+      archive::CheckArchive(*driver, dir.Path("datos/S/" + first), first.substr(0, 6));
   EXPECT_EQ(std::vector<std::string>(damaged.problems.begin(), damaged.problems.begin() + 2),
             (std::vector<std::string>{"table gtarti: field txt_sub is missing",
                                       "table gthora is missing"}));
@@ -266,7 +264,8 @@ TEST(OdbcEndToEnd, AMissingTableAndARefusedValueLeaveTheirRecordsLive) {
   testing::PgSchema schema(*server);
   MoveLiveTo(dir, schema.Connect(), {"cabecera"});
   {
-    auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect());
+    auto db = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + schema.Connect());
     db->Execute("ALTER TABLE gtarti ALTER COLUMN txt_fam TYPE varchar(300)");
     db->Execute(
         "UPDATE gtarti SET txt_fam = repeat('x', 60) WHERE FECHA = (SELECT min(FECHA) "
@@ -283,7 +282,8 @@ TEST(OdbcEndToEnd, AMissingTableAndARefusedValueLeaveTheirRecordsLive) {
   EXPECT_NE(log.find("SELECT * FROM GTVacuno"), std::string::npos) << log;
   EXPECT_NE(result.standardError.find("tickets"), std::string::npos) << result.standardError;
   {
-    auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + schema.Connect());
+    auto db = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + schema.Connect());
     db->Execute("ALTER TABLE tickets_away RENAME TO tickets");
   }
   auto census = CensusThrough(dir, schema.Connect());
@@ -305,7 +305,8 @@ TEST(OdbcEndToEnd, AConnectionLostMidRunLosesNothing) {
   testing::PgSchema schema(*server);
   MoveLiveTo(dir, schema.Connect(), {"tickets"});
   const std::string program = InstallProgram(dir.path());
-  auto admin = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + *server);
+  auto admin = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                   ->OpenDatabase("ODBC;" + *server);
   int lost = 0;
   for (int attempt = 0; attempt < 20 && lost == 0; ++attempt) {
     const pid_t pid = testing::StartProgram(program);

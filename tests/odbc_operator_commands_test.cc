@@ -15,12 +15,14 @@
 
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "sample_shop.h"
 #include "shop_copy.h"
 #include "support/census.h"
 #include "support/odbc_sources.h"
 #include "support/operator_output.h"
 #include "support/program_run.h"
+#include "support/small_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -54,17 +56,13 @@ struct ServerShop {
   ServerShop(Server kind, const std::string& server, const std::set<std::string>& keyed,
              const std::string& process = "procsiosi", CivilDate today = {2024, 6, 20})
       : scratch(testing::MakeScratch(kind, server)) {
-    demo::ShopOptions options;
-    options.folder = dir.path();
-    options.today = today;
-    options.months = 4;
-    options.ticketsPerDay = 6;
-    options.livestock = true;
+    demo::ShopOptions options = testing::SmallShop(dir.path(), today);
     options.processName = process;
     const demo::ShopFiles files = demo::GenerateShop(options);
     {
       auto from = dbengine::MakeSqliteEngine()->OpenDatabase(files.dbPath);
-      auto to = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + scratch->Connect());
+      auto to = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                    ->OpenDatabase("ODBC;" + scratch->Connect());
       demo::CopyTables(*from, *to, KeyedOn(kind, keyed));
     }
     fs::remove(files.dbPath);
@@ -86,10 +84,13 @@ struct ServerShop {
   }
   // Runs `sql` on the live database (names as the engine's SQL writes them).
   void Live(const std::string& sql) const {
-    dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + scratch->Connect())->Execute(sql);
+    dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+        ->OpenDatabase("ODBC;" + scratch->Connect())
+        ->Execute(sql);
   }
   long LiveCount(const std::string& sql) const {
-    auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + scratch->Connect());
+    auto db = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                  ->OpenDatabase("ODBC;" + scratch->Connect());
     auto rs = db->OpenRecordset(sql);
     if (rs->Eof()) return 0;
     rs->MoveLast();

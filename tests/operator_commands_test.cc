@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "odb/schema.h"
+#include "archive/schema.h"
 #include "platform/file_system.h"
 #include "sample_shop.h"
 #include "support/census.h"

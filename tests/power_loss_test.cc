@@ -17,15 +17,16 @@
 #include <filesystem>
 #include <random>
 
+#include "archive/schema.h"
 #include "boot/startup.h"
 #include "dbengine/sqlite/sqlite_engine.h"
-#include "frmProc/frm_proc.h"
-#include "odb/schema.h"
-#include "proc/run_archive.h"
+#include "progress/progress_window.h"
+#include "run/run_archive.h"
 #include "sample_shop.h"
 #include "support/census.h"
 #include "support/shop_run.h"
 #include "support/sim_disk.h"
+#include "support/small_shop.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
 
@@ -92,12 +93,7 @@ class PowerLossTest : public ::testing::TestWithParam<const char*> {
   // June's.
   void SetUp() override {
     root_ = fs::canonical(dir_.path()).string();
-    demo::ShopOptions options;
-    options.folder = Path("template");
-    options.today = {2024, 6, 20};
-    options.months = 4;
-    options.ticketsPerDay = 6;
-    options.livestock = true;
+    demo::ShopOptions options = testing::SmallShop(Path("template"), {2024, 6, 20});
     options.journalMode = GetParam();
     demo::GenerateShop(options);
     fs::create_directories(Path("template/datos/S"));  // start-up's part
@@ -177,7 +173,7 @@ class PowerLossTest : public ::testing::TestWithParam<const char*> {
       if (rows.size() != 1 || rows[0][0] != "ok") wrong += db + ": damaged\n";
     }
     for (size_t i = 1; i < databases.size(); ++i) {
-      for (const odb::TableSpec* table : odb::ArchiveTables(true)) {
+      for (const archive::TableSpec* table : archive::ArchiveTables(true)) {
         if (testing::QueryLong(databases[i],
                                std::string("SELECT count(*) FROM sqlite_schema WHERE name = '") +
                                    table->name + "'") != 1) {
@@ -308,10 +304,11 @@ class StartupRun : public boot::ArchiveRunner {
   int RunArchive(bool upToToday) override {
     const auto engine = dbengine::MakeSqliteEngine(2000);
     testing::FakeProgressDisplay display;
-    frmproc::FrmProc form(display);
-    const proc::RunContext ctx{*engine, files_,  messages_, clock_,
-                               form,    launch_, settings_, programFolder_};
-    return proc::RunArchive(ctx, upToToday);
+    progress::ProgressWindow form(display);
+    const run::RunContext ctx{*engine,       files_, messages_, platform::RealStandardError(),
+                              clock_,        form,   launch_,   settings_,
+                              programFolder_};
+    return run::RunArchive(ctx, upToToday);
   }
   // The host never asks for the operator commands.
   int DryRun(bool) override { return Unexpected(); }
@@ -336,12 +333,7 @@ class StartupRun : public boot::ArchiveRunner {
 // run, so its name must be durable before any live deletion is.
 TEST_P(PowerLossTest, AFirstRunFromStartUpLosesNothingAtAnySyncPoint) {
   const CivilDate today{2024, 6, 20};
-  demo::ShopOptions options;
-  options.folder = Path("first");
-  options.today = today;
-  options.months = 2;
-  options.ticketsPerDay = 4;
-  options.livestock = true;
+  demo::ShopOptions options = testing::SmallShop(Path("first"), today, 2, 4);
   options.journalMode = GetParam();
   demo::GenerateShop(options);
   const auto census = testing::TakeCensus(Path("first/datos/live.db"), Path("first/datos"));

@@ -7,9 +7,9 @@
 
 #include <filesystem>
 
+#include "core/error.h"
 #include "support/sqlite_probe.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa::testing {
 namespace {

@@ -14,17 +14,17 @@
 #include "boot/command_line.h"
 #include "boot/startup.h"
 #include "boot/unattended.h"
+#include "core/params.h"
 #include "dbengine/engine_choice.h"
-#include "frmProc/frm_proc.h"
 #include "platform/clock.h"
 #include "platform/desktop.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "platform/process.h"
 #include "platform/progress_display.h"
-#include "proc/commands.h"
-#include "proc/run_archive.h"
-#include "var/params.h"
+#include "progress/progress_window.h"
+#include "run/commands.h"
+#include "run/run_archive.h"
 
 namespace {
 
@@ -35,20 +35,19 @@ class Runner : public sa::boot::ArchiveRunner {
 
   int RunArchive(bool upToToday) override {
     return WithContext(
-        [&](const sa::proc::RunContext& ctx) { return sa::proc::RunArchive(ctx, upToToday); });
+        [&](const sa::run::RunContext& ctx) { return sa::run::RunArchive(ctx, upToToday); });
   }
   int DryRun(bool upToToday) override {
-    return WithContext([&](const sa::proc::RunContext& ctx) {
-      return sa::proc::DryRun(ctx, upToToday, std::cout);
-    });
+    return WithContext(
+        [&](const sa::run::RunContext& ctx) { return sa::run::DryRun(ctx, upToToday, std::cout); });
   }
   int VerifyArchives() override {
     return WithContext(
-        [&](const sa::proc::RunContext& ctx) { return sa::proc::VerifyArchives(ctx, std::cout); });
+        [&](const sa::run::RunContext& ctx) { return sa::run::VerifyArchives(ctx, std::cout); });
   }
   int RestoreMonth(const std::string& month) override {
-    return WithContext([&](const sa::proc::RunContext& ctx) {
-      return sa::proc::RestoreMonth(ctx, month, std::cout);
+    return WithContext([&](const sa::run::RunContext& ctx) {
+      return sa::run::RestoreMonth(ctx, month, std::cout);
     });
   }
 
@@ -56,16 +55,17 @@ class Runner : public sa::boot::ArchiveRunner {
   template <typename Body>
   int WithContext(Body body) {
     std::unique_ptr<sa::dbengine::Engine> engine =
-        sa::dbengine::EngineFor(sa::GlobalLaunchParams().dbPath);
-    sa::frmproc::FrmProc form(sa::platform::RealProgressDisplay());
-    const sa::proc::RunContext ctx{*engine,
-                                   sa::platform::RealFileSystem(),
-                                   messages_,
-                                   sa::platform::RealClock(),
-                                   form,
-                                   sa::GlobalLaunchParams(),
-                                   sa::GlobalSettings(),
-                                   programFolder_};
+        sa::dbengine::EngineFor(sa::platform::RealFileSystem(), sa::GlobalLaunchParams().dbPath);
+    sa::progress::ProgressWindow form(sa::platform::RealProgressDisplay());
+    const sa::run::RunContext ctx{*engine,
+                                  sa::platform::RealFileSystem(),
+                                  messages_,
+                                  sa::platform::RealStandardError(),
+                                  sa::platform::RealClock(),
+                                  form,
+                                  sa::GlobalLaunchParams(),
+                                  sa::GlobalSettings(),
+                                  programFolder_};
     const int status = body(ctx);
     std::cout.flush();
     return status;
@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
     }
     std::optional<sa::boot::UnattendedMessageSink> unattendedSink;
     if (parsed.options.unattended) {
-      unattendedSink.emplace(sa::platform::RealFileSystem(), folder,
-                             sa::platform::JoinPath(folder, "fifo"));
+      unattendedSink.emplace(sa::platform::RealFileSystem(), sa::platform::RealStandardError(),
+                             folder, sa::platform::JoinPath(folder, "fifo"));
     }
     sa::platform::MessageSink& messages =
         unattendedSink ? static_cast<sa::platform::MessageSink&>(*unattendedSink)

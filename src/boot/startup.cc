@@ -5,12 +5,13 @@
 #include <new>
 #include <vector>
 
+#include "core/error.h"
+#include "core/round.h"
 #include "dbengine/engine_choice.h"
+#include "host_settings/conversions.h"
+#include "host_settings/host_settings.h"
 #include "platform/log_text.h"
 #include "platform/text.h"
-#include "tools/conversions.h"
-#include "tools/host_settings.h"
-#include "var/error.h"
 
 namespace sa::boot {
 namespace {
@@ -53,14 +54,14 @@ FifoLines ReadFifo(platform::FileSystem& fs, const std::string& fifoPath) {
   if (head.size() > kFifoByteLimit) {
     lines.pop_back();  // the line the limit cut, whole or not
     if (lines.size() < kFifoLines) {
-      throw Error(kErrInputPastEnd, "Input past end of file",
+      throw Error(ErrorCode::kInputPastEnd, "Input past end of file",
                   fifoPath + ": the first " + std::to_string(kFifoLines) +
                       " lines of fifo are longer than " + std::to_string(kFifoByteLimit) +
                       " bytes");
     }
   }
   if (lines.size() < kFifoLines) {
-    throw Error(kErrInputPastEnd, "Input past end of file",
+    throw Error(ErrorCode::kInputPastEnd, "Input past end of file",
                 fifoPath + ": fifo has " + std::to_string(lines.size()) + " lines, " +
                     std::to_string(kFifoLines) + " expected");
   }
@@ -69,9 +70,9 @@ FifoLines ReadFifo(platform::FileSystem& fs, const std::string& fifoPath) {
 }
 
 int16_t UserLevel(const std::string& text, const std::string& fifoPath) {
-  const double level = tools::RoundHalfEven(tools::LeadingNumber(text));
+  const double level = RoundHalfEven(host_settings::LeadingNumber(text));
   if (!(level >= -32768 && level <= 32767)) {
-    throw Error(kErrOverflow, "Overflow",
+    throw Error(ErrorCode::kOverflow, "Overflow",
                 fifoPath + ": user level \"" + text + "\" is outside -32768..32767");
   }
   return static_cast<int16_t>(level);
@@ -83,7 +84,7 @@ std::string DataFolder(const std::string& dbPath, const std::string& fifoPath) {
   for (size_t i = dbPath.size(); i > 0; --i) {
     if (platform::IsPathSeparator(dbPath[i - 1])) return dbPath.substr(0, i - 1);
   }
-  throw Error(kErrPathNotFound, "Path not found",
+  throw Error(ErrorCode::kPathNotFound, "Path not found",
               fifoPath + ": database path \"" + dbPath + "\" names no folder");
 }
 
@@ -203,8 +204,8 @@ int Start(const StartupPlatform& platform, const std::string& fifoPath, const St
       if (!fs.Exists(archiveFolder)) fs.MakeFolder(archiveFolder);
     }
 
-    if (tools::LoadHostSettings(launch.settingsPath, fs, messages, settings) ==
-        tools::LoadOutcome::kEndProgram) {
+    if (host_settings::LoadHostSettings(launch.settingsPath, fs, messages, settings) ==
+        host_settings::LoadOutcome::kEndProgram) {
       return kExitRefused;
     }
 
@@ -215,7 +216,7 @@ int Start(const StartupPlatform& platform, const std::string& fifoPath, const St
     } else if (process == "procsiosi") {
       upToToday = true;
     } else if (steps.needsProcess) {
-      throw Error(kErrUnknownProcess, "Unknown process",
+      throw Error(ErrorCode::kUnknownProcess, "Unknown process",
                   fifoPath + ": process \"" + fifo.processName + "\" is not one this program runs");
     }
     return dispatch(upToToday);
@@ -223,10 +224,10 @@ int Start(const StartupPlatform& platform, const std::string& fifoPath, const St
     Fail(messages, e);
     return kExitRefused;
   } catch (const std::bad_alloc&) {
-    Fail(messages, Error(kErrOutOfMemory, "Out of memory"));
+    Fail(messages, Error(ErrorCode::kOutOfMemory, "Out of memory"));
     return kExitRefused;
   } catch (const std::exception& e) {
-    Fail(messages, Error(kErrInternal, "Internal error", e.what()));
+    Fail(messages, Error(ErrorCode::kInternal, "Internal error", e.what()));
     return kExitRefused;
   }
 }
@@ -250,7 +251,7 @@ std::unique_ptr<platform::FolderLock> LockProgramFolder(const StartupPlatform& p
   } catch (const Error& e) {
     Fail(messages, e);
   } catch (const std::bad_alloc&) {
-    Fail(messages, Error(kErrOutOfMemory, "Out of memory"));
+    Fail(messages, Error(ErrorCode::kOutOfMemory, "Out of memory"));
   }
   return nullptr;
 }

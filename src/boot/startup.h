@@ -1,3 +1,7 @@
+// boot/ holds the program's start: main.cc wires the real platform and
+// engine, command_line.h reads the switches, unattended.h sends messages to
+// the log, and start-up (this header) reads `fifo` and dispatches.
+//
 // Start-up: what happens between the host launching the program and the
 // archive run. The host hands over its parameters in the file `fifo` beside
 // the executable; without it the program refuses to run. Start-up reads the
@@ -12,9 +16,9 @@
 #include <string>
 
 #include "boot/command_line.h"
+#include "core/params.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
-#include "var/params.h"
 
 namespace sa::boot {
 

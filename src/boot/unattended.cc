@@ -2,9 +2,8 @@
 
 #include <string_view>
 
+#include "core/error.h"
 #include "platform/message_text.h"
-#include "platform/standard_error.h"
-#include "var/error.h"
 
 namespace sa::boot {
 
@@ -16,13 +15,13 @@ bool HasUnattendedSwitch(int argc, const char* const* argv) {
 }
 
 void UnattendedMessageSink::ShowCritical(const std::string& message, const std::string& cause) {
-  platform::RealStandardError().Message(message, cause);
+  standardError_.Message(message, cause);
   if (!fs_.IsFile(fifoPath_)) return;
   try {
     log_.Append(platform::MessageLines(message, cause));
   } catch (const Error& e) {
     // Standard error already has the message; say why the log lacks it.
-    platform::RealStandardError().Message(e.Description(), e.Cause());
+    standardError_.Message(e.Description(), e.Cause());
   }
 }
 

@@ -10,6 +10,7 @@
 #include "platform/file_system.h"
 #include "platform/log_text.h"
 #include "platform/message_sink.h"
+#include "platform/standard_error.h"
 
 namespace sa::boot {
 
@@ -24,13 +25,17 @@ bool HasUnattendedSwitch(int argc, const char* const* argv);
 // that is not the host's leaves no log.
 class UnattendedMessageSink final : public platform::MessageSink {
  public:
-  UnattendedMessageSink(platform::FileSystem& fs, const std::string& programFolder,
-                        std::string fifoPath)
-      : fs_(fs), log_(fs, programFolder), fifoPath_(std::move(fifoPath)) {}
+  UnattendedMessageSink(platform::FileSystem& fs, platform::StandardError& standardError,
+                        const std::string& programFolder, std::string fifoPath)
+      : fs_(fs),
+        standardError_(standardError),
+        log_(fs, programFolder),
+        fifoPath_(std::move(fifoPath)) {}
   void ShowCritical(const std::string& message, const std::string& cause) override;
 
  private:
   platform::FileSystem& fs_;
+  platform::StandardError& standardError_;
   platform::RunLog log_;
   std::string fifoPath_;
 };

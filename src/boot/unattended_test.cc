@@ -1,4 +1,5 @@
 #include "boot/unattended.h"
+#include "platform/standard_error.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,8 @@ TEST(UnattendedMessageSinkTest, AppendsTheMessageAndItsCauseToTheLog) {
   const std::string before = platform::ToLogEncoding(dir.Read("registro.txt"));
   dir.Write("registro.txt", before);
   dir.Write("fifo", "");
-  UnattendedMessageSink sink(platform::RealFileSystem(), dir.path(), dir.Path("fifo"));
+  UnattendedMessageSink sink(platform::RealFileSystem(), platform::RealStandardError(), dir.path(),
+                             dir.Path("fifo"));
 
   sink.ShowCritical("Este programa s\xC3\xB3lo puede ser ejecutado desde Brelna+",
                     "Cannot read file\nC:\\datos\\live.mdb: access denied");
@@ -48,14 +50,16 @@ TEST(UnattendedMessageSinkTest, ALogThatCannotBeWrittenDoesNotStopTheProgram) {
   TempDir dir;
   dir.MakeFolder("registro.txt");  // a folder where the log should be
   dir.Write("fifo", "");
-  UnattendedMessageSink sink(platform::RealFileSystem(), dir.path(), dir.Path("fifo"));
+  UnattendedMessageSink sink(platform::RealFileSystem(), platform::RealStandardError(), dir.path(),
+                             dir.Path("fifo"));
   EXPECT_NO_THROW(sink.ShowCritical("message", "cause"));
   EXPECT_TRUE(dir.IsFolder("registro.txt"));
 }
 
 TEST(UnattendedMessageSinkTest, WithoutFifoNothingIsLogged) {
   TempDir dir;
-  UnattendedMessageSink sink(platform::RealFileSystem(), dir.path(), dir.Path("fifo"));
+  UnattendedMessageSink sink(platform::RealFileSystem(), platform::RealStandardError(), dir.path(),
+                             dir.Path("fifo"));
   sink.ShowCritical("This program must be executed by Brelna+", "");
   EXPECT_FALSE(dir.Exists("registro.txt"));
 }

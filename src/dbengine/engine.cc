@@ -1,6 +1,10 @@
 #include "dbengine/engine.h"
 
+#include "dbengine/record_numbering.h"
+
 #include <variant>
+
+#include "core/error.h"
 
 namespace sa::dbengine {
 
@@ -18,6 +22,12 @@ long Database::CountUndated(const std::string& table, const std::string& dateFie
   }
   rs->Close();
   return undated;
+}
+
+RecordNumbering& NumberingOf(Database& db) {
+  if (auto* numbering = dynamic_cast<RecordNumbering*>(&db)) return *numbering;
+  throw Error(EngineError::kInvalidArgument, "The database does not tell how it numbers records.",
+              db.Name());
 }
 
 }  // namespace sa::dbengine

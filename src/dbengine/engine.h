@@ -3,6 +3,13 @@
 // or throws sa::Error with the engine's number and description, and the path
 // or table concerned in its cause.
 //
+// This folder holds the interface (this header, and archive_link.h for the
+// moves between a live database and its archives), what both backends share
+// (values and their conversions, table definitions, file kinds by their
+// first bytes, the SQL lexer, identity stretches, the transaction guard, the
+// SQLite file conventions), and the choice of backend for a live database
+// (engine_choice.h). The backends are in sqlite/ (built in) and odbc/.
+//
 // Properties callers rely on:
 //  1. A SELECT opens an updatable record set in ORDER BY order, positioned on
 //     its first record. The set of rows and their order are fixed when it
@@ -18,6 +25,7 @@
 //     width type, before the table is appended.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -25,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dbengine/archive_link.h"
 #include "dbengine/table_def.h"
 #include "dbengine/value.h"
 
@@ -81,7 +90,7 @@ class Database {
   virtual void Close() = 0;
 
   // Workspace transactions: one transaction over this database and every
-  // database attached to it.
+  // archive it links.
   virtual void BeginTrans() = 0;
   virtual void CommitTrans() = 0;
   virtual void Rollback() = 0;
@@ -97,23 +106,15 @@ class Database {
   virtual void ReleaseSavepoint() = 0;
   virtual bool RollbackToSavepoint() = 0;
 
-  // Makes another database file reachable from this one under `alias`
-  // (tables named "alias.table"), so that one transaction spans both.
-  virtual void Attach(const std::string& path, const std::string& alias) = 0;
-  virtual void Detach(const std::string& alias) = 0;
-  // True when a transaction over this database and attached ones commits in
-  // all files or none, even across a crash.
-  virtual bool AtomicAcrossAttached() = 0;
-  // True when a commit of this database and attached ones commits the
-  // attached ones first, on connections of their own, and this one after:
-  // what this database's transaction deletes is never committed without
-  // what the attached ones were given in it (a crash between the two leaves
-  // copies for a move journal to name, never records in neither).
-  virtual bool CommitsAttachedFirst() = 0;
-  // Where CommitsAttachedFirst(): commits the attached databases now, keeps
-  // this database's transaction open and returns true. Otherwise does
-  // nothing and returns false.
-  virtual bool CommitAttachedFirst() = 0;
+  // Links the archive at `path` (a database file in the format this
+  // engine's archives are made in) for moves between it and this database;
+  // outside a transaction only. The link must go before this database is
+  // closed.
+  virtual std::unique_ptr<ArchiveLink> LinkArchive(const std::string& path) = 0;
+  // When the archives this database links commit against it.
+  virtual CommitOrder ArchiveCommitOrder() = 0;
+  // How many archives one transaction may link at a time.
+  virtual size_t ArchivesPerCommit() = 0;
 
   // Those of the named records of `table` that exist and meet `condition` (a
   // WHERE condition in the engine's SQL, date literals included), in the
@@ -121,15 +122,6 @@ class Database {
   virtual std::vector<int64_t> RecordsWhere(const std::string& table,
                                             std::span<const int64_t> bookmarks,
                                             const std::string& condition) = 0;
-
-  // Set-based moves between this database and an attached one, inside the
-  // caller's transaction. Records are named by their bookmarks in `table`.
-  // Appends the named records to `alias`.`table`, every field of the target
-  // filled from the source field of the same name with the engine's
-  // conversions; a record that cannot be converted fails the whole call.
-  // Returns the number of records appended.
-  virtual long AppendRecordsTo(const std::string& alias, const std::string& table,
-                               std::span<const int64_t> bookmarks) = 0;
   // Appends rows to `table`: `values` holds them one after another, each
   // with a value for every one of `fields` in their order. Each value is
   // converted to its field's type as Update converts it; a value that cannot
@@ -144,51 +136,12 @@ class Database {
   // still hold the values the transaction read of them (with RecordsWhere;
   // read now when it read none), and returns them in the order named. A
   // record another program changed or deleted since it was read is left as
-  // it is. AppendRecordsTo then copies the records deleted with the values
-  // read. Where the records read are locked, or any change to them waits
-  // for the transaction, they are deleted by identity; elsewhere each
+  // it is. ArchiveLink::CopyOut then copies the records deleted with the
+  // values read. Where the records read are locked, or any change to them
+  // waits for the transaction, they are deleted by identity; elsewhere each
   // deletion compares the record's every field in its own statement.
   virtual std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
                                                    std::span<const int64_t> bookmarks) = 0;
-  // The identity of the last record of `alias`.`table`, 0 when it is empty.
-  // Records appended later get the identities that follow, in order.
-  virtual int64_t LastRecordId(const std::string& alias, const std::string& table) = 0;
-  // Deletes those of the named records whose values, converted as
-  // AppendRecordsTo converts them, equal their copies: the i-th named record
-  // against the record of `alias`.`table` with identity firstCopyId + i.
-  // Records changed since they were copied stay. Returns how many it deleted.
-  virtual long DeleteRecordsMatching(const std::string& alias, const std::string& table,
-                                     std::span<const int64_t> bookmarks, int64_t firstCopyId) = 0;
-
-  // The same moves in the other direction, from an attached database back
-  // into this one's table of the same name (taking a month back).
-  // The identities of every record of `alias`.`table`, in their order.
-  virtual std::vector<int64_t> AttachedRecordIds(const std::string& alias,
-                                                 const std::string& table) = 0;
-  // Appends the named records of `alias`.`table` to this database's table,
-  // each field of the attached table into the field of the same name with
-  // the engine's conversions (a field this table lacks, a value it refuses
-  // or a key it already holds fails the whole call, kErrDuplicateKey for a
-  // key). Returns the appended records' identities in this database's table,
-  // the i-th that of the i-th named record found; a database that cannot
-  // tell them fails the call with kErrNoIdentity.
-  struct Appended {
-    long count = 0;
-    std::vector<int64_t> ids;
-  };
-  virtual Appended AppendRecordsFrom(const std::string& alias, const std::string& table,
-                                     std::span<const int64_t> ids) = 0;
-  // Deletes the named records of `alias`.`table`; returns how many existed.
-  virtual long DeleteAttachedRecords(const std::string& alias, const std::string& table,
-                                     std::span<const int64_t> ids) = 0;
-  // Deletes those of the named records of `alias`.`table` whose values,
-  // converted as AppendRecordsFrom converts them, equal their copies: the
-  // i-th named record against the record of this database's table with
-  // identity copyIds[i] (the two spans are as long). Records changed since
-  // they were copied stay. Returns how many it deleted.
-  virtual long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
-                                             std::span<const int64_t> ids,
-                                             std::span<const int64_t> copyIds) = 0;
 
   // The engine's own check of the database's structure: empty when it is
   // sound, else what it found wrong (a few lines at most). Where the database
@@ -222,33 +175,43 @@ class Engine {
 inline constexpr char kLangGeneral[] = ";LANGID=0x0409;CP=1252;COUNTRY=0";
 inline constexpr int32_t kVersion40 = 64;
 
-// Engine error numbers.
-enum EngineError : long {
-  kErrItemNotFound = 3265,  // no field or table of that name
-  kErrNoCurrentRecord = 3021,
-  kErrRecordDeleted = 3167,
-  kErrUpdateWithoutAddNew = 3020,
-  kErrDataConversion = 3421,   // a value that does not convert to the field's type
-  kErrFieldTooSmall = 3163,    // text longer than the field's size
-  kErrNumericOverflow = 3349,  // number outside the field type's range
-  kErrDatabaseExists = 3204,
-  kErrFileNotFound = 3024,
-  kErrUnrecognizedFormat = 3343,
-  kErrInvalidArgument = 3001,
-  kErrTableExists = 3010,
-  kErrTableNotFound = 3078,
-  kErrSyntax = 3075,
-  kErrLocked = 3260,        // locked by another program past the timeout
-  kErrQueryTimeout = 3234,  // a server that did not answer in time
-  kErrDiskFull = 3026,
-  kErrIo = 3043,
-  kErrReadOnly = 3051,
-  kErrInvalidPath = 3044,
-  kErrDuplicateKey = 3022,   // a key the table already holds
-  kErrConnectFailed = 3151,  // a data source that cannot be reached or refuses the login
-  kErrCallFailed = 3146,     // a driver call that failed for a reason of its own
-  kErrNoIdentity = 3622,     // a table whose records have no identity the engine can use
-  kErrNoDriver = 3170,       // no installed driver for the database's format
+// The engine's error numbers, those of the original engine where it has one.
+// Each has one meaning, whichever backend raises it.
+enum class EngineError : long {
+  kInvalidArgument = 3001,  // a call not valid here: a wrong argument, an object closed
+                            // or in the wrong state (no transaction open, one open already)
+  kTableExists = 3010,
+  kUpdateWithoutAddNew = 3020,
+  kNoCurrentRecord = 3021,
+  kDuplicateKey = 3022,  // a key the table already holds
+  kFileNotFound = 3024,  // nothing at the path
+  kDiskFull = 3026,
+  kIo = 3043,           // the disk or the network failed
+  kInvalidPath = 3044,  // no database file can be opened or created at the path: a
+                        // folder, a device, a missing folder, no permission
+  kReadOnly = 3051,     // a database or record set that cannot be written
+  kTableNotFound = 3078,
+  kSyntax = 3075,         // an SQL text the engine cannot run
+  kCallFailed = 3146,     // a driver call that failed for a reason of its own
+  kConnectFailed = 3151,  // a data source that cannot be reached or refuses the login
+  kFieldTooSmall = 3163,  // text longer than the field's size
+  kRecordDeleted = 3167,  // a record another program or this one deleted
+  kNoDriver = 3170,       // no installed driver for the database's format
+  kDatabaseExists = 3204,
+  kQueryTimeout = 3234,        // a server that did not answer in time
+  kLocked = 3260,              // locked by another program past the timeout
+  kItemNotFound = 3265,        // no field of that name, or at that place
+  kUnrecognizedFormat = 3343,  // a file holding no database the engine reads: damaged,
+                               // empty, or of another format
+  kNumericOverflow = 3349,     // number outside the field type's range
+  kDataConversion = 3421,      // a value that does not convert to the field's type, or
+                               // would not come back as it was
+  kNoIdentity = 3622,          // records without an identity the engine can name them by
 };
+
+// An error's number against one of the engine's codes.
+constexpr bool operator==(long number, EngineError code) {
+  return number == static_cast<long>(code);
+}
 
 }  // namespace sa::dbengine

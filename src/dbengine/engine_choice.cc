@@ -4,10 +4,8 @@
 
 #include "dbengine/engine_choice.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include "dbengine/builtin_engine.h"
+#include "dbengine/file_kind.h"
 #include "dbengine/odbc/connection_string.h"
 #include "dbengine/odbc/driver_family.h"
 #include "dbengine/odbc/odbc_engine.h"
@@ -15,43 +13,31 @@
 
 namespace sa::dbengine {
 
-namespace {
-
-bool IsJetFile(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  unsigned char head[19] = {};
-  const size_t got = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  return got == sizeof head && (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 ||
-                                std::memcmp(head + 4, "Standard ACE DB", 15) == 0);
-}
-
-}  // namespace
-
 bool IsConnectionString(const std::string& livePath) {
   return odbc::ConnectionStringOf(livePath).has_value();
 }
 
 std::string ShownName(const std::string& livePath) {
-  return IsConnectionString(livePath) ? odbc::MaskSecrets(livePath) : livePath;
+  return IsConnectionString(livePath) ? MaskSecrets(livePath) : livePath;
 }
 
-std::unique_ptr<Engine> EngineFor(const std::string& livePath) {
-  if (IsConnectionString(livePath)) return MakeOdbcEngine(MakeBuiltInEngine());
-  if (IsJetFile(livePath)) {
+std::string MaskSecrets(std::string_view text) { return odbc::MaskSecrets(text); }
+
+std::unique_ptr<Engine> EngineFor(platform::FileSystem& fs, const std::string& livePath) {
+  if (IsConnectionString(livePath)) return MakeOdbcEngine(fs, MakeBuiltInEngine());
+  if (KindOfFile(fs, livePath) == FileKind::kJet) {
     const auto drivers = odbc::Environment().Drivers();
     if (!odbc::JetFamily()->FileDriver(drivers)) {
-      throw Error(kErrNoDriver, "No installed ODBC driver reads this database format.",
+      throw Error(EngineError::kNoDriver, "No installed ODBC driver reads this database format.",
                   livePath + ": a Jet/Access database, and no Access driver is installed");
     }
     // Jet live databases get Jet archives, made through the same driver.
-    return MakeOdbcEngine(nullptr);
+    return MakeOdbcEngine(fs, nullptr);
   }
   // Without a built-in engine a SQLite file goes through an installed SQLite
   // ODBC driver, and its archives are SQLite files made through it.
   if (std::unique_ptr<Engine> builtIn = MakeBuiltInEngine()) return builtIn;
-  return MakeOdbcEngine(nullptr);
+  return MakeOdbcEngine(fs, nullptr);
 }
 
 }  // namespace sa::dbengine

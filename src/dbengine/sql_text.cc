@@ -2,8 +2,8 @@
 
 #include <cctype>
 
+#include "core/error.h"
 #include "dbengine/engine.h"
-#include "var/error.h"
 
 namespace sa::dbengine {
 
@@ -24,18 +24,6 @@ bool ReadInt(std::string_view t, size_t& pos, size_t minDigits, size_t maxDigits
   }
   out = v;
   return n >= minDigits;
-}
-
-// When the output ends with "<field> <op> ", replaces that with
-// "dao_datecmp(<field>," and returns the operator, so the caller can close
-// the comparison as "'<literal>') <op> 0": the field is then compared as a
-// date whatever stored form its rows use. Returns "" when the literal stands
-// elsewhere.
-std::string OpenDateComparison(std::string& out) {
-  const auto comparison = TakeFieldComparison(out);
-  if (!comparison) return {};
-  out += "dao_datecmp(" + comparison->field + ",";
-  return comparison->op;
 }
 
 std::string_view TrimView(std::string_view s) {
@@ -138,45 +126,42 @@ std::optional<DateTime> ParseDateLiteral(std::string_view text) {
   return DateTime::FromParts(d, h, mi, s);
 }
 
-std::string TranslateSql(std::string_view sql) {
-  std::string out;
-  out.reserve(sql.size() + 32);
-  char quote = 0;
-  for (size_t i = 0; i < sql.size(); ++i) {
-    const char c = sql[i];
-    if (quote) {
-      out += c;
-      if (c == quote) quote = 0;
-      continue;
-    }
-    if (c == '\'' || c == '"') {
-      quote = c;
-      out += c;
-      continue;
-    }
-    if (c == '[') {
-      quote = ']';
-      out += c;
-      continue;
-    }
-    if (c != '#') {
-      out += c;
-      continue;
-    }
-    const size_t close = sql.find('#', i + 1);
-    if (close == std::string_view::npos) {
-      throw Error(kErrSyntax, "Syntax error in date in query expression.", std::string(sql));
-    }
-    const auto date = ParseDateLiteral(sql.substr(i + 1, close - i - 1));
+bool SqlLexer::Next(SqlToken& token) {
+  if (at_ >= sql_.size()) return false;
+  const size_t start = at_;
+  const char c = sql_[at_];
+  const auto word = [](char w) {
+    return std::isalnum(static_cast<unsigned char>(w)) != 0 || w == '_' ||
+           static_cast<unsigned char>(w) >= 0x80;
+  };
+  if (c == '\'' || c == '"' || c == '[') {
+    const size_t close = sql_.find(c == '[' ? ']' : c, at_ + 1);
+    at_ = close == std::string_view::npos ? sql_.size() : close + 1;
+    token.kind = SqlToken::Kind::kQuoted;
+  } else if (c == '#') {
+    const size_t close = sql_.find('#', at_ + 1);
+    const auto date = close == std::string_view::npos
+                          ? std::nullopt
+                          : ParseDateLiteral(sql_.substr(at_ + 1, close - at_ - 1));
     if (!date) {
-      throw Error(kErrSyntax, "Syntax error in date in query expression.", std::string(sql));
+      throw Error(EngineError::kSyntax, "Syntax error in date in query expression.",
+                  std::string(sql_));
     }
-    const std::string op = OpenDateComparison(out);
-    out += '\'' + date->ToIso() + '\'';
-    if (!op.empty()) out += ") " + op + " 0";
-    i = close;
+    at_ = close + 1;
+    token.kind = SqlToken::Kind::kDate;
+    token.date = *date;
+  } else if (std::isdigit(static_cast<unsigned char>(c)) != 0) {
+    while (at_ < sql_.size() && (word(sql_[at_]) || sql_[at_] == '.')) ++at_;
+    token.kind = SqlToken::Kind::kNumber;
+  } else if (word(c)) {
+    while (at_ < sql_.size() && word(sql_[at_])) ++at_;
+    token.kind = SqlToken::Kind::kWord;
+  } else {
+    ++at_;
+    token.kind = SqlToken::Kind::kOther;
   }
-  return out;
+  token.text = sql_.substr(start, at_ - start);
+  return true;
 }
 
 std::optional<SelectParts> SplitSelect(std::string_view sql) {

@@ -1,21 +1,46 @@
-// Turns the engine's SQL texts into SQLite's dialect. Date literals between
-// "#" signs (ISO "#yyyy-mm-dd[ hh:mm:ss]#" or US "#mm/dd/yyyy#") become the
-// stored text form, and a comparison of a field with one becomes
-// dao_datecmp(field, literal) <op> 0, which compares by calendar date and
-// time whatever accepted form the row holds (and is NULL for a row holding
-// no date, which no comparison then selects).
+// The engine's SQL texts as the backends' dialects read them: a lexer that
+// knows the engine's date literals between "#" signs (ISO
+// "#yyyy-mm-dd[ hh:mm:ss]#" or US "#mm/dd/yyyy#"), quoted texts and names,
+// words and numbers; the comparison of a field with a literal; and the parts
+// of a single-table SELECT. Each backend turns the literals into its own form
+// (sqlite/dialect.h, odbc/dialect.h).
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "var/datetime.h"
+#include "core/datetime.h"
 
 namespace sa::dbengine {
 
-// Throws sa::Error (syntax) on an unterminated or unreadable date literal.
-std::string TranslateSql(std::string_view sql);
+// One piece of an SQL text.
+struct SqlToken {
+  enum class Kind {
+    kQuoted,  // a text in quotes or a name in quotes or brackets, quotes included
+    kDate,    // a date literal: `text` is it with its "#" signs, `date` its value
+    kWord,    // a name or keyword: letters, digits, "_" and non-ASCII, not led by a digit
+    kNumber,  // digits, with the letters and dots that follow them
+    kOther,   // one character of anything else
+  };
+  Kind kind = Kind::kOther;
+  std::string_view text;
+  DateTime date;
+};
+
+// Reads an SQL text token by token; the tokens put end to end are the text.
+class SqlLexer {
+ public:
+  explicit SqlLexer(std::string_view sql) : sql_(sql) {}
+  // The next token into `token`; false at the end of the text. Throws
+  // sa::Error (EngineError::kSyntax) on an unterminated or unreadable date
+  // literal. A quote without its closing one runs to the end.
+  bool Next(SqlToken& token);
+
+ private:
+  std::string_view sql_;
+  size_t at_ = 0;
+};
 
 // Reads the text between the "#" signs of a date literal.
 std::optional<DateTime> ParseDateLiteral(std::string_view text);

@@ -1,7 +1,7 @@
 #include "dbengine/table_def.h"
 
+#include "core/error.h"
 #include "dbengine/engine.h"
-#include "var/error.h"
 
 namespace sa::dbengine {
 
@@ -26,14 +26,15 @@ std::string LowerAscii(std::string_view s) {
 
 void FieldList::Append(Field field) {
   if (Find(field.name) != nullptr) {
-    throw Error(kErrInvalidArgument, "Field '" + field.name + "' already exists.", field.name);
+    throw Error(EngineError::kInvalidArgument, "Field '" + field.name + "' already exists.",
+                field.name);
   }
   fields_.push_back(std::move(field));
 }
 
 Field& FieldList::Item(int index) {
   if (index < 0 || index >= Count()) {
-    throw Error(kErrItemNotFound, "Item not found in this collection.",
+    throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                 "field index " + std::to_string(index));
   }
   return fields_[static_cast<size_t>(index)];
@@ -49,7 +50,7 @@ const Field* FieldList::Find(std::string_view name) const {
 }
 
 Field TableDef::CreateField(std::string name, FieldType type, std::optional<int> size) const {
-  if (name.empty()) throw Error(kErrInvalidArgument, "Invalid field name.", name_);
+  if (name.empty()) throw Error(EngineError::kInvalidArgument, "Invalid field name.", name_);
   switch (type) {
     case FieldType::kBoolean:
     case FieldType::kInteger:
@@ -59,10 +60,10 @@ Field TableDef::CreateField(std::string name, FieldType type, std::optional<int>
     case FieldType::kText:
       break;
     default:
-      throw Error(kErrInvalidArgument, "Invalid field data type.", name_ + "." + name);
+      throw Error(EngineError::kInvalidArgument, "Invalid field data type.", name_ + "." + name);
   }
   if (type == FieldType::kText && size && (*size < 1 || *size > kDefaultTextSize)) {
-    throw Error(kErrInvalidArgument, "Invalid field size.", name_ + "." + name);
+    throw Error(EngineError::kInvalidArgument, "Invalid field size.", name_ + "." + name);
   }
   Field f;
   f.name = std::move(name);

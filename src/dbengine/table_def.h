@@ -12,8 +12,10 @@
 
 namespace sa::dbengine {
 
+// A field of a table, or a column of a record set or a statement: the one
+// description of a column every backend uses.
 struct Field {
-  std::string name;
+  std::string name;  // as the database spells it
   FieldType type = FieldType::kText;
   int size = 0;  // characters for text fields; kept but unused for fixed-width types
   bool allowZeroLength = false;

@@ -5,9 +5,10 @@
 #include <cstdlib>
 #include <limits>
 
+#include "core/error.h"
+#include "core/round.h"
 #include "dbengine/engine.h"
 #include "dbengine/table_def.h"
-#include "var/error.h"
 
 namespace sa::dbengine {
 
@@ -17,7 +18,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Names the field and the value; a long value is cut, with its length said,
 // so that a message or a log line stays readable.
-Error Refused(long number, const std::string& what, const std::string& field, const Value& v) {
+Error Refused(EngineError number, const std::string& what, const std::string& field, const Value& v) {
   constexpr size_t kShown = 40;
   std::string text = ValueToText(v);
   const size_t length = Utf8Length(text);
@@ -43,21 +44,22 @@ std::optional<double> AsNumber(const Value& v) {
     if (!std::isfinite(*d)) return std::nullopt;
     return *d;
   }
-  if (const auto* s = std::get_if<std::string>(&v)) return ParseNumber(*s);
+  if (const auto* s = std::get_if<std::string>(&v)) return ParseStoredNumber(*s);
   return std::nullopt;
 }
 
 Value ToWhole(const Value& v, int64_t lo, int64_t hi, const std::string& field) {
   if (const auto* i = std::get_if<int64_t>(&v)) {
-    if (*i < lo || *i > hi) throw Refused(kErrNumericOverflow, "Numeric field overflow.", field, v);
+    if (*i < lo || *i > hi)
+      throw Refused(EngineError::kNumericOverflow, "Numeric field overflow.", field, v);
     return *i;
   }
   const std::optional<double> n = AsNumber(v);
   if (!n || !std::isfinite(*n))
-    throw Refused(kErrDataConversion, "Data type conversion error.", field, v);
+    throw Refused(EngineError::kDataConversion, "Data type conversion error.", field, v);
   const double r = RoundHalfEven(*n);
   if (r < static_cast<double>(lo) || r > static_cast<double>(hi)) {
-    throw Refused(kErrNumericOverflow, "Numeric field overflow.", field, v);
+    throw Refused(EngineError::kNumericOverflow, "Numeric field overflow.", field, v);
   }
   return static_cast<int64_t>(r);
 }
@@ -82,7 +84,7 @@ std::string NumberText(double d) {
 
 }  // namespace
 
-std::optional<double> ParseNumber(std::string_view text) {
+std::optional<double> ParseStoredNumber(std::string_view text) {
   text = TrimBlanks(text);
   if (text.empty()) return std::nullopt;
   // Decimal only: optional sign, digits with an optional point, optional exponent.
@@ -107,11 +109,6 @@ std::optional<double> ParseNumber(std::string_view text) {
   const double d = std::strtod(copy.c_str(), nullptr);
   if (!std::isfinite(d)) return std::nullopt;
   return d;
-}
-
-double RoundHalfEven(double x) {
-  const double r = std::nearbyint(x);  // default rounding mode: to nearest, ties to even
-  return r;
 }
 
 size_t Utf8Length(std::string_view text) {
@@ -140,7 +137,7 @@ Value ConvertForField(const Value& v, FieldType type, int size, const std::strin
         if (w == "false") return int64_t{0};
       }
       const std::optional<double> n = AsNumber(v);
-      if (!n) throw Refused(kErrDataConversion, "Data type conversion error.", field, v);
+      if (!n) throw Refused(EngineError::kDataConversion, "Data type conversion error.", field, v);
       return int64_t{*n != 0 ? 1 : 0};
     }
     case FieldType::kInteger:
@@ -150,7 +147,7 @@ Value ConvertForField(const Value& v, FieldType type, int size, const std::strin
                      field);
     case FieldType::kDouble: {
       const std::optional<double> n = AsNumber(v);
-      if (!n) throw Refused(kErrDataConversion, "Data type conversion error.", field, v);
+      if (!n) throw Refused(EngineError::kDataConversion, "Data type conversion error.", field, v);
       return *n;
     }
     case FieldType::kDate: {
@@ -158,20 +155,20 @@ Value ConvertForField(const Value& v, FieldType type, int size, const std::strin
       if (const auto* s = std::get_if<std::string>(&v)) {
         if (auto dt = DateTime::ParseIso(TrimBlanks(*s))) return *dt;
       }
-      throw Refused(kErrDataConversion, "Data type conversion error.", field, v);
+      throw Refused(EngineError::kDataConversion, "Data type conversion error.", field, v);
     }
     case FieldType::kText: {
       std::string text = ValueToText(v);
       const int limit = size > 0 ? size : kDefaultTextSize;
       if (Utf8Length(text) > static_cast<size_t>(limit)) {
-        throw Refused(kErrFieldTooSmall,
+        throw Refused(EngineError::kFieldTooSmall,
                       "The field is too small to accept the amount of data you attempted to add.",
                       field, v);
       }
       return text;
     }
   }
-  throw Error(kErrInvalidArgument, "Invalid field type.", field);
+  throw Error(EngineError::kInvalidArgument, "Invalid field type.", field);
 }
 
 }  // namespace sa::dbengine

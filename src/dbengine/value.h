@@ -8,7 +8,7 @@
 #include <string_view>
 #include <variant>
 
-#include "var/datetime.h"
+#include "core/datetime.h"
 
 namespace sa::dbengine {
 
@@ -39,12 +39,10 @@ inline bool IsNull(const Value& v) { return std::holds_alternative<std::monostat
 // range or is longer than `size` characters; `field` names it in the cause.
 Value ConvertForField(const Value& v, FieldType type, int size, const std::string& field);
 
-// Parses a whole decimal number or a number with a fraction or exponent, with
-// optional blanks around it; nullopt when `text` is not entirely a number.
-std::optional<double> ParseNumber(std::string_view text);
-
-// Rounds to the nearest whole number, halves to the even neighbour.
-double RoundHalfEven(double x);
+// A number as stored in a field or a text column: a whole decimal number or
+// one with a fraction or exponent, with optional blanks around it; nullopt
+// when `text` is not entirely a number.
+std::optional<double> ParseStoredNumber(std::string_view text);
 
 // Number of characters (code points) in UTF-8 text.
 size_t Utf8Length(std::string_view text);

@@ -1,7 +1,7 @@
 // Today's date, from the system clock in local time.
 #pragma once
 
-#include "var/datetime.h"
+#include "core/datetime.h"
 
 namespace sa::platform {
 

@@ -1,3 +1,8 @@
+// platform/ holds everything the program asks of the operating system, one
+// small interface a job (files, clock, message box, progress display,
+// standard error, the process), with POSIX, desktop (FLTK) and Windows
+// bodies that CMake picks by their suffix.
+//
 // What the program asks of the file system. The real body talks to the
 // operating system; tests use the recording in-memory one in
 // tests/support/fake_platform.h or the real one on a scoped temporary folder.
@@ -12,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "var/error.h"
+#include "core/error.h"
 
 namespace sa::platform {
 
@@ -56,7 +61,7 @@ class FileSystem {
   // to `wait` while another holds it; a folder this process holds already is
   // shared with the earlier holder. Leaves the folder's listing as it was
   // (on Windows a lock file lives in it while held, and goes with the hold).
-  // Throws sa::Error kErrFolderInUse when another process still holds it
+  // Throws sa::Error ErrorCode::kFolderInUse when another process still holds it
   // after `wait`, or the system's reason when it cannot be held at all.
   virtual std::unique_ptr<FolderLock> LockFolder(const std::string& folder,
                                                  std::chrono::milliseconds wait) = 0;

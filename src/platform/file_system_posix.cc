@@ -17,8 +17,8 @@
 #include <thread>
 #include <utility>
 
+#include "core/error.h"
 #include "platform/file_system.h"
-#include "var/error.h"
 
 namespace sa::platform {
 namespace {
@@ -54,16 +54,16 @@ bool IsFolder(const std::string& path) {
 // when its folder is there and "path not found" when the folder is missing
 // too; everything else (access, a folder where a file was meant, I/O) is
 // "path/file access error".
-long ErrorNumberFor(int err, const std::string& path) {
+ErrorCode ErrorNumberFor(int err, const std::string& path) {
   switch (err) {
     case ENOENT:
-      return IsFolder(ParentFolder(path)) ? kErrFileNotFound : kErrPathNotFound;
+      return IsFolder(ParentFolder(path)) ? ErrorCode::kFileNotFound : ErrorCode::kPathNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
     case ELOOP:
-      return kErrPathNotFound;
+      return ErrorCode::kPathNotFound;
     default:
-      return kErrPathAccess;
+      return ErrorCode::kPathAccess;
   }
 }
 
@@ -219,7 +219,7 @@ class PosixFileSystem final : public FileSystem {
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) Fail("Cannot read file", path, errno);
     if (!S_ISREG(st.st_mode)) {
-      throw Error(kErrPathAccess, "Cannot read file",
+      throw Error(ErrorCode::kPathAccess, "Cannot read file",
                   path + ": not an ordinary file (" +
                       (S_ISDIR(st.st_mode)    ? "a folder"
                        : S_ISFIFO(st.st_mode) ? "a named pipe"
@@ -260,12 +260,6 @@ FileSystem& RealFileSystem() {
   return fs;
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return PathSeparator() + name;
-  if (IsPathSeparator(folder.back())) return folder + name;
-  return folder + PathSeparator() + name;
-}
-
 char PathSeparator() { return '/'; }
 
 bool IsPathSeparator(char c) { return c == '/'; }
@@ -280,7 +274,7 @@ std::string ProgramFolder() {
                                                           &::free);
   if (!resolved) {
     const int err = errno;
-    throw Error(kErrPathNotFound, "Cannot find the program folder",
+    throw Error(ErrorCode::kPathNotFound, "Cannot find the program folder",
                 std::string("/proc/self/exe: ") + std::strerror(err));
   }
   const std::string exe(resolved.get());

@@ -42,7 +42,7 @@ TEST(PosixFileSystemTest, AFolderIsHeldByOneProcessUntilItEnds) {
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
   FileSystem& fs = RealFileSystem();
   const Error refused = ErrorFrom([&] { fs.LockFolder(dir.path(), milliseconds(200)); });
-  EXPECT_EQ(refused.Number(), kErrFolderInUse);
+  EXPECT_EQ(refused.Number(), ErrorCode::kFolderInUse);
   EXPECT_EQ(refused.Cause(), dir.path() + ": another run still held it after 0 s");
   EXPECT_TRUE(fs.ListFolder(dir.path()).empty());
 

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/error.h"
 #include "platform/log_text.h"
 #include "support/error_from.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa::platform {
 namespace {
@@ -60,18 +60,19 @@ TEST(RealFileSystemTest, FailuresCarryTheNumberAndNameThePath) {
   FileSystem& fs = RealFileSystem();
 
   const Error missing = ErrorFrom([&] { fs.ReadFile(dir.Path("missing.ini")); });
-  EXPECT_EQ(missing.Number(), kErrFileNotFound);
+  EXPECT_EQ(missing.Number(), ErrorCode::kFileNotFound);
   EXPECT_EQ(missing.Description(), "Cannot read file");
   EXPECT_EQ(missing.Cause().rfind(dir.Path("missing.ini") + ": ", 0), 0u) << missing.Cause();
 
-  EXPECT_EQ(ErrorFrom([&] { fs.ReadFile(dir.Path("no/such.ini")); }).Number(), kErrPathNotFound);
-  EXPECT_EQ(ErrorFrom([&] { fs.MakeFolder(dir.Path("no/S")); }).Number(), kErrPathNotFound);
-  EXPECT_EQ(ErrorFrom([&] { fs.ReadFile(dir.Path("folder")); }).Number(), kErrPathAccess);
-  EXPECT_EQ(ErrorFrom([&] { fs.MakeFolder(dir.Path("folder")); }).Number(), kErrPathAccess);
+  EXPECT_EQ(ErrorFrom([&] { fs.ReadFile(dir.Path("no/such.ini")); }).Number(),
+            ErrorCode::kPathNotFound);
+  EXPECT_EQ(ErrorFrom([&] { fs.MakeFolder(dir.Path("no/S")); }).Number(), ErrorCode::kPathNotFound);
+  EXPECT_EQ(ErrorFrom([&] { fs.ReadFile(dir.Path("folder")); }).Number(), ErrorCode::kPathAccess);
+  EXPECT_EQ(ErrorFrom([&] { fs.MakeFolder(dir.Path("folder")); }).Number(), ErrorCode::kPathAccess);
   EXPECT_EQ(ErrorFrom([&] { fs.RemoveFile(dir.Path("missing")); }).Description(),
             "Cannot delete file");
   EXPECT_EQ(ErrorFrom([&] { fs.RenameFile(dir.Path("missing"), dir.Path("x")); }).Number(),
-            kErrFileNotFound);
+            ErrorCode::kFileNotFound);
 }
 
 TEST(ProgramFolderTest, IsTheFolderOfTheRunningExecutable) {

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/error.h"
 #include "platform/file_system.h"
 #include "platform/wide_text.h"
-#include "var/error.h"
 
 namespace sa::platform {
 namespace {
@@ -41,10 +41,10 @@ class Handle {
 // found", a missing or malformed folder part "path not found", everything
 // else (access, a folder where a file was meant, sharing, I/O) "path/file
 // access error".
-long ErrorNumberFor(DWORD code) {
+ErrorCode ErrorNumberFor(DWORD code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
-      return kErrFileNotFound;
+      return ErrorCode::kFileNotFound;
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
     case ERROR_INVALID_DRIVE:
@@ -53,9 +53,9 @@ long ErrorNumberFor(DWORD code) {
     case ERROR_BAD_NET_NAME:
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_DIRECTORY:
-      return kErrPathNotFound;
+      return ErrorCode::kPathNotFound;
     default:
-      return kErrPathAccess;
+      return ErrorCode::kPathAccess;
   }
 }
 
@@ -235,12 +235,13 @@ class Win32FileSystem final : public FileSystem {
       const DWORD code = ::GetLastError();
       const DWORD attributes = Attributes(path);
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        throw Error(kErrPathAccess, "Cannot read file", path + ": not an ordinary file (a folder)");
+        throw Error(ErrorCode::kPathAccess, "Cannot read file",
+                    path + ": not an ordinary file (a folder)");
       }
       Fail("Cannot read file", path, code);
     }
     if (::GetFileType(file.get()) != FILE_TYPE_DISK) {
-      throw Error(kErrPathAccess, "Cannot read file",
+      throw Error(ErrorCode::kPathAccess, "Cannot read file",
                   path + ": not an ordinary file (a device or a pipe)");
     }
 
@@ -298,12 +299,6 @@ FileSystem& RealFileSystem() {
   return fs;
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return PathSeparator() + name;
-  if (IsPathSeparator(folder.back())) return folder + name;
-  return folder + PathSeparator() + name;
-}
-
 char PathSeparator() { return '\\'; }
 
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
@@ -333,7 +328,7 @@ std::string ProgramFolder() {
         ::GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
     if (length == 0) {
       const DWORD code = ::GetLastError();
-      throw Error(kErrPathNotFound, "Cannot find the program folder", SystemMessage(code));
+      throw Error(ErrorCode::kPathNotFound, "Cannot find the program folder", SystemMessage(code));
     }
     if (length < module.size()) {
       module.resize(length);

@@ -7,12 +7,12 @@
 
 #include <string>
 
+#include "core/error.h"
 #include "platform/file_system.h"
 #include "platform/log_text.h"
 #include "platform/wide_text.h"
 #include "support/error_from.h"
 #include "support/temp_dir.h"
-#include "var/error.h"
 
 namespace sa::platform {
 namespace {
@@ -45,7 +45,7 @@ TEST(Win32PathTest, ConvertsBetweenUtf8AndUtf16) {
   EXPECT_EQ(Widen(""), L"");
   // Text that is not UTF-8 is refused, not guessed at.
   const Error bad = ErrorFrom([] { Widen("caf\xE9"); });
-  EXPECT_EQ(bad.Number(), kErrPathNotFound);
+  EXPECT_EQ(bad.Number(), ErrorCode::kPathNotFound);
   EXPECT_NE(bad.Cause().find("UTF-8"), std::string::npos);
 }
 
@@ -107,17 +107,18 @@ TEST(Win32FileSystemTest, FailuresCarryTheNumberTheSystemsReasonAndThePath) {
   FileSystem& fs = RealFileSystem();
   const std::string missing = dir.path() + "\\missing.ini";
   const Error notFound = ErrorFrom([&] { fs.ReadFile(missing); });
-  EXPECT_EQ(notFound.Number(), kErrFileNotFound);
+  EXPECT_EQ(notFound.Number(), ErrorCode::kFileNotFound);
   EXPECT_EQ(notFound.Cause().rfind(missing + ": ", 0), 0u) << notFound.Cause();
   EXPECT_GT(notFound.Cause().size(), missing.size() + 2);  // the system said why
 
   EXPECT_EQ(ErrorFrom([&] { fs.ReadFile(dir.path() + "\\no\\such.ini"); }).Number(),
-            kErrPathNotFound);
-  EXPECT_EQ(ErrorFrom([&] { fs.ReadFile(dir.Path("folder")); }).Number(), kErrPathAccess);
-  EXPECT_EQ(ErrorFrom([&] { fs.AppendFile(dir.Path("folder"), "x"); }).Number(), kErrPathAccess);
-  EXPECT_EQ(ErrorFrom([&] { fs.MakeFolder(dir.Path("folder")); }).Number(), kErrPathAccess);
+            ErrorCode::kPathNotFound);
+  EXPECT_EQ(ErrorFrom([&] { fs.ReadFile(dir.Path("folder")); }).Number(), ErrorCode::kPathAccess);
+  EXPECT_EQ(ErrorFrom([&] { fs.AppendFile(dir.Path("folder"), "x"); }).Number(),
+            ErrorCode::kPathAccess);
+  EXPECT_EQ(ErrorFrom([&] { fs.MakeFolder(dir.Path("folder")); }).Number(), ErrorCode::kPathAccess);
   // A device opens, but is no text file: refused at once, never read from.
-  EXPECT_EQ(ErrorFrom([&] { fs.ReadFile("NUL"); }).Number(), kErrPathAccess);
+  EXPECT_EQ(ErrorFrom([&] { fs.ReadFile("NUL"); }).Number(), ErrorCode::kPathAccess);
   EXPECT_FALSE(fs.IsFile(dir.Path("folder")));
 }
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
+#include "core/error.h"
 #include "platform/wide_text.h"
-#include "var/error.h"
 
 namespace sa::platform {
 namespace {
@@ -18,7 +18,8 @@ std::wstring Widen(std::string_view utf8) {
   const int length =
       ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
   if (length <= 0) {
-    throw Error(kErrPathNotFound, "Bad file name", std::string(utf8) + ": not a valid UTF-8 text");
+    throw Error(ErrorCode::kPathNotFound, "Bad file name",
+                std::string(utf8) + ": not a valid UTF-8 text");
   }
   std::wstring wide(static_cast<size_t>(length), L'\0');
   ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), length);

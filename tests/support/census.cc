@@ -5,7 +5,7 @@
 #include <set>
 #include <vector>
 
-#include "odb/schema.h"
+#include "archive/schema.h"
 #include "support/sqlite_probe.h"
 
 namespace sa::testing {
@@ -14,10 +14,10 @@ namespace {
 
 // The records of `table` in `db`, by the archive table's fields. The
 // livestock date is compared as the day the archive keeps.
-void Count(const std::string& db, const odb::TableSpec& layout, const std::string& table,
+void Count(const std::string& db, const archive::TableSpec& layout, const std::string& table,
            std::map<std::string, int>& into) {
   std::string exprs;
-  for (const odb::FieldSpec& f : layout.fields) {
+  for (const archive::FieldSpec& f : layout.fields) {
     if (!exprs.empty()) exprs += " || '|' || ";
     const std::string name = f.name;
     exprs += layout.name == std::string("GTVacuno") && name == "Fecha"
@@ -38,7 +38,7 @@ Census TakeCensus(const std::string& liveDb, const std::string& dataFolder) {
       if (entry.path().extension() == ".mdb") archives.push_back(entry.path().string());
     }
   }
-  for (const odb::TableSpec* layout : odb::ArchiveTables(true)) {
+  for (const archive::TableSpec* layout : archive::ArchiveTables(true)) {
     const std::string name = layout->name;
     if (name == "Cliente") continue;  // copied, never moved
     auto& records = census[name];

@@ -15,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/fixtures.h"
+
 namespace sa::testing {
 namespace {
 
@@ -63,6 +65,13 @@ bool HeaderNumber(const std::string& data, size_t& at, int& value) {
 }
 
 }  // namespace
+
+TestDisplay DesktopDisplay() {
+  if (const std::optional<std::string> started = FixtureValue("display")) return {*started, true};
+  const char* value = std::getenv("DISPLAY");
+  const char* required = std::getenv("SA_DESKTOP_TESTS");
+  return {value != nullptr ? value : "", required != nullptr && std::string(required) == "1"};
+}
 
 std::string DeadDisplay() {
   for (int number = 73;; ++number) {

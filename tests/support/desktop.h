@@ -10,6 +10,16 @@
 
 namespace sa::testing {
 
+// The display the desktop tests run on: the Xvfb the CTest fixture started
+// for the run, else DISPLAY (empty when that is not set either).
+struct TestDisplay {
+  std::string name;
+  // A missing or silent display fails the tests instead of skipping them:
+  // the fixture started one, or SA_DESKTOP_TESTS=1 says there is one.
+  bool required = false;
+};
+TestDisplay DesktopDisplay();
+
 // A DISPLAY naming no server: a display number with neither a socket nor a
 // lock file.
 std::string DeadDisplay();

@@ -1,11 +1,12 @@
 #include "support/engine_backends.h"
 
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/odbc/odbc_handle.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "support/odbc_sources.h"
 #include "support/sqlite_probe.h"
-#include "var/error.h"
 
 namespace sa::testing {
 
@@ -27,9 +28,10 @@ class FileBackend : public Backend {
     if (kind == BackendKind::kBuiltIn) {
       engine_ = dbengine::MakeSqliteEngine(kBusyTimeoutMs);
       target_ = path_;
-      can_.atomicAcrossAttached = true;
+      can_.archiveCommitOrder = dbengine::CommitOrder::kTogether;
     } else {
-      engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(kBusyTimeoutMs));
+      engine_ = dbengine::MakeOdbcEngine(platform::RealFileSystem(),
+                                         dbengine::MakeSqliteEngine(kBusyTimeoutMs));
       target_ = "ODBC;" + SqliteOdbcConnect(path_);
     }
   }
@@ -48,7 +50,8 @@ class ServerBackend : public Backend {
   ServerBackend(Server server, const std::string& connect)
       : scratch_(MakeScratch(server, connect)),
         env_(std::make_shared<dbengine::odbc::Environment>()) {
-    engine_ = dbengine::MakeOdbcEngine(dbengine::MakeSqliteEngine(kBusyTimeoutMs));
+    engine_ = dbengine::MakeOdbcEngine(platform::RealFileSystem(),
+                                       dbengine::MakeSqliteEngine(kBusyTimeoutMs));
     target_ = "ODBC;" + scratch_->Connect();
     can_.emptyTextWithoutAllowZeroLength = true;
     if (server == Server::kMariaDb) {
@@ -140,6 +143,28 @@ void MakeArchive(const std::string& path, const dbengine::TableDef& def) {
   auto db = dbengine::MakeSqliteEngine()->CreateDatabase(path, kLangGeneral, kVersion40);
   db->AppendTableDef(def);
   db->Close();
+}
+
+std::string MakeSalesArchive(const std::string& path, const std::vector<std::string>& names,
+                             int nameSize) {
+  auto archive = dbengine::MakeSqliteEngine()->CreateDatabase(path, kLangGeneral, kVersion40);
+  archive->AppendTableDef(SalesDef(nameSize));
+  auto rs = archive->OpenRecordset("SELECT * FROM Sales WHERE 1 = 0");
+  int n = 0;
+  for (const std::string& name : names) {
+    rs->AddNew();
+    rs->SetValue("Ok", int64_t{1});
+    rs->SetValue("Qty", int64_t{n});
+    rs->SetValue("Ticket", int64_t{200 + n});
+    rs->SetValue("Price", 4.25);
+    rs->SetValue("D_Fecha", DateTime::FromParts({2024, 5, n + 1}, 9, 30, 15, 125));
+    rs->SetValue("Name", name);
+    rs->Update();
+    ++n;
+  }
+  rs->Close();
+  archive->Close();
+  return path;
 }
 
 void BackendTest::SetUp() {

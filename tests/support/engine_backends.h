@@ -7,7 +7,7 @@
 //                 SA_PG_CONNECT names, dropped after the test;
 //   OdbcMariaDb   the ODBC engine on a fresh database of the MariaDB server
 //                 SA_MARIADB_CONNECT names, dropped after the test.
-// Archives attached to any of them are built-in SQLite files, as the program
+// Archives linked to any of them are built-in SQLite files, as the program
 // makes them. A suite over every backend derives its fixture from
 // BackendTest and instantiates it over kAllBackends, named by BackendName.
 #pragma once
@@ -17,6 +17,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "dbengine/engine.h"
 #include "support/temp_dir.h"
@@ -38,11 +39,12 @@ void PrintTo(BackendKind kind, std::ostream* os);
 // What legitimately differs between the backends. A test asserts each side
 // of a difference by its flag; no backend is skipped in silence.
 struct BackendCapabilities {
-  // A transaction over the database and an attached archive commits in both
-  // or in neither, even across a crash: the built-in engine reaches both
-  // files on one connection (rollback journal). Through ODBC the archive is
-  // on a connection of its own and commits first.
-  bool atomicAcrossAttached = false;
+  // How the database and a linked archive commit: as one, even across a
+  // crash, where the built-in engine reaches both files on one connection
+  // (rollback journal); through ODBC the archive is on a connection of its
+  // own and commits first, the records a move takes held until the live
+  // commit.
+  dbengine::CommitOrder archiveCommitOrder = dbengine::CommitOrder::kArchiveFirstLiveHeld;
   // A boolean column keeps whatever number another program writes into it
   // (SQLite files; the engine reads any non-zero number as true).
   // PostgreSQL's boolean holds true and false only.
@@ -103,8 +105,13 @@ void AddSale(dbengine::Recordset& rs, dbengine::Value ok, dbengine::Value qty,
 // database the table gets the key GiveKey gives.
 void FillSales(dbengine::Database& db, const Backend* backend = nullptr);
 
-// An empty built-in SQLite file at `path` holding `def`: an archive to attach.
+// An empty built-in SQLite file at `path` holding `def`: an archive to link.
 void MakeArchive(const std::string& path, const dbengine::TableDef& def);
+// An archive of Sales (SalesDef(nameSize)) on the built-in engine at `path`
+// holding a record for each of `names`: tickets 200 on, price 4.25, dated
+// 2024-05-0n 09:30:15.125. Returns `path`.
+std::string MakeSalesArchive(const std::string& path, const std::vector<std::string>& names,
+                             int nameSize = 8);
 
 // A fresh database of the test's backend, open through the engine as db_.
 // Without a server named, the server cases fail under CI and are skipped,

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "var/error.h"
+#include "core/error.h"
 
 namespace sa::testing {
 

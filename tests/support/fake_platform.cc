@@ -1,11 +1,11 @@
 #include "support/fake_platform.h"
 
-#include "var/error.h"
+#include "core/error.h"
 
 namespace sa::testing {
 namespace {
 
-[[noreturn]] void Fail(long number, const char* description, const std::string& path,
+[[noreturn]] void Fail(ErrorCode number, const char* description, const std::string& path,
                        const char* reason) {
   throw Error(number, description, path + ": " + reason);
 }
@@ -32,24 +32,25 @@ bool FakeFileSystem::Exists(const std::string& path) const {
 }
 
 void FakeFileSystem::MakeFolder(const std::string& path) {
-  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot create folder", path, "refused");
-  if (Exists(path)) Fail(kErrPathAccess, "Cannot create folder", path, "exists");
+  if (failing.contains(path)) Fail(ErrorCode::kPathAccess, "Cannot create folder", path, "refused");
+  if (Exists(path)) Fail(ErrorCode::kPathAccess, "Cannot create folder", path, "exists");
   folders.insert(path);
   foldersMade.push_back(path);
 }
 
 void FakeFileSystem::RemoveFile(const std::string& path) {
-  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot delete file", path, "refused");
-  if (files.erase(path) == 0) Fail(kErrFileNotFound, "Cannot delete file", path, "not found");
+  if (failing.contains(path)) Fail(ErrorCode::kPathAccess, "Cannot delete file", path, "refused");
+  if (files.erase(path) == 0)
+    Fail(ErrorCode::kFileNotFound, "Cannot delete file", path, "not found");
   removed.push_back(path);
 }
 
 void FakeFileSystem::RenameFile(const std::string& from, const std::string& to) {
   if (failing.contains(from) || failing.contains(to)) {
-    Fail(kErrPathAccess, "Cannot rename file", from, "refused");
+    Fail(ErrorCode::kPathAccess, "Cannot rename file", from, "refused");
   }
   const auto found = files.find(from);
-  if (found == files.end()) Fail(kErrFileNotFound, "Cannot rename file", from, "not found");
+  if (found == files.end()) Fail(ErrorCode::kFileNotFound, "Cannot rename file", from, "not found");
   std::string bytes = std::move(found->second);
   files.erase(found);
   files[to] = std::move(bytes);
@@ -57,9 +58,9 @@ void FakeFileSystem::RenameFile(const std::string& from, const std::string& to) 
 }
 
 std::string FakeFileSystem::ReadFile(const std::string& path) const {
-  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot read file", path, "refused");
+  if (failing.contains(path)) Fail(ErrorCode::kPathAccess, "Cannot read file", path, "refused");
   const auto found = files.find(path);
-  if (found == files.end()) Fail(kErrFileNotFound, "Cannot read file", path, "not found");
+  if (found == files.end()) Fail(ErrorCode::kFileNotFound, "Cannot read file", path, "not found");
   return found->second;
 }
 
@@ -68,18 +69,19 @@ std::string FakeFileSystem::ReadFileHead(const std::string& path, size_t limit) 
 }
 
 void FakeFileSystem::WriteFileDurably(const std::string& path, std::string_view bytes) {
-  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot write file", path, "refused");
+  if (failing.contains(path)) Fail(ErrorCode::kPathAccess, "Cannot write file", path, "refused");
   files[path] = std::string(bytes);
 }
 
 void FakeFileSystem::AppendFile(const std::string& path, std::string_view bytes) {
-  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot write file", path, "refused");
+  if (failing.contains(path)) Fail(ErrorCode::kPathAccess, "Cannot write file", path, "refused");
   files[path].append(bytes);
 }
 
 std::vector<std::string> FakeFileSystem::ListFolder(const std::string& path) const {
-  if (failing.contains(path)) Fail(kErrPathAccess, "Cannot list folder", path, "refused");
-  if (!folders.contains(path)) Fail(kErrPathNotFound, "Cannot list folder", path, "not found");
+  if (failing.contains(path)) Fail(ErrorCode::kPathAccess, "Cannot list folder", path, "refused");
+  if (!folders.contains(path))
+    Fail(ErrorCode::kPathNotFound, "Cannot list folder", path, "not found");
   std::set<std::string> names;
   const std::string prefix = path + "/";
   auto take = [&](const std::string& name) {

@@ -1,12 +1,14 @@
 #include "support/faulty_engine.h"
 
-#include "var/error.h"
+#include "core/error.h"
 
 namespace sa::testing {
 
 namespace {
 
+using dbengine::ArchiveLink;
 using dbengine::Database;
+using dbengine::IdentityStretches;
 using dbengine::Recordset;
 using dbengine::TableDef;
 using dbengine::Value;
@@ -36,6 +38,40 @@ class FaultyRecordset : public Recordset {
   std::unique_ptr<Recordset> r_;
 };
 
+class FaultyLink : public ArchiveLink {
+ public:
+  FaultyLink(FaultyEngine& e, std::unique_ptr<ArchiveLink> l) : e_(e), l_(std::move(l)) {}
+  const std::string& Path() const override { return l_->Path(); }
+  IdentityStretches CopyOut(const std::string& table, std::span<const int64_t> ids) override {
+    return e_.Step("CopyOut"), l_->CopyOut(table, ids);
+  }
+  long ReplaceTable(const std::string& table, std::span<const int64_t> ids) override {
+    return e_.Step("ReplaceTable"), l_->ReplaceTable(table, ids);
+  }
+  long DeleteLiveCopied(const std::string& table, std::span<const int64_t> ids,
+                        std::span<const int64_t> copyIds) override {
+    return e_.Step("DeleteLiveCopied"), l_->DeleteLiveCopied(table, ids, copyIds);
+  }
+  std::vector<int64_t> ArchivedIds(const std::string& table) override {
+    return e_.Step("ArchivedIds"), l_->ArchivedIds(table);
+  }
+  IdentityStretches CopyBack(const std::string& table, std::span<const int64_t> ids) override {
+    return e_.Step("CopyBack"), l_->CopyBack(table, ids);
+  }
+  long DeleteArchived(const std::string& table, std::span<const int64_t> ids) override {
+    return e_.Step("DeleteArchived"), l_->DeleteArchived(table, ids);
+  }
+  long DeleteArchivedCopied(const std::string& table, std::span<const int64_t> ids,
+                            std::span<const int64_t> copyIds) override {
+    return e_.Step("DeleteArchivedCopied"), l_->DeleteArchivedCopied(table, ids, copyIds);
+  }
+  void CommitArchive() override { e_.Step("CommitArchive"), l_->CommitArchive(); }
+
+ private:
+  FaultyEngine& e_;
+  std::unique_ptr<ArchiveLink> l_;
+};
+
 class FaultyDatabase : public Database {
  public:
   FaultyDatabase(FaultyEngine& e, std::unique_ptr<Database> d) : e_(e), d_(std::move(d)) {}
@@ -57,19 +93,12 @@ class FaultyDatabase : public Database {
   void Savepoint() override { e_.Step("Savepoint"), d_->Savepoint(); }
   void ReleaseSavepoint() override { e_.Step("ReleaseSavepoint"), d_->ReleaseSavepoint(); }
   bool RollbackToSavepoint() override { return d_->RollbackToSavepoint(); }
-  void Attach(const std::string& path, const std::string& alias) override {
-    e_.Step("Attach"), d_->Attach(path, alias);
+  std::unique_ptr<dbengine::ArchiveLink> LinkArchive(const std::string& path) override {
+    e_.Step("LinkArchive");
+    return std::make_unique<FaultyLink>(e_, d_->LinkArchive(path));
   }
-  void Detach(const std::string& alias) override { d_->Detach(alias); }
-  bool AtomicAcrossAttached() override { return d_->AtomicAcrossAttached(); }
-  bool CommitsAttachedFirst() override { return d_->CommitsAttachedFirst(); }
-  bool CommitAttachedFirst() override {
-    return e_.Step("CommitAttachedFirst"), d_->CommitAttachedFirst();
-  }
-  long AppendRecordsTo(const std::string& alias, const std::string& table,
-                       std::span<const int64_t> keys) override {
-    return e_.Step("AppendRecordsTo"), d_->AppendRecordsTo(alias, table, keys);
-  }
+  dbengine::CommitOrder ArchiveCommitOrder() override { return d_->ArchiveCommitOrder(); }
+  size_t ArchivesPerCommit() override { return d_->ArchivesPerCommit(); }
   long AppendRows(const std::string& table, std::span<const std::string> fields,
                   std::span<const Value> values) override {
     return e_.Step("AppendRows"), d_->AppendRows(table, fields, values);
@@ -84,32 +113,6 @@ class FaultyDatabase : public Database {
   std::vector<int64_t> DeleteRecordsAsRead(const std::string& table,
                                            std::span<const int64_t> keys) override {
     return e_.Step("DeleteRecordsAsRead"), d_->DeleteRecordsAsRead(table, keys);
-  }
-  int64_t LastRecordId(const std::string& alias, const std::string& table) override {
-    return e_.Step("LastRecordId"), d_->LastRecordId(alias, table);
-  }
-  long DeleteRecordsMatching(const std::string& alias, const std::string& table,
-                             std::span<const int64_t> keys, int64_t firstCopyId) override {
-    return e_.Step("DeleteRecordsMatching"),
-           d_->DeleteRecordsMatching(alias, table, keys, firstCopyId);
-  }
-  std::vector<int64_t> AttachedRecordIds(const std::string& alias,
-                                         const std::string& table) override {
-    return e_.Step("AttachedRecordIds"), d_->AttachedRecordIds(alias, table);
-  }
-  Appended AppendRecordsFrom(const std::string& alias, const std::string& table,
-                             std::span<const int64_t> ids) override {
-    return e_.Step("AppendRecordsFrom"), d_->AppendRecordsFrom(alias, table, ids);
-  }
-  long DeleteAttachedRecords(const std::string& alias, const std::string& table,
-                             std::span<const int64_t> ids) override {
-    return e_.Step("DeleteAttachedRecords"), d_->DeleteAttachedRecords(alias, table, ids);
-  }
-  long DeleteAttachedRecordsMatching(const std::string& alias, const std::string& table,
-                                     std::span<const int64_t> ids,
-                                     std::span<const int64_t> copyIds) override {
-    return e_.Step("DeleteAttachedRecordsMatching"),
-           d_->DeleteAttachedRecordsMatching(alias, table, ids, copyIds);
   }
   long CountUndated(const std::string& table, const std::string& dateField) override {
     return e_.Step("CountUndated"), d_->CountUndated(table, dateField);

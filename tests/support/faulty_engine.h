@@ -1,7 +1,7 @@
 // An engine wrapper that fails on purpose: it forwards every operation to a
 // real engine and throws an engine error at the Nth operation it sees
-// (counting database and record set operations alike), so tests can prove
-// that a failure at any step loses nothing.
+// (counting database, record set and archive link operations alike), so
+// tests can prove that a failure at any step loses nothing.
 #pragma once
 
 #include <memory>

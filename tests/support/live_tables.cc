@@ -1,17 +1,17 @@
 #include "support/live_tables.h"
 
+#include "archive/schema.h"
 #include "dbengine/sqlite_format.h"
-#include "odb/schema.h"
 #include "support/sqlite_probe.h"
 
 namespace sa::testing {
 
 std::string LiveTableSql(const std::string& archiveTable) {
-  for (const odb::TableSpec* layout : odb::ArchiveTables(true)) {
+  for (const archive::TableSpec* layout : archive::ArchiveTables(true)) {
     if (layout->name != archiveTable) continue;
     const std::string table = archiveTable == "Cliente" ? "cliente" : archiveTable;
     std::string sql = "CREATE TABLE " + table + " (";
-    for (const odb::FieldSpec& f : layout->fields) {
+    for (const archive::FieldSpec& f : layout->fields) {
       std::string name = f.name;
       dbengine::FieldType type = f.type;
       int size = f.size;
@@ -27,7 +27,7 @@ std::string LiveTableSql(const std::string& archiveTable) {
 
 void CreateLiveTables(const std::string& path) {
   std::string sql;
-  for (const odb::TableSpec* layout : odb::ArchiveTables(true))
+  for (const archive::TableSpec* layout : archive::ArchiveTables(true))
     sql += LiveTableSql(layout->name) + ";";
   Exec(path, sql);
 }

@@ -7,17 +7,28 @@
 #include <filesystem>
 #include <random>
 
+#include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
 #include "dbengine/sqlite/sqlite_engine.h"
+#include "platform/file_system.h"
 #include "shop_copy.h"
-#include "var/error.h"
+#include "support/fixtures.h"
 
 namespace sa::testing {
 
+namespace {
+
+// The variable's value, else what the fixture of `kind` wrote.
+std::optional<std::string> VariableOrFixture(const char* variable, const std::string& kind) {
+  const char* v = std::getenv(variable);
+  if (v != nullptr && *v != '\0') return std::string(v);
+  return FixtureValue(kind);
+}
+
+}  // namespace
+
 std::optional<std::string> PostgresConnect() {
-  const char* v = std::getenv("SA_PG_CONNECT");
-  if (v == nullptr || *v == '\0') return std::nullopt;
-  return std::string(v);
+  return VariableOrFixture("SA_PG_CONNECT", "postgres");
 }
 
 bool InCi() {
@@ -26,9 +37,7 @@ bool InCi() {
 }
 
 std::optional<std::string> MariaDbConnect() {
-  const char* v = std::getenv("SA_MARIADB_CONNECT");
-  if (v == nullptr || *v == '\0') return std::nullopt;
-  return std::string(v);
+  return VariableOrFixture("SA_MARIADB_CONNECT", "mariadb");
 }
 
 namespace {
@@ -72,7 +81,8 @@ std::string KeyValue(const std::string& connect, const std::string& key) {
 }
 
 void RunOn(const std::string& connect, const std::string& sql) {
-  auto db = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
+  auto db = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                ->OpenDatabase("ODBC;" + connect);
   db->Execute(sql);
   db->Close();
 }
@@ -88,7 +98,7 @@ ScratchDatabase::ScratchDatabase() {
 
 PgSchema::PgSchema(const std::string& serverConnect) {
   server_ = serverConnect;
-  auto engine = dbengine::MakeOdbcEngine(nullptr);
+  auto engine = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr);
   auto db = engine->OpenDatabase("ODBC;" + server_);
   db->Execute("CREATE SCHEMA " + name_);
   db->Close();
@@ -136,7 +146,8 @@ Census TakeCensusThrough(const std::string& connect, const std::string& copyPath
                          const std::string& dataFolder) {
   std::filesystem::remove(copyPath);
   {
-    auto from = dbengine::MakeOdbcEngine(nullptr)->OpenDatabase("ODBC;" + connect);
+    auto from = dbengine::MakeOdbcEngine(platform::RealFileSystem(), nullptr)
+                    ->OpenDatabase("ODBC;" + connect);
     auto to = dbengine::MakeSqliteEngine()->CreateDatabase(copyPath, dbengine::kLangGeneral,
                                                            dbengine::kVersion40);
     demo::CopyTables(*from, *to);

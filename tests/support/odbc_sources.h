@@ -2,8 +2,10 @@
 // ODBC driver, a schema of its own on the PostgreSQL server that
 // SA_PG_CONNECT names (.ci/start-postgres prints it), and a database of its
 // own on the MariaDB server that SA_MARIADB_CONNECT names
-// (.ci/start-mariadb). Without its variable a server's test fails under CI
-// (CI=true) and is skipped, saying why, elsewhere.
+// (.ci/start-mariadb). Where its variable is not set, a server is the one the
+// CTest fixture started for the run (support/fixtures.h). Without either a
+// server's test fails under CI (CI=true) and is skipped, saying why,
+// elsewhere.
 #pragma once
 
 #include <memory>
@@ -15,13 +17,14 @@
 
 namespace sa::testing {
 
-// The server's connection string; nullopt when SA_PG_CONNECT is unset.
+// The server's connection string: SA_PG_CONNECT, else the fixture's; nullopt
+// when neither names one.
 std::optional<std::string> PostgresConnect();
 // True when the run is continuous integration, where nothing may be skipped.
 bool InCi();
 
-// The MariaDB server's connection string; nullopt when SA_MARIADB_CONNECT
-// is unset.
+// The MariaDB server's connection string: SA_MARIADB_CONNECT, else the
+// fixture's; nullopt when neither names one.
 std::optional<std::string> MariaDbConnect();
 
 // A database of a test's own on a server, dropped with everything in it at
@@ -63,7 +66,7 @@ class MariaDatabase : public ScratchDatabase {
 // The servers the whole-run tests run on, by name ("Postgres", "MariaDb").
 enum class Server { kPostgres, kMariaDb };
 std::string ServerName(Server server);
-// The server's connection string; nullopt when its variable is unset.
+// The server's connection string, as PostgresConnect and MariaDbConnect.
 std::optional<std::string> ServerConnect(Server server);
 // A scratch database of its own on `server`, reached by `serverConnect`.
 std::unique_ptr<ScratchDatabase> MakeScratch(Server server, const std::string& serverConnect);

@@ -2,16 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/small_shop.h"
+
 namespace sa::testing {
 
 ProgramShop::ProgramShop(const std::string& journalMode, const std::string& process,
                          CivilDate today) {
-  demo::ShopOptions options;
-  options.folder = dir.path();
-  options.today = today;
-  options.months = 4;
-  options.ticketsPerDay = 6;
-  options.livestock = true;
+  demo::ShopOptions options = SmallShop(dir.path(), today);
   options.journalMode = journalMode;
   options.processName = process;
   files = demo::GenerateShop(options);

@@ -2,11 +2,11 @@
 
 #include <sstream>
 
-#include "frmProc/frm_proc.h"
+#include "core/error.h"
 #include "platform/file_system.h"
-#include "proc/commands.h"
-#include "proc/run_archive.h"
-#include "var/error.h"
+#include "progress/progress_window.h"
+#include "run/commands.h"
+#include "run/run_archive.h"
 
 namespace sa::testing {
 
@@ -41,11 +41,12 @@ int ShopRun::Run(dbengine::Engine& engine, const std::string& shopFolder) {
   platform::FileSystem& fs = files != nullptr ? *files : platform::RealFileSystem();
   const Launch launch = LaunchOf(*this, fs, shopFolder);
   FakeProgressDisplay display;
-  frmproc::FrmProc form(display);
-  const proc::RunContext ctx{engine,          fs,        messages, clock, form, launch.params,
-                             launch.settings, shopFolder};
+  progress::ProgressWindow form(display);
+  const run::RunContext ctx{engine,    fs,   messages,      platform::RealStandardError(),
+                            clock,     form, launch.params, launch.settings,
+                            shopFolder};
   try {
-    return proc::RunArchive(ctx, true);
+    return run::RunArchive(ctx, true);
   } catch (const Error&) {
     return -1;
   }
@@ -56,11 +57,12 @@ int ShopRun::Restore(dbengine::Engine& engine, const std::string& shopFolder,
   platform::FileSystem& fs = files != nullptr ? *files : platform::RealFileSystem();
   const Launch launch = LaunchOf(*this, fs, shopFolder);
   FakeProgressDisplay display;
-  frmproc::FrmProc form(display);
-  const proc::RunContext ctx{engine,          fs,        messages, clock, form, launch.params,
-                             launch.settings, shopFolder};
+  progress::ProgressWindow form(display);
+  const run::RunContext ctx{engine,    fs,   messages,      platform::RealStandardError(),
+                            clock,     form, launch.params, launch.settings,
+                            shopFolder};
   std::ostringstream out;
-  return proc::RestoreMonth(ctx, month, out);
+  return run::RestoreMonth(ctx, month, out);
 }
 
 }  // namespace sa::testing

@@ -13,7 +13,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "var/error.h"
+#include "core/error.h"
 
 namespace sa::testing {
 
@@ -225,11 +225,11 @@ int SimCurrentTimeInt64(sqlite3_vfs*, sqlite3_int64* out) {
 // ---- The program's file system -------------------------------------------
 
 [[noreturn]] void PowerFailed(const char* what, const std::string& path) {
-  throw Error(kErrPathAccess, what, path + ": the power failed");
+  throw Error(ErrorCode::kPathAccess, what, path + ": the power failed");
 }
 
 [[noreturn]] void SystemFailed(const char* what, const std::string& path) {
-  throw Error(kErrPathAccess, what, path + ": " + std::strerror(errno));
+  throw Error(ErrorCode::kPathAccess, what, path + ": " + std::strerror(errno));
 }
 
 // The durability the FileSystem interface promises, and no more: a rename is

@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "frmProc/frm_proc.h"
 #include "platform/desktop.h"
 #include "platform/progress_display.h"
+#include "progress/progress_window.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -22,11 +22,8 @@ int main(int argc, char** argv) {
     std::fputs("no display\n", stderr);
     return 2;
   }
-  sa::frmproc::FrmProc form(sa::platform::RealProgressDisplay());
-  form.SetVisible(true);
-  form.procbar.Min = 0;
-  form.procbar.Max = std::strtof(argv[2], nullptr);
-  form.procbar.Value = std::strtof(argv[1], nullptr);
-  form.procbar.Refresh();
+  sa::progress::ProgressWindow form(sa::platform::RealProgressDisplay());
+  form.Show(0, std::strtof(argv[2], nullptr));
+  form.MoveTo(std::strtof(argv[1], nullptr));
   for (;;) ::pause();
 }

@@ -5,7 +5,7 @@
 // through Run: one still running `limit` after it began is cut off by
 // shutting down the sockets the connection was made with, on which the
 // driver gives up with an error. From then on the connection is of no use:
-// CutOff() says so, and the connection's calls fail with kErrQueryTimeout.
+// CutOff() says so, and the connection's calls fail with EngineError::kQueryTimeout.
 #pragma once
 
 #include <chrono>

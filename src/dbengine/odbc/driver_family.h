@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/datetime.h"
 #include "dbengine/table_def.h"
-#include "var/datetime.h"
 
 namespace sa::dbengine::odbc {
 

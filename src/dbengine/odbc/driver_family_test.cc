@@ -1,5 +1,5 @@
 // Family texts checked as texts: Jet cannot run on these machines, so its
-// types, creation string and quoting are pinned here.
+// creation string and quoting are pinned here.
 #include "dbengine/odbc/driver_family.h"
 
 #include <gtest/gtest.h>
@@ -8,31 +8,6 @@
 
 namespace sa::dbengine::odbc {
 namespace {
-
-std::string Types(const DriverFamily& family) {
-  TableDef def("t");
-  std::string out;
-  for (auto [type, size] :
-       std::initializer_list<std::pair<FieldType, std::optional<int>>>{{FieldType::kBoolean, {}},
-                                                                       {FieldType::kInteger, {}},
-                                                                       {FieldType::kLong, 4},
-                                                                       {FieldType::kDouble, 8},
-                                                                       {FieldType::kDate, {}},
-                                                                       {FieldType::kText, 40},
-                                                                       {FieldType::kText, {}}}) {
-    out += family.DeclaredType(def.CreateField("f", type, size)) + ";";
-  }
-  return out;
-}
-
-TEST(DriverFamily, EachFamilyDeclaresItsOwnTypes) {
-  EXPECT_EQ(Types(*JetFamily()), "BIT;SHORT;LONG;DOUBLE;DATETIME;TEXT(40);TEXT(255);");
-  EXPECT_EQ(Types(*PostgresFamily()),
-            "boolean;smallint;integer;double precision;timestamp(3);varchar(40);varchar(255);");
-  EXPECT_EQ(Types(*SqliteFamily()),
-            "BOOLEAN;SMALLINT;INTEGER;DOUBLE;DATETIME;VARCHAR(40) COLLATE NOCASE;"
-            "VARCHAR(255) COLLATE NOCASE;");
-}
 
 TEST(DriverFamily, JetTextsForCreationQuotingDatesAndDrivers) {
   const auto jet = JetFamily();
@@ -76,7 +51,6 @@ TEST(DriverFamily, NamesAreQuotedAsTheDriverSaysAndMariaDbHasItsOwnFamily) {
   EXPECT_STREQ(maria->Name(), "MySQL");
   EXPECT_STREQ(FamilyForDbms("MySQL", "`")->Name(), "MySQL");
   EXPECT_EQ(maria->QuoteName("gtInfVen"), "`gtInfVen`");
-  EXPECT_EQ(Types(*maria), "BOOLEAN;SMALLINT;INTEGER;DOUBLE;DATETIME(3);VARCHAR(40);VARCHAR(255);");
   EXPECT_TRUE(maria->KeepsReadRecordsUntilCommit());  // SELECT ... FOR UPDATE
   EXPECT_TRUE(maria->HasSavepoints());
   EXPECT_EQ(maria->RowIdentity(), "");  // moved by a primary key

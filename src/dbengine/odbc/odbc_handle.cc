@@ -138,51 +138,55 @@ Error DiagnosticError(SQLSMALLINT handleType, SQLHANDLE handle, const std::strin
   const std::string& s = d.state;
   if (s == "IM002" || s == "IM003" || s == "IM004" || s == "08001" || s == "08004" ||
       s == "28000" || s == "3D000") {
-    return Error(kErrConnectFailed, "ODBC--connection failed.", cause);
+    return Error(EngineError::kConnectFailed, "ODBC--connection failed.", cause);
   }
   if (s == "08S01" || s == "08003" || s == "08007" || s == "HYT01") {
-    return Error(kErrIo, "Disk or network error.", cause);
+    return Error(EngineError::kIo, "Disk or network error.", cause);
   }
   // A key the table already holds: the integrity states, and SQLite's own
   // words, which its driver passes on under the general state HY000.
   if (s == "23505" || s == "23000" ||
       (s == "HY000" && (d.text.find("UNIQUE constraint failed") != std::string::npos ||
                         d.text.find("PRIMARY KEY must be unique") != std::string::npos))) {
-    return Error(kErrDuplicateKey,
+    return Error(EngineError::kDuplicateKey,
                  "The changes were not made because they would create duplicate values in the "
                  "index or primary key.",
                  cause);
   }
-  if (s == "22001") return Error(kErrFieldTooSmall, "The field is too small.", cause);
-  if (s == "22003") return Error(kErrNumericOverflow, "Numeric field overflow.", cause);
-  if (StartsWith(s, "22")) return Error(kErrDataConversion, "Data type conversion error.", cause);
+  if (s == "22001") return Error(EngineError::kFieldTooSmall, "The field is too small.", cause);
+  if (s == "22003") return Error(EngineError::kNumericOverflow, "Numeric field overflow.", cause);
+  if (StartsWith(s, "22"))
+    return Error(EngineError::kDataConversion, "Data type conversion error.", cause);
   if (s == "42S02" || s == "42P01") {
-    return Error(kErrTableNotFound, "Cannot find the input table or query.", cause);
+    return Error(EngineError::kTableNotFound, "Cannot find the input table or query.", cause);
   }
   if (s == "42S22" || s == "42703") {
-    return Error(kErrItemNotFound, "Item not found in this collection.", cause);
+    return Error(EngineError::kItemNotFound, "Item not found in this collection.", cause);
   }
-  if (s == "42S01" || s == "42P07") return Error(kErrTableExists, "Table already exists.", cause);
+  if (s == "42S01" || s == "42P07")
+    return Error(EngineError::kTableExists, "Table already exists.", cause);
   // PostgreSQL's lock_timeout and deadlocks; SQLite's busy timeout and
   // InnoDB's lock wait, which their drivers pass on under the general state.
   if (s == "40001" || s == "55P03" || s == "40P01" ||
       (s == "HY000" && (d.text.find("database is locked") != std::string::npos ||
                         d.text.find("Lock wait timeout exceeded") != std::string::npos))) {
-    return Error(kErrLocked, "The database is locked by another program.", cause);
+    return Error(EngineError::kLocked, "The database is locked by another program.", cause);
   }
   // A statement ended by its timeout: the driver's own, PostgreSQL's
   // statement_timeout, MariaDB's max_statement_time.
   if (s == "HYT00" || s == "57014" || s == "70100") {
-    return Error(kErrQueryTimeout, "ODBC--remote query timeout expired.", cause);
+    return Error(EngineError::kQueryTimeout, "ODBC--remote query timeout expired.", cause);
   }
-  if (StartsWith(s, "42")) return Error(kErrSyntax, "Syntax error or invalid query.", cause);
-  return Error(kErrCallFailed, "ODBC--call failed.", cause);
+  if (StartsWith(s, "42"))
+    return Error(EngineError::kSyntax, "Syntax error or invalid query.", cause);
+  return Error(EngineError::kCallFailed, "ODBC--call failed.", cause);
 }
 
 Environment::Environment() {
   SQLHANDLE env = SQL_NULL_HANDLE;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
-    throw Error(kErrCallFailed, "ODBC--call failed.", "the driver manager has no environment");
+    throw Error(EngineError::kCallFailed, "ODBC--call failed.",
+                "the driver manager has no environment");
   }
   env_ = Handle<SQL_HANDLE_ENV>(env);
   const SQLRETURN rc =
@@ -226,7 +230,7 @@ Statement::Statement(const Connection& conn, std::string context)
 
 Error NoAnswerError(const CallWatch& watch, const std::string& context) {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(watch.Limit()).count();
-  return Error(kErrQueryTimeout, "ODBC--remote query timeout expired.",
+  return Error(EngineError::kQueryTimeout, "ODBC--remote query timeout expired.",
                context + "\nthe server did not answer within " + std::to_string(seconds) +
                    " s; the connection was closed");
 }
@@ -356,6 +360,18 @@ void Connection::EndTrans(bool commit) {
   });
   Check(rc, shown_);
   Check(back, shown_);
+}
+
+SQLULEN ArraySize(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN wanted) {
+  if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, attribute, reinterpret_cast<SQLPOINTER>(wanted), 0))) {
+    return 1;
+  }
+  SQLULEN size = 0;
+  if (!SQL_SUCCEEDED(SQLGetStmtAttr(stmt, attribute, &size, 0, nullptr)) || size == 0) {
+    SQLSetStmtAttr(stmt, attribute, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+    return 1;
+  }
+  return std::min(size, wanted);
 }
 
 }  // namespace sa::dbengine::odbc

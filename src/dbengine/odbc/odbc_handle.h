@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/error.h"
 #include "dbengine/odbc/call_watch.h"
-#include "var/error.h"
 
 namespace sa::dbengine::odbc {
 
@@ -83,7 +83,7 @@ class Statement {
   Statement(const Connection& conn, std::string context);
   SQLHSTMT get() const { return stmt_.get(); }
   // Throws the statement's diagnostic unless `rc` is a success; a call the
-  // watch cut off throws kErrQueryTimeout.
+  // watch cut off throws EngineError::kQueryTimeout.
   void Check(SQLRETURN rc) const;
   // Makes a driver call that may wait on the server, under the watch.
   template <class Call>
@@ -146,6 +146,14 @@ class Connection {
   int answerSeconds_ = 0;
   std::shared_ptr<CallWatch> watch_;
 };
+
+// Rows asked for per fetch and per execution of an array of parameters;
+// drivers may take fewer.
+inline constexpr SQLULEN kRowsPerCall = 256;
+// Asks for `wanted` rows per call through the array attribute `attribute`
+// (SQL_ATTR_ROW_ARRAY_SIZE, SQL_ATTR_PARAMSET_SIZE); returns what the driver
+// took (1 when it takes no arrays).
+SQLULEN ArraySize(SQLHSTMT stmt, SQLINTEGER attribute, SQLULEN wanted);
 
 // The error of a call the watch cut off, after `context`.
 Error NoAnswerError(const CallWatch& watch, const std::string& context);

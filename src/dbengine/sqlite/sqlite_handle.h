@@ -1,6 +1,8 @@
-// Thin RAII over the SQLite C API for the SQLite backend: a connection shared
-// by a database and its record sets, prepared statements, and the conversion
-// of SQLite result codes into engine errors.
+// Thin RAII over the SQLite C API: a connection shared by a database and its
+// record sets, prepared statements, and the conversion of SQLite result codes
+// into engine errors. Usable outside the backend as well (the sample shop
+// maker, the benchmark's plain-SQL floor) wherever a SQLite file is written
+// directly.
 #pragma once
 
 #include <sqlite3.h>
@@ -10,10 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/value.h"
-#include "var/error.h"
+#include "core/error.h"
 
-namespace sa::dbengine {
+namespace sa::dbengine::sqlite {
 
 struct StatementDeleter {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
@@ -22,10 +23,10 @@ using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
 class SqliteRecordset;
 
-// Reads a declared type, including those of tables this program did not make
-// (by SQLite's affinity rules where the name is not one of ours); `size` gets
-// the text length, kDefaultTextSize when none is declared.
-FieldType FieldTypeOfDeclared(const std::string& declared, int& size);
+// Errors raised inside the engine's SQL functions (sql_functions.h) travel
+// through SQLite as a message "<tag>number<tag>description<tag>cause", which
+// SqliteError turns back into the engine's error.
+inline constexpr char kErrorTag = '\x01';
 
 // One open SQLite connection and the state its users share: the implicit read
 // transaction that open record sets hold, the explicit one of BeginTrans, and
@@ -79,17 +80,11 @@ class Connection {
 // An engine error from a SQLite result code and the connection's message.
 Error SqliteError(sqlite3* db, int rc, const std::string& context);
 
-// Reads a SQLite value as a value of a field of `type`: booleans as 0 or 1,
-// whole numbers of double fields as doubles, date texts of date fields as
-// dates; everything else as it is stored.
-Value FromSqlite(sqlite3_value* value, FieldType type);
-// Reads column `i` of the current row as a value of a field of `type`.
-Value ColumnValue(sqlite3_stmt* stmt, int i, FieldType type);
-// Binds a value converted for its field.
-void BindValue(sqlite3_stmt* stmt, int i, const Value& v);
+// Opens the file at `path` with sqlite3_open_v2's `flags` (no mutex, extended
+// result codes) as a plain connection: no busy timeout, no engine functions.
+// For programs that write or read SQLite files beside the engine (the sample
+// shop, the benchmark's plain-SQL floor). Throws the engine error naming the
+// path.
+std::unique_ptr<Connection> OpenConnection(const std::string& path, int flags);
 
-// Registers the engine's SQL functions (dao_datecmp, dao_isstored,
-// dao_convert, dao_same) on a connection.
-void RegisterFunctions(sqlite3* db);
-
-}  // namespace sa::dbengine
+}  // namespace sa::dbengine::sqlite

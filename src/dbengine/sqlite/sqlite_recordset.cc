@@ -1,21 +1,13 @@
 #include "dbengine/sqlite/sqlite_recordset.h"
 
+#include "dbengine/sqlite/dialect.h"
+#include "dbengine/sqlite/sqlite_values.h"
 #include "dbengine/table_def.h"
 
-namespace sa::dbengine {
-
-std::string QuoteName(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-  return out;
-}
+namespace sa::dbengine::sqlite {
 
 SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn, std::string table,
-                                 std::vector<Column> columns, std::deque<int64_t> keys)
+                                 std::vector<Field> columns, std::deque<int64_t> keys)
     : conn_(std::move(conn)),
       table_(std::move(table)),
       columns_(std::move(columns)),
@@ -37,20 +29,21 @@ SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn, std::string t
 SqliteRecordset::~SqliteRecordset() { Close(); }
 
 void SqliteRecordset::CheckOpen() const {
-  if (!open_) throw Error(kErrInvalidArgument, "Object is closed.", table_);
+  if (!open_) throw Error(EngineError::kInvalidArgument, "Object is closed.", table_);
 }
 
 void SqliteRecordset::CheckCurrent() const {
   CheckOpen();
   if (pos_ < 0 || pos_ >= static_cast<long>(keys_.size())) {
-    throw Error(kErrNoCurrentRecord, "No current record.", table_);
+    throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   }
-  if (deleted_.count(pos_) != 0) throw Error(kErrRecordDeleted, "Record is deleted.", table_);
+  if (deleted_.count(pos_) != 0)
+    throw Error(EngineError::kRecordDeleted, "Record is deleted.", table_);
 }
 
 void SqliteRecordset::CheckIndex(int index) const {
   if (index < 0 || index >= FieldCount()) {
-    throw Error(kErrItemNotFound, "Item not found in this collection.",
+    throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
                 table_ + ": field index " + std::to_string(index));
   }
 }
@@ -69,21 +62,21 @@ bool SqliteRecordset::Eof() const {
 
 void SqliteRecordset::MoveFirst() {
   CheckOpen();
-  if (keys_.empty()) throw Error(kErrNoCurrentRecord, "No current record.", table_);
+  if (keys_.empty()) throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   pos_ = 0;
   Moved();
 }
 
 void SqliteRecordset::MoveLast() {
   CheckOpen();
-  if (keys_.empty()) throw Error(kErrNoCurrentRecord, "No current record.", table_);
+  if (keys_.empty()) throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   pos_ = static_cast<long>(keys_.size()) - 1;
   Moved();
 }
 
 void SqliteRecordset::MoveNext() {
   CheckOpen();
-  if (Eof()) throw Error(kErrNoCurrentRecord, "No current record.", table_);
+  if (Eof()) throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   ++pos_;
   Moved();
 }
@@ -91,9 +84,9 @@ void SqliteRecordset::MoveNext() {
 void SqliteRecordset::Move(long rows) {
   CheckOpen();
   if (rows == 0) return;
-  if (rows > 0 && Eof()) throw Error(kErrNoCurrentRecord, "No current record.", table_);
+  if (rows > 0 && Eof()) throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   const long target = pos_ + rows;
-  if (target < 0) throw Error(kErrNoCurrentRecord, "No current record.", table_);
+  if (target < 0) throw Error(EngineError::kNoCurrentRecord, "No current record.", table_);
   pos_ = std::min<long>(target, static_cast<long>(keys_.size()));
   Moved();
 }
@@ -107,7 +100,7 @@ int SqliteRecordset::FieldIndex(std::string_view name) const {
   for (size_t i = 0; i < columns_.size(); ++i) {
     if (SameName(columns_[i].name, name)) return static_cast<int>(i);
   }
-  throw Error(kErrItemNotFound, "Item not found in this collection.",
+  throw Error(EngineError::kItemNotFound, "Item not found in this collection.",
               "field " + std::string(name) + " of table " + table_ + " in " + conn_->Path());
 }
 
@@ -131,7 +124,7 @@ Value SqliteRecordset::GetValue(int index) {
   const int rc = sqlite3_step(stmt);
   if (rc == SQLITE_DONE) {
     sqlite3_reset(stmt);
-    throw Error(kErrRecordDeleted, "Record is deleted.", table_ + " in " + conn_->Path());
+    throw Error(EngineError::kRecordDeleted, "Record is deleted.", table_ + " in " + conn_->Path());
   }
   if (rc != SQLITE_ROW) {
     const Error e = SqliteError(conn_->Handle(), rc, table_ + " in " + conn_->Path());
@@ -156,9 +149,10 @@ void SqliteRecordset::SetValue(int index, const Value& value) {
   CheckOpen();
   CheckIndex(index);
   if (!adding_) {
-    throw Error(kErrUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.", table_);
+    throw Error(EngineError::kUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
+                table_);
   }
-  const Column& c = columns_[static_cast<size_t>(index)];
+  const Field& c = columns_[static_cast<size_t>(index)];
   pending_[static_cast<size_t>(index)] =
       ConvertForField(value, c.type, c.size, table_ + "." + c.name);
   pendingSet_[static_cast<size_t>(index)] = true;
@@ -178,7 +172,8 @@ void SqliteRecordset::BeforeWrite() {
 void SqliteRecordset::Update() {
   CheckOpen();
   if (!adding_) {
-    throw Error(kErrUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.", table_);
+    throw Error(EngineError::kUpdateWithoutAddNew, "Update or CancelUpdate without AddNew or Edit.",
+                table_);
   }
   std::string names, marks;
   for (size_t i = 0; i < columns_.size(); ++i) {
@@ -242,4 +237,4 @@ int64_t SqliteRecordset::Bookmark() {
   return keys_[static_cast<size_t>(pos_)];
 }
 
-}  // namespace sa::dbengine
+}  // namespace sa::dbengine::sqlite

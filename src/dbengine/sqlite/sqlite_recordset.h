@@ -13,18 +13,12 @@
 #include "dbengine/engine.h"
 #include "dbengine/sqlite/sqlite_handle.h"
 
-namespace sa::dbengine {
-
-struct Column {
-  std::string name;
-  FieldType type = FieldType::kText;
-  int size = 0;
-};
+namespace sa::dbengine::sqlite {
 
 class SqliteRecordset : public Recordset {
  public:
   // `keys` are the rowids of `table`'s selected rows, in the set's order.
-  SqliteRecordset(std::shared_ptr<Connection> conn, std::string table, std::vector<Column> columns,
+  SqliteRecordset(std::shared_ptr<Connection> conn, std::string table, std::vector<Field> columns,
                   std::deque<int64_t> keys);
   ~SqliteRecordset() override;
 
@@ -60,7 +54,7 @@ class SqliteRecordset : public Recordset {
 
   std::shared_ptr<Connection> conn_;
   std::string table_;
-  std::vector<Column> columns_;
+  std::vector<Field> columns_;
   std::deque<int64_t> keys_;
   std::unordered_set<long> deleted_;
   long pos_ = 0;
@@ -79,7 +73,4 @@ class SqliteRecordset : public Recordset {
   bool open_ = true;
 };
 
-// Quotes an identifier for SQLite.
-std::string QuoteName(std::string_view name);
-
-}  // namespace sa::dbengine
+}  // namespace sa::dbengine::sqlite

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace sa::dbengine {
+namespace sa::dbengine::sqlite {
 
 namespace {
 
@@ -17,14 +17,14 @@ std::string Quoted(std::string_view text) {
 
 // The arguments the conversion functions share after the value: whether it
 // comes from a date field, then the target field's type and size.
-std::string ConversionArguments(const Column& s, const Column& t) {
+std::string ConversionArguments(const Field& s, const Field& t) {
   return std::string(s.type == FieldType::kDate ? "1" : "0") + "," +
          std::to_string(static_cast<int>(t.type)) + "," + std::to_string(t.size);
 }
 
 }  // namespace
 
-std::string ConvertExpression(const std::string& value, const Column& s, const Column& t,
+std::string ConvertExpression(const std::string& value, const Field& s, const Field& t,
                               const std::string& table) {
   const std::string convert = "dao_convert(" + value + "," + ConversionArguments(s, t) + "," +
                               Quoted(table + "." + t.name) + ")";
@@ -39,7 +39,7 @@ std::string ConvertExpression(const std::string& value, const Column& s, const C
 // function calls. The storage class is tested first: a comparison alone
 // would take the column's affinity and compare a number kept in a text
 // column as text, letting '100000' pass for a 16-bit integer.
-std::string ReadyCheck(const std::string& value, const Column& s, const Column& t) {
+std::string ReadyCheck(const std::string& value, const Field& s, const Field& t) {
   const std::string type = "typeof(" + value + ")";
   switch (t.type) {
     case FieldType::kBoolean:
@@ -63,9 +63,9 @@ std::string ReadyCheck(const std::string& value, const Column& s, const Column& 
   return "0";
 }
 
-std::string SameAsCopy(const std::string& value, const Column& s, const Column& t,
+std::string SameAsCopy(const std::string& value, const Field& s, const Field& t,
                        const std::string& copy) {
   return "dao_same(" + value + "," + ConversionArguments(s, t) + "," + copy + ")";
 }
 
-}  // namespace sa::dbengine
+}  // namespace sa::dbengine::sqlite

@@ -1,0 +1,20 @@
+#include "progress/progress_window.h"
+
+#include <algorithm>
+
+namespace sa::progress {
+
+void ProgressWindow::Show(float min, float max) {
+  if (!visible_) display_.Show();
+  visible_ = true;
+  min_ = min;
+  max_ = max;
+  value_ = min;
+}
+
+void ProgressWindow::MoveTo(float value) {
+  value_ = std::clamp(value, std::min(min_, max_), std::max(min_, max_));
+  display_.Draw(min_, max_, value_);
+}
+
+}  // namespace sa::progress
