@@ -185,37 +185,34 @@ void MeasureOdbc(Bench& b, Figures& f) {
   line("built-in SQLite", builtIn);
   line("SQLite through ODBC", sqliteOdbc);
   f.odbcRatio = sqliteOdbc.child.seconds / builtIn.child.seconds;
-  if (const char* server = std::getenv("SA_PG_CONNECT"); server && *server) {
-    const std::string schema = "sa_bench_" + std::to_string(::getpid());
-    const ProgramRun pg = Fastest(b, [&](int i) {
-      const std::string connect = PostgresShop(server, shop, schema);
-      ProgramRun r = RunProgramOn(b.launcher, b.executable, shop,
-                                  folder / ("postgres-" + std::to_string(i)), "ODBC;" + connect);
-      DropPostgresShop(server, schema);
-      r.moved = static_cast<long>(records);
-      return r;
+  // A copy of the shop on the server that `variable` names, made by `make`
+  // (given the server and a place of its own there) and dropped by `drop`.
+  auto onServer = [&](const char* variable, const char* label, const std::string& prefix, auto make,
+                      auto drop) -> std::optional<double> {
+    const char* server = std::getenv(variable);
+    if (server == nullptr || *server == '\0') {
+      std::printf("  %s: not measured (%s is not set)\n", label, variable);
+      return std::nullopt;
+    }
+    const std::string place = prefix + std::to_string(::getpid());
+    const ProgramRun r = Fastest(b, [&](int i) {
+      const std::string connect = make(server, shop, place);
+      ProgramRun run = RunProgramOn(b.launcher, b.executable, shop,
+                                    folder / (place + "-" + std::to_string(i)), "ODBC;" + connect);
+      drop(server, place);
+      run.moved = static_cast<long>(records);
+      return run;
     });
-    line("PostgreSQL live", pg);
-    f.postgresRate = records / pg.child.seconds;
-  } else {
-    std::printf("  PostgreSQL live: not measured (SA_PG_CONNECT is not set)\n");
-  }
-  if (const char* server = std::getenv("SA_MARIADB_CONNECT"); server && *server) {
-    // Named after the server's own database, as the test user may create those.
-    const std::string database = MariaDbDatabase(server) + "_bench_" + std::to_string(::getpid());
-    const ProgramRun maria = Fastest(b, [&](int i) {
-      const std::string connect = MariaDbShop(server, shop, database);
-      ProgramRun r = RunProgramOn(b.launcher, b.executable, shop,
-                                  folder / ("mariadb-" + std::to_string(i)), "ODBC;" + connect);
-      DropMariaDbShop(server, database);
-      r.moved = static_cast<long>(records);
-      return r;
-    });
-    line("MariaDB live", maria);
-    f.mariaDbRate = records / maria.child.seconds;
-  } else {
-    std::printf("  MariaDB live: not measured (SA_MARIADB_CONNECT is not set)\n");
-  }
+    line(label, r);
+    return records / r.child.seconds;
+  };
+  f.postgresRate =
+      onServer("SA_PG_CONNECT", "PostgreSQL live", "sa_bench_", PostgresShop, DropPostgresShop);
+  // Named after the server's own database, as the test user may create those.
+  const char* maria = std::getenv("SA_MARIADB_CONNECT");
+  f.mariaDbRate = onServer("SA_MARIADB_CONNECT", "MariaDB live",
+                           maria && *maria ? MariaDbDatabase(maria) + "_bench_" : std::string(),
+                           MariaDbShop, DropMariaDbShop);
   RemoveUnlessKept(b.work, folder);
 }
 

@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <random>
+#include <vector>
 
 #include "core/error.h"
 #include "dbengine/odbc/odbc_engine.h"
@@ -42,23 +44,33 @@ std::optional<std::string> MariaDbConnect() {
 
 namespace {
 
-// `connect` with its key `key` (any letter case) set to `value`.
-std::string WithKey(const std::string& connect, const std::string& key, const std::string& value) {
-  std::string out;
-  bool set = false;
+// The `key=value` parts of `connect`, in order, empty parts left out.
+std::vector<std::string> Parts(const std::string& connect) {
+  std::vector<std::string> parts;
   size_t start = 0;
   while (start < connect.size()) {
     size_t end = connect.find(';', start);
     if (end == std::string::npos) end = connect.size();
-    const std::string part = connect.substr(start, end - start);
-    const size_t eq = part.find('=');
-    if (eq != std::string::npos && dbengine::SameName(part.substr(0, eq), key)) {
-      out += key + "=" + value + ";";
-      set = true;
-    } else if (!part.empty()) {
-      out += part + ";";
-    }
+    if (end > start) parts.push_back(connect.substr(start, end - start));
     start = end + 1;
+  }
+  return parts;
+}
+
+// Where the part names `key` (any letter case), the position of its '='.
+std::optional<size_t> KeyAt(const std::string& part, const std::string& key) {
+  const size_t eq = part.find('=');
+  if (eq == std::string::npos || !dbengine::SameName(part.substr(0, eq), key)) return std::nullopt;
+  return eq;
+}
+
+// `connect` with its key `key` set to `value`.
+std::string WithKey(const std::string& connect, const std::string& key, const std::string& value) {
+  std::string out;
+  bool set = false;
+  for (const std::string& part : Parts(connect)) {
+    set = set || KeyAt(part, key).has_value();
+    out += (KeyAt(part, key) ? key + "=" + value : part) + ";";
   }
   if (!set) out += key + "=" + value + ";";
   return out;
@@ -66,16 +78,8 @@ std::string WithKey(const std::string& connect, const std::string& key, const st
 
 // The value of `key` in `connect`; "" when absent.
 std::string KeyValue(const std::string& connect, const std::string& key) {
-  size_t start = 0;
-  while (start < connect.size()) {
-    size_t end = connect.find(';', start);
-    if (end == std::string::npos) end = connect.size();
-    const std::string part = connect.substr(start, end - start);
-    const size_t eq = part.find('=');
-    if (eq != std::string::npos && dbengine::SameName(part.substr(0, eq), key)) {
-      return part.substr(eq + 1);
-    }
-    start = end + 1;
+  for (const std::string& part : Parts(connect)) {
+    if (const auto eq = KeyAt(part, key)) return part.substr(*eq + 1);
   }
   return "";
 }

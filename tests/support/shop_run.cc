@@ -35,34 +35,38 @@ Launch LaunchOf(const ShopRun& run, platform::FileSystem& fs, const std::string&
   return out;
 }
 
+// Gives `work` the run context of `run` over the shop: its engine, its
+// file system (the real one unless given), its messages and clock.
+template <typename Work>
+int WithContext(ShopRun& run, dbengine::Engine& engine, const std::string& shopFolder, Work work) {
+  platform::FileSystem& fs = run.files != nullptr ? *run.files : platform::RealFileSystem();
+  const Launch launch = LaunchOf(run, fs, shopFolder);
+  FakeProgressDisplay display;
+  progress::ProgressWindow form(display);
+  const run::RunContext ctx{engine,    fs,   run.messages,  platform::RealStandardError(),
+                            run.clock, form, launch.params, launch.settings,
+                            shopFolder};
+  return work(ctx);
+}
+
 }  // namespace
 
 int ShopRun::Run(dbengine::Engine& engine, const std::string& shopFolder) {
-  platform::FileSystem& fs = files != nullptr ? *files : platform::RealFileSystem();
-  const Launch launch = LaunchOf(*this, fs, shopFolder);
-  FakeProgressDisplay display;
-  progress::ProgressWindow form(display);
-  const run::RunContext ctx{engine,    fs,   messages,      platform::RealStandardError(),
-                            clock,     form, launch.params, launch.settings,
-                            shopFolder};
-  try {
-    return run::RunArchive(ctx, true);
-  } catch (const Error&) {
-    return -1;
-  }
+  return WithContext(*this, engine, shopFolder, [](const run::RunContext& ctx) {
+    try {
+      return run::RunArchive(ctx, true);
+    } catch (const Error&) {
+      return -1;
+    }
+  });
 }
 
 int ShopRun::Restore(dbengine::Engine& engine, const std::string& shopFolder,
                      const std::string& month) {
-  platform::FileSystem& fs = files != nullptr ? *files : platform::RealFileSystem();
-  const Launch launch = LaunchOf(*this, fs, shopFolder);
-  FakeProgressDisplay display;
-  progress::ProgressWindow form(display);
-  const run::RunContext ctx{engine,    fs,   messages,      platform::RealStandardError(),
-                            clock,     form, launch.params, launch.settings,
-                            shopFolder};
-  std::ostringstream out;
-  return run::RestoreMonth(ctx, month, out);
+  return WithContext(*this, engine, shopFolder, [&](const run::RunContext& ctx) {
+    std::ostringstream out;
+    return run::RestoreMonth(ctx, month, out);
+  });
 }
 
 }  // namespace sa::testing
