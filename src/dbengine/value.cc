@@ -18,7 +18,8 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Names the field and the value; a long value is cut, with its length said,
 // so that a message or a log line stays readable.
-Error Refused(EngineError number, const std::string& what, const std::string& field, const Value& v) {
+Error Refused(EngineError number, const std::string& what, const std::string& field,
+              const Value& v) {
   constexpr size_t kShown = 40;
   std::string text = ValueToText(v);
   const size_t length = Utf8Length(text);
