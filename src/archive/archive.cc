@@ -114,14 +114,10 @@ void MoveBatch(const TransferContext& ctx, std::span<const BatchRun> runs) {
     }
     if (!pending.tables.empty()) {
       WriteMoveJournal(ctx.fs, journal, pending);
-      // The archives commit alone: a failure up to here moved nothing.
+      // The archive commits alone (the batch's one month): a failure up to
+      // here moved nothing.
       if (takeFirst) {
-        for (size_t i = 0; i < runs.size(); ++i) {
-          const bool first = std::none_of(runs.begin(), runs.begin() + i, [&](const BatchRun& b) {
-            return b.archive == runs[i].archive;
-          });
-          if (first) runs[i].archive->CommitArchive();
-        }
+        runs.front().archive->CommitArchive();
         archiveCommitted = true;
       }
     }
