@@ -9,12 +9,10 @@ void ProgressWindow::Show(float min, float max) {
   visible_ = true;
   min_ = min;
   max_ = max;
-  value_ = min;
 }
 
 void ProgressWindow::MoveTo(float value) {
-  value_ = std::clamp(value, std::min(min_, max_), std::max(min_, max_));
-  display_.Draw(min_, max_, value_);
+  display_.Draw(min_, max_, std::clamp(value, std::min(min_, max_), std::max(min_, max_)));
 }
 
 }  // namespace sa::progress

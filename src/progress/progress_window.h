@@ -24,16 +24,11 @@ class ProgressWindow {
   // Moves the bar to the end of its range.
   void Fill() { MoveTo(max_); }
 
-  bool Visible() const { return visible_; }
-  float Value() const { return value_; }
-  float Max() const { return max_; }
-
  private:
   platform::ProgressDisplay& display_;
   bool visible_ = false;
   float min_ = 0;
   float max_ = 100;
-  float value_ = 0;
 };
 
 }  // namespace sa::progress
