@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "core/blanks.h"
 #include "core/error.h"
 #include "core/round.h"
 #include "dbengine/engine.h"
@@ -13,8 +14,6 @@
 namespace sa::dbengine {
 
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Names the field and the value; a long value is cut, with its length said,
 // so that a message or a log line stays readable.
@@ -63,12 +62,6 @@ Value ToWhole(const Value& v, int64_t lo, int64_t hi, const std::string& field) 
     throw Refused(EngineError::kNumericOverflow, "Numeric field overflow.", field, v);
   }
   return static_cast<int64_t>(r);
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
 }
 
 std::string NumberText(double d) {

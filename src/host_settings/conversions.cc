@@ -4,20 +4,14 @@
 #include <cmath>
 #include <string>
 
+#include "core/blanks.h"
 #include "core/error.h"
 #include "core/round.h"
 
 namespace sa::host_settings {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // The value of `digits`: decimal digits with at most one '.', at least one
 // digit, no sign. from_chars rounds correctly; a value past the double range

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "core/blanks.h"
 #include "core/error.h"
 #include "host_settings/conversions.h"
 #include "platform/text.h"
@@ -10,7 +11,6 @@
 namespace sa::host_settings {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsSeparator(char c) { return c == ',' || c == '\r' || c == '\n'; }
 
 // Walks the items of a settings text, one at a time.
